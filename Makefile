@@ -1,0 +1,46 @@
+# `make test` and `make demo` do all set-up on a fresh machine (see tools/setup.sh).
+VENV       := .venv
+VENV_NP1   := .venv-numpy1
+JOBS       ?= 2
+WHEEL_DIR  := build/wheel
+
+.PHONY: all setup build cpp-test asan-test py-test py-test-numpy1 test demo bench fuzz-smoke clean
+
+all: build
+
+setup:
+	@tools/setup.sh
+
+# Builds the abi3 wheel once and installs it into both virtual environments.
+build: setup
+	@rm -rf $(WHEEL_DIR)
+	$(VENV)/bin/python -m pip wheel -q --no-build-isolation --no-deps -w $(WHEEL_DIR) .
+	$(VENV)/bin/python -m pip install -q --no-deps --force-reinstall $(WHEEL_DIR)/mopsel-*.whl
+	$(VENV_NP1)/bin/python -m pip install -q --no-deps --force-reinstall $(WHEEL_DIR)/mopsel-*.whl
+
+# The core and its GoogleTest suite, without Python.
+cpp-test: setup
+	cmake -S . -B build/cpp -DMOPSEL_TESTS=ON -DMOPSEL_WERROR=ON -DCMAKE_BUILD_TYPE=Release
+	cmake --build build/cpp -j$(JOBS)
+	ctest --test-dir build/cpp --output-on-failure -j$(JOBS)
+
+# The same suite once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+asan-test: setup
+	cmake -S . -B build/asan -DMOPSEL_TESTS=ON -DMOPSEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+	cmake --build build/asan -j$(JOBS)
+	ctest --test-dir build/asan --output-on-failure -j$(JOBS)
+
+py-test: build
+	$(VENV)/bin/pytest -q tests/python
+
+# The installed wheel again under NumPy 1.x (the extension is built against NumPy 2 headers).
+py-test-numpy1: build
+	$(VENV_NP1)/bin/pytest -q tests/python -m "not highs and not stress and not slow"
+
+test: cpp-test asan-test py-test py-test-numpy1
+
+demo: build
+	$(VENV)/bin/python examples/demo.py examples/demo.mps
+
+clean:
+	rm -rf build

@@ -1,0 +1,59 @@
+#pragma once
+// The one in-memory form of an optimisation model: produced by the reader,
+// exposed to Python as a Model, consumed by the writer.
+//
+// Invariants of a valid record (the reader always produces one):
+//  1. col_cost, col_lower, col_upper, col_names, col_integrality have num_col
+//     entries; row_lower, row_upper, row_names have num_row entries.
+//  2. a_matrix.start has num_col + 1 entries, starts at 0, never decreases and
+//     ends at the length of index and value.
+//  3. every index entry is below num_row;
+//  4. no row occurs twice within a column (entries are in first-touch order);
+//  5. no value equals 0.0 (NaN may occur);
+//  6. every integrality code is 0..3.
+// Infinite bounds are IEEE infinities; no finite value stands for infinity.
+#include <cstdint>
+#include <string>
+
+#include "model/name_list.hpp"
+#include "model/owned_array.hpp"
+
+namespace mopsel {
+
+enum class IntegralityKind : uint8_t {
+  CONTINUOUS = 0,
+  INTEGER = 1,
+  SEMI_CONTINUOUS = 2,
+  SEMI_INTEGER = 3,
+};
+
+inline constexpr uint8_t code(IntegralityKind kind) noexcept {
+  return static_cast<uint8_t>(kind);
+}
+
+// Column-wise compressed matrix; column j holds positions [start[j], start[j+1]).
+struct SparseMatrixRecord {
+  OwnedArray<uint32_t> start;
+  OwnedArray<uint32_t> index;
+  OwnedArray<double> value;
+};
+
+struct ModelRecord {
+  std::string name;
+  uint32_t num_row = 0;
+  uint32_t num_col = 0;
+  bool obj_sense_minimize = true;
+  double obj_offset = 0.0;
+  OwnedArray<double> col_cost;
+  OwnedArray<double> col_lower;
+  OwnedArray<double> col_upper;
+  OwnedArray<double> row_lower;
+  OwnedArray<double> row_upper;
+  SparseMatrixRecord a_matrix;
+  std::string objective_name = "Objective";
+  NameList row_names;
+  NameList col_names;
+  OwnedArray<uint8_t> col_integrality;  // IntegralityKind codes
+};
+
+}  // namespace mopsel

@@ -1,0 +1,116 @@
+#pragma once
+// Growable array in malloc'ed storage that can be handed to a new owner.
+//
+// std::vector cannot give its storage away; record buffers must, because NumPy
+// arrays take them over without copying and free them later with std::free.
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+
+namespace mopsel {
+
+template <class T>
+class OwnedArray {
+  static_assert(std::is_trivially_copyable_v<T>, "elements are moved with memcpy/realloc");
+
+ public:
+  OwnedArray() = default;
+  OwnedArray(const OwnedArray&) = delete;
+  OwnedArray& operator=(const OwnedArray&) = delete;
+  OwnedArray(OwnedArray&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
+  OwnedArray& operator=(OwnedArray&& other) noexcept {
+    if (this != &other) {
+      std::free(data_);
+      data_ = std::exchange(other.data_, nullptr);
+      size_ = std::exchange(other.size_, 0);
+      capacity_ = std::exchange(other.capacity_, 0);
+    }
+    return *this;
+  }
+  ~OwnedArray() { std::free(data_); }
+
+  [[nodiscard]] T* data() noexcept { return data_; }
+  [[nodiscard]] const T* data() const noexcept { return data_; }
+  [[nodiscard]] size_t size() const noexcept { return size_; }
+  [[nodiscard]] size_t capacity() const noexcept { return capacity_; }
+  [[nodiscard]] bool empty() const noexcept { return size_ == 0; }
+  T& operator[](size_t i) noexcept { return data_[i]; }
+  const T& operator[](size_t i) const noexcept { return data_[i]; }
+  T* begin() noexcept { return data_; }
+  T* end() noexcept { return data_ + size_; }
+  const T* begin() const noexcept { return data_; }
+  const T* end() const noexcept { return data_ + size_; }
+  T& back() noexcept { return data_[size_ - 1]; }
+
+  // Makes room for at least `wanted` elements in total. Throws std::bad_alloc.
+  void reserve(size_t wanted) {
+    if (wanted > capacity_) reallocate(wanted);
+  }
+
+  void push_back(T value) {
+    if (size_ == capacity_) [[unlikely]]
+      grow(size_ + 1);
+    data_[size_++] = value;
+  }
+
+  // Appends n copies of value.
+  void append(size_t n, T value) {
+    if (size_ + n > capacity_) grow(size_ + n);
+    for (size_t i = 0; i < n; ++i) data_[size_ + i] = value;
+    size_ += n;
+  }
+
+  // Appends a block of elements with one copy.
+  void append(const T* values, size_t n) {
+    if (n == 0) return;
+    if (size_ + n > capacity_) grow(size_ + n);
+    std::memcpy(data_ + size_, values, n * sizeof(T));
+    size_ += n;
+  }
+
+  void resize(size_t n, T fill) {
+    if (n > size_) append(n - size_, fill);
+    else size_ = n;
+  }
+
+  void clear() noexcept { size_ = 0; }
+
+  // Gives up the storage; the caller frees it with std::free. Afterwards the array is empty.
+  [[nodiscard]] T* release() noexcept {
+    size_ = 0;
+    capacity_ = 0;
+    return std::exchange(data_, nullptr);
+  }
+
+ private:
+  void grow(size_t needed) {
+    size_t doubled = capacity_ < 8 ? 8 : capacity_ * 2;
+    reallocate(doubled > needed ? doubled : needed);
+  }
+  void reallocate(size_t capacity) {
+    if (capacity > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+    void* p = std::realloc(data_, capacity * sizeof(T));
+    if (p == nullptr) throw std::bad_alloc();
+    data_ = static_cast<T*>(p);
+    capacity_ = capacity;
+  }
+
+  T* data_ = nullptr;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+};
+
+using ByteBuffer = OwnedArray<char>;
+
+inline std::string_view as_view(const ByteBuffer& bytes) noexcept {
+  return {bytes.data(), bytes.size()};
+}
+
+}  // namespace mopsel

@@ -1,0 +1,23 @@
+#pragma once
+// Renders a ModelRecord as MPS text with a fixed, byte-exact layout.
+//
+// Inconsistent records (an index out of range) raise InternalFault; the text
+// produced up to that point stays in the sink.
+#include <string_view>
+
+#include "model/model_record.hpp"
+#include "model/owned_array.hpp"
+#include "model/result.hpp"
+
+namespace mopsel {
+
+// Appends the whole text to `out`. The in-memory sink cannot fail (short of
+// std::bad_alloc), so the status is always success.
+Status write_mps_to_buffer(const ModelRecord& record, ByteBuffer& out);
+
+// Creates or truncates the file at `path` (bytes used as given; mode 0666 before
+// the umask) and writes the text through an 8192-byte buffer. Errors carry the
+// bare message, e.g. "No space left on device (os error 28)".
+Status write_mps_to_file(const ModelRecord& record, std::string_view path);
+
+}  // namespace mopsel

@@ -1,0 +1,48 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "model/name_list.hpp"
+#include "model/owned_array.hpp"
+
+namespace mopsel {
+namespace {
+
+TEST(OwnedArray, GrowsKeepsValuesAndReleasesStorageToNewOwner) {
+  OwnedArray<double> values;
+  for (int i = 0; i < 1000; ++i) values.push_back(i * 0.5);
+  values.append(3, -1.0);
+  ASSERT_EQ(values.size(), 1003u);
+  EXPECT_EQ(values[999], 499.5);
+  EXPECT_EQ(values[1002], -1.0);
+
+  const size_t size = values.size();
+  double* storage = values.release();
+  EXPECT_TRUE(values.empty());
+  EXPECT_EQ(values.capacity(), 0u);
+  EXPECT_EQ(storage[10], 5.0);
+  EXPECT_EQ(storage[size - 1], -1.0);
+  std::free(storage);  // the new owner frees with std::free
+}
+
+TEST(OwnedArray, MoveLeavesSourceEmpty) {
+  OwnedArray<uint32_t> a;
+  a.append(5, 7u);
+  OwnedArray<uint32_t> b = std::move(a);
+  EXPECT_EQ(b.size(), 5u);
+  EXPECT_EQ(a.size(), 0u);  // NOLINT(bugprone-use-after-move): checking the moved-from state
+  EXPECT_EQ(a.data(), nullptr);
+}
+
+TEST(NameList, KeepsNamesIncludingEmptyOnesInOrder) {
+  NameList names;
+  for (std::string_view name : {"c1", "", "a-long-row-name", "x"}) names.push_back(name);
+  ASSERT_EQ(names.size(), 4u);
+  EXPECT_EQ(names[0], "c1");
+  EXPECT_EQ(names[1], "");
+  EXPECT_EQ(names[2], "a-long-row-name");
+  EXPECT_EQ(names[3], "x");
+}
+
+}  // namespace
+}  // namespace mopsel
