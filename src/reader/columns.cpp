@@ -1,0 +1,83 @@
+#include "reader/columns.hpp"
+
+namespace mopsel {
+
+void begin_columns(const ReaderState& state, ColumnsScratch& scratch) {
+  scratch = ColumnsScratch{};
+  scratch.first_column = state.num_col;
+  scratch.pending_value.assign(state.num_row, 0.0);
+  scratch.pending_rows.reserve(state.num_row);
+}
+
+bool columns_record(ReaderState& state, ColumnsScratch& scratch, const Fields& fields) {
+  const auto& f = fields.at;
+  if (fields.count >= 3 && f[1] == "'MARKER'") [[unlikely]] {
+    if (f[2] == "'INTORG'") {
+      scratch.integer_marker = 1;
+    } else if (f[2] == "'INTEND'") {
+      scratch.integer_marker = 0;
+    }
+    return true;
+  }
+
+  if (!scratch.column_open || f[0] != scratch.current_column) {
+    // A repeated COLUMNS section closes only what it opened itself.
+    if (scratch.column_open && !close_column(state, scratch)) return false;
+    if (!append_column(state, f[0], scratch.integer_marker, scratch.integer_marker)) return false;
+    scratch.column_open = true;
+    scratch.current_column = f[0];
+    scratch.current_index = state.num_col - 1;
+  }
+
+  // Pairs (f1, f2) and (f3, f4), each only when both fields are present.
+  for (size_t k = 1; k <= 3 && k + 1 < fields.count; k += 2) {
+    const int32_t* ref = find_name(state.row_index, f[k]);
+    if (ref == nullptr) continue;
+    const double value = parse_number(f[k + 1]);
+    if (value == 0.0) continue;  // zeros (also malformed numbers) are dropped; NaN is kept
+    const int32_t row = *ref;
+    if (row >= 0) {
+      double& pending = scratch.pending_value[static_cast<uint32_t>(row)];
+      if (pending != 0.0) continue;  // the first nonzero value per row wins
+      pending = value;
+      scratch.pending_rows.push_back(static_cast<uint32_t>(row));
+    } else if (row == OBJECTIVE_ROW) {
+      if (scratch.pending_cost == 0.0) scratch.pending_cost = value;
+    }
+  }
+  return true;
+}
+
+bool close_column(ReaderState& state, ColumnsScratch& scratch) {
+  const uint32_t j = scratch.current_index;
+  const size_t n = scratch.pending_rows.size();
+  if (n > state.limits.max_entries - state.nnz) [[unlikely]] return false;
+  state.col_cost[j] = scratch.pending_cost;
+  state.col_start[j] = state.nnz;
+  state.entry_row.append(scratch.pending_rows.data(), n);
+  state.entry_value.reserve(state.entry_value.size() + n);
+  for (const uint32_t row : scratch.pending_rows) {
+    state.entry_value.push_back(scratch.pending_value[row]);
+    scratch.pending_value[row] = 0.0;
+  }
+  state.nnz += static_cast<uint32_t>(n);
+  scratch.pending_rows.clear();
+  scratch.pending_cost = 0.0;
+  scratch.column_open = false;
+  return true;
+}
+
+bool end_columns(ReaderState& state, ColumnsScratch& scratch) {
+  if (scratch.column_open && !close_column(state, scratch)) return false;
+  // Columns from before this section are already in the map with their latest
+  // index; entering this section's columns in order lets a repeated name map
+  // to its last column.
+  reserve_names(state.col_index, state.col_index.count + (state.num_col - scratch.first_column));
+  for (uint32_t j = scratch.first_column; j < state.num_col; ++j) {
+    assign_name(state.col_index, state.col_names[j], j);
+  }
+  scratch = ColumnsScratch{};
+  return true;
+}
+
+}  // namespace mopsel

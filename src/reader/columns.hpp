@@ -1,0 +1,43 @@
+#pragma once
+// COLUMNS records: columns with their integer markers, objective coefficients
+// and matrix entries, gathered column by column.
+//
+// A column's entries are collected in a dense per-row array plus the list of
+// rows in first-touch order, so a duplicate is found in constant time and
+// closing a column costs only its own entries (no sorting, no per-entry
+// allocation).
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "reader/reader_state.hpp"
+#include "reader/scan.hpp"
+
+namespace mopsel {
+
+// Lives for one COLUMNS section; every section starts afresh.
+struct ColumnsScratch {
+  std::string_view current_column;
+  bool column_open = false;  // a column opened in this section awaits its close
+  uint32_t current_index = 0;
+  uint32_t first_column = 0;  // num_col when the section began
+  double pending_cost = 0.0;
+  uint8_t integer_marker = 0;
+  std::vector<double> pending_value;   // per constraint row, 0.0 when untouched
+  std::vector<uint32_t> pending_rows;  // rows of the open column, first-touch order
+};
+
+void begin_columns(const ReaderState& state, ColumnsScratch& scratch);
+
+// Applies one data line (at most the first five fields are used). False when a
+// size limit is reached and the read must fail.
+[[nodiscard]] bool columns_record(ReaderState& state, ColumnsScratch& scratch, const Fields& fields);
+
+// Moves the open column's cost and entries into the state. False when the entry
+// limit is reached.
+[[nodiscard]] bool close_column(ReaderState& state, ColumnsScratch& scratch);
+
+// Closes the open column and enters this section's columns into col_index.
+[[nodiscard]] bool end_columns(ReaderState& state, ColumnsScratch& scratch);
+
+}  // namespace mopsel

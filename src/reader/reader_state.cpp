@@ -1,0 +1,30 @@
+#include "reader/reader_state.hpp"
+
+#include <limits>
+
+namespace mopsel {
+
+bool append_column(ReaderState& state, std::string_view name, uint8_t integrality,
+                   uint8_t default_binary) {
+  if (state.num_col >= state.limits.max_columns) [[unlikely]] return false;
+  state.col_names.push_back(name);
+  state.col_cost.push_back(0.0);
+  state.col_start.push_back(state.nnz);
+  state.col_lower.push_back(0.0);
+  state.col_upper.push_back(std::numeric_limits<double>::infinity());
+  state.col_integrality.push_back(integrality);
+  state.col_default_binary.push_back(default_binary);
+  ++state.num_col;
+  return true;
+}
+
+void apply_binary_default(ReaderState& state) noexcept {
+  for (uint32_t j = 0; j < state.num_col; ++j) {
+    if (state.col_default_binary[j] != 0) {
+      state.col_lower[j] = 0.0;
+      state.col_upper[j] = 1.0;
+    }
+  }
+}
+
+}  // namespace mopsel

@@ -1,0 +1,77 @@
+#pragma once
+// The reader's intermediate arrays and name maps, filled in one pass over the
+// text and turned into a ModelRecord by finish_model.
+//
+// Names are views into the model text until finish_model copies them.
+// Unlike a plain append-at-the-end layout, every column gets its cost and start
+// slot when it is created (by COLUMNS or by BOUNDS), so col_cost and col_start
+// always have num_col entries and stay aligned with the columns whatever order
+// the sections come in.
+#include <cstdint>
+#include <limits>
+#include <string_view>
+
+#include "model/owned_array.hpp"
+#include "reader/name_map.hpp"
+
+namespace mopsel {
+
+enum class RowType : uint8_t { L = 0, G = 1, E = 2 };
+
+// Row references in row_index besides constraint rows (0 and up).
+inline constexpr int32_t OBJECTIVE_ROW = -1;
+inline constexpr int32_t EXTRA_N_ROW = -2;
+
+inline constexpr std::string_view kArtificialObjective = "artificial_empty_objective";
+inline constexpr std::string_view kDefaultObjectiveName = "Objective";
+
+// Row references are signed 32-bit, columns and entries unsigned 32-bit; a text
+// that needs more fails instead of wrapping. Tests lower these to reach them.
+struct ReaderLimits {
+  uint64_t max_rows = std::numeric_limits<int32_t>::max();
+  uint64_t max_columns = std::numeric_limits<uint32_t>::max();
+  uint64_t max_entries = std::numeric_limits<uint32_t>::max();
+};
+
+struct ReaderState {
+  // Per row (constraint rows only, in ROWS order).
+  OwnedArray<double> row_lower;
+  OwnedArray<double> row_upper;
+  OwnedArray<std::string_view> row_names;
+  OwnedArray<uint8_t> row_types;  // RowType
+
+  // Per column (in order of creation).
+  OwnedArray<double> col_lower;
+  OwnedArray<double> col_upper;
+  OwnedArray<std::string_view> col_names;
+  OwnedArray<double> col_cost;
+  OwnedArray<uint8_t> col_integrality;
+  OwnedArray<uint8_t> col_default_binary;  // 1: bounds [0, 1] at ENDATA
+  OwnedArray<uint32_t> col_start;          // position of the column's first entry
+
+  // Per entry, grouped by column.
+  OwnedArray<uint32_t> entry_row;
+  OwnedArray<double> entry_value;  // never 0.0
+
+  std::string_view name;
+  std::string_view objective_name = kDefaultObjectiveName;
+  NameMap<int32_t> row_index;   // constraint row, OBJECTIVE_ROW or EXTRA_N_ROW
+  NameMap<uint32_t> col_index;  // filled when COLUMNS ends and by BOUNDS
+  double obj_offset = 0.0;
+  uint32_t num_row = 0;
+  uint32_t num_col = 0;
+  uint32_t nnz = 0;
+  uint8_t obj_sense_minimize = 1;
+
+  ReaderLimits limits;
+};
+
+// Appends a column with bounds [0, +inf], cost 0.0 and an empty range of
+// entries starting at nnz. False when the column limit is reached.
+[[nodiscard]] bool append_column(ReaderState& state, std::string_view name, uint8_t integrality,
+                                 uint8_t default_binary);
+
+// Gives every column still flagged as default-binary the bounds [0, 1].
+void apply_binary_default(ReaderState& state) noexcept;
+
+}  // namespace mopsel
