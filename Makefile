@@ -42,5 +42,17 @@ test: cpp-test asan-test py-test py-test-numpy1
 demo: build
 	$(VENV)/bin/python examples/demo.py examples/demo.mps
 
+# Benchmarks against other MPS readers (bench/README.md). BENCH_ARGS is passed to run_bench.py,
+# e.g. `make bench BENCH_ARGS=--quick`; the generated large models are cached outside the tree.
+BENCH_ARGS ?=
+bench: build
+	@bench/setup.sh
+	$(if $(findstring --quick,$(BENCH_ARGS)),,$(VENV)/bin/python bench/make_big.py)
+	$(VENV)/bin/python bench/run_bench.py $(BENCH_ARGS)
+
+# Each libFuzzer target for 60 s under ASan+UBSan (clang; build/fuzz, build/fuzz-corpus).
+fuzz-smoke:
+	fuzz/run_fuzzers.sh 60
+
 clean:
 	rm -rf build

@@ -45,3 +45,14 @@ make_venv() {  # make_venv DIR KEY PIP-ARGUMENT...   (KEY changes when the requi
 
 make_venv .venv "$(md5sum <requirements-dev.txt)" -r requirements-dev.txt
 make_venv .venv-numpy1 "numpy>=1.21,<2 pytest>=7" "numpy>=1.21,<2" "pytest>=7"
+
+# Optional test peers (the HiGHS comparison); their tests skip when these are missing.
+optional_stamp=.venv/.mopsel-optional
+optional_key="$(md5sum <requirements-test-optional.txt)"
+if [[ ! -f "$optional_stamp" || "$(cat "$optional_stamp")" != "$optional_key" ]]; then
+  if .venv/bin/python -m pip install -q --disable-pip-version-check -r requirements-test-optional.txt; then
+    echo "$optional_key" >"$optional_stamp"
+  else
+    echo "setup: optional test peers not installable; the tests that need them will skip"
+  fi
+fi

@@ -7,9 +7,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
+
+#include "model/fault.hpp"
 
 namespace mopsel {
 
@@ -81,6 +84,16 @@ class OwnedArray {
   }
 
   void clear() noexcept { size_ = 0; }
+
+  // Counts n more elements as in use after they were written straight into the reserved
+  // space past size() (by read(2) or inflate, which fill memory they are pointed at).
+  // Faults when that would count elements beyond capacity().
+  void commit(size_t n) {
+    if (n > capacity_ - size_) [[unlikely]]
+      raise_fault("commit of " + std::to_string(n) + " elements past the capacity " +
+                  std::to_string(capacity_) + " at size " + std::to_string(size_));
+    size_ += n;
+  }
 
   // Gives up the storage; the caller frees it with std::free. Afterwards the array is empty.
   [[nodiscard]] T* release() noexcept {

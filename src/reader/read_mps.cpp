@@ -1,8 +1,11 @@
 #include "reader/read_mps.hpp"
 
+#include "reader/assemble.hpp"
+
 namespace mopsel {
 
-// Placeholder until the reader lands.
-Result<ModelRecord> read_mps(std::string_view) { return Error{kParseFailure}; }
+Result<ModelRecord> read_mps(std::string_view text) {
+  return read_mps_with_limits(text, ReaderLimits{});
+}
 
 }  // namespace mopsel

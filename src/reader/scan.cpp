@@ -221,6 +221,15 @@ LineClass classify_line(std::string_view line) noexcept {
 
 namespace {
 
+// fast_float reads the whole field. Values beyond the double range come back as
+// infinity or zero; some library versions flag them as out of range, which we
+// accept just the same.
+inline bool convert_whole(const char* p, const char* end, double& value) noexcept {
+  const auto result = fast_float::from_chars(p, end, value);
+  return (result.ec == std::errc() || result.ec == std::errc::result_out_of_range) &&
+         result.ptr == end;
+}
+
 // The strict grammar on a text without "D": "+" is ours to accept (the library
 // rejects it), "+-1" and "++1" are not numbers, the library's "nan(...)" form
 // is not accepted, and a match of only a prefix reads as 0.0.
@@ -231,20 +240,27 @@ double convert_strict(const char* p, const char* end) noexcept {
   }
   if (p == end) return 0.0;
   double value = 0.0;
-  const auto result = fast_float::from_chars(p, end, value);
-  if (result.ec != std::errc() || result.ptr != end) return 0.0;
+  if (!convert_whole(p, end, value)) return 0.0;
   if (value != value) {
     // NaN: exactly "nan" after an optional "-".
-    const ptrdiff_t digits = end - p - (*p == '-' ? 1 : 0);
-    if (digits != 3) return 0.0;
+    const ptrdiff_t letters = end - p - (*p == '-' ? 1 : 0);
+    if (letters != 3) return 0.0;
   }
   return value;
 }
 
-// This is uncommon: a failed fast path, a Fortran exponent, a NaN or a "+".
+// This is uncommon: a Fortran exponent, a NaN, a leading "+" or a malformed field.
 [[gnu::noinline]] double parse_number_slow(std::string_view field) noexcept {
   const size_t d = field.find_first_of("Dd");
   if (d == std::string_view::npos) return convert_strict(field.data(), field.data() + field.size());
+  // The copy with "e" in place of the first "D" lives on the stack; a field
+  // longer than any sensible number goes to the heap.
+  char local[64];
+  if (field.size() <= sizeof(local)) {
+    std::memcpy(local, field.data(), field.size());
+    local[d] = 'e';
+    return convert_strict(local, local + field.size());
+  }
   try {
     std::string copy(field);
     copy[d] = 'e';
@@ -263,9 +279,8 @@ double parse_number(std::string_view field) noexcept {
   if (p == end) return 0.0;
   if (*p != '+') [[likely]] {
     double value;
-    const auto result = fast_float::from_chars(p, end, value);
     // Everything the library reads in full is in our grammar except NaN forms.
-    if (result.ec == std::errc() && result.ptr == end && value == value) [[likely]] return value;
+    if (convert_whole(p, end, value) && value == value) [[likely]] return value;
   }
   return parse_number_slow(field);
 }
@@ -343,8 +358,10 @@ SizeHints scan_size_hints(std::string_view text) noexcept {
 }
 
 Reservations capped_reservations(const SizeHints& hints, size_t text_length) noexcept {
-  // A matrix entry takes at least 4 bytes of text (" r 1"); real columns and
-  // rows take a line each. Beyond the caps the arrays simply grow.
+  // A hint only sizes reservations, so it is capped by what the text could
+  // hold: a matrix entry takes at least 4 bytes (" r 1"); a column or row is
+  // given 16 bytes, a generous lower estimate for a line with a name and an
+  // entry. Beyond the caps the arrays simply grow.
   const uint64_t length = text_length;
   return {static_cast<size_t>(std::min<uint64_t>(hints.nonzeros, length / 4)),
           static_cast<size_t>(std::min<uint64_t>(hints.columns, length / 16)),

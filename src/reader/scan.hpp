@@ -190,9 +190,10 @@ struct SizeHints {
 // 20 lines, up to the NAME line; missing values get defaults from the text length.
 SizeHints scan_size_hints(std::string_view text) noexcept;
 
-// The reservations actually taken: the hints, capped by what the text can hold.
-// A row needs at least 4 bytes ("E r\n"), a column 2 ("x\n"), a matrix entry 4
-// (" r 1"), so no hint can make the reader reserve more than the text allows.
+// The reservations actually taken: the hints, capped by what the text can hold
+// (entries by a quarter of its length, columns and rows by a sixteenth), so a
+// hint alone never makes the reader reserve more than a small multiple of the
+// text size.
 struct Reservations {
   size_t entries;
   size_t columns;

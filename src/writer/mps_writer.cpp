@@ -1,9 +1,25 @@
 #include "writer/mps_writer.hpp"
 
+#include "writer/buffer_sink.hpp"
+#include "writer/file_sink.hpp"
+#include "writer/mps_text.hpp"
+
 namespace mopsel {
 
-// Placeholders until the writer lands.
-Status write_mps_to_buffer(const ModelRecord&, ByteBuffer&) { return Error{"writer not built yet"}; }
-Status write_mps_to_file(const ModelRecord&, std::string_view) { return Error{"writer not built yet"}; }
+Status write_mps_to_buffer(const ModelRecord& record, ByteBuffer& out) {
+  BufferSink sink{out};
+  write_mps(record, sink);
+  return Status::success();
+}
+
+Status write_mps_to_file(const ModelRecord& record, std::string_view path) {
+  Result<int> fd = create_for_writing(path);
+  if (!fd) return Error{fd.error()};
+  // On an internal fault the sink's destructor still writes out the buffered
+  // text and closes the file, so the file keeps everything produced so far.
+  FileSink sink(fd.value());
+  write_mps(record, sink);
+  return sink.finish();
+}
 
 }  // namespace mopsel

@@ -1,0 +1,586 @@
+#!/usr/bin/env python3
+"""Throughput, wall time and peak memory of mopsel against other MPS readers and writers.
+
+Every measurement runs in a fresh subprocess (so its peak RSS is its own); the jobs alternate
+within a round and the rounds repeat (median of --repeat, at least 5 for a real run). Results go
+to bench/results/: results.md (tables and targets), results.json (every sample) and
+throughput.png.
+
+    python bench/run_bench.py                  # shared corpus + generated files that exist
+    python bench/run_bench.py --quick          # nw04, fast0507 and maros-r7 only
+    python bench/run_bench.py --files nw04 /path/to/model.mps --repeat 7
+    python bench/run_bench.py --only 'mopsel|highs'   # a subset of the jobs (regular expression)
+
+MB means 10^6 bytes. Readers are rated by the uncompressed text size, writers by the size of the
+text they produce. The clp figure is the import time that clp prints for itself, not its process
+time; its peak RSS is that of the clp process.
+"""
+from __future__ import annotations
+
+import argparse
+import gzip
+import json
+import os
+import platform
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+from dataclasses import dataclass, field
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+ROOT = HERE.parent
+DATA_DIR = ROOT.parent / "shared" / "data"
+RESULT_TAG = "BENCH-RESULT "
+MB = 1e6
+MiB = 1 << 20
+
+# Shared corpus: the two largest MIPLIB 3 files and the largest netlib models (dfl001 for its rows).
+SHARED_CORPUS = {
+    "nw04": "miplib3/nw04.gz",
+    "fast0507": "miplib3/fast0507.gz",
+    "maros-r7": "netlib/maros-r7.mps.gz",
+    "fit2d": "netlib/fit2d.mps.gz",
+    "pilot87": "netlib/pilot87.mps.gz",
+    "fit2p": "netlib/fit2p.mps.gz",
+    "dfl001": "netlib/dfl001.mps.gz",
+}
+QUICK_CORPUS = ("nw04", "fast0507", "maros-r7")
+
+
+@dataclass(frozen=True)
+class Job:
+    name: str
+    group: str          # "floor", "mopsel" or "peer"
+    needs: str          # "plain" or "gz": which file of the corpus entry it works on
+    rate_by: str        # "text" (input text size) or "output" (bytes written)
+    module: str = ""    # Python module the job needs; "" for none, "clp" for the command
+
+
+JOBS = [
+    Job("read_bytes", "floor", "plain", "text"),
+    Job("zlib inflate", "floor", "gz", "text"),
+    Job("mopsel parse_file", "mopsel", "plain", "text", "mopsel"),
+    Job("mopsel parse_file .gz", "mopsel", "gz", "text", "mopsel"),
+    Job("mopsel parse_str", "mopsel", "plain", "text", "mopsel"),
+    Job("mopsel write_str", "mopsel", "plain", "output", "mopsel"),
+    Job("mopsel write_file", "mopsel", "plain", "output", "mopsel"),
+    Job("highspy readModel", "peer", "plain", "text", "highspy"),
+    Job("highspy writeModel", "peer", "plain", "output", "highspy"),
+    Job("clp import", "peer", "plain", "text", "clp"),
+    Job("ortools import", "peer", "plain", "text", "ortools"),
+    Job("pulp fromMPS", "peer", "plain", "text", "pulp"),
+]
+JOB_BY_NAME = {job.name: job for job in JOBS}
+
+
+@dataclass
+class Entry:
+    name: str
+    plain: Path
+    gz: Path | None
+    text_bytes: int
+    expected: dict = field(default_factory=dict)   # num_row/num_col/nnz when known (generated files)
+
+
+# --------------------------------------------------------------------------------------------
+# Worker side: one job, one process. Imports happen before the clock starts.
+
+def rss_now() -> int:
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1]) * 1024
+    return 0
+
+
+def peak_rss() -> int:
+    import resource
+    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+
+
+def model_bytes(model) -> int:
+    """Size of what parse_file returns: the arrays, plus the names as bytes with an 8-byte end offset each."""
+    arrays = (model.col_cost, model.col_lower, model.col_upper, model.row_lower, model.row_upper,
+              model.col_integrality, model.a_matrix.start, model.a_matrix.index, model.a_matrix.value)
+    names = model.row_names + model.col_names
+    return sum(a.nbytes for a in arrays) + sum(len(n.encode()) + 8 for n in names)
+
+
+def worker(job_name: str, plain: str, gz: str | None, out: str) -> dict:
+    job = JOB_BY_NAME[job_name]
+    result: dict = {}
+    if job.module == "mopsel":
+        import mopsel
+        model = None
+        if job.name in ("mopsel write_str", "mopsel write_file"):
+            model = mopsel.parse_file(plain)
+        text = Path(plain).read_text(encoding="utf-8") if job.name == "mopsel parse_str" else None
+        base = rss_now()
+        start = time.perf_counter()
+        if job.name == "mopsel parse_file":
+            model = mopsel.parse_file(plain)
+        elif job.name == "mopsel parse_file .gz":
+            model = mopsel.parse_file(gz)
+        elif job.name == "mopsel parse_str":
+            model = mopsel.parse_str(text)
+        elif job.name == "mopsel write_str":
+            written = mopsel.write_str(model)
+        else:
+            mopsel.write_file(model, out)
+        seconds = time.perf_counter() - start
+        result.update(seconds=seconds, peak_rss=peak_rss(), base_rss=base)
+        if job.name == "mopsel write_str":
+            result["out_bytes"] = len(written.encode("utf-8"))
+        elif job.name == "mopsel write_file":
+            result["out_bytes"] = os.path.getsize(out)
+        else:
+            result.update(returned_bytes=model_bytes(model), num_row=model.num_row, num_col=model.num_col,
+                          nnz=int(model.a_matrix.start[-1]))
+        return result
+
+    if job.name == "read_bytes":
+        base = rss_now()
+        start = time.perf_counter()
+        data = Path(plain).read_bytes()
+        seconds = time.perf_counter() - start
+        return dict(seconds=seconds, peak_rss=peak_rss(), base_rss=base, out_bytes=len(data))
+    if job.name == "zlib inflate":
+        import zlib
+        packed = Path(gz).read_bytes()
+        base = rss_now()
+        start = time.perf_counter()
+        # wbits=31: a gzip wrapper around raw deflate; the work is the inflate itself.
+        data = zlib.decompressobj(wbits=31).decompress(packed)
+        seconds = time.perf_counter() - start
+        return dict(seconds=seconds, peak_rss=peak_rss(), base_rss=base, out_bytes=len(data))
+    if job.module == "highspy":
+        import highspy
+        h = highspy.Highs()
+        h.setOptionValue("output_flag", False)
+        if job.name == "highspy writeModel":
+            if h.readModel(plain) != highspy.HighsStatus.kOk:
+                raise RuntimeError("readModel failed")
+        base = rss_now()
+        start = time.perf_counter()
+        status = h.readModel(plain) if job.name == "highspy readModel" else h.writeModel(out)
+        seconds = time.perf_counter() - start
+        if status != highspy.HighsStatus.kOk:
+            raise RuntimeError(f"{job.name} returned {status}")
+        result.update(seconds=seconds, peak_rss=peak_rss(), base_rss=base)
+        if job.name == "highspy writeModel":
+            result["out_bytes"] = os.path.getsize(out)
+        else:
+            result.update(num_row=h.getNumRow(), num_col=h.getNumCol(), nnz=h.getNumNz())
+        return result
+    if job.module == "ortools":
+        from ortools.linear_solver.python import model_builder
+        model = model_builder.Model()
+        base = rss_now()
+        start = time.perf_counter()
+        ok = model.import_from_mps_file(plain)
+        seconds = time.perf_counter() - start
+        if not ok:
+            raise RuntimeError("import_from_mps_file failed")
+        return dict(seconds=seconds, peak_rss=peak_rss(), base_rss=base,
+                    num_row=model.num_constraints, num_col=model.num_variables)
+    if job.module == "pulp":
+        import pulp
+        base = rss_now()
+        start = time.perf_counter()
+        variables, problem = pulp.LpProblem.fromMPS(plain)
+        seconds = time.perf_counter() - start
+        return dict(seconds=seconds, peak_rss=peak_rss(), base_rss=base,
+                    num_row=len(problem.constraints), num_col=len(variables))
+    raise ValueError(f"no worker for {job.name}")
+
+
+# --------------------------------------------------------------------------------------------
+# Driver side.
+
+CLP_TIME = re.compile(r"Model was imported from .* in ([0-9.eE+-]+) seconds")
+
+
+def run_job(job: Job, entry: Entry, out: Path, timeout: float) -> dict:
+    if job.module == "clp":
+        # clp is started through a tiny wrapper so that wait4 reports the clp process's own peak RSS.
+        return run_in_child([sys.executable, __file__, "--clp-child", str(entry.plain)], timeout)
+    cmd = [sys.executable, __file__, "--worker", job.name, "--plain", str(entry.plain), "--out", str(out)]
+    if entry.gz:
+        cmd += ["--gz", str(entry.gz)]
+    return run_in_child(cmd, timeout)
+
+
+def run_in_child(cmd: list[str], timeout: float) -> dict:
+    proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        stdout, stderr = proc.communicate(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.communicate()
+        raise RuntimeError(f"timed out after {timeout:.0f} s")
+    for line in stdout.splitlines():
+        if line.startswith(RESULT_TAG):
+            return json.loads(line[len(RESULT_TAG):])
+    tail = (stderr.strip().splitlines() or stdout.strip().splitlines() or ["no output"])[-1]
+    raise RuntimeError(f"exit {proc.returncode}: {tail}")
+
+
+def clp_child(path: str) -> None:
+    """Runs clp and reports its import time and the clp process's peak RSS (from wait4)."""
+    proc = subprocess.Popen(["clp", path, "-quit"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    output = proc.stdout.read().decode("utf-8", "replace")
+    _, status, usage = os.wait4(proc.pid, 0)
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    match = CLP_TIME.search(output)
+    if proc.returncode != 0 or not match:
+        raise SystemExit(f"clp exit {proc.returncode}: {output.strip().splitlines()[-1:]}")
+    counts = re.search(r"has (\d+) rows, (\d+) columns and (\d+) elements", output)
+    result = dict(seconds=float(match.group(1)), peak_rss=usage.ru_maxrss * 1024, base_rss=0)
+    if counts:
+        result.update(num_row=int(counts.group(1)), num_col=int(counts.group(2)), nnz=int(counts.group(3)))
+    print(RESULT_TAG + json.dumps(result), flush=True)
+
+
+def probe_module(module: str) -> str | None:
+    """Returns None when the job's module works here, else the reason it does not."""
+    if module == "":
+        return None
+    if module == "clp":
+        return None if shutil.which("clp") else "the clp command is not installed (Debian coinor-clp)"
+    code = {
+        "mopsel": "import mopsel; m = mopsel.parse_str('NAME t\\nROWS\\n N obj\\n L c\\nCOLUMNS\\n x obj 1 c 1\\n"
+                  "RHS\\n rhs c 1\\nENDATA\\n'); assert m.num_col == 1 and m.num_row == 1; mopsel.write_str(m)",
+        "highspy": "import highspy; highspy.Highs()",
+        "ortools": "from ortools.linear_solver.python import model_builder; model_builder.Model()",
+        "pulp": "import pulp; pulp.LpProblem.fromMPS",
+    }[module]
+    # Run outside the source tree: from the repository root, `import mopsel` would find the
+    # uncompiled package folder instead of the installed one.
+    proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120,
+                          cwd=bench_dir() if bench_dir().is_dir() else "/")
+    if proc.returncode == 0:
+        return None
+    lines = (proc.stderr.strip() or proc.stdout.strip() or "failed").splitlines()
+    return lines[-1]
+
+
+def bench_dir() -> Path:
+    return Path(os.environ.get("MOPSEL_BENCH_DIR", "/tmp/mopsel-bench"))
+
+
+def plain_copy(gz: Path, cache: Path) -> Path:
+    """Decompresses a shared .gz file once into the cache; readers of plain text use the copy."""
+    name = gz.name[:-3] if gz.name.endswith(".gz") else gz.name
+    if not name.endswith(".mps"):
+        name += ".mps"
+    out = cache / "plain" / name
+    if not out.exists() or out.stat().st_mtime < gz.stat().st_mtime:
+        out.parent.mkdir(parents=True, exist_ok=True)
+        tmp = out.with_name(out.name + ".part")
+        with gzip.open(gz, "rb") as src, open(tmp, "wb") as dst:
+            shutil.copyfileobj(src, dst, 1 << 22)
+        os.replace(tmp, out)
+    return out
+
+
+def resolve_corpus(args, cache: Path) -> list[Entry]:
+    entries: list[Entry] = []
+    generated = cache / "generated"
+    manifest_path = generated / "manifest.json"
+    manifest = json.loads(manifest_path.read_text()) if manifest_path.exists() else {}
+
+    def from_path(name: str, path: Path) -> Entry:
+        if path.name.endswith(".gz"):
+            plain, gz = plain_copy(path, cache), path
+        else:
+            plain = path
+            gz = path.with_name(path.name + ".gz")
+            gz = gz if gz.exists() else None
+        return Entry(name, plain, gz, plain.stat().st_size)
+
+    names = args.files
+    if not names:
+        names = list(QUICK_CORPUS) if args.quick else list(SHARED_CORPUS) + sorted(
+            manifest, key=lambda n: (manifest[n]["text_bytes"], n))
+    for name in names:
+        if name in SHARED_CORPUS:
+            path = args.data / SHARED_CORPUS[name]
+            if not path.exists():
+                print(f"run_bench: {path} is absent; skipping {name}", file=sys.stderr)
+                continue
+            entries.append(from_path(name, path))
+        elif name in manifest:
+            plain = generated / f"{name}.mps"
+            if not plain.exists():
+                print(f"run_bench: {plain} is absent (run bench/make_big.py); skipping", file=sys.stderr)
+                continue
+            entry = from_path(name, plain)
+            entry.expected = {k: manifest[name][k] for k in ("num_row", "num_col", "nnz")}
+            entries.append(entry)
+        elif Path(name).exists():
+            path = Path(name).resolve()
+            entries.append(from_path(path.name.split(".")[0], path))
+        else:
+            raise SystemExit(f"run_bench: unknown corpus file {name!r} (a shared name, a generated name or a path)")
+    return entries
+
+
+def median_sample(samples: list[dict]) -> dict:
+    ok = [s for s in samples if "error" not in s]
+    if not ok:
+        return {}
+    secs = sorted(s["seconds"] for s in ok)
+    return dict(
+        seconds=statistics.median(secs), min_seconds=secs[0], max_seconds=secs[-1], n=len(ok),
+        peak_rss=statistics.median(s["peak_rss"] for s in ok),
+        base_rss=statistics.median(s.get("base_rss", 0) for s in ok),
+        out_bytes=ok[-1].get("out_bytes"), returned_bytes=ok[-1].get("returned_bytes"),
+        num_row=ok[-1].get("num_row"), num_col=ok[-1].get("num_col"), nnz=ok[-1].get("nnz"),
+    )
+
+
+def rate(job: Job, entry: Entry, m: dict) -> float | None:
+    if not m or m["seconds"] <= 0:
+        return None
+    size = entry.text_bytes if job.rate_by == "text" else (m.get("out_bytes") or 0)
+    return size / MB / m["seconds"]
+
+
+def fmt(value, spec: str, missing: str = "-") -> str:
+    return missing if value is None else format(value, spec)
+
+
+def targets(entries: list[Entry], summary: dict) -> list[tuple[str, str, str]]:
+    """Checks the issue's targets on what was measured: (target, measured, verdict)."""
+    rows = []
+
+    def get(entry: Entry, job: str) -> dict:
+        return summary.get(entry.name, {}).get(job, {})
+
+    def verdict(ok: bool) -> str:
+        return "holds" if ok else "**misses**"
+
+    for entry in entries:
+        pf = get(entry, "mopsel parse_file")
+        if not pf:
+            continue
+        mbps = entry.text_bytes / MB / pf["seconds"]
+        if entry.text_bytes >= MB:
+            for peer, factor in (("highspy readModel", 8), ("clp import", 2), ("ortools import", 1),
+                                 ("pulp fromMPS", 1)):
+                other = get(entry, peer)
+                if other:
+                    ratio = other["seconds"] / pf["seconds"]
+                    rows.append((f"{entry.name}: parse_file >= {factor}x {peer}", f"{ratio:.1f}x",
+                                 verdict(ratio >= factor)))
+        if entry.name == "nw04" or entry.name.endswith("-1GB"):
+            rows.append((f"{entry.name}: parse_file >= 600 MB/s", f"{mbps:.0f} MB/s", verdict(mbps >= 600)))
+        wf, hw = get(entry, "mopsel write_file"), get(entry, "highspy writeModel")
+        if wf and hw:
+            ratio = hw["seconds"] / wf["seconds"]
+            rows.append((f"{entry.name}: write_file >= 5x highspy writeModel", f"{ratio:.1f}x", verdict(ratio >= 5)))
+        if wf and wf.get("out_bytes"):
+            out = wf["out_bytes"] / MB / wf["seconds"]
+            rows.append((f"{entry.name}: write_file >= 300 MB/s", f"{out:.0f} MB/s", verdict(out >= 300)))
+        gz, inflate = get(entry, "mopsel parse_file .gz"), get(entry, "zlib inflate")
+        if gz and inflate:
+            ratio = gz["seconds"] / (inflate["seconds"] + pf["seconds"])
+            rows.append((f"{entry.name}: parse_file .gz <= 1.3x (inflate + parse_file)", f"{ratio:.2f}x",
+                         verdict(ratio <= 1.3)))
+        if pf.get("returned_bytes") is not None:
+            limit = entry.text_bytes + 1.5 * pf["returned_bytes"] + 64 * MiB
+            rows.append((f"{entry.name}: peak RSS <= text + 1.5 x returned + 64 MiB",
+                         f"{pf['peak_rss'] / MiB:.0f} of {limit / MiB:.0f} MiB", verdict(pf["peak_rss"] <= limit)))
+    by_name = {e.name: e for e in entries}
+    for name, entry in by_name.items():
+        if name.endswith("-1GB") and name.replace("-1GB", "-100MB") in by_name:
+            small = by_name[name.replace("-1GB", "-100MB")]
+            big_pf, small_pf = get(entry, "mopsel parse_file"), get(small, "mopsel parse_file")
+            if big_pf and small_pf:
+                ratio = (big_pf["seconds"] / entry.text_bytes) / (small_pf["seconds"] / small.text_bytes)
+                rows.append((f"{name}: time per MB within 1.2x of {small.name}", f"{ratio:.2f}x", verdict(ratio <= 1.2)))
+    return rows
+
+
+def write_markdown(path: Path, entries, summary, unavailable, errors, args, started) -> None:
+    lines = [
+        "# Benchmark results", "",
+        f"Run {time.strftime('%Y-%m-%d %H:%M', time.localtime(started))} on {platform.node()} "
+        f"({os.cpu_count()} cores, Python {platform.python_version()}), median of {args.repeat} "
+        f"runs per job, each in a fresh process. MB = 10^6 bytes; readers are rated by the text size, "
+        f"writers by the size of their output. The clp time is the import time clp prints.", "",
+    ]
+    if unavailable:
+        lines += ["Not measured: " + "; ".join(f"{m}: {why}" for m, why in sorted(unavailable.items())), ""]
+    for entry in entries:
+        size = f"{entry.text_bytes / MB:.1f} MB of text"
+        if entry.gz:
+            size += f", {entry.gz.stat().st_size / MB:.1f} MB gzip"
+        lines += [f"## {entry.name} ({size})", "",
+                  "| job | MB/s | median s | min s | max s | peak RSS MiB | runs | vs mopsel parse_file |",
+                  "|---|---:|---:|---:|---:|---:|---:|---:|"]
+        base = summary.get(entry.name, {}).get("mopsel parse_file")
+        for job in JOBS:
+            m = summary.get(entry.name, {}).get(job.name)
+            if not m:
+                why = errors.get((entry.name, job.name))
+                if why:
+                    lines.append(f"| {job.name} | failed: {why} | | | | | | |")
+                continue
+            speed = rate(job, entry, m)
+            versus = f"{m['seconds'] / base['seconds']:.2f}x time" if base and job.rate_by == "text" else ""
+            lines.append(f"| {job.name} | {fmt(speed, '.0f')} | {m['seconds']:.4f} | {m['min_seconds']:.4f} | "
+                         f"{m['max_seconds']:.4f} | {m['peak_rss'] / MiB:.0f} | {m['n']} | {versus} |")
+        lines.append("")
+    rows = targets(entries, summary)
+    if rows:
+        lines += ["## Targets", "", "| target | measured | verdict |", "|---|---:|---|"]
+        lines += [f"| {t} | {m} | {v} |" for t, m, v in rows]
+        lines.append("")
+    path.write_text("\n".join(lines))
+
+
+def write_plot(path: Path, entries, summary) -> None:
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    panels = [("readers (MB/s of text)", [j for j in JOBS if j.rate_by == "text"]),
+              ("writers (MB/s of output)", [j for j in JOBS if j.rate_by == "output"])]
+    fig, axes = plt.subplots(1, 2, figsize=(15, 2.0 + 1.2 * max(2, len(entries))), squeeze=False)
+    colors = plt.get_cmap("tab20").colors
+    for ax, (title, jobs) in zip(axes[0], panels):
+        height = 0.8 / len(jobs)
+        for j, job in enumerate(jobs):
+            ys, xs = [], []
+            for i, entry in enumerate(entries):
+                speed = rate(job, entry, summary.get(entry.name, {}).get(job.name, {}))
+                if speed:
+                    ys.append(i + j * height)
+                    xs.append(speed)
+            if xs:
+                ax.barh(ys, xs, height=height, label=job.name, color=colors[JOBS.index(job) % len(colors)])
+        ax.set_yticks([i + 0.4 - height / 2 for i in range(len(entries))])
+        ax.set_yticklabels([e.name for e in entries])
+        ax.invert_yaxis()
+        ax.set_xscale("log")
+        ax.set_xlabel("MB/s (log scale)")
+        ax.set_title(title)
+        ax.grid(axis="x", which="both", alpha=0.3)
+        ax.legend(fontsize="small", loc="upper center", bbox_to_anchor=(0.5, -0.08 - 0.3 / len(entries)), ncol=3)
+    fig.tight_layout()
+    fig.savefig(path, dpi=110)
+    plt.close(fig)
+
+
+def main(argv: list[str] | None = None) -> int:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--quick", action="store_true", help=f"only {', '.join(QUICK_CORPUS)}")
+    parser.add_argument("--files", nargs="+", help="corpus names (shared or generated) or paths")
+    parser.add_argument("--repeat", type=int, default=5, help="rounds; the median is reported (default 5)")
+    parser.add_argument("--only", default="", help="regular expression selecting job names")
+    parser.add_argument("--skip", default="", help="regular expression of job names to leave out")
+    parser.add_argument("--pulp-max-mb", type=float, default=30.0,
+                        help="run PuLP (pure Python, slow) only on files up to this text size (default 30)")
+    parser.add_argument("--peer-max-mb", type=float, default=0.0,
+                        help="run the peers only on files up to this text size (default 0: no limit)")
+    parser.add_argument("--timeout", type=float, default=900.0, help="seconds per job before it counts as failed")
+    parser.add_argument("--data", type=Path, default=DATA_DIR, help="the shared real-model folder")
+    parser.add_argument("--results", type=Path, default=HERE / "results", help="output folder")
+    parser.add_argument("--worker", help=argparse.SUPPRESS)
+    parser.add_argument("--clp-child", help=argparse.SUPPRESS)
+    parser.add_argument("--plain", help=argparse.SUPPRESS)
+    parser.add_argument("--gz", help=argparse.SUPPRESS)
+    parser.add_argument("--out", help=argparse.SUPPRESS)
+    args = parser.parse_args(argv)
+
+    if args.worker:
+        result = worker(args.worker, args.plain, args.gz, args.out)
+        print(RESULT_TAG + json.dumps(result), flush=True)
+        return 0
+    if args.clp_child:
+        clp_child(args.clp_child)
+        return 0
+    if args.repeat < 1:
+        parser.error("--repeat must be at least 1")
+
+    cache = bench_dir()
+    entries = resolve_corpus(args, cache)
+    if not entries:
+        print("run_bench: no corpus files found", file=sys.stderr)
+        return 1
+    jobs = [j for j in JOBS if re.search(args.only, j.name) and not (args.skip and re.search(args.skip, j.name))]
+    unavailable = {}
+    for module in sorted({j.module for j in jobs}):
+        why = probe_module(module)
+        if why:
+            unavailable[module] = why
+            print(f"run_bench: {module} not available: {why}", file=sys.stderr)
+    jobs = [j for j in jobs if j.module not in unavailable]
+
+    plan = [(e, j) for e in entries for j in jobs
+            if not (j.needs == "gz" and e.gz is None)
+            and not (j.module == "pulp" and e.text_bytes > args.pulp_max_mb * MB)
+            and not (j.group == "peer" and args.peer_max_mb and e.text_bytes > args.peer_max_mb * MB)]
+    out_dir = cache / "out"
+    out_dir.mkdir(parents=True, exist_ok=True)
+    samples: dict[tuple[str, str], list[dict]] = {}
+    errors: dict[tuple[str, str], str] = {}
+    started = time.time()
+    for round_no in range(args.repeat):
+        # Alternate: every job runs once per round; the order rotates so no job always follows another.
+        shift = round_no % len(plan)
+        for entry, job in plan[shift:] + plan[:shift]:
+            key = (entry.name, job.name)
+            if key in errors:
+                continue  # a job that failed once is not retried (a timeout would cost the whole run)
+            out = out_dir / f"{entry.name}.{job.name.split()[0]}.out.mps"
+            try:
+                sample = run_job(job, entry, out, args.timeout)
+            except RuntimeError as exc:
+                errors[key] = str(exc)[:200]
+                print(f"run_bench: {entry.name} / {job.name}: {exc}", file=sys.stderr)
+                continue
+            finally:
+                out.unlink(missing_ok=True)
+            mismatch = {k: (sample[k], v) for k, v in entry.expected.items() if k in sample and sample[k] != v}
+            if mismatch and job.module == "mopsel":
+                errors[key] = f"counts differ from the generator's: {mismatch}"
+                print(f"run_bench: {entry.name} / {job.name}: {errors[key]}", file=sys.stderr)
+                continue
+            samples.setdefault(key, []).append(sample)
+            speed = rate(job, entry, {"seconds": sample["seconds"], "out_bytes": sample.get("out_bytes")})
+            print(f"[{round_no + 1}/{args.repeat}] {entry.name:<16} {job.name:<22} {sample['seconds']:9.4f} s "
+                  f"{fmt(speed, '8.1f')} MB/s  peak {sample['peak_rss'] / MiB:7.0f} MiB", flush=True)
+
+    summary: dict[str, dict[str, dict]] = {}
+    for (name, job_name), runs in samples.items():
+        m = median_sample(runs)
+        if m:
+            summary.setdefault(name, {})[job_name] = m
+
+    args.results.mkdir(parents=True, exist_ok=True)
+    (args.results / "results.json").write_text(json.dumps({
+        "started": started, "repeat": args.repeat, "host": platform.node(), "unavailable": unavailable,
+        "files": {e.name: {"plain": str(e.plain), "gz": str(e.gz) if e.gz else None, "text_bytes": e.text_bytes}
+                  for e in entries},
+        "samples": {f"{n} | {j}": runs for (n, j), runs in samples.items()},
+        "errors": {f"{n} | {j}": why for (n, j), why in errors.items()},
+    }, indent=1) + "\n")
+    write_markdown(args.results / "results.md", entries, summary, unavailable, errors, args, started)
+    try:
+        write_plot(args.results / "throughput.png", entries, summary)
+    except ImportError as exc:
+        print(f"run_bench: no plot ({exc}); install bench/requirements.txt", file=sys.stderr)
+    print(f"run_bench: wrote {args.results / 'results.md'}, results.json and throughput.png")
+    for t, m, v in targets(entries, summary):
+        print(f"  {v.strip('*'):<7} {t}: {m}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,128 @@
+"""Type stub of the native module mopsel._mopsel (free-format MPS reading and writing).
+
+Internal faults of the native code (an index out of range, a NumPy call that
+fails where it must not, an array held under an exclusive borrow) raise
+``mopsel._mopsel.PanicException``, a class derived directly from BaseException
+that is created on first need and is not a module attribute.
+"""
+
+from typing import Final, final
+
+import numpy as np
+from numpy.typing import NDArray
+
+__all__ = [
+    "CONTINUOUS",
+    "INTEGER",
+    "SEMI_CONTINUOUS",
+    "SEMI_INTEGER",
+    "Model",
+    "SparseMatrix",
+    "parse_file",
+    "parse_str",
+    "write_file",
+    "write_str",
+]
+
+# Integrality codes, as stored in Model.col_integrality.
+CONTINUOUS: Final = 0
+INTEGER: Final = 1
+SEMI_CONTINUOUS: Final = 2
+SEMI_INTEGER: Final = 3
+
+@final
+class SparseMatrix:
+    """Column-wise compressed constraint matrix; column j holds positions start[j]:start[j+1].
+
+    Read-only and not constructible from Python; the arrays may be edited in place.
+    """
+
+    @property
+    def start(self) -> NDArray[np.uint32]:
+        """num_col + 1 positions into index and value; the last one is the number of nonzeros."""
+    @property
+    def index(self) -> NDArray[np.uint32]:
+        """Row index of each nonzero (0-based)."""
+    @property
+    def value(self) -> NDArray[np.float64]:
+        """Coefficient of each nonzero."""
+
+@final
+class Model:
+    """A linear or mixed-integer program read from MPS text.
+
+    Made only by parse_file and parse_str: calling the class raises TypeError, and
+    no attribute can be assigned. The arrays take over native buffers without
+    copying; editing their contents in place reaches a later write_file/write_str.
+    Infinite bounds are IEEE infinities.
+    """
+
+    @property
+    def name(self) -> str: ...
+    @property
+    def num_row(self) -> int: ...
+    @property
+    def num_col(self) -> int: ...
+    @property
+    def obj_sense_minimize(self) -> bool: ...
+    @property
+    def obj_offset(self) -> float: ...
+    @property
+    def objective_name(self) -> str: ...
+    @property
+    def col_cost(self) -> NDArray[np.float64]: ...
+    @property
+    def col_lower(self) -> NDArray[np.float64]: ...
+    @property
+    def col_upper(self) -> NDArray[np.float64]: ...
+    @property
+    def row_lower(self) -> NDArray[np.float64]: ...
+    @property
+    def row_upper(self) -> NDArray[np.float64]: ...
+    @property
+    def col_integrality(self) -> NDArray[np.uint8]:
+        """One code per column: CONTINUOUS, INTEGER, SEMI_CONTINUOUS or SEMI_INTEGER."""
+    @property
+    def a_matrix(self) -> SparseMatrix: ...
+    @property
+    def col_names(self) -> list[str]:
+        """A new list on every read."""
+    @property
+    def row_names(self) -> list[str]:
+        """A new list on every read."""
+
+def parse_file(path: str) -> Model:
+    """Read an MPS file, gzip-expanded when the path ends in ".gz".
+
+    Raises ValueError for files that cannot be opened or read and for MPS text
+    that cannot be parsed. The interpreter lock is released while reading.
+    """
+
+def parse_str(content: str) -> Model:
+    """Read MPS text (ValueError when it cannot be parsed)."""
+
+def write_file(model: Model, path: str) -> None:
+    """Write the model as MPS text to path, creating or truncating the file (OSError on failure)."""
+
+def write_str(model: Model) -> str:
+    """Return the model rendered as MPS text."""
+
+# The process-wide array borrow registry, a capsule named
+# "mopsel._mopsel._ARRAY_BORROWS" (PyCapsule_Import works) over this C table:
+#
+#   struct MopselArrayBorrows {
+#     uint32_t version;   /* 1 */
+#     uint32_t reserved;  /* 0 */
+#     void *state;        /* first argument of every function */
+#     int (*acquire_shared)(void *state, const void *begin, size_t length);
+#     int (*acquire_exclusive)(void *state, const void *begin, size_t length);
+#     int (*release)(void *state, const void *begin, size_t length, int exclusive);
+#   };
+#
+# Borrows are keyed by the byte range of an array's data (length 0 counts as one
+# byte). Shared borrows coexist; an exclusive one stands alone. Results: 0
+# granted, 1 refused (an overlapping conflicting borrow is held), -1 release of a
+# borrow not held or out of memory. The registry has its own mutex: no interpreter
+# lock is needed. write_str/write_file take shared borrows while copying a Model's
+# arrays and raise PanicException("AlreadyBorrowed") when one is refused.
+_ARRAY_BORROWS: object

@@ -1,0 +1,238 @@
+// The module mopsel._mopsel: initialisation and the four entry functions.
+//
+// Each function binds and converts its arguments, hands the work to the core
+// (load_source, read_mps, record_from_model, the writer), releases the
+// interpreter lock around the pure C++ parts, and turns every failure into a
+// Python exception: core messages here, C++ exceptions in `guarded`.
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "model/model_record.hpp"
+#include "python/arguments.hpp"
+#include "python/array_borrows.hpp"
+#include "python/errors.hpp"
+#include "python/gil.hpp"
+#include "python/model_object.hpp"
+#include "python/python_c.hpp"
+#include "python/utf8_error.hpp"
+#include "reader/read_mps.hpp"
+#include "source/load_source.hpp"
+#include "writer/mps_writer.hpp"
+#include "writer/record_from_model.hpp"
+
+namespace mopsel::python {
+namespace {
+
+constexpr std::array<const char*, 1> kPathParameters = {"path"};
+constexpr std::array<const char*, 1> kContentParameters = {"content"};
+constexpr std::array<const char*, 2> kWriteFileParameters = {"model", "path"};
+constexpr std::array<const char*, 1> kModelParameters = {"model"};
+
+// The bytes of a bytes object (valid while the object lives).
+std::string_view bytes_view(PyObject* bytes) noexcept {
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  if (PyBytes_AsStringAndSize(bytes, &data, &size) != 0) return {};
+  return {data, static_cast<size_t>(size)};
+}
+
+// The UTF-8 path of a `path` argument, copied so that it can be used without the
+// lock. None with the conversion's exception set.
+std::optional<std::string> path_argument(PyObject* value) {
+  PyRef encoded(utf8_argument(value, "path"));
+  if (!encoded) return std::nullopt;
+  if (PyErr_Occurred()) return std::nullopt;
+  return std::string(bytes_view(encoded.get()));
+}
+
+bool model_argument(PyObject* value) noexcept {
+  return instance_argument(value, model_type(), "Model", "model");
+}
+
+PyObject* model_or_error(Result<ModelRecord>&& outcome) {
+  if (!outcome) {
+    set_value_error(outcome.error());
+    return nullptr;
+  }
+  return wrap_model(std::move(outcome).value());
+}
+
+PyObject* parse_file(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&]() -> PyObject* {
+    std::array<PyObject*, 1> values{};
+    if (!bind_arguments("parse_file", kPathParameters, args, kwargs, values)) return nullptr;
+    std::optional<std::string> path = path_argument(values[0]);
+    if (!path) return nullptr;
+    Result<ModelRecord> outcome = Error{std::string()};
+    {
+      ReleasedLock unlocked;
+      Result<ByteBuffer> text = load_source(*path);
+      if (text) {
+        outcome = read_mps(as_view(text.value()));
+      } else {
+        outcome = Error{text.error()};
+      }
+    }  // the loaded text is released here, before the lock is taken back
+    return model_or_error(std::move(outcome));
+  });
+}
+
+PyObject* parse_str(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&]() -> PyObject* {
+    std::array<PyObject*, 1> values{};
+    if (!bind_arguments("parse_str", kContentParameters, args, kwargs, values)) return nullptr;
+    // The encoded bytes object is the call's private copy of the text; the
+    // reader runs on it with the lock held.
+    PyRef text(utf8_argument(values[0], "content"));
+    if (!text) return nullptr;
+    Result<ModelRecord> outcome = read_mps(bytes_view(text.get()));
+    text.reset();
+    return model_or_error(std::move(outcome));
+  });
+}
+
+PyObject* write_file(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&]() -> PyObject* {
+    std::array<PyObject*, 2> values{};
+    if (!bind_arguments("write_file", kWriteFileParameters, args, kwargs, values)) return nullptr;
+    if (!model_argument(values[0])) return nullptr;
+    std::optional<std::string> path = path_argument(values[1]);
+    if (!path) return nullptr;
+    // A failure here happens before the file is opened: an existing file stays.
+    std::optional<ModelRecord> record = record_from_model(values[0]);
+    if (!record) return nullptr;
+    Status status;
+    {
+      ReleasedLock unlocked;
+      status = write_mps_to_file(*record, *path);
+      record.reset();
+    }
+    if (!status) {
+      set_os_error(status.error());
+      return nullptr;
+    }
+    Py_RETURN_NONE;
+  });
+}
+
+PyObject* write_str(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&]() -> PyObject* {
+    std::array<PyObject*, 1> values{};
+    if (!bind_arguments("write_str", kModelParameters, args, kwargs, values)) return nullptr;
+    if (!model_argument(values[0])) return nullptr;
+    std::optional<ModelRecord> record = record_from_model(values[0]);
+    if (!record) return nullptr;
+    ByteBuffer text;
+    Status status;
+    {
+      ReleasedLock unlocked;
+      status = write_mps_to_buffer(*record, text);
+      record.reset();
+    }
+    if (!status) {
+      set_os_error(status.error());
+      return nullptr;
+    }
+    const std::string_view bytes = text.empty() ? std::string_view() : as_view(text);
+    PyObject* result = PyUnicode_DecodeUTF8(bytes.empty() ? "" : bytes.data(),
+                                            static_cast<Py_ssize_t>(bytes.size()), "strict");
+    if (result != nullptr || !PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) return result;
+    PyErr_Clear();
+    const std::optional<Utf8Problem> problem = first_utf8_problem(bytes);
+    set_value_error(problem ? describe_utf8_problem(*problem) : std::string("invalid utf-8"));
+    return nullptr;
+  });
+}
+
+// A tuple-and-keywords function as the untyped pointer PyMethodDef stores.
+PyCFunction as_method(PyObject* (*function)(PyObject*, PyObject*, PyObject*) noexcept) noexcept {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+// Each documentation string is only the signature and CPython's separator, so
+// __text_signature__ is the parameter list and __doc__ is None.
+PyMethodDef g_functions[] = {
+    {"parse_file", as_method(parse_file), METH_VARARGS | METH_KEYWORDS, "parse_file(path)\n--\n\n"},
+    {"parse_str", as_method(parse_str), METH_VARARGS | METH_KEYWORDS, "parse_str(content)\n--\n\n"},
+    {"write_file", as_method(write_file), METH_VARARGS | METH_KEYWORDS, "write_file(model, path)\n--\n\n"},
+    {"write_str", as_method(write_str), METH_VARARGS | METH_KEYWORDS, "write_str(model)\n--\n\n"},
+};
+
+PyModuleDef g_module_def = {
+    PyModuleDef_HEAD_INIT,
+    "_mopsel",  // imported as mopsel._mopsel
+    "",         // empty docstring
+    0,          // no per-module state
+    nullptr,    // functions are added one by one (add_export) to keep __all__ in order
+    nullptr, nullptr, nullptr, nullptr,
+};
+
+PyObject* g_module = nullptr;  // the module of this process, once made
+
+// Appends `name` to the module's __all__ (made on first use), then sets the
+// attribute. Steals `value` (may be null: the error of making it is then set).
+bool add_export(PyObject* module, const char* name, PyObject* value) noexcept {
+  PyRef owned(value);
+  if (!owned) return false;
+  PyRef all(PyObject_GetAttrString(module, "__all__"));
+  if (!all) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
+    PyErr_Clear();
+    all.reset(PyList_New(0));
+    if (!all || PyObject_SetAttrString(module, "__all__", all.get()) != 0) return false;
+  }
+  PyRef key(PyUnicode_FromString(name));
+  if (!key || PyList_Append(all.get(), key.get()) != 0) return false;
+  return PyObject_SetAttrString(module, name, owned.get()) == 0;
+}
+
+// New reference to a type object made on first use, or null with an error set.
+PyObject* new_type_reference(PyTypeObject* type) noexcept {
+  auto* object = reinterpret_cast<PyObject*>(type);
+  Py_XINCREF(object);
+  return object;
+}
+
+bool populate(PyObject* module) noexcept {
+  if (!add_export(module, "CONTINUOUS", PyLong_FromLong(code(IntegralityKind::CONTINUOUS)))) return false;
+  if (!add_export(module, "INTEGER", PyLong_FromLong(code(IntegralityKind::INTEGER)))) return false;
+  if (!add_export(module, "SEMI_CONTINUOUS", PyLong_FromLong(code(IntegralityKind::SEMI_CONTINUOUS)))) {
+    return false;
+  }
+  if (!add_export(module, "SEMI_INTEGER", PyLong_FromLong(code(IntegralityKind::SEMI_INTEGER)))) return false;
+  if (!add_export(module, "Model", new_type_reference(model_type()))) return false;
+  if (!add_export(module, "SparseMatrix", new_type_reference(sparse_matrix_type()))) return false;
+  PyRef module_name(PyModule_GetNameObject(module));
+  if (!module_name) return false;
+  for (PyMethodDef& function : g_functions) {
+    if (!add_export(module, function.ml_name, PyCFunction_NewEx(&function, module, module_name.get()))) {
+      return false;
+    }
+  }
+  // Not part of __all__: the borrow registry shared with other native code.
+  PyRef borrows(array_borrows_capsule());
+  return borrows && PyObject_SetAttrString(module, "_ARRAY_BORROWS", borrows.get()) == 0;
+}
+
+PyObject* initialise() {
+  if (g_module != nullptr) {
+    PyErr_SetString(PyExc_ImportError,
+                    "mopsel._mopsel may be initialised only once per interpreter process");
+    return nullptr;
+  }
+  PyRef module(PyModule_Create2(&g_module_def, 3));
+  if (!module) return nullptr;
+  if (!populate(module.get())) return nullptr;
+  g_module = module.get();
+  Py_INCREF(g_module);  // the process-wide slot keeps its own reference
+  return module.release();
+}
+
+}  // namespace
+}  // namespace mopsel::python
+
+PyMODINIT_FUNC PyInit__mopsel(void) {
+  return mopsel::python::guarded([] { return mopsel::python::initialise(); });
+}

@@ -1,0 +1,27 @@
+#pragma once
+// Argument handling of the module functions, with CPython-style error texts.
+#include <span>
+
+#include "python/python_c.hpp"
+
+namespace mopsel::python {
+
+// Binds the positional tuple `args` and the keyword dict `kwargs` (may be null)
+// to `parameters`, all positional-or-keyword and required. On success
+// values[i] is a borrowed reference for parameters[i]; otherwise TypeError is
+// set ("{f}() takes ...", "got multiple values ...", "got an unexpected keyword
+// argument ...", "missing ... required positional ...") and false is returned.
+bool bind_arguments(const char* function, std::span<const char* const> parameters, PyObject* args,
+                    PyObject* kwargs, std::span<PyObject*> values) noexcept;
+
+// New reference to the strict UTF-8 encoding (bytes) of a `str` argument. Null
+// with TypeError "argument '{parameter}': '{type}' object cannot be converted to
+// 'PyString'" for anything but a str, or with Python's UnicodeEncodeError.
+PyObject* utf8_argument(PyObject* value, const char* parameter) noexcept;
+
+// True when `value` is an instance of `type` (or of a subtype); otherwise sets
+// TypeError "argument '{parameter}': '{type}' object cannot be converted to '{target}'".
+bool instance_argument(PyObject* value, PyTypeObject* type, const char* target,
+                       const char* parameter) noexcept;
+
+}  // namespace mopsel::python

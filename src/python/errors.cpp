@@ -1,0 +1,100 @@
+#include "python/errors.hpp"
+
+#include <string>
+
+namespace mopsel::python {
+namespace {
+
+constexpr const char* kPanicDoc =
+    "Raised when native code called from Python fails an internal check.\n\n"
+    "Like SystemExit, it derives from BaseException rather than Exception, so that it\n"
+    "typically propagates all the way up and makes the interpreter exit.";
+
+PyObject* g_panic_type = nullptr;  // created once under the lock, never released
+
+// New reference to a str made from `text`; bytes that are not UTF-8 are replaced.
+PyObject* text_object(std::string_view text) noexcept {
+  return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+}
+
+void set_error(PyObject* type, std::string_view message) noexcept {
+  PyRef text(text_object(message));
+  if (text) PyErr_SetObject(type, text.get());
+}
+
+// The UTF-8 text of a str object; empty when it is none or cannot be encoded.
+std::string utf8_of(PyObject* object) {
+  if (object == nullptr || !PyUnicode_Check(object)) return {};
+  PyRef bytes(PyUnicode_AsUTF8String(object));
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  if (!bytes || PyBytes_AsStringAndSize(bytes.get(), &data, &size) != 0) {
+    PyErr_Clear();
+    return {};
+  }
+  return std::string(data, static_cast<size_t>(size));
+}
+
+// "{type}: {str(value)}" of an exception, or a fixed text when it cannot be formed.
+std::string describe_exception(PyObject* type, PyObject* value) {
+  std::string out;
+  if (type != nullptr) {
+    PyRef name(PyObject_GetAttrString(type, "__name__"));
+    PyErr_Clear();
+    const std::string name_text = utf8_of(name.get());
+    out += name_text.empty() ? "<unknown exception>" : name_text;
+  }
+  if (value != nullptr) {
+    PyRef text(PyObject_Str(value));
+    PyErr_Clear();
+    const std::string message = utf8_of(text.get());
+    if (!message.empty()) {
+      out += ": ";
+      out += message;
+    }
+  }
+  return out.empty() ? std::string("no Python error was set") : out;
+}
+
+}  // namespace
+
+PyObject* panic_exception_type() noexcept {
+  if (g_panic_type == nullptr) {
+    g_panic_type = PyErr_NewExceptionWithDoc("mopsel._mopsel.PanicException", kPanicDoc,
+                                             PyExc_BaseException, nullptr);
+  }
+  return g_panic_type;
+}
+
+void raise_panic(std::string_view message, const std::source_location& where) noexcept {
+  PyErr_Clear();
+  // The path as compiled is absolute; from "src/" on it names the file in the tree.
+  std::string_view file = where.file_name();
+  if (const size_t tree = file.rfind("/src/"); tree != std::string_view::npos) file.remove_prefix(tree + 1);
+  const std::string line = "mopsel: internal fault at " + std::string(file) + ":" +
+                           std::to_string(where.line()) + ": " + std::string(message) + "\n";
+  // %s takes the text unshortened (PySys_WriteStderr would cut it at 1000 bytes).
+  PySys_FormatStderr("%s", line.c_str());
+  PyErr_Clear();
+  PyObject* type = panic_exception_type();
+  if (type == nullptr) return;  // the error of creating the class stays set
+  set_error(type, message);
+}
+
+void fault_from_python_error(std::string_view context, std::source_location where) {
+  PyObject* type = nullptr;
+  PyObject* value = nullptr;
+  PyObject* traceback = nullptr;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  PyRef type_ref(type), value_ref(value), traceback_ref(traceback);
+  std::string text(context);
+  text += ": ";
+  text += describe_exception(type, value);
+  raise_fault(std::move(text), where);
+}
+
+void set_value_error(std::string_view message) noexcept { set_error(PyExc_ValueError, message); }
+void set_os_error(std::string_view message) noexcept { set_error(PyExc_OSError, message); }
+
+}  // namespace mopsel::python

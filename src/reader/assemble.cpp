@@ -1,0 +1,85 @@
+#include "reader/assemble.hpp"
+
+#include <string>
+
+#include "model/fault.hpp"
+#include "reader/read_mps.hpp"
+#include "reader/scan.hpp"
+#include "reader/sections.hpp"
+
+namespace mopsel {
+
+namespace {
+
+bool all_utf8(const OwnedArray<std::string_view>& names) noexcept {
+  for (const std::string_view name : names) {
+    if (!is_valid_utf8(name)) return false;
+  }
+  return true;
+}
+
+// One reservation for the bytes and one for the offsets, then one copy per name.
+NameList copy_names(const OwnedArray<std::string_view>& views) {
+  size_t total = 0;
+  for (const std::string_view name : views) total += name.size();
+  NameList names;
+  names.reserve(views.size(), total);
+  for (const std::string_view name : views) names.push_back(name);
+  return names;
+}
+
+}  // namespace
+
+bool record_names_are_utf8(const ReaderState& state) noexcept {
+  return is_valid_utf8(state.name) && is_valid_utf8(state.objective_name) &&
+         all_utf8(state.row_names) && all_utf8(state.col_names);
+}
+
+ModelRecord finish_model(ReaderState&& state) {
+  // Every column receives its cost and start slot when it is created, whatever
+  // the section order, so only the closing entry of the start array is missing.
+  if (state.col_start.size() != state.num_col || state.col_cost.size() != state.num_col ||
+      state.entry_row.size() != state.nnz || state.entry_value.size() != state.nnz) {
+    raise_fault("reader state out of step: " + std::to_string(state.num_col) + " columns, " +
+                std::to_string(state.col_start.size()) + " starts, " +
+                std::to_string(state.col_cost.size()) + " costs, " + std::to_string(state.nnz) +
+                " entries");
+  }
+  state.col_start.push_back(state.nnz);
+
+  ModelRecord record;
+  record.name = std::string(state.name);
+  record.objective_name = std::string(state.objective_name);
+  record.row_names = copy_names(state.row_names);
+  record.col_names = copy_names(state.col_names);
+
+  record.num_row = state.num_row;
+  record.num_col = state.num_col;
+  record.obj_sense_minimize = state.obj_sense_minimize != 0;
+  record.obj_offset = state.obj_offset;
+  record.col_cost = std::move(state.col_cost);
+  record.col_lower = std::move(state.col_lower);
+  record.col_upper = std::move(state.col_upper);
+  record.row_lower = std::move(state.row_lower);
+  record.row_upper = std::move(state.row_upper);
+  record.col_integrality = std::move(state.col_integrality);
+  record.a_matrix.start = std::move(state.col_start);
+  record.a_matrix.index = std::move(state.entry_row);
+  record.a_matrix.value = std::move(state.entry_value);
+
+  // The indexes and per-read arrays refer to the text; drop them now.
+  state = ReaderState{};
+  return record;
+}
+
+Result<ModelRecord> read_mps_with_limits(std::string_view text, const ReaderLimits& limits) {
+  ReaderState state;
+  state.limits = limits;
+  reserve_from_hints(scan_size_hints(text), text.size(), state);
+  if (!read_sections(text, state).ok()) return Error{kParseFailure};
+  // A name that is not valid UTF-8 could not become a Python string.
+  if (!record_names_are_utf8(state)) return Error{kParseFailure};
+  return finish_model(std::move(state));
+}
+
+}  // namespace mopsel

@@ -1,0 +1,24 @@
+#pragma once
+// Model assembly: the last step of a read, from the reader state to the record.
+#include <string_view>
+
+#include "model/model_record.hpp"
+#include "model/result.hpp"
+#include "reader/reader_state.hpp"
+
+namespace mopsel {
+
+// True when every name that ends up in the record (model, objective, row and
+// column names) is valid UTF-8. Bytes elsewhere in the text are not checked.
+[[nodiscard]] bool record_names_are_utf8(const ReaderState& state) noexcept;
+
+// Turns the state of a successful read into the record: closes the start array,
+// copies every name out of the text once and moves the numeric arrays. The
+// state is left empty; the record no longer refers to the text.
+ModelRecord finish_model(ReaderState&& state);
+
+// read_mps with size limits other than the representable ones (tests lower them
+// to reach them with small texts).
+Result<ModelRecord> read_mps_with_limits(std::string_view text, const ReaderLimits& limits);
+
+}  // namespace mopsel

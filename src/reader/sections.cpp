@@ -1,0 +1,309 @@
+#include "reader/sections.hpp"
+
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "reader/columns.hpp"
+#include "reader/read_mps.hpp"
+#include "reader/records.hpp"
+#include "reader/scan.hpp"
+
+namespace mopsel {
+
+namespace {
+
+// The reader's position in the text. Section states are entered by the header
+// of the same kind; Outside is the start state and the state after a NAME header
+// or a blank-only line that ends a section; EndOfInput means the read failed.
+enum class Section : uint8_t {
+  Outside,
+  ObjSense,
+  Rows,
+  Columns,
+  Rhs,
+  Bounds,
+  Ranges,
+  Unsupported,
+  EndData,
+  EndOfInput,
+};
+
+Section section_of(HeaderKind kind) noexcept {
+  switch (kind) {
+    case HeaderKind::ObjSense: return Section::ObjSense;
+    case HeaderKind::Rows: return Section::Rows;
+    case HeaderKind::Columns: return Section::Columns;
+    case HeaderKind::Rhs: return Section::Rhs;
+    case HeaderKind::Bounds: return Section::Bounds;
+    case HeaderKind::Ranges: return Section::Ranges;
+    case HeaderKind::EndData: return Section::EndData;
+    case HeaderKind::Unsupported: return Section::Unsupported;
+    case HeaderKind::Data:
+    case HeaderKind::Name:
+    case HeaderKind::Blank: break;
+  }
+  return Section::Outside;
+}
+
+// Scratch state of the section being read; each entry into a section sets up
+// its own part afresh, so "the first value wins" rules hold per section.
+struct SectionReader {
+  explicit SectionReader(ReaderState& s) : state(s) {}
+  ReaderState& state;
+  Section section = Section::Outside;
+  bool objective_seen = false;        // ROWS
+  ColumnsScratch columns;             // COLUMNS
+  std::vector<uint8_t> rhs_seen;      // RHS, one flag per constraint row
+  bool objective_rhs_seen = false;    // RHS
+};
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// True when the first three bytes of `word`, upper-cased, are `prefix`.
+bool starts_with_upper(std::string_view word, std::string_view prefix) noexcept {
+  if (word.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    if (ascii_upper(word[i]) != prefix[i]) return false;
+  }
+  return true;
+}
+
+// Leaves the current section through a header of kind `kind` and enters the
+// section it opens.
+void take_header(SectionReader& r, HeaderKind kind) {
+  ReaderState& state = r.state;
+  switch (r.section) {
+    case Section::Rows:
+      // Without an N row, this name refers to the objective; objective_name
+      // keeps its default.
+      if (!r.objective_seen) assign_name(state.row_index, kArtificialObjective, OBJECTIVE_ROW);
+      break;
+    case Section::Columns:
+      if (!end_columns(state, r.columns)) {
+        r.section = Section::EndOfInput;
+        return;
+      }
+      break;
+    default: break;
+  }
+  r.section = section_of(kind);
+  switch (r.section) {
+    case Section::Rows: r.objective_seen = false; break;
+    case Section::Columns: begin_columns(state, r.columns); break;
+    case Section::Rhs:
+      r.rhs_seen.assign(state.num_row, 0);
+      r.objective_rhs_seen = false;
+      break;
+    default: break;
+  }
+}
+
+// Rule B: the header kind of a line in COLUMNS, RHS, RANGES or BOUNDS, or Data
+// when the line is a record. `line` is the line as read (its first byte counts
+// before any trimming); `fields` holds at least one field.
+HeaderKind rule_b_kind(std::string_view line, const Fields& fields, bool in_rhs) noexcept {
+  if (line.front() == ' ' || line.front() == '\t') return HeaderKind::Data;
+  const HeaderKind kind = word_kind(fields.at[0]);
+  switch (kind) {
+    case HeaderKind::Data: return HeaderKind::Data;
+    case HeaderKind::Name:
+    case HeaderKind::ObjSense:
+    case HeaderKind::Unsupported: return kind;
+    case HeaderKind::Rhs:
+      // The usual name of the right-hand-side set, never a header inside RHS.
+      if (in_rhs) return HeaderKind::Data;
+      [[fallthrough]];
+    default:
+      // A section keyword with more fields is a record (a column may be called ROWS).
+      return fields.count == 1 ? kind : HeaderKind::Data;
+  }
+}
+
+void outside_line(SectionReader& r, std::string_view line) {
+  const LineClass c = classify_line(line);
+  switch (c.kind) {
+    case HeaderKind::Name: {
+      const std::string_view token = first_unicode_token(c.rest);
+      if (!token.empty()) r.state.name = token;
+      return;
+    }
+    case HeaderKind::ObjSense: {
+      // Inline form: only a word beginning with MAX is understood.
+      if (starts_with_upper(first_unicode_token(c.rest), "MAX")) r.state.obj_sense_minimize = 0;
+      take_header(r, c.kind);
+      return;
+    }
+    case HeaderKind::Data:
+    case HeaderKind::Blank:
+      return;  // text before the first section and between sections carries nothing
+    default: take_header(r, c.kind); return;
+  }
+}
+
+void objsense_line(SectionReader& r, std::string_view line) {
+  const LineClass c = classify_line(line);
+  if (starts_with_upper(c.word, "MAX")) {
+    r.state.obj_sense_minimize = 0;
+  } else if (starts_with_upper(c.word, "MIN")) {
+    r.state.obj_sense_minimize = 1;
+  }
+  if (c.kind != HeaderKind::Data) take_header(r, c.kind);
+}
+
+void rows_line(SectionReader& r, std::string_view line) {
+  line = trim_unicode(line);
+  const LineClass c = classify_line(line);
+  if (c.kind != HeaderKind::Data) {
+    take_header(r, c.kind);
+    return;
+  }
+  const Fields fields = split_fields(line, 2);
+  if (fields.count < 2) return;
+  ReaderState& state = r.state;
+  const std::string_view row_name = fields.at[1];
+  double lower;
+  double upper;
+  RowType type;
+  // Only the first byte of the type field counts (EQ reads as E).
+  switch (fields.at[0].front()) {
+    case 'E':
+      type = RowType::E;
+      lower = 0.0;
+      upper = 0.0;
+      break;
+    case 'G':
+      type = RowType::G;
+      lower = 0.0;
+      upper = kInf;
+      break;
+    case 'L':
+      type = RowType::L;
+      lower = -kInf;
+      upper = 0.0;
+      break;
+    case 'N':
+      if (!r.objective_seen) {
+        state.objective_name = row_name;
+        assign_name(state.row_index, row_name, OBJECTIVE_ROW);
+        r.objective_seen = true;
+      } else {
+        assign_name(state.row_index, row_name, EXTRA_N_ROW);
+      }
+      return;
+    default:
+      r.section = Section::EndOfInput;  // unknown row type: the read fails
+      return;
+  }
+  if (state.num_row >= state.limits.max_rows) [[unlikely]] {
+    r.section = Section::EndOfInput;
+    return;
+  }
+  assign_name(state.row_index, row_name, static_cast<int32_t>(state.num_row));
+  state.row_names.push_back(row_name);
+  state.row_lower.push_back(lower);
+  state.row_upper.push_back(upper);
+  state.row_types.push_back(static_cast<uint8_t>(type));
+  ++state.num_row;
+}
+
+void columns_line(SectionReader& r, std::string_view line) {
+  const Fields fields = split_fields(line, kMaxFields);
+  if (fields.count == 0) return;
+  const HeaderKind kind = rule_b_kind(line, fields, false);
+  if (kind != HeaderKind::Data) [[unlikely]] {
+    take_header(r, kind);
+    return;
+  }
+  if (!columns_record(r.state, r.columns, fields)) r.section = Section::EndOfInput;
+}
+
+void rhs_record(SectionReader& r, const Fields& fields) {
+  ReaderState& state = r.state;
+  const auto& f = fields.at;
+  // Without a set name the record starts with a row name; any other first field
+  // is a set name, and every set applies.
+  const size_t first = find_name(state.row_index, f[0]) != nullptr ? 0 : 1;
+  for (size_t k = first; k + 1 < fields.count; k += 2) {
+    const int32_t* ref = find_name(state.row_index, f[k]);
+    if (ref == nullptr) continue;
+    const double value = parse_number(f[k + 1]);
+    if (*ref == OBJECTIVE_ROW) {
+      if (!r.objective_rhs_seen) {
+        state.obj_offset = -value;
+        r.objective_rhs_seen = true;
+      }
+      continue;
+    }
+    if (*ref < 0) continue;  // an extra N row
+    const auto row = static_cast<uint32_t>(*ref);
+    if (r.rhs_seen[row] != 0) continue;  // the first value in a section wins
+    r.rhs_seen[row] = 1;
+    switch (static_cast<RowType>(state.row_types[row])) {
+      case RowType::E:
+        state.row_lower[row] = value;
+        state.row_upper[row] = value;
+        break;
+      case RowType::G: state.row_lower[row] = value; break;
+      case RowType::L: state.row_upper[row] = value; break;
+    }
+  }
+}
+
+// RHS, RANGES and BOUNDS: the line is trimmed for splitting only; rule B still
+// looks at the line as read.
+void trimmed_record_line(SectionReader& r, std::string_view line) {
+  const Fields fields = split_fields(trim_unicode(line), kMaxFields);
+  if (fields.count == 0) return;
+  const HeaderKind kind = rule_b_kind(line, fields, r.section == Section::Rhs);
+  if (kind != HeaderKind::Data) {
+    take_header(r, kind);
+    return;
+  }
+  switch (r.section) {
+    case Section::Rhs: rhs_record(r, fields); break;
+    case Section::Ranges: apply_range(r.state, fields); break;
+    case Section::Bounds:
+      if (!apply_bound(r.state, fields)) r.section = Section::EndOfInput;
+      break;
+    default: break;
+  }
+}
+
+void unsupported_line(SectionReader& r, std::string_view line) {
+  const LineClass c = classify_line(trim_unicode(line));
+  if (c.kind == HeaderKind::Data || c.kind == HeaderKind::Unsupported) return;
+  take_header(r, c.kind);
+}
+
+}  // namespace
+
+Status read_sections(std::string_view text, ReaderState& state) {
+  SectionReader r(state);
+  LineCursor cursor = line_cursor(text);
+  std::string_view line;
+  while (next_line(cursor, line)) {
+    if (line.empty() || is_comment_line(line)) continue;
+    switch (r.section) {
+      case Section::Outside: outside_line(r, line); break;
+      case Section::ObjSense: objsense_line(r, line); break;
+      case Section::Rows: rows_line(r, line); break;
+      case Section::Columns: columns_line(r, line); break;
+      case Section::Rhs:
+      case Section::Ranges:
+      case Section::Bounds: trimmed_record_line(r, line); break;
+      case Section::Unsupported: unsupported_line(r, line); break;
+      case Section::EndData:
+      case Section::EndOfInput: break;
+    }
+    if (r.section == Section::EndData) {
+      // The rest of the text is never read.
+      apply_binary_default(state);
+      return Status::success();
+    }
+    if (r.section == Section::EndOfInput) break;
+  }
+  return Error{kParseFailure};
+}
+
+}  // namespace mopsel

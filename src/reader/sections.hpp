@@ -1,0 +1,27 @@
+#pragma once
+// The section reader: one pass over the model text, a state machine over the
+// MPS sections that fills a ReaderState.
+//
+// Two header rules:
+//  A (outside any section, OBJSENSE, ROWS, skipped sections): the line is
+//    classified with classify_line; any kind but Data is a header, a blank-only
+//    line included. Indentation does not matter.
+//  B (COLUMNS, RHS, RANGES, BOUNDS): a line whose first byte, as read, is a
+//    space or tab is always a record; otherwise the first field is looked up as
+//    a keyword, and a section keyword only counts when it stands alone (NAME,
+//    OBJSENSE and skipped-section keywords may carry more fields). In RHS the
+//    word RHS is never a header.
+#include <string_view>
+
+#include "model/result.hpp"
+#include "reader/reader_state.hpp"
+
+namespace mopsel {
+
+// Reads every section up to ENDATA (and applies the binary default there).
+// Fails with "Failed to parse MPS file" when the text ends before ENDATA, on an
+// unknown row type in ROWS, an unknown bound type in BOUNDS, or when a size
+// limit of the state is exceeded. On failure the state is to be discarded.
+Status read_sections(std::string_view text, ReaderState& state);
+
+}  // namespace mopsel

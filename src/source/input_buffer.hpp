@@ -1,0 +1,38 @@
+#pragma once
+// Buffered reading of compressed input: one zero-filled 32 KiB buffer, refilled from the
+// file when used up. The gzip header parser, inflate and the trailer check all take their
+// bytes from it, so nothing is read twice and nothing past the first member is needed.
+#include <cstddef>
+#include <memory>
+
+#include "model/result.hpp"
+
+namespace mopsel {
+
+inline constexpr size_t kInputBufferSize = 32768;
+
+struct InputBuffer {
+  int fd = -1;
+  std::unique_ptr<unsigned char[]> bytes;
+  size_t pos = 0;  // next unused byte
+  size_t end = 0;  // one past the last byte read from the file
+
+  [[nodiscard]] size_t available() const noexcept { return end - pos; }
+};
+
+// An input buffer over `fd`. Fails with "out of memory" when the buffer cannot be had.
+Result<InputBuffer> make_input_buffer(int fd);
+
+// Reads the next stretch of the file once every buffered byte has been used (pos == end).
+// Returns the number of new bytes, 0 at end of file, or an OS error text.
+Result<size_t> refill(InputBuffer& in);
+
+// Makes at least one byte available, failing with "unexpected end of file" at the end.
+Status require_byte(InputBuffer& in);
+
+// Copies the next `count` bytes to `out`, across refills.
+Status take_bytes(InputBuffer& in, unsigned char* out, size_t count);
+
+inline constexpr const char* kUnexpectedEnd = "unexpected end of file";
+
+}  // namespace mopsel

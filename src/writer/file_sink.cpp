@@ -1,0 +1,103 @@
+#include "writer/file_sink.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <type_traits>
+
+namespace mopsel {
+namespace {
+
+// strerror_r comes in a GNU flavour (returns the text) and an XSI one (fills the buffer).
+[[maybe_unused]] const char* error_text(int result, const char* buffer) noexcept {
+  return result == 0 ? buffer : "Unknown error";
+}
+[[maybe_unused]] const char* error_text(const char* result, const char*) noexcept { return result; }
+
+// Writes all of [data, data + size), retrying after signals. Returns 0 on
+// success, -1 when the file accepted no bytes, or the errno of the failure.
+// `written` counts the bytes accepted, also on failure.
+int write_all(RawWrite raw_write, int fd, const char* data, size_t size, size_t& written) {
+  written = 0;
+  while (written < size) {
+    const ssize_t n = raw_write(fd, data + written, size - written);
+    if (n > 0) {
+      written += static_cast<size_t>(n);
+    } else if (n == 0) {
+      return -1;
+    } else if (errno != EINTR) {
+      return errno;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string os_error_message(int error_number) {
+  char buffer[256];
+  const char* text = error_text(strerror_r(error_number, buffer, sizeof buffer), buffer);
+  return std::string(text) + " (os error " + std::to_string(error_number) + ")";
+}
+
+Result<int> create_for_writing(std::string_view path) {
+  if (path.find('\0') != std::string_view::npos) {
+    return Error{"file name contained an unexpected NUL byte"};
+  }
+  const std::string terminated(path);
+  for (;;) {
+    const int fd = ::open(terminated.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd >= 0) return fd;
+    if (errno != EINTR) return Error{os_error_message(errno)};
+  }
+}
+
+FileSink::FileSink(int fd, RawWrite raw_write) noexcept
+    : fd_(fd), raw_write_(raw_write != nullptr ? raw_write : ::write) {}
+
+FileSink::~FileSink() {
+  if (used_ != 0) flush_buffer(false);
+  ::close(fd_);
+}
+
+void FileSink::fail(std::string message) {
+  failed_ = true;
+  error_ = std::move(message);
+}
+
+bool FileSink::flush_buffer(bool record_error) {
+  size_t written = 0;
+  const int result = write_all(raw_write_, fd_, buffer_, used_, written);
+  // Keep only what the file has not taken yet.
+  if (written != 0) {
+    std::memmove(buffer_, buffer_ + written, used_ - written);
+    used_ -= written;
+  }
+  if (result == 0) return true;
+  if (record_error) {
+    fail(result < 0 ? std::string("failed to write the buffered data") : os_error_message(result));
+  }
+  return false;
+}
+
+// This is uncommon: the piece does not fit in the space left.
+void FileSink::put_large(std::string_view piece) {
+  if (used_ != 0 && !flush_buffer(true)) return;
+  if (piece.size() < kCapacity) {
+    std::memcpy(buffer_, piece.data(), piece.size());
+    used_ = piece.size();
+    return;
+  }
+  size_t written = 0;
+  const int result = write_all(raw_write_, fd_, piece.data(), piece.size(), written);
+  if (result != 0) fail(result < 0 ? std::string("failed to write whole buffer") : os_error_message(result));
+}
+
+Status FileSink::finish() {
+  if (!failed_ && used_ != 0) flush_buffer(true);
+  if (failed_) return Error{error_};
+  return Status::success();
+}
+
+}  // namespace mopsel

@@ -1,0 +1,75 @@
+#pragma once
+// The file sink: a file created or truncated at a path, written through an
+// 8192-byte buffer with POSIX write(2).
+//
+// Flushing rule: a piece is copied into the buffer; when it does not fit in the
+// space left, the buffer is written out first; a piece at least as large as the
+// whole buffer then goes straight to the file. The first failing write is kept
+// as the sink's error and every later piece is dropped, so the caller sees one
+// error and the file holds the text up to that failure.
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "model/result.hpp"
+
+namespace mopsel {
+
+// "{description} (os error {number})" for an errno value.
+std::string os_error_message(int error_number);
+
+// Opens `path` (bytes as given) for writing: created with mode 0666 before the
+// umask, or truncated. Fails with "file name contained an unexpected NUL byte"
+// or the OS error message, e.g. "No such file or directory (os error 2)".
+Result<int> create_for_writing(std::string_view path);
+
+// The system call that moves bytes to the file; tests substitute their own.
+using RawWrite = ssize_t (*)(int fd, const void* data, size_t size);
+
+class FileSink {
+ public:
+  static constexpr size_t kCapacity = 8192;
+
+  // Takes ownership of `fd`.
+  explicit FileSink(int fd, RawWrite raw_write = nullptr) noexcept;
+  FileSink(const FileSink&) = delete;
+  FileSink& operator=(const FileSink&) = delete;
+  // Writes out whatever is still buffered as far as the file accepts it (no
+  // error is reported from here) and closes the file; the file is kept.
+  ~FileSink();
+
+  void put(std::string_view piece) {
+    if (failed_) [[unlikely]]
+      return;
+    if (piece.size() > kCapacity - used_) [[unlikely]] {
+      put_large(piece);
+      return;
+    }
+    std::memcpy(buffer_ + used_, piece.data(), piece.size());
+    used_ += piece.size();
+  }
+
+  [[nodiscard]] bool ok() const noexcept { return !failed_; }
+
+  // Writes out the buffer after the last piece. Returns the first error of the
+  // sink, whether it happened here or earlier. Failures of close are not reported.
+  Status finish();
+
+ private:
+  void put_large(std::string_view piece);
+  // Writes the buffered bytes; removes from the buffer what was written, even on failure.
+  bool flush_buffer(bool record_error);
+  void fail(std::string message);
+
+  int fd_;
+  RawWrite raw_write_;
+  size_t used_ = 0;
+  bool failed_ = false;
+  std::string error_;
+  char buffer_[kCapacity];
+};
+
+}  // namespace mopsel

@@ -1,0 +1,70 @@
+// The reader's name maps: exact byte lookups over views, replacement, growth
+// to many names, and hashing that stays inside each name.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "reader/name_map.hpp"
+
+namespace mopsel {
+namespace {
+
+TEST(NameMap, FindsEveryNameAfterGrowingAndMissesOthers) {
+  // Names that share prefixes and lengths, short and long (the hash has
+  // separate paths for 0, 1-3, 4-7, 8-16 and longer names).
+  std::vector<std::string> names = {"", "a", "ab", "abc", "abcd", "abcdefg", "abcdefgh",
+                                    "abcdefghijklmnop", "abcdefghijklmnopq",
+                                    std::string(100, 'x'), std::string(101, 'x')};
+  for (int i = 0; i < 200000; ++i) {
+    std::string name(1, 'C');
+    name += std::to_string(i);
+    names.push_back(std::move(name));
+  }
+  NameMap<uint32_t> map;
+  for (uint32_t i = 0; i < names.size(); ++i) assign_name(map, names[i], i);
+  EXPECT_EQ(map.count, names.size());
+  for (uint32_t i = 0; i < names.size(); ++i) {
+    const uint32_t* found = find_name(map, names[i]);
+    ASSERT_NE(found, nullptr) << names[i];
+    EXPECT_EQ(*found, i) << names[i];
+  }
+  for (std::string_view missing : {"C200000", "C-1", "abcde", "abcdefghijklmno", "c1", "C01"}) {
+    EXPECT_EQ(find_name(map, missing), nullptr) << missing;
+  }
+  EXPECT_EQ(find_name(map, std::string(102, 'x')), nullptr);
+}
+
+TEST(NameMap, AssigningAgainReplacesTheValue) {
+  NameMap<int32_t> map;
+  EXPECT_EQ(find_name(map, "r"), nullptr);  // an empty map has no table yet
+  assign_name(map, "r", 0);
+  assign_name(map, "s", 1);
+  assign_name(map, "r", -2);
+  EXPECT_EQ(map.count, 2u);
+  EXPECT_EQ(*find_name(map, "r"), -2);
+  EXPECT_EQ(*find_name(map, "s"), 1);
+}
+
+TEST(NameMap, ReservingKeepsEntriesAndHashReadsOnlyTheName) {
+  NameMap<uint32_t> map;
+  assign_name(map, "kept", 7u);
+  reserve_names(map, 1000);
+  EXPECT_GE(map.slots.size(), 2000u);
+  EXPECT_EQ(*find_name(map, "kept"), 7u);
+
+  // Names in exact-size heap blocks: AddressSanitizer reports any read past them.
+  for (size_t n = 0; n <= 40; ++n) {
+    std::unique_ptr<char[]> block(new char[n == 0 ? 1 : n]);
+    for (size_t i = 0; i < n; ++i) block[i] = static_cast<char>('a' + i % 26);
+    const std::string_view name(block.get(), n);
+    EXPECT_EQ(hash_name(name), hash_name(std::string(name)));
+    assign_name(map, name, static_cast<uint32_t>(n));
+    EXPECT_EQ(*find_name(map, std::string(name)), n);
+    map = NameMap<uint32_t>{};  // keys are views: drop them before the block
+  }
+}
+
+}  // namespace
+}  // namespace mopsel

@@ -1,0 +1,399 @@
+// Text layer: lines, comments, classification, fields, numbers, counts, hints,
+// UTF-8 decoding and trimming.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "reader/reader_state.hpp"
+#include "reader/scan.hpp"
+
+namespace mopsel {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// A heap copy of exactly the text's bytes, so that AddressSanitizer reports any
+// read past its end.
+struct ExactBuffer {
+  explicit ExactBuffer(std::string_view text) : bytes(new char[text.size() + (text.empty() ? 1 : 0)]) {
+    std::memcpy(bytes.get(), text.data(), text.size());
+    view = {bytes.get(), text.size()};
+  }
+  std::unique_ptr<char[]> bytes;
+  std::string_view view;
+};
+
+struct NumberCase {
+  std::string_view field;
+  double expected;
+};
+
+class ParseNumberTest : public ::testing::TestWithParam<NumberCase> {};
+
+TEST_P(ParseNumberTest, ConvertsExactlyToTheExpectedDouble) {
+  const NumberCase& c = GetParam();
+  const ExactBuffer field(c.field);
+  const double got = parse_number(field.view);
+  if (std::isnan(c.expected)) {
+    EXPECT_TRUE(std::isnan(got)) << "field '" << c.field << "' gave " << got;
+  } else {
+    // Bit patterns: 0.0 and -0.0 differ, and rounding must be exact.
+    EXPECT_EQ(std::bit_cast<uint64_t>(got), std::bit_cast<uint64_t>(c.expected))
+        << "field '" << c.field << "' gave " << got << ", expected " << c.expected;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Grammar, ParseNumberTest,
+    ::testing::Values(
+        // Plain decimals, signs, points.
+        NumberCase{"1", 1.0}, NumberCase{"-2.5", -2.5}, NumberCase{"+5", 5.0},
+        NumberCase{"5.", 5.0}, NumberCase{".5", 0.5}, NumberCase{"+.5e-1", 0.05},
+        NumberCase{"-.5", -0.5}, NumberCase{"00012", 12.0}, NumberCase{"1E5", 1e5},
+        NumberCase{"1e+5", 1e5}, NumberCase{"-0", -0.0}, NumberCase{"+0", 0.0},
+        // Fortran exponents: only the first D is replaced.
+        NumberCase{"1.5D+03", 1500.0}, NumberCase{"1.5d3", 1500.0}, NumberCase{"2D-1", 0.2},
+        NumberCase{"+1D2", 100.0}, NumberCase{"1DD5", 0.0}, NumberCase{"1D", 0.0},
+        NumberCase{"D5", 0.0}, NumberCase{"1De5", 0.0},
+        NumberCase{"1.00000000000000000000000000000000000000000000000000000000000000000000D2", 100.0},
+        // Words.
+        NumberCase{"Infinity", kInf}, NumberCase{"-inf", -kInf}, NumberCase{"+INF", kInf},
+        NumberCase{"INFINITY", kInf}, NumberCase{"NaN", kNaN}, NumberCase{"nan", kNaN},
+        NumberCase{"-nan", kNaN}, NumberCase{"+nan", kNaN},
+        // Range: overflow to infinity, underflow to zero, 1e30 is an ordinary number.
+        NumberCase{"1e400", kInf}, NumberCase{"-1e400", -kInf}, NumberCase{"1e-400", 0.0},
+        NumberCase{"-1e-400", -0.0}, NumberCase{"1e30", 1e30}, NumberCase{"1D400", kInf},
+        // Correct rounding, ties to even.
+        NumberCase{"0.1", 0.1}, NumberCase{"9007199254740993", 9007199254740992.0},
+        NumberCase{"9007199254740995", 9007199254740996.0},
+        NumberCase{"2.2250738585072011e-308", 2.2250738585072011e-308},
+        // Everything outside the grammar, and valid prefixes, read as 0.0.
+        NumberCase{"", 0.0}, NumberCase{"1.0x", 0.0}, NumberCase{"1,5", 0.0}, NumberCase{"e5", 0.0},
+        NumberCase{"1e", 0.0}, NumberCase{"1e+", 0.0}, NumberCase{"+", 0.0}, NumberCase{"-", 0.0},
+        NumberCase{".", 0.0}, NumberCase{"+-1", 0.0}, NumberCase{"++1", 0.0},
+        NumberCase{"-+1", 0.0}, NumberCase{"--1", 0.0}, NumberCase{"nan(1)", 0.0},
+        NumberCase{"nan()", 0.0}, NumberCase{"-nan(x)", 0.0}, NumberCase{"nanx", 0.0},
+        NumberCase{"na", 0.0}, NumberCase{"infinite", 0.0}, NumberCase{"infinityx", 0.0},
+        NumberCase{"0x10", 0.0}, NumberCase{"1_000", 0.0}, NumberCase{"\v1", 0.0},
+        NumberCase{"1\v", 0.0}, NumberCase{".e1", 0.0}, NumberCase{"1e5.", 0.0},
+        NumberCase{"1.5.", 0.0}));
+
+struct CountCase {
+  std::string_view text;
+  bool present;
+  uint64_t value;
+};
+
+class ParseCountTest : public ::testing::TestWithParam<CountCase> {};
+
+TEST_P(ParseCountTest, AcceptsOnlyPlainCounts) {
+  const CountCase& c = GetParam();
+  const OptionalCount got = parse_count(c.text);
+  EXPECT_EQ(got.present, c.present) << "'" << c.text << "'";
+  if (c.present) {
+    EXPECT_EQ(got.value, c.value) << "'" << c.text << "'";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hints, ParseCountTest,
+    ::testing::Values(CountCase{" 1200", true, 1200}, CountCase{"\t(3400)", true, 3400},
+                      CountCase{"((  12 ))", true, 12}, CountCase{"( +5 )", true, 5},
+                      CountCase{"+7", true, 7}, CountCase{"0", true, 0},
+                      CountCase{"\xC2\xA0" "9\xE3\x80\x80", true, 9},
+                      CountCase{"18446744073709551615", true, UINT64_MAX},
+                      CountCase{"18446744073709551616", false, 0},
+                      CountCase{"99999999999999999999", false, 0}, CountCase{"", false, 0},
+                      CountCase{"  ", false, 0}, CountCase{"+", false, 0},
+                      CountCase{"-", false, 0}, CountCase{"-1", false, 0},
+                      CountCase{"12a", false, 0}, CountCase{"1 2", false, 0},
+                      CountCase{"10 COLUMNS: 20", false, 0}, CountCase{"()", false, 0},
+                      CountCase{"++1", false, 0}));
+
+TEST(NextLine, SplitsAtLfAndDropsOnlyTheCrBeforeIt) {
+  struct Case {
+    std::string_view text;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {"", {}},
+      {"a", {"a"}},
+      {"a\nb", {"a", "b"}},
+      {"a\nb\n", {"a", "b"}},
+      {"a\r\nb\r\n", {"a", "b"}},
+      {"\n\n", {"", ""}},
+      {"\r\n", {""}},
+      {"a\rb\n", {"a\rb"}},      // a lone CR stays inside the line
+      {"a\rb\rc", {"a\rb\rc"}},  // CR-only line ends make one line
+      {"a\r", {"a\r"}},
+      {"a\r\r\n", {"a\r"}},
+      {"x\r\ny\nz", {"x", "y", "z"}},
+  };
+  for (const Case& c : cases) {
+    const ExactBuffer text(c.text);
+    LineCursor cursor = line_cursor(text.view);
+    std::vector<std::string> got;
+    std::string_view line;
+    while (next_line(cursor, line)) got.emplace_back(line);
+    EXPECT_EQ(got, c.lines) << "text '" << c.text << "'";
+  }
+}
+
+TEST(IsCommentLine, OnlyTheFirstByteCounts) {
+  const std::pair<std::string_view, bool> cases[] = {
+      {"* comment", true}, {"*", true},     {"$ note", true}, {"$", true},
+      {" * not", false},   {"\t$x", false}, {"", false},      {"x*", false},
+  };
+  for (const auto& [line, comment] : cases) EXPECT_EQ(is_comment_line(line), comment) << line;
+}
+
+TEST(KeywordKind, EveryKeywordAndNothingElse) {
+  using enum HeaderKind;
+  const std::pair<std::string_view, HeaderKind> cases[] = {
+      {"NAME", Name},         {"OBJSENSE", ObjSense},    {"ROWS", Rows},
+      {"COLUMNS", Columns},   {"RHS", Rhs},              {"BOUNDS", Bounds},
+      {"RANGES", Ranges},     {"ENDATA", EndData},       {"SOS", Unsupported},
+      {"SETS", Unsupported},  {"PWLOBJ", Unsupported},   {"PWLNAM", Unsupported},
+      {"PWLCON", Unsupported}, {"QUADOBJ", Unsupported}, {"QMATRIX", Unsupported},
+      {"GENCONS", Unsupported}, {"QSECTION", Unsupported}, {"QCMATRIX", Unsupported},
+      {"CSECTION", Unsupported}, {"USERCUTS", Unsupported}, {"MODELCUTS", Unsupported},
+      {"INDICATORS", Unsupported}, {"DELAYEDROWS", Unsupported},
+      // Not keywords: prefixes, extensions, lower case (the caller upper-cases).
+      {"OBJSENS", Data},      {"OBJNAME", Data},         {"ROWS2", Data},
+      {"NAMES", Data},        {"rows", Data},            {"RH", Data},
+      {"", Data},             {"ENDATAX", Data},         {"DELAYEDROWSX", Data},
+      {"BOUND", Data},
+  };
+  for (const auto& [word, kind] : cases) EXPECT_EQ(keyword_kind(word), kind) << word;
+}
+
+TEST(ClassifyLine, HeadersWordsAndRest) {
+  using enum HeaderKind;
+  struct Case {
+    std::string_view line;
+    HeaderKind kind;
+    std::string_view word;
+    std::string_view rest;
+  };
+  const Case cases[] = {
+      {"ROWS", Rows, "ROWS", ""},
+      {"rows", Rows, "rows", ""},
+      {"  ENDATA", EndData, "ENDATA", ""},
+      {"ROWS extra", Data, "ROWS", " extra"},
+      {"ROWS \xC2\xA0", Rows, "ROWS", " \xC2\xA0"},       // rest trims to nothing
+      {"ROWS\xC2\xA0", Data, "ROWS\xC2\xA0", ""},         // NBSP is not a field separator
+      {"\xC2\xA0ROWS", Rows, "ROWS", ""},                 // but is trimmed in front
+      {"\vROWS", Rows, "ROWS", ""},
+      {"ENDATA\v", Data, "ENDATA\v", ""},                 // vertical tab is no separator
+      {"NAME  demo model", Name, "NAME", "  demo model"},
+      {"NAME", Name, "NAME", ""},
+      {"OBJSENSE MAX", ObjSense, "OBJSENSE", " MAX"},
+      {"objsense\tmax", ObjSense, "objsense", "\tmax"},
+      {"OBJSENS", Data, "OBJSENS", ""},
+      {"SOS extra words", Unsupported, "SOS", " extra words"},
+      {"  QUADOBJ", Unsupported, "QUADOBJ", ""},
+      {" N  cost", Data, "N", "  cost"},
+      {"", Blank, "", ""},
+      {" \t ", Blank, "", ""},
+      {"\xE3\x80\x80", Blank, "", ""},
+      {"\xFF ROWS", Data, "\xFF", " ROWS"},                // an invalid byte is not space
+  };
+  for (const Case& c : cases) {
+    const ExactBuffer line(c.line);
+    const LineClass got = classify_line(line.view);
+    EXPECT_EQ(got.kind, c.kind) << "'" << c.line << "'";
+    EXPECT_EQ(got.word, c.word) << "'" << c.line << "'";
+    EXPECT_EQ(got.rest, c.rest) << "'" << c.line << "'";
+  }
+}
+
+TEST(SplitFields, MaximalRunsUpToKeep) {
+  struct Case {
+    std::string_view line;
+    size_t keep;
+    std::vector<std::string_view> fields;
+  };
+  const Case cases[] = {
+      {"", 6, {}},
+      {"   \t ", 6, {}},
+      {"  a\tb  c ", 6, {"a", "b", "c"}},
+      {"a b c d e f g h", 6, {"a", "b", "c", "d", "e", "f"}},
+      {"a b c d e f g h", 2, {"a", "b"}},
+      {"a\fb\rc\nd", 6, {"a", "b", "c", "d"}},
+      {"a\vb", 6, {"a\vb"}},
+      {"x\xC2\xA0y z", 6, {"x\xC2\xA0y", "z"}},
+      {"one", 0, {}},
+      {"a b c d e f g", 99, {"a", "b", "c", "d", "e", "f"}},
+  };
+  for (const Case& c : cases) {
+    const ExactBuffer line(c.line);
+    const Fields got = split_fields(line.view, c.keep);
+    ASSERT_EQ(got.count, c.fields.size()) << "'" << c.line << "'";
+    for (size_t i = 0; i < got.count; ++i) EXPECT_EQ(got.at[i], c.fields[i]) << "'" << c.line << "'";
+  }
+}
+
+TEST(ScanSizeHints, ReadsHintCommentsBeforeTheNameLine) {
+  struct Case {
+    std::string text;
+    bool has_rows, has_columns, has_nonzeros;
+    uint64_t rows, columns, nonzeros;
+  };
+  std::string line21;
+  for (int i = 0; i < 20; ++i) line21 += "*\n";
+  line21 += "* ROWS: 7\n";
+  std::string line20;
+  for (int i = 0; i < 19; ++i) line20 += "\n";
+  line20 += "* ROWS: 7\n";
+  const Case cases[] = {
+      {"* ROWS: 1200\n* COLUMNS: (3400)\n* NONZERO: 950\nNAME x\n", true, true, true, 1200, 3400, 950},
+      {"*Rows: 5\n", true, false, false, 5, 0, 0},
+      {"*nonzero:\t636666\n", false, false, true, 0, 0, 636666},
+      {"* ROWS: 10 COLUMNS: 20\n", false, false, false, 0, 0, 0},
+      {"* NONZEROS: 950\n", false, false, false, 0, 0, 0},
+      {"$ ROWS: 5\n", false, false, false, 0, 0, 0},
+      {" * ROWS: 5\n", false, false, false, 0, 0, 0},
+      {"NAME x\n* ROWS: 5\n", false, false, false, 0, 0, 0},
+      {"  NAME x\n* ROWS: 5\n", false, false, false, 0, 0, 0},
+      {"NAMEX\n* ROWS: 5\n", false, false, false, 0, 0, 0},
+      {"name x\n* ROWS: 5\n", true, false, false, 5, 0, 0},  // only upper-case NAME stops
+      {"*NAME: nw04\n* ROWS: 5\n", true, false, false, 5, 0, 0},
+      {"* ROWS: 3\n* ROWS: 4\n", true, false, false, 4, 0, 0},
+      {"* ROWS: 3\n* ROWS: x\n", true, false, false, 3, 0, 0},
+      {"* columns and ROWS: 2\n", true, false, false, 2, 0, 0},
+      {line20, true, false, false, 7, 0, 0},
+      {line21, false, false, false, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    const SizeHints got = scan_size_hints(c.text);
+    EXPECT_EQ(got.has_rows, c.has_rows) << c.text;
+    EXPECT_EQ(got.has_columns, c.has_columns) << c.text;
+    EXPECT_EQ(got.has_nonzeros, c.has_nonzeros) << c.text;
+    if (c.has_rows) {
+      EXPECT_EQ(got.rows, c.rows) << c.text;
+    }
+    if (c.has_columns) {
+      EXPECT_EQ(got.columns, c.columns) << c.text;
+    }
+    if (c.has_nonzeros) {
+      EXPECT_EQ(got.nonzeros, c.nonzeros) << c.text;
+    }
+  }
+}
+
+TEST(ScanSizeHints, DefaultsComeFromTheTextLength) {
+  const std::string plain(90000, 'x');
+  const SizeHints none = scan_size_hints(plain);
+  EXPECT_EQ(none.nonzeros, 3000u);
+  EXPECT_EQ(none.columns, 300u);
+  EXPECT_EQ(none.rows, 75u);
+
+  // A supplied column count feeds the default row count.
+  const std::string with_columns = "* COLUMNS: 400\n" + plain;
+  const SizeHints some = scan_size_hints(with_columns);
+  EXPECT_EQ(some.columns, 400u);
+  EXPECT_EQ(some.rows, 100u);
+  EXPECT_EQ(some.nonzeros, with_columns.size() / 30);
+}
+
+TEST(CappedReservations, NoHintReservesMoreThanTheTextCanHold) {
+  SizeHints absurd;
+  absurd.rows = absurd.columns = absurd.nonzeros = UINT64_MAX;
+  absurd.has_rows = absurd.has_columns = absurd.has_nonzeros = true;
+  const Reservations capped = capped_reservations(absurd, 1000);
+  EXPECT_EQ(capped.entries, 250u);
+  EXPECT_EQ(capped.columns, 62u);
+  EXPECT_EQ(capped.rows, 62u);
+
+  SizeHints small;
+  small.rows = 3;
+  small.columns = 5;
+  small.nonzeros = 7;
+  const Reservations kept = capped_reservations(small, 1000000);
+  EXPECT_EQ(kept.entries, 7u);
+  EXPECT_EQ(kept.columns, 5u);
+  EXPECT_EQ(kept.rows, 3u);
+
+  // The reservation is capacity only: the state stays empty.
+  ReaderState state;
+  reserve_from_hints(absurd, 1u << 20, state);
+  EXPECT_EQ(state.entry_row.size(), 0u);
+  EXPECT_GE(state.entry_row.capacity(), (1u << 20) / 4);
+  EXPECT_EQ(state.col_names.size(), 0u);
+  EXPECT_EQ(state.row_lower.size(), 0u);
+}
+
+TEST(DecodeUtf8, ValidSequencesAndEveryKindOfInvalidOne) {
+  struct Case {
+    std::string_view bytes;
+    char32_t code;
+    uint32_t length;  // 0: invalid
+  };
+  const Case cases[] = {
+      {"A", U'A', 1},
+      {"\xC2\xA0", 0xA0, 2},
+      {"\xE3\x80\x80", 0x3000, 3},
+      {"\xF0\x9F\x98\x80", 0x1F600, 4},
+      {"\xF4\x8F\xBF\xBF", 0x10FFFF, 4},
+      {"\xC0\x80", 0, 0},          // overlong
+      {"\xC1\xBF", 0, 0},          // overlong
+      {"\xE0\x80\x80", 0, 0},      // overlong
+      {"\xF0\x80\x80\x80", 0, 0},  // overlong
+      {"\xED\xA0\x80", 0, 0},      // surrogate
+      {"\xF4\x90\x80\x80", 0, 0},  // above U+10FFFF
+      {"\xF5\x80\x80\x80", 0, 0},
+      {"\x80", 0, 0},              // lone continuation
+      {"\xFF", 0, 0},
+      {"\xC2", 0, 0},              // truncated by the end of the text
+      {"\xE3\x80", 0, 0},
+      {"\xF0\x9F\x98", 0, 0},
+      {"\xE3\x41\x80", 0, 0},      // continuation missing
+  };
+  for (const Case& c : cases) {
+    const ExactBuffer bytes(c.bytes);
+    const Utf8Char got = decode_utf8(bytes.view.data(), bytes.view.data() + bytes.view.size());
+    EXPECT_EQ(got.length, c.length) << testing::PrintToString(c.bytes);
+    if (c.length != 0) {
+      EXPECT_EQ(got.code, c.code);
+    }
+    EXPECT_EQ(is_valid_utf8(bytes.view), c.length == c.bytes.size());
+  }
+  EXPECT_TRUE(is_valid_utf8("plain ascii name that is longer than eight bytes"));
+  EXPECT_FALSE(is_valid_utf8("long ascii prefix then \xC3"));
+  EXPECT_TRUE(is_valid_utf8("Gr\xC3\xBC\xC3\x9F" "e_\xE6\x97\xA5\xE6\x9C\xAC"));
+}
+
+TEST(TrimUnicode, TrimsWhiteSpaceCodePointsOnlyAndNeverReadsOutside) {
+  struct Case {
+    std::string_view text;
+    std::string_view trimmed;
+    std::string_view token;
+  };
+  const Case cases[] = {
+      {"  a b  ", "a b", "a"},
+      {"\xE3\x80\x80 demo \xC2\xA0", "demo", "demo"},
+      {"\xC2\x85x\xE2\x80\xA8", "x", "x"},                   // NEL, LINE SEPARATOR
+      {"\xE2\x80\x8Bx", "\xE2\x80\x8Bx", "\xE2\x80\x8Bx"},   // zero width space is no White_Space
+      {"\xC2", "\xC2", "\xC2"},                              // truncated: a non-space byte
+      {"a\xC2", "a\xC2", "a\xC2"},
+      {"\xA0", "\xA0", "\xA0"},                              // lone continuation byte
+      {"\x80\x80\x80\xA0", "\x80\x80\x80\xA0", "\x80\x80\x80\xA0"},
+      {"bad\xFFname x", "bad\xFFname x", "bad\xFFname"},
+      {"\v\f\r\n\t", "", ""},
+      {"", "", ""},
+  };
+  for (const Case& c : cases) {
+    const ExactBuffer text(c.text);
+    EXPECT_EQ(trim_unicode(text.view), c.trimmed) << testing::PrintToString(c.text);
+    EXPECT_EQ(first_unicode_token(text.view), c.token) << testing::PrintToString(c.text);
+  }
+}
+
+}  // namespace
+}  // namespace mopsel

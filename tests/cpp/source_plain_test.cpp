@@ -1,0 +1,346 @@
+// Opening and reading plain files: error texts, the read loop with right and wrong size
+// hints, growth for inputs of unknown size, and the plain half of load_source.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <new>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "model/fault.hpp"
+#include "model/owned_array.hpp"
+#include "source/inflate.hpp"
+#include "source/load_source.hpp"
+#include "source/posix_file.hpp"
+
+#ifdef __SANITIZE_ADDRESS__
+// A refused reservation must come back as a null pointer here, as it does without the
+// sanitizer, so that the "out of memory" path is tested under it too.
+extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+#endif
+
+namespace mopsel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh directory under the system's temporary folder, removed with its contents.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "mopsel-source-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  std::string file(const std::string& name) const { return (path_ / name).string(); }
+  std::string write(const std::string& name, std::string_view bytes) const {
+    const std::string path = file(name);
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return path;
+  }
+
+ private:
+  fs::path path_;
+};
+
+// Deterministic text with line structure, not a repetition of one short pattern.
+std::string sample_text(size_t size) {
+  std::string text;
+  text.reserve(size);
+  uint32_t state = 12345;
+  while (text.size() < size) {
+    state = state * 1103515245u + 12345u;
+    text += " C" + std::to_string(state % 9973) + " R" + std::to_string((state >> 8) % 311) + " " +
+            std::to_string(static_cast<int>(state >> 20) - 2048) + ".5\n";
+  }
+  text.resize(size);
+  return text;
+}
+
+std::string as_string(const ByteBuffer& bytes) { return std::string(as_view(bytes)); }
+
+TEST(OsErrorText, DescriptionThenNumber) {
+  const struct {
+    int number;
+    const char* text;
+  } cases[] = {
+      {ENOENT, "No such file or directory (os error 2)"},
+      {EACCES, "Permission denied (os error 13)"},
+      {EISDIR, "Is a directory (os error 21)"},
+      {ENOTDIR, "Not a directory (os error 20)"},
+      {9999, "Unknown error 9999 (os error 9999)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.number);
+    EXPECT_EQ(os_error_text(c.number), c.text);
+  }
+}
+
+TEST(LoadSource, FailuresCarryTheirPrefixAndText) {
+  TempDir dir;
+  const std::string plain = dir.write("model.mps", "NAME x\n");
+  fs::create_directory(dir.file("folder"));
+  fs::create_directory(dir.file("folder.gz"));
+  const struct {
+    std::string path;
+    std::string message;
+  } cases[] = {
+      {dir.file("missing.mps"), "Cannot open file: No such file or directory (os error 2)"},
+      {dir.file("missing.mps.gz"), "Cannot open file: No such file or directory (os error 2)"},
+      {dir.file("nowhere/model.mps"), "Cannot open file: No such file or directory (os error 2)"},
+      {plain + "/inner.mps", "Cannot open file: Not a directory (os error 20)"},
+      {dir.file(std::string(300, 'n')), "Cannot open file: File name too long (os error 36)"},
+      {"", "Cannot open file: No such file or directory (os error 2)"},
+      {std::string("model\0.mps", 10), "Cannot open file: file name contained an unexpected NUL byte"},
+      {plain + std::string("\0.gz", 4), "Cannot open file: file name contained an unexpected NUL byte"},
+      {dir.file("folder"), "Read error: Is a directory (os error 21)"},
+      {dir.file("folder.gz"), "Read error: Is a directory (os error 21)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    Result<ByteBuffer> loaded = load_source(c.path);
+    ASSERT_FALSE(loaded.ok());
+    EXPECT_EQ(loaded.error(), c.message);
+  }
+}
+
+TEST(LoadSource, UnreadableFileIsAnOpenFailure) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads files whatever their mode";
+  TempDir dir;
+  const std::string path = dir.write("secret.mps", "NAME x\n");
+  ::chmod(path.c_str(), 0);
+  Result<ByteBuffer> loaded = load_source(path);
+  ASSERT_FALSE(loaded.ok());
+  EXPECT_EQ(loaded.error(), "Cannot open file: Permission denied (os error 13)");
+}
+
+TEST(LoadSource, PlainFilesLoadByteForByteIntoAnExactBuffer) {
+  TempDir dir;
+  std::string binary;
+  for (int i = 0; i < 256; ++i) binary.push_back(static_cast<char>(i));
+  const struct {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"empty.mps", ""},
+      {"one.mps", "\n"},
+      {"model.mps", "NAME demo\nROWS\n N obj\nCOLUMNS\nRHS\nENDATA\n"},
+      // No translation of any kind: byte-order mark, CR LF, NUL and non-UTF-8 bytes stay.
+      {"raw.mps", "\xEF\xBB\xBFNAME\r\n" + binary},
+      // Names that only look like gzip are plain; so is gzip data under another name.
+      {"model.mps.GZ", "NAME upper\n"},
+      {"model.mps.Gz", std::string("\x1F\x8B\x08\x00", 4)},
+      {"model.gzip", "\x1F\x8B not checked"},
+      {"large.mps", sample_text(3'000'001)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Result<ByteBuffer> loaded = load_source(dir.write(c.name, c.bytes));
+    ASSERT_TRUE(loaded.ok()) << loaded.error();
+    EXPECT_EQ(as_string(loaded.value()), c.bytes);
+    // Reserved from the file's size and never regrown.
+    EXPECT_EQ(loaded.value().capacity(), c.bytes.size());
+  }
+}
+
+TEST(ReadToEnd, AnySizeHintGivesTheWholeRest) {
+  TempDir dir;
+  const std::string content = sample_text(200'000);
+  const std::string path = dir.write("hint.mps", content);
+  const size_t n = content.size();
+  const size_t hints[] = {0, 1, 4095, 4096, n / 2, n - 1, n, n + 1, 3 * n};
+  for (size_t hint : hints) {
+    SCOPED_TRACE(hint);
+    Result<OpenFile> file = open_for_reading(path);
+    ASSERT_TRUE(file.ok()) << file.error();
+    Result<ByteBuffer> read = read_to_end(file.value().fd, hint);
+    ASSERT_TRUE(read.ok()) << read.error();
+    EXPECT_EQ(as_string(read.value()), content);
+    EXPECT_GE(read.value().capacity(), n);
+  }
+}
+
+TEST(ReadToEnd, StartsAtTheCurrentOffset) {
+  TempDir dir;
+  const std::string content = sample_text(10'000);
+  const std::string path = dir.write("offset.mps", content);
+  const off_t offsets[] = {0, 1, 4321, 9999, 10'000, 20'000};
+  for (off_t offset : offsets) {
+    SCOPED_TRACE(offset);
+    Result<OpenFile> file = open_for_reading(path);
+    ASSERT_TRUE(file.ok());
+    ASSERT_EQ(::lseek(file.value().fd, offset, SEEK_SET), offset);
+    const size_t rest = content.size() - std::min<size_t>(content.size(), offset);
+    EXPECT_EQ(remaining_size_hint(file.value().fd), rest);
+    Result<ByteBuffer> read = read_to_end(file.value().fd, remaining_size_hint(file.value().fd));
+    ASSERT_TRUE(read.ok());
+    EXPECT_EQ(as_string(read.value()), content.substr(content.size() - rest));
+  }
+}
+
+TEST(ReadToEnd, ReadErrorIsReportedWithItsText) {
+  TempDir dir;
+  fs::create_directory(dir.file("d"));
+  Result<OpenFile> file = open_for_reading(dir.file("d"));
+  ASSERT_TRUE(file.ok());
+  for (size_t hint : {size_t{0}, size_t{4096}}) {
+    Result<ByteBuffer> read = read_to_end(file.value().fd, hint);
+    ASSERT_FALSE(read.ok());
+    EXPECT_EQ(read.error(), "Is a directory (os error 21)");
+  }
+}
+
+TEST(ReadToEnd, HugeSizeHintIsOutOfMemoryNotACrash) {
+  TempDir dir;
+  Result<OpenFile> file = open_for_reading(dir.write("small.mps", "x"));
+  ASSERT_TRUE(file.ok());
+  Result<ByteBuffer> read = read_to_end(file.value().fd, SIZE_MAX);
+  ASSERT_FALSE(read.ok());
+  EXPECT_EQ(read.error(), "out of memory");
+}
+
+// A named pipe has no size: the loader must grow its buffer, whatever sizes the reads
+// come back in.
+TEST(LoadSource, NamedPipeOfUnknownSizeLoadsCompletely) {
+  TempDir dir;
+  const struct {
+    size_t size;
+    size_t chunk;
+  } cases[] = {{0, 1}, {1, 1}, {70'000, 7}, {1'000'000, 65'536}, {300'001, 4096}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    const std::string content = sample_text(c.size);
+    const std::string path = dir.file("pipe" + std::to_string(c.size) + ".mps");
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    std::thread writer([&] {
+      const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+      for (size_t at = 0; fd >= 0 && at < content.size(); at += c.chunk) {
+        const size_t n = std::min(c.chunk, content.size() - at);
+        if (::write(fd, content.data() + at, n) != static_cast<ssize_t>(n)) break;
+      }
+      if (fd >= 0) ::close(fd);
+    });
+    Result<ByteBuffer> loaded = load_source(path);
+    writer.join();
+    ASSERT_TRUE(loaded.ok()) << loaded.error();
+    EXPECT_EQ(as_string(loaded.value()), content);
+  }
+}
+
+TEST(OpenFile, IsCloseOnExecAndClosedByItsOwner) {
+  TempDir dir;
+  const std::string path = dir.write("f.mps", "x");
+  int fd = -1;
+  {
+    Result<OpenFile> file = open_for_reading(path);
+    ASSERT_TRUE(file.ok());
+    OpenFile moved = std::move(file.value());
+    fd = moved.fd;
+    ASSERT_GE(fd, 0);
+    EXPECT_NE(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
+  }
+  errno = 0;
+  EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
+  EXPECT_EQ(errno, EBADF);
+}
+
+TEST(BufferGrowth, DoublesWithinBoundsAndRefusesOverflow) {
+  const struct {
+    size_t current;
+    size_t grown;
+  } growth[] = {
+      {0, size_t{64} << 10},
+      {10, 10 + (size_t{64} << 10)},
+      {size_t{100} << 10, size_t{200} << 10},
+      {size_t{512} << 20, size_t{1} << 30},
+      {size_t{2} << 30, size_t{3} << 30},
+  };
+  for (const auto& c : growth) {
+    SCOPED_TRACE(c.current);
+    EXPECT_EQ(grown_capacity(c.current), c.grown);
+  }
+  EXPECT_THROW((void)grown_capacity(SIZE_MAX - 10), std::bad_alloc);
+
+  const struct {
+    size_t compressed;
+    size_t initial;
+  } initial[] = {
+      {0, size_t{64} << 10},
+      {1000, size_t{64} << 10},
+      {size_t{1} << 20, size_t{4} << 20},
+      {size_t{1} << 30, size_t{64} << 20},
+      {SIZE_MAX, size_t{64} << 20},
+  };
+  for (const auto& c : initial) {
+    SCOPED_TRACE(c.compressed);
+    EXPECT_EQ(initial_text_capacity(c.compressed), c.initial);
+  }
+}
+
+// The loader writes straight into reserved space and then counts the bytes as used;
+// counting past the reservation would expose memory nobody wrote.
+TEST(ByteBufferCommit, CountsOnlyReservedBytes) {
+  const struct {
+    size_t reserve;
+    size_t commits[3];
+    bool faults;
+  } cases[] = {
+      {16, {16, 0, 0}, false},
+      {16, {10, 6, 0}, false},
+      {16, {10, 7, 0}, true},
+      {16, {0, 0, 17}, true},
+      {0, {0, 0, 1}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reserve);
+    ByteBuffer bytes;
+    bytes.reserve(c.reserve);
+    const size_t capacity = bytes.capacity();
+    auto commit_all = [&] {
+      for (size_t n : c.commits) bytes.commit(n);
+    };
+    if (c.faults) {
+      EXPECT_THROW(commit_all(), InternalFault);
+      EXPECT_LE(bytes.size(), capacity);
+    } else {
+      EXPECT_NO_THROW(commit_all());
+      EXPECT_EQ(bytes.size(), c.commits[0] + c.commits[1] + c.commits[2]);
+    }
+  }
+}
+
+TEST(LoadSource, SampleModelsLoadAsTheirBytes) {
+  const fs::path folder = fs::path(MOPSEL_SHARED_DATA_DIR) / "sample";
+  if (!fs::is_directory(folder)) GTEST_SKIP() << "no shared data at " << folder;
+  int checked = 0;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    if (entry.path().extension() != ".mps") continue;
+    SCOPED_TRACE(entry.path().string());
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::ostringstream expected;
+    expected << in.rdbuf();
+    Result<ByteBuffer> loaded = load_source(entry.path().string());
+    ASSERT_TRUE(loaded.ok()) << loaded.error();
+    EXPECT_EQ(as_string(loaded.value()), expected.str());
+    ++checked;
+  }
+  EXPECT_GT(checked, 0) << "no .mps file in " << folder;
+}
+
+}  // namespace
+}  // namespace mopsel
