@@ -110,91 +110,81 @@ def model_bytes(model) -> int:
     return sum(a.nbytes for a in arrays) + sum(len(n.encode()) + 8 for n in names)
 
 
+def timed(call) -> tuple[object, dict]:
+    """Runs call() once; returns its value and the wall time, process CPU time and RSS figures."""
+    base = rss_now()
+    cpu = time.process_time()
+    start = time.perf_counter()
+    value = call()
+    seconds = time.perf_counter() - start
+    cpu = time.process_time() - cpu
+    return value, dict(seconds=seconds, cpu_seconds=cpu, peak_rss=peak_rss(), base_rss=base)
+
+
 def worker(job_name: str, plain: str, gz: str | None, out: str) -> dict:
     job = JOB_BY_NAME[job_name]
-    result: dict = {}
     if job.module == "mopsel":
         import mopsel
-        model = None
-        if job.name in ("mopsel write_str", "mopsel write_file"):
-            model = mopsel.parse_file(plain)
-        text = Path(plain).read_text(encoding="utf-8") if job.name == "mopsel parse_str" else None
-        base = rss_now()
-        start = time.perf_counter()
         if job.name == "mopsel parse_file":
-            model = mopsel.parse_file(plain)
+            model, result = timed(lambda: mopsel.parse_file(plain))
         elif job.name == "mopsel parse_file .gz":
-            model = mopsel.parse_file(gz)
+            model, result = timed(lambda: mopsel.parse_file(gz))
         elif job.name == "mopsel parse_str":
-            model = mopsel.parse_str(text)
+            text = Path(plain).read_text(encoding="utf-8")
+            model, result = timed(lambda: mopsel.parse_str(text))
         elif job.name == "mopsel write_str":
-            written = mopsel.write_str(model)
-        else:
-            mopsel.write_file(model, out)
-        seconds = time.perf_counter() - start
-        result.update(seconds=seconds, peak_rss=peak_rss(), base_rss=base)
-        if job.name == "mopsel write_str":
+            model = mopsel.parse_file(plain)
+            written, result = timed(lambda: mopsel.write_str(model))
             result["out_bytes"] = len(written.encode("utf-8"))
-        elif job.name == "mopsel write_file":
-            result["out_bytes"] = os.path.getsize(out)
+            return result
         else:
-            result.update(returned_bytes=model_bytes(model), num_row=model.num_row, num_col=model.num_col,
-                          nnz=int(model.a_matrix.start[-1]))
+            model = mopsel.parse_file(plain)
+            _, result = timed(lambda: mopsel.write_file(model, out))
+            result["out_bytes"] = os.path.getsize(out)
+            return result
+        result.update(returned_bytes=model_bytes(model), num_row=model.num_row, num_col=model.num_col,
+                      nnz=int(model.a_matrix.start[-1]))
         return result
 
     if job.name == "read_bytes":
-        base = rss_now()
-        start = time.perf_counter()
-        data = Path(plain).read_bytes()
-        seconds = time.perf_counter() - start
-        return dict(seconds=seconds, peak_rss=peak_rss(), base_rss=base, out_bytes=len(data))
+        data, result = timed(lambda: Path(plain).read_bytes())
+        result["out_bytes"] = len(data)
+        return result
     if job.name == "zlib inflate":
         import zlib
         packed = Path(gz).read_bytes()
-        base = rss_now()
-        start = time.perf_counter()
         # wbits=31: a gzip wrapper around raw deflate; the work is the inflate itself.
-        data = zlib.decompressobj(wbits=31).decompress(packed)
-        seconds = time.perf_counter() - start
-        return dict(seconds=seconds, peak_rss=peak_rss(), base_rss=base, out_bytes=len(data))
+        data, result = timed(lambda: zlib.decompressobj(wbits=31).decompress(packed))
+        result["out_bytes"] = len(data)
+        return result
     if job.module == "highspy":
         import highspy
         h = highspy.Highs()
         h.setOptionValue("output_flag", False)
-        if job.name == "highspy writeModel":
+        if job.name == "highspy readModel":
+            status, result = timed(lambda: h.readModel(plain))
+            result.update(num_row=h.getNumRow(), num_col=h.getNumCol(), nnz=h.getNumNz())
+        else:
             if h.readModel(plain) != highspy.HighsStatus.kOk:
                 raise RuntimeError("readModel failed")
-        base = rss_now()
-        start = time.perf_counter()
-        status = h.readModel(plain) if job.name == "highspy readModel" else h.writeModel(out)
-        seconds = time.perf_counter() - start
+            status, result = timed(lambda: h.writeModel(out))
+            result["out_bytes"] = os.path.getsize(out)
         if status != highspy.HighsStatus.kOk:
             raise RuntimeError(f"{job.name} returned {status}")
-        result.update(seconds=seconds, peak_rss=peak_rss(), base_rss=base)
-        if job.name == "highspy writeModel":
-            result["out_bytes"] = os.path.getsize(out)
-        else:
-            result.update(num_row=h.getNumRow(), num_col=h.getNumCol(), nnz=h.getNumNz())
         return result
     if job.module == "ortools":
         from ortools.linear_solver.python import model_builder
         model = model_builder.Model()
-        base = rss_now()
-        start = time.perf_counter()
-        ok = model.import_from_mps_file(plain)
-        seconds = time.perf_counter() - start
+        ok, result = timed(lambda: model.import_from_mps_file(plain))
         if not ok:
             raise RuntimeError("import_from_mps_file failed")
-        return dict(seconds=seconds, peak_rss=peak_rss(), base_rss=base,
-                    num_row=model.num_constraints, num_col=model.num_variables)
+        result.update(num_row=model.num_constraints, num_col=model.num_variables)
+        return result
     if job.module == "pulp":
         import pulp
-        base = rss_now()
-        start = time.perf_counter()
-        variables, problem = pulp.LpProblem.fromMPS(plain)
-        seconds = time.perf_counter() - start
-        return dict(seconds=seconds, peak_rss=peak_rss(), base_rss=base,
-                    num_row=len(problem.constraints), num_col=len(variables))
+        (variables, problem), result = timed(lambda: pulp.LpProblem.fromMPS(plain))
+        result.update(num_row=len(problem.constraints), num_col=len(variables))
+        return result
     raise ValueError(f"no worker for {job.name}")
 
 
@@ -239,7 +229,9 @@ def clp_child(path: str) -> None:
     if proc.returncode != 0 or not match:
         raise SystemExit(f"clp exit {proc.returncode}: {output.strip().splitlines()[-1:]}")
     counts = re.search(r"has (\d+) rows, (\d+) columns and (\d+) elements", output)
-    result = dict(seconds=float(match.group(1)), peak_rss=usage.ru_maxrss * 1024, base_rss=0)
+    # clp measures its import in CPU time; the same figure serves as both.
+    seconds = float(match.group(1))
+    result = dict(seconds=seconds, cpu_seconds=seconds, peak_rss=usage.ru_maxrss * 1024, base_rss=0)
     if counts:
         result.update(num_row=int(counts.group(1)), num_col=int(counts.group(2)), nnz=int(counts.group(3)))
     print(RESULT_TAG + json.dumps(result), flush=True)
@@ -336,6 +328,7 @@ def median_sample(samples: list[dict]) -> dict:
     secs = sorted(s["seconds"] for s in ok)
     return dict(
         seconds=statistics.median(secs), min_seconds=secs[0], max_seconds=secs[-1], n=len(ok),
+        cpu_seconds=statistics.median(s.get("cpu_seconds", s["seconds"]) for s in ok),
         peak_rss=statistics.median(s["peak_rss"] for s in ok),
         base_rss=statistics.median(s.get("base_rss", 0) for s in ok),
         out_bytes=ok[-1].get("out_bytes"), returned_bytes=ok[-1].get("returned_bytes"),
@@ -354,12 +347,17 @@ def fmt(value, spec: str, missing: str = "-") -> str:
     return missing if value is None else format(value, spec)
 
 
-def targets(entries: list[Entry], summary: dict) -> list[tuple[str, str, str]]:
-    """Checks the issue's targets on what was measured: (target, measured, verdict)."""
+def targets(entries: list[Entry], summary: dict, clock: str = "seconds") -> list[tuple[str, str, str]]:
+    """Checks the issue's targets on what was measured: (target, measured, verdict).
+
+    `clock` is "seconds" (wall time, what the targets are stated in) or "cpu_seconds" (process CPU
+    time, less sensitive to other load on the machine; the rows come out in the same order).
+    """
     rows = []
 
     def get(entry: Entry, job: str) -> dict:
-        return summary.get(entry.name, {}).get(job, {})
+        m = summary.get(entry.name, {}).get(job, {})
+        return dict(m, seconds=m.get(clock, m["seconds"])) if m else {}
 
     def verdict(ok: bool) -> str:
         return "holds" if ok else "**misses**"
@@ -421,25 +419,30 @@ def write_markdown(path: Path, entries, summary, unavailable, errors, args, star
         if entry.gz:
             size += f", {entry.gz.stat().st_size / MB:.1f} MB gzip"
         lines += [f"## {entry.name} ({size})", "",
-                  "| job | MB/s | median s | min s | max s | peak RSS MiB | runs | vs mopsel parse_file |",
-                  "|---|---:|---:|---:|---:|---:|---:|---:|"]
+                  "| job | MB/s | median s | min s | max s | CPU s | peak RSS MiB | runs | time vs mopsel parse_file |",
+                  "|---|---:|---:|---:|---:|---:|---:|---:|---:|"]
         base = summary.get(entry.name, {}).get("mopsel parse_file")
         for job in JOBS:
             m = summary.get(entry.name, {}).get(job.name)
             if not m:
                 why = errors.get((entry.name, job.name))
                 if why:
-                    lines.append(f"| {job.name} | failed: {why} | | | | | | |")
+                    lines.append(f"| {job.name} | failed: {why} | | | | | | | |")
                 continue
             speed = rate(job, entry, m)
-            versus = f"{m['seconds'] / base['seconds']:.2f}x time" if base and job.rate_by == "text" else ""
+            versus = f"{m['seconds'] / base['seconds']:.2f}x" if base and job.rate_by == "text" else ""
             lines.append(f"| {job.name} | {fmt(speed, '.0f')} | {m['seconds']:.4f} | {m['min_seconds']:.4f} | "
-                         f"{m['max_seconds']:.4f} | {m['peak_rss'] / MiB:.0f} | {m['n']} | {versus} |")
+                         f"{m['max_seconds']:.4f} | {m['cpu_seconds']:.4f} | {m['peak_rss'] / MiB:.0f} | "
+                         f"{m['n']} | {versus} |")
         lines.append("")
     rows = targets(entries, summary)
+    cpu_rows = targets(entries, summary, "cpu_seconds")
     if rows:
-        lines += ["## Targets", "", "| target | measured | verdict |", "|---|---:|---|"]
-        lines += [f"| {t} | {m} | {v} |" for t, m, v in rows]
+        lines += ["## Targets", "",
+                  "Verdicts on wall time (the median above); the last two columns redo the check on the "
+                  "process CPU time, which other load on the machine disturbs less.", "",
+                  "| target | measured | verdict | on CPU time | verdict |", "|---|---:|---|---:|---|"]
+        lines += [f"| {t} | {m} | {v} | {cm} | {cv} |" for (t, m, v), (_, cm, cv) in zip(rows, cpu_rows)]
         lines.append("")
     path.write_text("\n".join(lines))
 
@@ -530,6 +533,7 @@ def main(argv: list[str] | None = None) -> int:
     out_dir.mkdir(parents=True, exist_ok=True)
     samples: dict[tuple[str, str], list[dict]] = {}
     errors: dict[tuple[str, str], str] = {}
+    failures: dict[tuple[str, str], int] = {}
     started = time.time()
     for round_no in range(args.repeat):
         # Alternate: every job runs once per round; the order rotates so no job always follows another.
@@ -537,12 +541,15 @@ def main(argv: list[str] | None = None) -> int:
         for entry, job in plan[shift:] + plan[:shift]:
             key = (entry.name, job.name)
             if key in errors:
-                continue  # a job that failed once is not retried (a timeout would cost the whole run)
+                continue  # a job that failed twice is not retried (timeouts would cost the whole run)
             out = out_dir / f"{entry.name}.{job.name.split()[0]}.out.mps"
             try:
                 sample = run_job(job, entry, out, args.timeout)
             except RuntimeError as exc:
-                errors[key] = str(exc)[:200]
+                # One failure is forgiven: the module may have been reinstalled under a running job.
+                failures[key] = failures.get(key, 0) + 1
+                if failures[key] >= 2 or "timed out" in str(exc):
+                    errors[key] = str(exc)[:200]
                 print(f"run_bench: {entry.name} / {job.name}: {exc}", file=sys.stderr)
                 continue
             finally:
@@ -555,6 +562,7 @@ def main(argv: list[str] | None = None) -> int:
             samples.setdefault(key, []).append(sample)
             speed = rate(job, entry, {"seconds": sample["seconds"], "out_bytes": sample.get("out_bytes")})
             print(f"[{round_no + 1}/{args.repeat}] {entry.name:<16} {job.name:<22} {sample['seconds']:9.4f} s "
+                  f"(CPU {sample.get('cpu_seconds', 0):8.4f}) "
                   f"{fmt(speed, '8.1f')} MB/s  peak {sample['peak_rss'] / MiB:7.0f} MiB", flush=True)
 
     summary: dict[str, dict[str, dict]] = {}

@@ -258,6 +258,15 @@ def test_target_rows(jobs, target, measured, verdict):
     assert rows[target] == (measured, verdict)
 
 
+def test_cpu_clock_is_used_when_asked():
+    jobs = {"mopsel parse_file": m(0.1, cpu_seconds=0.04), "highspy readModel": m(0.4, cpu_seconds=0.4)}
+    wall = run_bench.targets([entry("nw04", 26)], {"nw04": jobs})
+    cpu = run_bench.targets([entry("nw04", 26)], {"nw04": jobs}, "cpu_seconds")
+    assert [t for t, _, _ in wall] == [t for t, _, _ in cpu]
+    assert dict((t, (g, v)) for t, g, v in wall)["nw04: parse_file >= 8x highspy readModel"] == ("4.0x", "**misses**")
+    assert dict((t, (g, v)) for t, g, v in cpu)["nw04: parse_file >= 8x highspy readModel"] == ("10.0x", "holds")
+
+
 def test_small_files_are_not_held_to_peer_ratios_and_scaling_pairs_by_shape():
     small = entry("tiny", 0.5)
     e100, e1g = entry("few-rows-100MB", 100), entry("few-rows-1GB", 1000)

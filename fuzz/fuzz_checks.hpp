@@ -50,14 +50,15 @@ inline std::string digits13(double v) {
 
 // Equal up to the writer's thirteen significant digits: a value printed with
 // thirteen digits and read back moves by at most half a unit in the thirteenth
-// digit (relative 5e-13), plus half the smallest subnormal for tiny values.
-// Signed zeros compare equal; every NaN equals every NaN.
+// digit (relative 5e-13; subnormals come back exactly). `scale` widens the bound
+// for values computed from larger printed figures. Signed zeros compare equal;
+// every NaN equals every NaN.
 inline bool close13(double a, double b, double scale = 0.0) {
   if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b);
   if (a == b) return true;
   if (!is_finite(a) || !is_finite(b)) return false;
   const double magnitude = std::fmax(std::fmax(std::fabs(a), std::fabs(b)), scale);
-  return std::fabs(a - b) <= 6e-13 * magnitude + std::numeric_limits<double>::denorm_min();
+  return std::fabs(a - b) <= 6e-13 * magnitude;
 }
 
 inline std::string show(double v) { return digits13(v); }
@@ -258,6 +259,11 @@ inline std::string check_read_mps(std::string_view text) {
 struct GzipVerdict {
   enum Kind { kText, kTruncated, kBadHeader, kBadChecksum, kBadDeflate, kFieldTooLong } kind;
   std::string text;
+  // zlib checks a fixed-size piece (the ten-byte header, the eight-byte trailer)
+  // as soon as the failing byte arrives; a decoder that reads the whole piece
+  // first reports the same cut-short input as "unexpected end of file". Either
+  // order is sound, so both answers are accepted then.
+  bool also_truncated = false;
 };
 
 // The one place where the two decoders are allowed to differ by design: a
@@ -308,9 +314,12 @@ inline GzipVerdict decode_with_zlib(const uint8_t* data, size_t size) {
       if (msg == "incorrect header check" || msg == "unknown compression method" ||
           msg == "unknown header flags set") {
         verdict.kind = GzipVerdict::kBadHeader;
+        verdict.also_truncated = size < 10;
       } else if (msg == "header crc mismatch" || msg == "incorrect data check" ||
                  msg == "incorrect length check") {
         verdict.kind = GzipVerdict::kBadChecksum;
+        // The data check fails after the CRC; the length field may still be missing.
+        verdict.also_truncated = msg == "incorrect data check" && zs.avail_in < 4;
       } else {
         verdict.kind = GzipVerdict::kBadDeflate;
       }
@@ -387,7 +396,10 @@ inline std::string check_load_source(const uint8_t* data, size_t size, ScratchFi
         "Read error: corrupt deflate stream", "Read error: gzip header field too long"};
     const std::string expected = kExpected[verdict.kind];
     if (loaded.ok()) return "load_source accepted a member that zlib rejects; expected: " + expected;
-    if (loaded.error() != expected) return "message \"" + loaded.error() + "\", expected \"" + expected + "\"";
+    const bool acceptable =
+        loaded.error() == expected ||
+        (verdict.also_truncated && loaded.error() == kExpected[GzipVerdict::kTruncated]);
+    if (!acceptable) return "message \"" + loaded.error() + "\", expected \"" + expected + "\"";
   }
 
   plain.fill(data, size);

@@ -43,7 +43,6 @@ std::string_view bytes_view(PyObject* bytes) noexcept {
 std::optional<std::string> path_argument(PyObject* value) {
   PyRef encoded(utf8_argument(value, "path"));
   if (!encoded) return std::nullopt;
-  if (PyErr_Occurred()) return std::nullopt;
   return std::string(bytes_view(encoded.get()));
 }
 

@@ -208,7 +208,7 @@ TEST(FileSinkBuffer, FlushingRule) {
   };
   const Case cases[] = {
       {"small pieces stay buffered until the end", {10, 20, 30}, {60}},
-      {"a piece that does not fit flushes first", {8000, 100, 50}, {8000, 150}},
+      {"a piece that does not fit flushes first", {8000, 200, 50}, {8000, 250}},
       {"a piece that fills the buffer exactly fits", {8191, 1}, {8192}},
       {"the next piece after a full buffer flushes it", {8191, 1, 1}, {8192, 1}},
       {"a piece as large as the buffer goes straight to the file", {10, 8192, 5}, {10, 8192, 5}},

@@ -40,6 +40,29 @@ def test_reader_failures_are_value_errors(text, tmp_path):
     assert ei.value.args == (PARSE_FAIL,)
 
 
+@pytest.mark.parametrize(
+    "data, ok",
+    [
+        (b"* caf\xe9 \xff\xfe comment\n" + SMALL_MPS.encode(), True),
+        (b"junk \xc3\x28 before the first header\n" + SMALL_MPS.encode(), True),
+        (SMALL_MPS.encode().replace(b"NAME          demo", b"NAME caf\xe9"), False),
+        (SMALL_MPS.encode().replace(b" L  c1", b" L  c\xff1").replace(b"  c1  ", b"  c\xff1  "), False),
+        (SMALL_MPS.encode().replace(b"    x  c2  2", b"    x\xed\xa0\x80  c2  2"), False),
+    ],
+    ids=["comment", "before_header", "model_name", "row_name", "column_name_surrogate"],
+)
+def test_file_bytes_that_are_not_utf8(data, ok, tmp_path):
+    # Names must reach Python as str; bytes outside names are passed over.
+    p = tmp_path / "latin1.mps"
+    p.write_bytes(data)
+    if ok:
+        assert snapshot(mm.parse_file(str(p))) == snapshot(mm.parse_str(SMALL_MPS))
+    else:
+        with pytest.raises(ValueError) as ei:
+            mm.parse_file(str(p))
+        assert ei.value.args == (PARSE_FAIL,)
+
+
 def test_each_failure_raises_a_new_exception_object():
     errors = []
     for _ in range(2):

@@ -108,7 +108,7 @@ def test_borrow_registry_is_published_as_capsule():
     assert "_ARRAY_BORROWS" not in mm.__all__
 
 
-def test_second_initialisation_in_one_process_is_refused():
+def test_second_initialisation_in_one_process_is_refused(tmp_path):
     # A sub-interpreter runs the single-phase init function once more.
     si = pytest.importorskip("_xxsubinterpreters")
     del si
@@ -124,7 +124,10 @@ def test_second_initialisation_in_one_process_is_refused():
         "    print('accepted')\n"
         "si.destroy(interp)\n"
     )
-    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    # Run outside the source tree so that the installed package is the one imported.
+    out = subprocess.run(
+        [sys.executable, "-c", code], capture_output=True, text=True, timeout=120, cwd=tmp_path
+    )
     assert out.returncode == 0, out.stderr
     assert out.stdout.startswith("refused:"), out.stdout
     assert "ImportError" in out.stdout

@@ -1,0 +1,226 @@
+// Replays every saved fuzz reproducer (fuzz/regressions/) and a table of hostile
+// inputs through the checks of the three fuzz targets, and makes sure those
+// checks themselves notice wrong results.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "../../fuzz/fuzz_checks.hpp"
+
+namespace mopsel::fuzz {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kRegressionDir = fs::path(__FILE__).parent_path() / ".." / ".." / "fuzz" / "regressions";
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Every check of every target on one input; "" when all three pass.
+std::string all_checks(const std::string& bytes) {
+  static ScratchFile gz(".gz");
+  static ScratchFile plain(".mps");
+  std::string fault = check_read_mps(bytes);
+  if (!fault.empty()) return "read_mps: " + fault;
+  fault = check_load_source(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), gz, plain);
+  if (!fault.empty()) return "load_source: " + fault;
+  fault = check_round_trip(bytes);
+  if (!fault.empty()) return "round trip: " + fault;
+  return {};
+}
+
+std::string gzip_member(const std::string& body) {
+  std::string out("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03", 10);
+  z_stream zs{};
+  deflateInit2(&zs, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  std::string deflated(deflateBound(&zs, body.size()), '\0');
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(body.data()));
+  zs.avail_in = static_cast<uInt>(body.size());
+  zs.next_out = reinterpret_cast<Bytef*>(deflated.data());
+  zs.avail_out = static_cast<uInt>(deflated.size());
+  deflate(&zs, Z_FINISH);
+  deflated.resize(zs.total_out);
+  deflateEnd(&zs);
+  out += deflated;
+  const uint32_t crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.data()),
+                                                   static_cast<uInt>(body.size())));
+  const auto size = static_cast<uint32_t>(body.size());
+  for (uint32_t v : {crc, size})
+    for (int k = 0; k < 4; ++k) out += static_cast<char>((v >> (8 * k)) & 0xFF);
+  return out;
+}
+
+TEST(FuzzRegressions, EverySavedReproducerPassesAllChecks) {
+  if (!fs::is_directory(kRegressionDir)) GTEST_SKIP() << "no folder " << kRegressionDir;
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(kRegressionDir)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.is_regular_file() && name[0] != '.' && name != "README.md") files.push_back(entry.path());
+  }
+  if (files.empty()) GTEST_SKIP() << "no reproducers saved in " << kRegressionDir;
+  std::sort(files.begin(), files.end());
+  for (const fs::path& file : files) {
+    EXPECT_EQ(all_checks(read_file(file)), "") << file.filename();
+  }
+}
+
+const std::string kSmall =
+    "NAME demo\nROWS\n N obj\n L r1\n G r2\nCOLUMNS\n x obj 1 r1 2\n y r2 3\nRHS\n RHS r1 4\nENDATA\n";
+
+struct HostileCase {
+  const char* what;
+  std::string bytes;
+};
+
+std::vector<HostileCase> hostile_cases() {
+  using namespace std::string_literals;
+  std::string garbage;
+  for (int i = 0; i < 4096; ++i) garbage += static_cast<char>((i * 7919 + 13) % 256);
+  std::string repeated;
+  for (int i = 0; i < 2000; ++i) repeated += "ROWS\n N o\n L r\nCOLUMNS\n x r 1\nRHS\n R r 1\nBOUNDS\n UP B x 1\n";
+  repeated += "ENDATA\n";
+  return {
+      {"empty text", ""},
+      {"binary garbage", garbage},
+      {"garbage then ENDATA", garbage + "\nENDATA\n"},
+      {"NUL bytes in names", "ROWS\n N o\0bj\n L r\0\nCOLUMNS\n x\0y o\0bj 1 r\0 2\nENDATA\n"s},
+      {"invalid UTF-8 in a name", "ROWS\n N obj\n L r\xff\xfe\nCOLUMNS\n x obj 1\nENDATA\n"},
+      {"truncated UTF-8 sequence ending a name", "ROWS\n N obj\n L r\xe2\x82\nENDATA\n"},
+      {"overlong UTF-8 in a column name", "ROWS\n N obj\nCOLUMNS\n \xc0\xaf obj 1\nENDATA\n"},
+      {"invalid UTF-8 in comments only", "* \xff\xfe comment\n$ \x80\nROWS\n N obj\nCOLUMNS\n x obj 1\nENDATA\n"},
+      {"absurd size hints", "* ROWS: 99999999999999\n* COLUMNS: 4294967296\n* NONZERO: 18446744073709551615\n" +
+                                kSmall},
+      {"CR-only line ends", "ROWS\r N o\r L r\rCOLUMNS\r x r 1\rENDATA\r"},
+      {"deeply repeated sections", repeated},
+      {"bound on a column before COLUMNS", "ROWS\n N o\n L r\nBOUNDS\n UP B x 4\nCOLUMNS\n y r 1\n x r 2\nENDATA\n"},
+      {"second COLUMNS section", "ROWS\n N o\n L r\nCOLUMNS\n x r 1\nCOLUMNS\n x r 2\n y o 3\nENDATA\n"},
+      {"values at the edges", "ROWS\n N o\n L r\n E e\nCOLUMNS\n x o 1e400 r -1e-400\n y r 4.9e-324 e nan\n"
+                              "RHS\n R r inf e -inf\nRANGES\n G r 1e308 e nan\nBOUNDS\n SC B x 1e308\n"
+                              " SI B y -0\nENDATA\n"},
+      {"names the writer uses itself", "ROWS\n N RHS1\n L RNG1\n L 'MARKER'\nCOLUMNS\n BND1 RNG1 1 'MARKER' 2\n"
+                                       "RHS\n RHS1 RNG1 3\nBOUNDS\n UP BND1 BND1 4\nENDATA\n"},
+      {"free and inverted rows", "ROWS\n N o\n L free\n G inv\nCOLUMNS\n x free 1 inv 2\nRHS\n R free inf inv 5\n"
+                                 "RANGES\n R inv -1e-300\nENDATA\n"},
+      {"gzip member of a model", gzip_member(kSmall)},
+      {"gzip member cut short", gzip_member(kSmall).substr(0, 25)},
+      {"gzip bomb (1000-fold)", gzip_member(std::string(1 << 20, '\n') + "ENDATA\n")},
+  };
+}
+
+TEST(FuzzRegressions, HostileInputsPassAllChecks) {
+  for (const HostileCase& c : hostile_cases()) {
+    EXPECT_EQ(all_checks(c.bytes), "") << c.what;
+  }
+}
+
+// The round-trip comparison must notice real changes and accept only the
+// writer's documented ones.
+TEST(FuzzOracle, RoundTripComparisonSeesChanges) {
+  std::string fault;
+  Result<ModelRecord> read = guarded_read(kSmall, fault);
+  if (!read.ok()) GTEST_SKIP() << "the reader does not read the sample yet: " << read.error() << fault;
+  ASSERT_EQ(read.value().num_col, 2u);
+
+  // Each edit turns a copy of the record into what a faulty round trip might read
+  // back; `before` adjusts the first record for rules that depend on it.
+  struct Edit {
+    const char* what;
+    void (*before)(ModelRecord&);
+    void (*after)(ModelRecord&);
+    bool changes;
+  };
+  auto none = [](ModelRecord&) {};
+  const Edit edits[] = {
+      {"nothing", none, none, false},
+      {"coefficient within 13 digits", none, [](ModelRecord& r) { r.a_matrix.value[0] *= 1 + 1e-14; }, false},
+      {"coefficient beyond 13 digits", none, [](ModelRecord& r) { r.a_matrix.value[0] *= 1 + 1e-11; }, true},
+      {"cost sign", none, [](ModelRecord& r) { r.col_cost[0] = -r.col_cost[0]; }, true},
+      {"semi-continuous read as continuous", [](ModelRecord& r) { r.col_integrality[0] = 2; }, none, false},
+      {"semi-integer read as integer", [](ModelRecord& r) { r.col_integrality[0] = 3; },
+       [](ModelRecord& r) { r.col_integrality[0] = 1; }, false},
+      {"continuous read as integer", none, [](ModelRecord& r) { r.col_integrality[0] = 1; }, true},
+      {"NaN lower bound read as -inf", [](ModelRecord& r) { r.col_lower[1] = std::nan(""); },
+       [](ModelRecord& r) { r.col_lower[1] = -std::numeric_limits<double>::infinity(); }, false},
+      {"NaN lower bound kept", [](ModelRecord& r) { r.col_lower[1] = std::nan(""); },
+       [](ModelRecord& r) { r.col_lower[1] = std::nan(""); }, true},
+      {"upper bound", none, [](ModelRecord& r) { r.col_upper[1] = 7; }, true},
+      {"row upper bound", none, [](ModelRecord& r) { r.row_upper[0] = 5; }, true},
+      {"matrix row", none, [](ModelRecord& r) { r.a_matrix.index[0] = 1; }, true},
+      {"offset", none, [](ModelRecord& r) { r.obj_offset = 1; }, true},
+      {"sense", none, [](ModelRecord& r) { r.obj_sense_minimize = false; }, true},
+  };
+  for (const Edit& edit : edits) {
+    Result<ModelRecord> first = guarded_read(kSmall, fault);
+    Result<ModelRecord> second = guarded_read(kSmall, fault);
+    ASSERT_TRUE(first.ok() && second.ok());
+    edit.before(first.value());
+    edit.after(second.value());
+    bool render = false;
+    EXPECT_EQ(compare_round_trip(first.value(), second.value(), render).empty(), !edit.changes) << edit.what;
+  }
+}
+
+TEST(FuzzOracle, ZlibVerdictsOnDamagedMembers) {
+  const std::string good = gzip_member(kSmall);
+  auto verdict = [](const std::string& bytes) {
+    return decode_with_zlib(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  };
+  EXPECT_EQ(verdict(good).kind, GzipVerdict::kText);
+  EXPECT_EQ(verdict(good).text, kSmall);
+  EXPECT_EQ(verdict(good + gzip_member("second")).text, kSmall);  // first member only
+
+  struct Damage {
+    const char* what;
+    std::string bytes;
+    GzipVerdict::Kind kind;
+  };
+  std::string bad_crc = good, bad_size = good, bad_magic = good, bad_flags = good, bad_method = good;
+  bad_crc[good.size() - 8] ^= 1;
+  bad_size[good.size() - 1] ^= 1;
+  bad_magic[1] = 'x';
+  bad_flags[3] = static_cast<char>(0x20);
+  bad_method[2] = 7;
+  std::string long_name("\x1f\x8b\x08\x08\0\0\0\0\0\x03", 10);
+  long_name += std::string(70000, 'n');
+  const Damage cases[] = {
+      {"empty", "", GzipVerdict::kTruncated},
+      {"cut in the body", good.substr(0, 20), GzipVerdict::kTruncated},
+      {"cut in the trailer", good.substr(0, good.size() - 3), GzipVerdict::kTruncated},
+      {"trailer CRC", bad_crc, GzipVerdict::kBadChecksum},
+      {"trailer size", bad_size, GzipVerdict::kBadChecksum},
+      {"magic", bad_magic, GzipVerdict::kBadHeader},
+      {"reserved flag", bad_flags, GzipVerdict::kBadHeader},
+      {"method", bad_method, GzipVerdict::kBadHeader},
+      {"name over 65535 bytes", long_name, GzipVerdict::kFieldTooLong},
+      {"plain text", kSmall, GzipVerdict::kBadHeader},
+  };
+  for (const Damage& c : cases) EXPECT_EQ(verdict(c.bytes).kind, c.kind) << c.what;
+}
+
+TEST(FuzzOracle, ThirteenDigitCloseness) {
+  struct Case {
+    double a, b;
+    bool close;
+  };
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const Case cases[] = {
+      {1.0, 1.0 + 4e-13, true},        {1.0, 1.0 + 1e-12, false},   {0.0, -0.0, true},
+      {nan, -nan, true},               {nan, 0.0, false},           {inf, inf, true},
+      {inf, -inf, false},              {inf, 1.797e308, false},     {4.9e-324, 9.9e-324, false},
+      {1e300, 1.0000000000004e300, true}, {-2.5, 2.5, false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(close13(c.a, c.b), c.close) << c.a << " vs " << c.b;
+}
+
+}  // namespace
+}  // namespace mopsel::fuzz
