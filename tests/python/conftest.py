@@ -17,6 +17,7 @@ import pytest
 
 import mopsel._mopsel as mm
 
+# The public test models next to the project (absent on other machines: tests skip).
 SHARED_DATA = Path(__file__).resolve().parents[2].parent / "shared" / "data"
 
 # --------------------------------------------------------------------------------------
