@@ -14,12 +14,6 @@
 namespace mopsel {
 namespace {
 
-// strerror_r comes in two flavours: GNU returns the text, XSI fills the buffer.
-[[maybe_unused]] const char* strerror_text(const char* gnu_result, const char*) { return gnu_result; }
-[[maybe_unused]] const char* strerror_text(int xsi_result, const char* buffer) {
-  return xsi_result == 0 ? buffer : "Unknown error";
-}
-
 // read(2) moves at most this much at once on Linux; asking for more is harmless but
 // keeping requests below it keeps the count in ssize_t range everywhere.
 constexpr size_t kMaxReadRequest = size_t{1} << 30;
@@ -28,16 +22,6 @@ constexpr size_t kMinGrowth = size_t{64} << 10;
 constexpr size_t kMaxGrowth = size_t{1} << 30;
 
 }  // namespace
-
-std::string os_error_text(int error_number) {
-  char buffer[256] = {};
-  const char* text = strerror_text(strerror_r(error_number, buffer, sizeof buffer), buffer);
-  std::string message(text);
-  message += " (os error ";
-  message += std::to_string(error_number);
-  message += ')';
-  return message;
-}
 
 OpenFile::OpenFile(OpenFile&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
 

@@ -1,18 +1,15 @@
 #pragma once
 // POSIX file access for the loader: opening read-only, the size still to read, reads
-// retried after signals, and the "{} (os error {})" text of an error number.
+// retried after signals.
 #include <cstddef>
 #include <string>
 #include <string_view>
 
+#include "model/os_error.hpp"
 #include "model/owned_array.hpp"
 #include "model/result.hpp"
 
 namespace mopsel {
-
-// The C library's description of an error number followed by the number, for example
-// "No such file or directory (os error 2)".
-std::string os_error_text(int error_number);
 
 // An open file descriptor that is closed when its owner goes away. A failed close is not
 // reported: the file was only read.

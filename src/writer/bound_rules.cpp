@@ -6,16 +6,16 @@
 
 namespace mopsel {
 
-std::string_view bound_line_prefix(BoundType type) noexcept {
+std::string_view bound_type_text(BoundType type) noexcept {
   switch (type) {
-    case BoundType::LO: return " LO BND1  ";
-    case BoundType::UP: return " UP BND1  ";
-    case BoundType::MI: return " MI BND1  ";
-    case BoundType::FR: return " FR BND1  ";
-    case BoundType::FX: return " FX BND1  ";
-    case BoundType::BV: return " BV BND1  ";
-    case BoundType::LI: return " LI BND1  ";
-    case BoundType::UI: return " UI BND1  ";
+    case BoundType::LO: return " LO ";
+    case BoundType::UP: return " UP ";
+    case BoundType::MI: return " MI ";
+    case BoundType::FR: return " FR ";
+    case BoundType::FX: return " FX ";
+    case BoundType::BV: return " BV ";
+    case BoundType::LI: return " LI ";
+    case BoundType::UI: return " UI ";
   }
   return {};
 }

@@ -8,8 +8,8 @@ namespace mopsel {
 
 enum class BoundType : uint8_t { LO, UP, MI, FR, FX, BV, LI, UI };
 
-// The start of the line up to the column name, e.g. " UP BND1  ".
-std::string_view bound_line_prefix(BoundType type) noexcept;
+// The start of a bound line up to the vector name, e.g. " UP ".
+std::string_view bound_type_text(BoundType type) noexcept;
 
 // FR, MI and BV lines carry no value.
 inline bool bound_has_value(BoundType type) noexcept {

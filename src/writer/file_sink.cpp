@@ -9,12 +9,6 @@
 namespace mopsel {
 namespace {
 
-// strerror_r comes in a GNU flavour (returns the text) and an XSI one (fills the buffer).
-[[maybe_unused]] const char* error_text(int result, const char* buffer) noexcept {
-  return result == 0 ? buffer : "Unknown error";
-}
-[[maybe_unused]] const char* error_text(const char* result, const char*) noexcept { return result; }
-
 // Writes all of [data, data + size), retrying after signals. Returns 0 on
 // success, -1 when the file accepted no bytes, or the errno of the failure.
 // `written` counts the bytes accepted, also on failure.
@@ -35,12 +29,6 @@ int write_all(RawWrite raw_write, int fd, const char* data, size_t size, size_t&
 
 }  // namespace
 
-std::string os_error_message(int error_number) {
-  char buffer[256];
-  const char* text = error_text(strerror_r(error_number, buffer, sizeof buffer), buffer);
-  return std::string(text) + " (os error " + std::to_string(error_number) + ")";
-}
-
 Result<int> create_for_writing(std::string_view path) {
   if (path.find('\0') != std::string_view::npos) {
     return Error{"file name contained an unexpected NUL byte"};
@@ -49,7 +37,7 @@ Result<int> create_for_writing(std::string_view path) {
   for (;;) {
     const int fd = ::open(terminated.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd >= 0) return fd;
-    if (errno != EINTR) return Error{os_error_message(errno)};
+    if (errno != EINTR) return Error{os_error_text(errno)};
   }
 }
 
@@ -76,7 +64,7 @@ bool FileSink::flush_buffer(bool record_error) {
   }
   if (result == 0) return true;
   if (record_error) {
-    fail(result < 0 ? std::string("failed to write the buffered data") : os_error_message(result));
+    fail(result < 0 ? std::string("failed to write the buffered data") : os_error_text(result));
   }
   return false;
 }
@@ -91,7 +79,7 @@ void FileSink::put_large(std::string_view piece) {
   }
   size_t written = 0;
   const int result = write_all(raw_write_, fd_, piece.data(), piece.size(), written);
-  if (result != 0) fail(result < 0 ? std::string("failed to write whole buffer") : os_error_message(result));
+  if (result != 0) fail(result < 0 ? std::string("failed to write whole buffer") : os_error_text(result));
 }
 
 Status FileSink::finish() {

@@ -14,12 +14,10 @@
 #include <string>
 #include <string_view>
 
+#include "model/os_error.hpp"
 #include "model/result.hpp"
 
 namespace mopsel {
-
-// "{description} (os error {number})" for an errno value.
-std::string os_error_message(int error_number);
 
 // Opens `path` (bytes as given) for writing: created with mode 0666 before the
 // umask, or truncated. Fails with "file name contained an unexpected NUL byte"

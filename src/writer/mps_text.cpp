@@ -10,6 +10,7 @@
 #include "writer/file_sink.hpp"
 #include "writer/number_format.hpp"
 #include "writer/row_class.hpp"
+#include "writer/set_names.hpp"
 
 namespace mopsel {
 namespace {
@@ -133,9 +134,12 @@ bool write_columns(const ModelRecord& record, std::string_view objective, Sink& 
   return sink.ok();
 }
 
+// "    {set}  {row}  {value}"
 template <class Sink>
-void put_set_line(Sink& sink, std::string_view prefix, std::string_view row, double value) {
-  sink.put(prefix);
+void put_set_line(Sink& sink, std::string_view set, std::string_view row, double value) {
+  sink.put("    ");
+  sink.put(set);
+  sink.put("  ");
   sink.put(row);
   sink.put("  ");
   put_number(sink, value);
@@ -144,11 +148,11 @@ void put_set_line(Sink& sink, std::string_view prefix, std::string_view row, dou
 
 template <class Sink>
 bool write_rhs_and_ranges(const ModelRecord& record, const std::vector<RowClass>& rows,
-                          std::string_view objective, Sink& sink) {
+                          std::string_view objective, const SetNames& sets, Sink& sink) {
   sink.put("RHS\n");
   if (record.obj_offset != 0.0) {
     // The objective row's right-hand side is the negated constant term.
-    put_set_line(sink, "    RHS1  ", objective, -record.obj_offset);
+    put_set_line(sink, sets.rhs, objective, -record.obj_offset);
     if (!sink.ok()) return false;
   }
   bool any_range = false;
@@ -156,7 +160,7 @@ bool write_rhs_and_ranges(const ModelRecord& record, const std::vector<RowClass>
     any_range |= rows[i].has_range;
     if (rows[i].rhs == 0.0) continue;  // NaN is written
     check_index(record.row_names.size(), i);
-    put_set_line(sink, "    RHS1  ", record.row_names[i], rows[i].rhs);
+    put_set_line(sink, sets.rhs, record.row_names[i], rows[i].rhs);
     if (!sink.ok()) return false;
   }
   if (!any_range) return true;
@@ -164,14 +168,14 @@ bool write_rhs_and_ranges(const ModelRecord& record, const std::vector<RowClass>
   for (size_t i = 0; i < rows.size(); ++i) {
     if (!rows[i].has_range) continue;
     check_index(record.row_names.size(), i);
-    put_set_line(sink, "    RNG1  ", record.row_names[i], rows[i].range);
+    put_set_line(sink, sets.range, record.row_names[i], rows[i].range);
     if (!sink.ok()) return false;
   }
   return true;
 }
 
 template <class Sink>
-bool write_bounds(const ModelRecord& record, Sink& sink) {
+bool write_bounds(const ModelRecord& record, std::string_view bound_set, Sink& sink) {
   sink.put("BOUNDS\n");
   for (size_t j = 0; j < record.num_col; ++j) {
     check_index(record.col_lower.size(), j);
@@ -183,7 +187,9 @@ bool write_bounds(const ModelRecord& record, Sink& sink) {
     check_index(record.col_names.size(), j);
     const std::string_view column = record.col_names[j];
     for (uint8_t n = 0; n < lines.count; ++n) {
-      sink.put(bound_line_prefix(lines.line[n].type));
+      sink.put(bound_type_text(lines.line[n].type));  // " UP "
+      sink.put(bound_set);
+      sink.put("  ");
       sink.put(column);
       if (bound_has_value(lines.line[n].type)) {
         sink.put("  ");
@@ -215,8 +221,9 @@ void write_mps(const ModelRecord& record, Sink& sink) {
   const std::vector<RowClass> rows = classify_rows(record);
   if (!write_rows(record, rows, objective, sink)) return;
   if (!write_columns(record, objective, sink)) return;
-  if (!write_rhs_and_ranges(record, rows, objective, sink)) return;
-  if (!write_bounds(record, sink)) return;
+  const SetNames sets = choose_set_names(record, objective);
+  if (!write_rhs_and_ranges(record, rows, objective, sets, sink)) return;
+  if (!write_bounds(record, sets.bound, sink)) return;
   sink.put("ENDATA\n");
 }
 

@@ -330,6 +330,55 @@ TEST(RoundTrip, WhatTheTextCannotExpress) {
   expect_stable(t2, write_text(r3.value()), r3.value(), again);
 }
 
+// Row and column names equal to the writer's vector names: the writer picks
+// unused vector names so that the reader cannot take one for the other.
+TEST(RoundTrip, NamesEqualToTheVectorNames) {
+  struct Case {
+    const char* what;
+    std::vector<RowSpec> rows;
+    std::vector<ColSpec> cols;
+    const char* objective;
+    std::vector<const char*> expected_lines;
+  };
+  const std::vector<Case> cases = {
+      {"rows RHS1 and RHS2",
+       {{"RHS1", -kInf, 5.0}, {"c1", -kInf, 4.0}, {"RHS2", 9.0, 9.0}},
+       {{"x", 0, 1.0, 0.0, kInf, {{0, 1.0}, {1, 2.0}, {2, 3.0}}}},
+       "cost",
+       {"    RHS3  RHS1  5.000000000000e0", "    RHS3  c1  4.000000000000e0"}},
+      {"objective named RHS1",
+       {{"c1", 1.0, kInf}},
+       {{"x", 0, 1.0, 0.0, kInf, {{0, 1.0}}}},
+       "RHS1",
+       {"    RHS2  c1  1.000000000000e0"}},
+      {"row RNG1",
+       {{"RNG1", 1.0, 3.0}, {"c2", 7.0, 10.0}},
+       {{"x", 0, 1.0, 0.0, kInf, {{0, 1.0}, {1, 1.0}}}},
+       "cost",
+       {"    RHS1  RNG1  3.000000000000e0", "    RNG2  RNG1  2.000000000000e0",
+        "    RNG2  c2  3.000000000000e0"}},
+      {"column BND1",
+       {{"c1", -kInf, 4.0}},
+       {{"x", 0, 1.0, 0.0, 7.0, {{0, 1.0}}}, {"BND1", 1, 0.0, 0.0, 3.0, {{0, 1.0}}}},
+       "cost",
+       {" UP BND2  x  7.000000000000e0", " UI BND2  BND1  3.000000000000e0"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ModelRecord r1 = make_record(c.rows, c.cols);
+    r1.objective_name = c.objective;
+    const std::string t1 = write_text(r1);
+    for (const char* line : c.expected_lines) {
+      EXPECT_NE(t1.find(std::string(line) + "\n"), std::string::npos) << line << " missing in\n" << t1;
+    }
+    Result<ModelRecord> r2 = read_mps(t1);
+    ASSERT_TRUE(r2.ok());
+    RoundTripFigures figures;
+    expect_preserved(r1, r2.value(), figures);
+    EXPECT_EQ(write_text(r2.value()), t1);
+  }
+}
+
 TEST(RoundTrip, RangeRecomputedFromALargeRightHandSide) {
   // The documented exception to text stability: u - (u - r) is not r. Here
   // |u| is about 6000 times the range and its last written digit changes

@@ -59,7 +59,7 @@ TEST(RowClassification, Table) {
 std::string describe(const BoundLines& lines) {
   std::string out;
   for (int i = 0; i < lines.count; ++i) {
-    std::string prefix(bound_line_prefix(lines.line[i].type));
+    std::string prefix(bound_type_text(lines.line[i].type));
     out += prefix.substr(1, 2);
     if (bound_has_value(lines.line[i].type)) {
       char value[32];
