@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang in build/fuzz and runs each for the given
-# number of seconds, one after the other, on one core (-jobs=1).
+# number of seconds, one after the other, each in one process on one core.
 #   fuzz/run_fuzzers.sh [seconds] [target...]       (default: 60 s, all three)
 # Environment: FUZZ_CXX (default: the newest clang++ 15..19 found), FUZZ_CORPUS
 # (default build/fuzz-corpus). New corpus entries stay in the corpus folder;
@@ -43,7 +43,7 @@ for target in "${TARGETS[@]}"; do
   log=build/fuzz/$target.log
   echo "fuzz: $target for ${SECONDS_PER_TARGET}s (log: $log)"
   if ! build/fuzz/fuzz/$target "$corpus" -dict=fuzz/mps.dict -max_len=$max_len \
-      -max_total_time="$SECONDS_PER_TARGET" -jobs=1 -workers=1 -rss_limit_mb=2048 \
+      -max_total_time="$SECONDS_PER_TARGET" -rss_limit_mb=2048 \
       -malloc_limit_mb=1024 -timeout=20 -print_final_stats=1 \
       -artifact_prefix="$artifacts" >"$log" 2>&1; then
     echo "fuzz: $target FAILED; reproducer in $artifacts; tail of the log:"

@@ -1,5 +1,6 @@
 #include "reader/assemble.hpp"
 
+#include <cstring>
 #include <string>
 
 #include "model/fault.hpp"
@@ -11,28 +12,57 @@ namespace mopsel {
 
 namespace {
 
-bool all_utf8(const OwnedArray<std::string_view>& names) noexcept {
-  for (const std::string_view name : names) {
-    if (!is_valid_utf8(name)) return false;
+// Copies a name without a library call for the usual short lengths.
+inline void copy_short(char* out, std::string_view name) noexcept {
+  const size_t n = name.size();
+  const char* in = name.data();
+  if (n >= 8 && n <= 16) {
+    uint64_t head;
+    uint64_t tail;
+    std::memcpy(&head, in, 8);
+    std::memcpy(&tail, in + n - 8, 8);
+    std::memcpy(out, &head, 8);
+    std::memcpy(out + n - 8, &tail, 8);
+  } else if (n < 8) {
+    for (size_t i = 0; i < n; ++i) out[i] = in[i];
+  } else {
+    std::memcpy(out, in, n);
+  }
+}
+
+// The names were copied back to back, so one pass over the copy (hot in the
+// cache) settles the usual all-ASCII case; otherwise each name is checked on its
+// own, since a sequence cut between two names is valid only in the concatenation.
+bool all_utf8(const NameList& names) noexcept {
+  if (is_ascii(as_view(names.bytes))) return true;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (!is_valid_utf8(names[i])) return false;
   }
   return true;
 }
 
-// One reservation for the bytes and one for the offsets, then one copy per name.
+// One reservation for the bytes and one for the offsets, then one copy per name
+// straight into the reserved bytes.
 NameList copy_names(const OwnedArray<std::string_view>& views) {
   size_t total = 0;
   for (const std::string_view name : views) total += name.size();
   NameList names;
   names.reserve(views.size(), total);
-  for (const std::string_view name : views) names.push_back(name);
+  char* out = names.bytes.data();
+  for (const std::string_view name : views) {
+    copy_short(out, name);
+    out += name.size();
+    names.ends.push_back(static_cast<uint64_t>(out - names.bytes.data()));
+  }
+  names.bytes.commit(total);
   return names;
 }
 
 }  // namespace
 
-bool record_names_are_utf8(const ReaderState& state) noexcept {
-  return is_valid_utf8(state.name) && is_valid_utf8(state.objective_name) &&
-         all_utf8(state.row_names) && all_utf8(state.col_names);
+bool record_names_are_utf8(const ModelRecord& record) noexcept {
+  return is_valid_utf8(record.name) && is_valid_utf8(record.objective_name) &&
+         all_utf8(record.row_names) && all_utf8(record.col_names);
 }
 
 ModelRecord finish_model(ReaderState&& state) {
@@ -77,9 +107,10 @@ Result<ModelRecord> read_mps_with_limits(std::string_view text, const ReaderLimi
   state.limits = limits;
   reserve_from_hints(scan_size_hints(text), text.size(), state);
   if (!read_sections(text, state).ok()) return Error{kParseFailure};
+  ModelRecord record = finish_model(std::move(state));
   // A name that is not valid UTF-8 could not become a Python string.
-  if (!record_names_are_utf8(state)) return Error{kParseFailure};
-  return finish_model(std::move(state));
+  if (!record_names_are_utf8(record)) return Error{kParseFailure};
+  return record;
 }
 
 }  // namespace mopsel

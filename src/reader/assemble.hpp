@@ -8,9 +8,9 @@
 
 namespace mopsel {
 
-// True when every name that ends up in the record (model, objective, row and
-// column names) is valid UTF-8. Bytes elsewhere in the text are not checked.
-[[nodiscard]] bool record_names_are_utf8(const ReaderState& state) noexcept;
+// True when every name of the record (model, objective, row and column names)
+// is valid UTF-8. Bytes elsewhere in the text are not checked.
+[[nodiscard]] bool record_names_are_utf8(const ModelRecord& record) noexcept;
 
 // Turns the state of a successful read into the record: closes the start array,
 // copies every name out of the text once and moves the numeric arrays. The

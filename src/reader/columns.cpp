@@ -20,7 +20,16 @@ bool columns_record(ReaderState& state, ColumnsScratch& scratch, const Fields& f
     return true;
   }
 
-  if (!scratch.column_open || f[0] != scratch.current_column) {
+  // Pairs (f1, f2) and (f3, f4), each only when both fields are present. The
+  // row slots are fetched early: on models with many rows they are cache misses.
+  const size_t pairs = fields.count >= 5 ? 2 : (fields.count >= 3 ? 1 : 0);
+  NameKey keys[2];
+  for (size_t i = 0; i < pairs; ++i) {
+    keys[i] = name_key(f[1 + 2 * i]);
+    prefetch_name(state.row_index, keys[i]);
+  }
+
+  if (!scratch.column_open || !same_name(f[0], scratch.current_column)) {
     // A repeated COLUMNS section closes only what it opened itself.
     if (scratch.column_open && !close_column(state, scratch)) return false;
     if (!append_column(state, f[0], scratch.integer_marker, scratch.integer_marker)) return false;
@@ -29,11 +38,10 @@ bool columns_record(ReaderState& state, ColumnsScratch& scratch, const Fields& f
     scratch.current_index = state.num_col - 1;
   }
 
-  // Pairs (f1, f2) and (f3, f4), each only when both fields are present.
-  for (size_t k = 1; k <= 3 && k + 1 < fields.count; k += 2) {
-    const int32_t* ref = find_name(state.row_index, f[k]);
+  for (size_t i = 0; i < pairs; ++i) {
+    const int32_t* ref = find_key(state.row_index, keys[i]);
     if (ref == nullptr) continue;
-    const double value = parse_number(f[k + 1]);
+    const double value = parse_number(f[2 + 2 * i]);
     if (value == 0.0) continue;  // zeros (also malformed numbers) are dropped; NaN is kept
     const int32_t row = *ref;
     if (row >= 0) {
@@ -73,8 +81,22 @@ bool end_columns(ReaderState& state, ColumnsScratch& scratch) {
   // index; entering this section's columns in order lets a repeated name map
   // to its last column.
   reserve_names(state.col_index, state.col_index.count + (state.num_col - scratch.first_column));
-  for (uint32_t j = scratch.first_column; j < state.num_col; ++j) {
-    assign_name(state.col_index, state.col_names[j], j);
+  // On large models each slot is a cache miss: keys are prepared and their
+  // slots fetched a few columns ahead of the insert.
+  constexpr uint32_t kAhead = 8;
+  NameKey ahead[kAhead];
+  const uint32_t first = scratch.first_column;
+  for (uint32_t j = first; j < state.num_col && j - first < kAhead; ++j) {
+    ahead[j % kAhead] = name_key(state.col_names[j]);
+    prefetch_name(state.col_index, ahead[j % kAhead]);
+  }
+  for (uint32_t j = first; j < state.num_col; ++j) {
+    const NameKey key = ahead[j % kAhead];
+    if (state.num_col - j > kAhead) {
+      ahead[j % kAhead] = name_key(state.col_names[j + kAhead]);
+      prefetch_name(state.col_index, ahead[j % kAhead]);
+    }
+    assign_key(state.col_index, key, j);
   }
   scratch = ColumnsScratch{};
   return true;

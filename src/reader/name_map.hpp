@@ -2,9 +2,12 @@
 // Open-addressing hash map from a name (a view into the model text) to a small
 // integer, for the row and column references of the reader.
 //
-// Linear probing over a power-of-two table kept at most half full; each slot
-// keeps 32 bits of its hash so that probing compares bytes only on a real candidate.
-// Keys are views, never copies: the text outlives the map.
+// Linear probing over a power-of-two table kept at most half full. Names of up
+// to 16 bytes are stored in the slot itself as two words that determine them
+// (with the length), so a lookup compares two words and never touches the text
+// the key came from: on large models that text is cold and each visit would be
+// a cache miss. Longer names keep a pointer into the text, a 31-bit hash tag
+// and their length, and are compared byte by byte only on a tag match.
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -34,17 +37,29 @@ inline constexpr uint64_t kSeed0 = 0xa0761d6478bd642fULL;
 inline constexpr uint64_t kSeed1 = 0xe7037ed1a0b428dbULL;
 inline constexpr uint64_t kSeed2 = 0x8ebc6af09c88c6e3ULL;
 
+inline constexpr size_t kInlineName = 16;
+
 }  // namespace detail
 
+// A name prepared for hashing and comparing. For names of at most 16 bytes the
+// words `a` and `b` together with the length determine the name: they cover
+// its first and last bytes with overlapping loads (all bytes when n <= 3).
+struct NameKey {
+  const char* data;
+  size_t size;
+  uint64_t a;
+  uint64_t b;
+  uint64_t hash;
+};
+
 // Reads only the bytes of the name (overlapping loads inside it, never past it).
-inline uint64_t hash_name(std::string_view name) noexcept {
+inline NameKey name_key(std::string_view name) noexcept {
   using namespace detail;
   const char* p = name.data();
   const size_t n = name.size();
-  uint64_t seed = kSeed0 ^ (n * kSeed1);
   uint64_t a;
   uint64_t b;
-  if (n <= 16) [[likely]] {
+  if (n <= kInlineName) [[likely]] {
     if (n >= 8) {
       a = load64(p);
       b = load64(p + n - 8);
@@ -59,24 +74,33 @@ inline uint64_t hash_name(std::string_view name) noexcept {
     } else {
       a = b = 0;
     }
+    // One multiply mixes both words; the length is in the key compare anyway.
+    return {p != nullptr ? p : "", n, a, b, fold_multiply(a ^ kSeed1, b ^ kSeed2 ^ n)};
   } else {
     // Long names: 16 bytes per round, then the last 16 bytes (overlapping).
+    uint64_t seed = kSeed0 ^ (n * kSeed1);
     size_t i = 0;
     for (; i + 16 < n; i += 16) {
       seed = fold_multiply(load64(p + i) ^ kSeed1, load64(p + i + 8) ^ seed);
     }
     a = load64(p + n - 16);
     b = load64(p + n - 8);
+    const uint64_t hash = fold_multiply(kSeed1 ^ n, fold_multiply(a ^ kSeed1, b ^ seed) ^ kSeed2);
+    return {p, n, a, b, hash};
   }
-  return fold_multiply(kSeed1 ^ n, fold_multiply(a ^ kSeed1, b ^ seed) ^ kSeed2);
 }
+
+inline uint64_t hash_name(std::string_view name) noexcept { return name_key(name).hash; }
 
 template <class V>
 struct NameMap {
+  // Short name: `w0`, `w1` are the key words and `code` is length + 1 (1 to 17).
+  // Long name: `w0` points at the text, `w1` is the length and `code` is
+  // 0x80000000 | 31 bits of the hash. Code 0 marks a free slot.
   struct Slot {
-    const char* data = nullptr;  // nullptr marks a free slot
-    size_t size = 0;
-    uint32_t tag = 0;  // high bits of hash_name, to skip most byte comparisons
+    uint64_t w0 = 0;
+    uint64_t w1 = 0;
+    uint32_t code = 0;
     V value{};
   };
   std::vector<Slot> slots;  // power-of-two size, or empty
@@ -85,28 +109,69 @@ struct NameMap {
 
 namespace detail {
 
-// Keys are never null: an empty view gets a static address so that
-// data == nullptr keeps meaning "free slot".
-inline const char* key_address(std::string_view key) noexcept {
-  return key.data() != nullptr ? key.data() : "";
+inline uint32_t slot_code(const NameKey& key) noexcept {
+  return key.size <= kInlineName ? static_cast<uint32_t>(key.size + 1)
+                                 : (0x80000000u | static_cast<uint32_t>(key.hash >> 33));
+}
+
+template <class Slot>
+bool slot_matches(const Slot& slot, const NameKey& key, uint32_t code) noexcept {
+  if (slot.code != code) return false;
+  if (key.size <= kInlineName) return slot.w0 == key.a && slot.w1 == key.b;
+  return slot.w1 == key.size &&
+         std::memcmp(reinterpret_cast<const char*>(slot.w0), key.data, key.size) == 0;
+}
+
+template <class Slot>
+void fill_slot(Slot& slot, const NameKey& key, uint32_t code) noexcept {
+  slot.code = code;
+  if (key.size <= kInlineName) {
+    slot.w0 = key.a;
+    slot.w1 = key.b;
+  } else {
+    slot.w0 = reinterpret_cast<uint64_t>(key.data);
+    slot.w1 = key.size;
+  }
 }
 
 // Position of `key`, or of the free slot where it belongs. The table is never
 // full (at most half), so the probe always ends.
 template <class Slot>
-size_t probe(const std::vector<Slot>& slots, std::string_view key, uint64_t hash) noexcept {
+size_t probe(const std::vector<Slot>& slots, const NameKey& key) noexcept {
   const size_t mask = slots.size() - 1;
-  size_t i = static_cast<size_t>(hash) & mask;
-  const auto tag = static_cast<uint32_t>(hash >> 32);
+  const uint32_t code = slot_code(key);
+  size_t i = static_cast<size_t>(key.hash) & mask;
   for (;;) {
     const Slot& slot = slots[i];
-    if (slot.data == nullptr) return i;
-    if (slot.tag == tag && slot.size == key.size() &&
-        std::memcmp(slot.data, key.data(), key.size()) == 0) {
-      return i;
-    }
+    if (slot.code == 0 || slot_matches(slot, key, code)) return i;
     i = (i + 1) & mask;
   }
+}
+
+// The hash of a stored name, recomputed for rehashing: inline names from
+// their words alone would not give the same hash, so they are rebuilt.
+template <class Slot>
+uint64_t slot_hash(const Slot& slot) noexcept {
+  if ((slot.code & 0x80000000u) != 0) {
+    return name_key({reinterpret_cast<const char*>(slot.w0), static_cast<size_t>(slot.w1)}).hash;
+  }
+  // Rebuild the name's bytes from its words (they cover every byte).
+  const size_t n = slot.code - 1 < kInlineName ? slot.code - 1 : kInlineName;
+  char bytes[kInlineName];
+  if (n >= 8) {
+    std::memcpy(bytes, &slot.w0, 8);
+    std::memcpy(bytes + n - 8, &slot.w1, 8);
+  } else if (n >= 4) {
+    const auto lo = static_cast<uint32_t>(slot.w0);
+    const auto hi = static_cast<uint32_t>(slot.w1);
+    std::memcpy(bytes, &lo, 4);
+    std::memcpy(bytes + n - 4, &hi, 4);
+  } else if (n > 0) {
+    bytes[0] = static_cast<char>(slot.w0 >> 16);
+    bytes[n >> 1] = static_cast<char>(slot.w0 >> 8);
+    bytes[n - 1] = static_cast<char>(slot.w0);
+  }
+  return name_key({bytes, n}).hash;
 }
 
 template <class V>
@@ -116,9 +181,9 @@ void rehash(NameMap<V>& map, size_t slot_count) {
   map.slots.assign(slot_count, {});
   const size_t mask = slot_count - 1;
   for (const auto& slot : old) {
-    if (slot.data == nullptr) continue;
-    size_t i = static_cast<size_t>(hash_name({slot.data, slot.size})) & mask;
-    while (map.slots[i].data != nullptr) i = (i + 1) & mask;
+    if (slot.code == 0) continue;
+    size_t i = static_cast<size_t>(slot_hash(slot)) & mask;
+    while (map.slots[i].code != 0) i = (i + 1) & mask;
     map.slots[i] = slot;
   }
 }
@@ -133,32 +198,78 @@ void reserve_names(NameMap<V>& map, size_t names) {
   if (wanted > map.slots.size()) detail::rehash(map, wanted);
 }
 
+// Brings the slot of a prepared key into the cache ahead of its lookup.
+template <class V>
+void prefetch_name(const NameMap<V>& map, const NameKey& key) noexcept {
+  if (!map.slots.empty()) __builtin_prefetch(&map.slots[static_cast<size_t>(key.hash) & (map.slots.size() - 1)]);
+}
+
+// The value stored for a prepared key, or nullptr.
+template <class V>
+const V* find_key(const NameMap<V>& map, const NameKey& key) noexcept {
+  if (map.count == 0) return nullptr;
+  const auto& slot = map.slots[detail::probe(map.slots, key)];
+  return slot.code != 0 ? &slot.value : nullptr;
+}
+
 // The value stored for `key`, or nullptr.
 template <class V>
 const V* find_name(const NameMap<V>& map, std::string_view key) noexcept {
   if (map.count == 0) return nullptr;
-  key = {detail::key_address(key), key.size()};
-  const uint64_t hash = hash_name(key);
-  const auto& slot = map.slots[detail::probe(map.slots, key, hash)];
-  return slot.data != nullptr ? &slot.value : nullptr;
+  return find_key(map, name_key(key));
 }
 
-// Inserts `key` or replaces its value.
+// Inserts a prepared key or replaces its value.
 template <class V>
-void assign_name(NameMap<V>& map, std::string_view key, V value) {
+void assign_key(NameMap<V>& map, const NameKey& key, V value) {
   if ((map.count + 1) * 2 > map.slots.size()) [[unlikely]] {
     detail::rehash(map, map.slots.empty() ? 16 : map.slots.size() * 2);
   }
-  key = {detail::key_address(key), key.size()};
-  const uint64_t hash = hash_name(key);
-  auto& slot = map.slots[detail::probe(map.slots, key, hash)];
-  if (slot.data == nullptr) {
-    slot.data = key.data();
-    slot.size = key.size();
-    slot.tag = static_cast<uint32_t>(hash >> 32);
+  auto& slot = map.slots[detail::probe(map.slots, key)];
+  if (slot.code == 0) {
+    detail::fill_slot(slot, key, detail::slot_code(key));
     ++map.count;
   }
   slot.value = value;
+}
+
+// Inserts `name` or replaces its value.
+template <class V>
+void assign_name(NameMap<V>& map, std::string_view name, V value) {
+  assign_key(map, name_key(name), value);
+}
+
+// Byte equality of two names without a library call: names are short.
+inline bool same_name(std::string_view a, std::string_view b) noexcept {
+  const size_t n = a.size();
+  if (n != b.size()) return false;
+  if (n < 8) {
+    for (size_t i = 0; i < n; ++i) {
+      if (a[i] != b[i]) return false;
+    }
+    return true;
+  }
+  for (size_t i = 0; i + 8 < n; i += 8) {
+    if (detail::load64(a.data() + i) != detail::load64(b.data() + i)) return false;
+  }
+  return detail::load64(a.data() + n - 8) == detail::load64(b.data() + n - 8);
+}
+
+// The last name a lookup did not find. Maps only gain keys, so while the key
+// count is unchanged the name is still absent: set names such as "RHS" or a
+// bound-vector name, repeated on every record, then cost a compare, not a probe.
+struct MissMemo {
+  std::string_view name;
+  size_t count = SIZE_MAX;
+};
+
+// find_name, answering repeated misses from the memo.
+template <class V>
+const V* find_name_memo(const NameMap<V>& map, MissMemo& memo, std::string_view key) noexcept {
+  if (memo.count == map.count && same_name(memo.name, key)) return nullptr;
+  const V* found = find_name(map, key);
+  if (found == nullptr) memo = {key, map.count};
+  return found;
 }
 
 }  // namespace mopsel

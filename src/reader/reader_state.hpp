@@ -64,6 +64,11 @@ struct ReaderState {
   uint8_t obj_sense_minimize = 1;
 
   ReaderLimits limits;
+
+  // Lookup shortcuts; they never change a result.
+  MissMemo row_miss;         // first field of RHS and RANGES records
+  MissMemo col_miss;         // second field of BOUNDS records
+  uint32_t last_bound_column = 0;  // column of the previous BOUNDS record
 };
 
 // Appends a column with bounds [0, +inf], cost 0.0 and an empty range of

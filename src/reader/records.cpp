@@ -24,7 +24,7 @@ void apply_range(ReaderState& state, const Fields& fields) noexcept {
   const auto& f = fields.at;
   const size_t n = fields.count;
   // Without a vector name the record starts with a known row name.
-  const size_t first = (n > 0 && find_name(state.row_index, f[0]) != nullptr) ? 0 : 1;
+  const size_t first = (n > 0 && find_name_memo(state.row_index, state.row_miss, f[0]) != nullptr) ? 0 : 1;
   for (size_t k = first; k + 1 < n; k += 2) {
     const int32_t* ref = find_name(state.row_index, f[k]);
     if (ref == nullptr || *ref < 0) continue;  // unknown, or an N row: no effect
@@ -46,6 +46,32 @@ void apply_range(ReaderState& state, const Fields& fields) noexcept {
   }
 }
 
+namespace {
+
+// The column named `name`, as col_index gives it. BOUNDS records usually follow
+// the column order, so the previous record's column and the one after it are
+// tried first; while every column has a name of its own (the map holds as many
+// names as there are columns) a name match there is the map's answer.
+bool find_column(ReaderState& state, std::string_view name, uint32_t& column) noexcept {
+  const MissMemo& memo = state.col_miss;
+  if (memo.count == state.col_index.count && same_name(memo.name, name)) return false;
+  if (state.col_index.count == state.num_col) {
+    const uint32_t last = state.last_bound_column;
+    for (uint32_t j = last; j < state.num_col && j <= last + 1; ++j) {
+      if (same_name(state.col_names[j], name)) {
+        column = j;
+        return true;
+      }
+    }
+  }
+  const uint32_t* found = find_name_memo(state.col_index, state.col_miss, name);
+  if (found == nullptr) return false;
+  column = *found;
+  return true;
+}
+
+}  // namespace
+
 bool apply_bound(ReaderState& state, const Fields& fields) {
   const auto& f = fields.at;
   const size_t n = fields.count;
@@ -54,13 +80,17 @@ bool apply_bound(ReaderState& state, const Fields& fields) {
   std::string_view column = f[1];
   std::string_view value_field;
   bool has_value = false;
+  uint32_t j;
+  bool known = false;
   if (n >= 3) {
-    if (find_name(state.col_index, f[1]) != nullptr) {
+    known = find_column(state, f[1], j);
+    if (known) {
       value_field = f[2];
       has_value = true;
     } else {
       // f[1] names the bound vector, which is ignored.
       column = f[2];
+      known = find_column(state, column, j);
       if (n >= 4) {
         value_field = f[3];
         has_value = true;
@@ -68,14 +98,14 @@ bool apply_bound(ReaderState& state, const Fields& fields) {
     }
   }
 
-  uint32_t j;
-  if (const uint32_t* found = find_name(state.col_index, column)) {
-    j = *found;
-  } else {
+  if (n == 2) known = find_column(state, column, j);
+  if (!known) {
     if (!append_column(state, column, code(IntegralityKind::CONTINUOUS), 0)) return false;
     j = state.num_col - 1;
     assign_name(state.col_index, column, j);
   }
+
+  state.last_bound_column = j;
 
   BoundType type;
   if (!bound_type_of(f[0], type)) return false;

@@ -71,11 +71,28 @@ bool is_valid_utf8(std::string_view text) noexcept {
       p += 8;
     }
     if (p == end) break;
+    if (static_cast<unsigned char>(*p) < 0x80) {
+      ++p;
+      continue;
+    }
     const Utf8Char c = decode_utf8(p, end);
     if (c.length == 0) return false;
     p += c.length;
   }
   return true;
+}
+
+bool is_ascii(std::string_view text) noexcept {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  uint64_t high = 0;
+  for (; end - p >= 32; p += 32) {
+    uint64_t w[4];
+    std::memcpy(w, p, 32);
+    high |= w[0] | w[1] | w[2] | w[3];
+  }
+  for (; p != end; ++p) high |= static_cast<unsigned char>(*p);
+  return (high & 0x8080808080808080ULL) == 0;
 }
 
 std::string_view trim_unicode_left(std::string_view text) noexcept {
@@ -273,7 +290,7 @@ double convert_strict(const char* p, const char* end) noexcept {
 
 }  // namespace
 
-double parse_number(std::string_view field) noexcept {
+double parse_number_general(std::string_view field) noexcept {
   const char* const p = field.data();
   const char* const end = p + field.size();
   if (p == end) return 0.0;

@@ -10,6 +10,10 @@
 #include <cstring>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace mopsel {
 
 // ---------------------------------------------------------------------------
@@ -82,6 +86,9 @@ Utf8Char decode_utf8(const char* p, const char* end) noexcept;
 
 bool is_valid_utf8(std::string_view text) noexcept;
 
+// True when no byte has the high bit set (eight bytes at a time).
+bool is_ascii(std::string_view text) noexcept;
+
 // Trimming of Unicode whitespace. Invalid bytes count as non-space.
 std::string_view trim_unicode_left(std::string_view text) noexcept;
 std::string_view trim_unicode_right(std::string_view text) noexcept;
@@ -138,21 +145,91 @@ struct Fields {
   size_t count = 0;
 };
 
+namespace detail {
+
+#if defined(__SSE2__)
+// Bit i is set when byte i of the 16 bytes at p is a field separator.
+inline uint32_t separator_bits(const char* p) noexcept {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i space = _mm_cmpeq_epi8(v, _mm_set1_epi8(' '));
+  // Tab, LF, VT, FF, CR are 9 to 13; then vertical tab is taken out again.
+  const __m128i shifted = _mm_sub_epi8(v, _mm_set1_epi8(9));
+  const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(shifted, _mm_set1_epi8(4)), shifted);
+  const __m128i vtab = _mm_cmpeq_epi8(v, _mm_set1_epi8(0x0B));
+  return static_cast<uint32_t>(
+      _mm_movemask_epi8(_mm_or_si128(space, _mm_andnot_si128(vtab, control))));
+}
+#endif
+
+// Bit i is set when byte p[i] is a field separator or lies at or past `end`.
+// Loads 64 bytes at once when they lie before `readable` (readable >= end).
+inline uint64_t separator_window(const char* p, const char* end, const char* readable) noexcept {
+  uint64_t bits = 0;
+  const ptrdiff_t left = end - p;
+#if defined(__SSE2__)
+  if (readable - p >= 64) {
+    bits = uint64_t{separator_bits(p)} | (uint64_t{separator_bits(p + 16)} << 16) |
+           (uint64_t{separator_bits(p + 32)} << 32) | (uint64_t{separator_bits(p + 48)} << 48);
+  } else
+#else
+  (void)readable;
+#endif
+  {
+    const ptrdiff_t n = left < 64 ? left : 64;
+    for (ptrdiff_t i = 0; i < n; ++i) bits |= uint64_t{is_field_separator(p[i])} << i;
+  }
+  if (left < 64) bits |= ~uint64_t{0} << left;
+  return bits;
+}
+
+}  // namespace detail
+
 // Maximal runs of non-separator bytes; only the first `keep` (at most kMaxFields)
-// are stored, the rest of the line is ignored.
-inline Fields split_fields(std::string_view line, size_t keep) noexcept {
+// are stored, the rest of the line is ignored. Bytes from the line's end up to
+// `readable` may be loaded (never used), so the line is scanned in 64-byte
+// windows of separator bits.
+inline Fields split_fields(std::string_view line, size_t keep, const char* readable) noexcept {
   Fields fields;
   if (keep > kMaxFields) keep = kMaxFields;
   const char* p = line.data();
   const char* const end = p + line.size();
-  while (fields.count < keep) {
-    while (p != end && is_field_separator(*p)) ++p;
-    if (p == end) break;
-    const char* start = p;
-    while (p != end && !is_field_separator(*p)) ++p;
-    fields.at[fields.count++] = std::string_view(start, static_cast<size_t>(p - start));
+  const char* start = nullptr;  // start of a field that runs past the last window
+  while (p < end && fields.count < keep) {
+    const uint64_t separators = detail::separator_window(p, end, readable);
+    uint64_t open = ~separators;  // bytes of fields not yet taken, in this window
+    if (start != nullptr) {
+      // The field carried over from the previous window ends at the first separator.
+      if (separators == 0) {
+        p += 64;  // a window without separators ends before the line does
+        continue;
+      }
+      const int stop = __builtin_ctzll(separators);
+      fields.at[fields.count++] = std::string_view(start, static_cast<size_t>(p + stop - start));
+      start = nullptr;
+      open &= ~uint64_t{0} << stop;
+    }
+    while (open != 0 && fields.count < keep) {
+      const int first = __builtin_ctzll(open);
+      const uint64_t after = separators & (~uint64_t{0} << first);
+      if (after == 0) {
+        start = p + first;  // runs into the next window
+        break;
+      }
+      const int stop = __builtin_ctzll(after);
+      fields.at[fields.count++] = std::string_view(p + first, static_cast<size_t>(stop - first));
+      open &= ~uint64_t{0} << stop;
+    }
+    if (end - p <= 64) break;
+    p += 64;
+  }
+  if (start != nullptr) {
+    fields.at[fields.count++] = std::string_view(start, static_cast<size_t>(end - start));
   }
   return fields;
+}
+
+inline Fields split_fields(std::string_view line, size_t keep) noexcept {
+  return split_fields(line, keep, line.data() + line.size());
 }
 
 // ---------------------------------------------------------------------------
@@ -163,7 +240,75 @@ inline Fields split_fields(std::string_view line, size_t keep) noexcept {
 // words inf, infinity, nan after the optional sign. A "D" or "d" is read as the
 // exponent letter. Anything else (also a valid prefix followed by more text)
 // reads as 0.0.
-double parse_number(std::string_view field) noexcept;
+double parse_number_general(std::string_view field) noexcept;
+
+namespace detail {
+// Exact powers of ten: every one up to 1e22 is a double.
+inline constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+inline bool is_digit(char c) noexcept { return static_cast<unsigned char>(c - '0') < 10; }
+}  // namespace detail
+
+// The common case of parse_number: an optional "-", at most 19 digits with an
+// optional point, an optional "e"/"E" exponent, and a value that one exact
+// multiplication or division by a power of ten gives correctly rounded. False
+// (value untouched) for anything else, which the general path then reads.
+inline bool parse_plain_decimal(std::string_view field, double& value) noexcept {
+  using detail::is_digit;
+  const char* p = field.data();
+  const char* const end = p + field.size();
+  const bool negative = p != end && *p == '-';
+  if (negative) ++p;
+  uint64_t mantissa = 0;
+  const char* const digits = p;
+  while (p != end && is_digit(*p)) mantissa = mantissa * 10 + static_cast<uint64_t>(*p++ - '0');
+  ptrdiff_t count = p - digits;
+  ptrdiff_t fraction = 0;
+  if (p != end && *p == '.') {
+    const char* const first = ++p;
+    while (p != end && is_digit(*p)) mantissa = mantissa * 10 + static_cast<uint64_t>(*p++ - '0');
+    fraction = p - first;
+    count += fraction;
+  }
+  // More than 19 digits could overflow the mantissa.
+  if (count == 0 || count > 19) [[unlikely]] return false;
+  int64_t exponent = 0;
+  if (p != end) {
+    if (*p != 'e' && *p != 'E') return false;
+    ++p;
+    const bool minus = p != end && *p == '-';
+    if (p != end && (*p == '-' || *p == '+')) ++p;
+    const char* const first = p;
+    while (p != end && is_digit(*p)) {
+      if (exponent < 100000) exponent = exponent * 10 + (*p - '0');
+      ++p;
+    }
+    if (p == first || p != end) return false;
+    if (minus) exponent = -exponent;
+  }
+  // One correctly rounded operation on two exact doubles (zero included).
+  const int64_t power = exponent - fraction;
+  double result = static_cast<double>(mantissa);
+  if (mantissa != 0) {
+    if (mantissa > (uint64_t{1} << 53) || power < -22 || power > 22) return false;
+    if (power < 0) {
+      result /= detail::kPow10[-power];
+    } else if (power > 0) {
+      result *= detail::kPow10[power];
+    }
+  }
+  value = negative ? -result : result;
+  return true;
+}
+
+// Decimal text to double, correctly rounded (see parse_number_general for the
+// grammar); plain decimals are read inline.
+inline double parse_number(std::string_view field) noexcept {
+  double value;
+  if (parse_plain_decimal(field, value)) [[likely]] return value;
+  return parse_number_general(field);
+}
 
 struct OptionalCount {
   bool present = false;

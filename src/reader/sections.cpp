@@ -49,8 +49,9 @@ Section section_of(HeaderKind kind) noexcept {
 // Scratch state of the section being read; each entry into a section sets up
 // its own part afresh, so "the first value wins" rules hold per section.
 struct SectionReader {
-  explicit SectionReader(ReaderState& s) : state(s) {}
+  SectionReader(ReaderState& s, const char* end) : state(s), text_end(end) {}
   ReaderState& state;
+  const char* text_end;  // field scans may load up to here in blocks
   Section section = Section::Outside;
   bool objective_seen = false;        // ROWS
   ColumnsScratch columns;             // COLUMNS
@@ -158,7 +159,7 @@ void rows_line(SectionReader& r, std::string_view line) {
     take_header(r, c.kind);
     return;
   }
-  const Fields fields = split_fields(line, 2);
+  const Fields fields = split_fields(line, 2, r.text_end);
   if (fields.count < 2) return;
   ReaderState& state = r.state;
   const std::string_view row_name = fields.at[1];
@@ -208,7 +209,7 @@ void rows_line(SectionReader& r, std::string_view line) {
 }
 
 void columns_line(SectionReader& r, std::string_view line) {
-  const Fields fields = split_fields(line, kMaxFields);
+  const Fields fields = split_fields(line, kMaxFields, r.text_end);
   if (fields.count == 0) return;
   const HeaderKind kind = rule_b_kind(line, fields, false);
   if (kind != HeaderKind::Data) [[unlikely]] {
@@ -223,7 +224,7 @@ void rhs_record(SectionReader& r, const Fields& fields) {
   const auto& f = fields.at;
   // Without a set name the record starts with a row name; any other first field
   // is a set name, and every set applies.
-  const size_t first = find_name(state.row_index, f[0]) != nullptr ? 0 : 1;
+  const size_t first = find_name_memo(state.row_index, state.row_miss, f[0]) != nullptr ? 0 : 1;
   for (size_t k = first; k + 1 < fields.count; k += 2) {
     const int32_t* ref = find_name(state.row_index, f[k]);
     if (ref == nullptr) continue;
@@ -253,7 +254,7 @@ void rhs_record(SectionReader& r, const Fields& fields) {
 // RHS, RANGES and BOUNDS: the line is trimmed for splitting only; rule B still
 // looks at the line as read.
 void trimmed_record_line(SectionReader& r, std::string_view line) {
-  const Fields fields = split_fields(trim_unicode(line), kMaxFields);
+  const Fields fields = split_fields(trim_unicode(line), kMaxFields, r.text_end);
   if (fields.count == 0) return;
   const HeaderKind kind = rule_b_kind(line, fields, r.section == Section::Rhs);
   if (kind != HeaderKind::Data) {
@@ -279,8 +280,8 @@ void unsupported_line(SectionReader& r, std::string_view line) {
 }  // namespace
 
 Status read_sections(std::string_view text, ReaderState& state) {
-  SectionReader r(state);
   LineCursor cursor = line_cursor(text);
+  SectionReader r(state, cursor.end);
   std::string_view line;
   while (next_line(cursor, line)) {
     if (line.empty() || is_comment_line(line)) continue;

@@ -50,6 +50,16 @@ class FileSink {
     used_ += piece.size();
   }
 
+  // Room in the buffer for a line of at most `bound` bytes, or null when the
+  // bound does not fit in the space left (or the sink has failed). A line
+  // written there and ended with line_done has the same effect as putting it
+  // as one piece: it fits, so it is simply buffered. Callers put lines that get
+  // no room as one piece.
+  char* line_space(size_t bound) noexcept {
+    return !failed_ && bound <= kCapacity - used_ ? buffer_ + used_ : nullptr;
+  }
+  void line_done(const char* end) noexcept { used_ = static_cast<size_t>(end - buffer_); }
+
   [[nodiscard]] bool ok() const noexcept { return !failed_; }
 
   // Writes out the buffer after the last piece. Returns the first error of the

@@ -1,7 +1,8 @@
 #include "writer/mps_text.hpp"
 
+#include <cstring>
+#include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "model/fault.hpp"
@@ -15,12 +16,38 @@
 namespace mopsel {
 namespace {
 
-using Entry = std::pair<std::string_view, double>;
-
+// Every line is rendered whole, straight into the room the sink offers for it
+// (the tail of the byte buffer, or the file sink's buffer when the line's upper
+// bound fits in its free space). Otherwise the line is rendered into a scratch
+// buffer and handed to the sink as one piece, so for the sink a line is always
+// exactly one piece either way.
 template <class Sink>
-void put_number(Sink& sink, double value) {
-  char text[kMaxNumberChars];
-  sink.put({text, static_cast<size_t>(format_number(value, text) - text)});
+struct LineOut {
+  Sink& sink;
+  std::string scratch;  // lines the sink has no room for at the moment
+
+  // `render(char*)` writes at most `bound` bytes and returns the end.
+  template <class Render>
+  void line(size_t bound, Render&& render) {
+    if (char* at = sink.line_space(bound)) [[likely]] {
+      sink.line_done(render(at));
+      return;
+    }
+    if (scratch.size() < bound) scratch.resize(bound);
+    char* const begin = scratch.data();
+    sink.put({begin, static_cast<size_t>(render(begin) - begin)});
+  }
+};
+
+inline char* put_text(char* at, std::string_view text) noexcept {
+  std::memcpy(at, text.data(), text.size());
+  return at + text.size();
+}
+
+template <size_t N>
+inline char* put_literal(char* at, const char (&text)[N]) noexcept {
+  std::memcpy(at, text, N - 1);
+  return at + (N - 1);
 }
 
 inline bool is_integral(uint8_t code) noexcept {
@@ -30,153 +57,211 @@ inline bool is_integral(uint8_t code) noexcept {
 
 // "    M{:07}  'MARKER'                 'INTORG'" (or 'INTEND').
 template <class Sink>
-void put_marker(Sink& sink, uint32_t counter, bool opening) {
-  char digits[16];
-  char* end = digits + sizeof digits;
-  char* p = end;
-  do {
-    *--p = static_cast<char>('0' + counter % 10);
-    counter /= 10;
-  } while (counter != 0);
-  while (end - p < 7) *--p = '0';
-  sink.put("    M");
-  sink.put({p, static_cast<size_t>(end - p)});
-  sink.put(opening ? "  'MARKER'                 'INTORG'\n" : "  'MARKER'                 'INTEND'\n");
+void put_marker(LineOut<Sink>& out, uint32_t counter, bool opening) {
+  constexpr char kTail[] = "  'MARKER'                 'INTORG'\n";
+  out.line(5 + 10 + sizeof kTail, [&](char* at) {
+    char digits[16];
+    char* const end = digits + sizeof digits;
+    char* p = end;
+    do {
+      *--p = static_cast<char>('0' + counter % 10);
+      counter /= 10;
+    } while (end - p < 7 || counter != 0);  // zero-padded to at least seven digits
+    at = put_literal(at, "    M");
+    at = put_text(at, {p, static_cast<size_t>(end - p)});
+    return put_literal(at, opening ? "  'MARKER'                 'INTORG'\n"
+                                   : "  'MARKER'                 'INTEND'\n");
+  });
 }
 
-// "    {col}  {row}  {value}" for one pair, followed by a second pair when given.
+// "    {col}  {row}  {value}" for one pair, followed by a second pair when `two`.
 template <class Sink>
-void put_entry_line(Sink& sink, std::string_view column, const Entry* first, const Entry* second) {
-  sink.put("    ");
-  sink.put(column);
-  sink.put("  ");
-  sink.put(first->first);
-  sink.put("  ");
-  put_number(sink, first->second);
-  if (second != nullptr) {
-    sink.put("  ");
-    sink.put(second->first);
-    sink.put("  ");
-    put_number(sink, second->second);
-  }
-  sink.put("\n");
+void put_entry_line(LineOut<Sink>& out, std::string_view column, std::string_view row1, double value1,
+                    std::string_view row2, double value2, bool two) {
+  const size_t bound = 4 + column.size() + 2 + row1.size() + 2 + kMaxNumberChars + 1 +
+                       (two ? 2 + row2.size() + 2 + kMaxNumberChars : 0);
+  out.line(bound, [&](char* at) {
+    at = put_literal(at, "    ");
+    at = put_text(at, column);
+    at = put_literal(at, "  ");
+    at = put_text(at, row1);
+    at = put_literal(at, "  ");
+    at = format_number(value1, at);
+    if (two) {
+      at = put_literal(at, "  ");
+      at = put_text(at, row2);
+      at = put_literal(at, "  ");
+      at = format_number(value2, at);
+    }
+    *at++ = '\n';
+    return at;
+  });
 }
 
 template <class Sink>
-bool write_rows(const ModelRecord& record, const std::vector<RowClass>& rows,
-                std::string_view objective, Sink& sink) {
-  sink.put("ROWS\n");
-  sink.put(" N  ");
-  sink.put(objective);
-  sink.put("\n");
+bool write_rows(const ModelRecord& record, const std::vector<RowClass>& rows, std::string_view objective,
+                LineOut<Sink>& out) {
+  out.sink.put("ROWS\n");
+  out.line(4 + objective.size() + 1, [&](char* at) {
+    at = put_literal(at, " N  ");
+    at = put_text(at, objective);
+    *at++ = '\n';
+    return at;
+  });
   for (size_t i = 0; i < rows.size(); ++i) {
     check_index(record.row_names.size(), i);
-    sink.put(" ");
-    sink.put({&kSenseLetters[static_cast<uint8_t>(rows[i].sense)], 1});
-    sink.put("  ");
-    sink.put(record.row_names[i]);
-    sink.put("\n");
-    if (!sink.ok()) return false;
+    const std::string_view name = record.row_names[i];
+    const char letter = kSenseLetters[static_cast<uint8_t>(rows[i].sense)];
+    out.line(4 + name.size() + 1, [&](char* at) {
+      at[0] = ' ';
+      at[1] = letter;
+      at[2] = ' ';
+      at[3] = ' ';
+      at = put_text(at + 4, name);
+      *at++ = '\n';
+      return at;
+    });
+    if (!out.sink.ok()) return false;
   }
   return true;
 }
 
-template <class Sink>
-bool write_columns(const ModelRecord& record, std::string_view objective, Sink& sink) {
+// Makes every check that gathering the entries of positions [begin, end) makes,
+// in the same order, before any text of the column is written: a position inside
+// `index`, then inside `value`, then for a non-zero coefficient its row inside
+// the row names.
+void check_column_positions(const ModelRecord& record, size_t begin, size_t end) {
   const SparseMatrixRecord& matrix = record.a_matrix;
-  std::vector<Entry> entries;  // reused for every column
+  const size_t rows = record.row_names.size();
+  if (end <= matrix.index.size() && end <= matrix.value.size()) {
+    for (size_t k = begin; k < end; ++k) {
+      if (matrix.index[k] >= rows && matrix.value[k] != 0.0) [[unlikely]]
+        check_index(rows, matrix.index[k]);
+    }
+    return;
+  }
+  for (size_t k = begin; k < end; ++k) {
+    check_index(matrix.index.size(), k);
+    check_index(matrix.value.size(), k);
+    if (matrix.value[k] != 0.0) check_index(rows, matrix.index[k]);
+  }
+}
+
+template <class Sink>
+bool write_columns(const ModelRecord& record, std::string_view objective, LineOut<Sink>& out) {
+  const SparseMatrixRecord& matrix = record.a_matrix;
   uint32_t marker = 0;
   bool in_integral_run = false;
 
-  sink.put("COLUMNS\n");
+  out.sink.put("COLUMNS\n");
   for (size_t j = 0; j < record.num_col; ++j) {
     check_index(record.col_integrality.size(), j);
     const bool integral = is_integral(record.col_integrality[j]);
     if (integral != in_integral_run) {
-      put_marker(sink, ++marker, integral);
+      put_marker(out, ++marker, integral);
       in_integral_run = integral;
-      if (!sink.ok()) return false;
+      if (!out.sink.ok()) return false;
     }
     check_index(record.col_names.size(), j);
     check_index(record.col_cost.size(), j);
     check_index(matrix.start.size(), j);
     check_index(matrix.start.size(), j + 1);
     const std::string_view column = record.col_names[j];
+    const size_t begin = matrix.start[j];
+    const size_t end = matrix.start[j + 1];
+    check_column_positions(record, begin, end);
 
-    entries.clear();
+    // The entries (the cost first, unless zero; then the non-zero coefficients
+    // in storage order) go out two per line as they come; `held` is the first
+    // entry of a line whose second has not come yet.
+    std::string_view held_row;
+    double held_value = 0.0;
+    bool holding = false;
+    bool any = false;
+    auto take = [&](std::string_view row, double value) {
+      if (holding) {
+        put_entry_line(out, column, held_row, held_value, row, value, true);
+      } else {
+        held_row = row;
+        held_value = value;
+      }
+      holding = !holding;
+    };
     const double cost = record.col_cost[j];
-    if (cost != 0.0) entries.emplace_back(objective, cost);  // NaN is kept
-    for (size_t k = matrix.start[j]; k < matrix.start[j + 1]; ++k) {
-      check_index(matrix.index.size(), k);
-      const uint32_t row = matrix.index[k];
-      check_index(matrix.value.size(), k);
+    if (cost != 0.0) {  // NaN is kept
+      take(objective, cost);
+      any = true;
+    }
+    for (size_t k = begin; k < end; ++k) {
       const double value = matrix.value[k];
       if (value == 0.0) continue;
-      check_index(record.row_names.size(), row);
-      entries.emplace_back(record.row_names[row], value);
+      take(record.row_names[matrix.index[k]], value);
+      any = true;
     }
-
-    if (entries.empty()) {
+    if (holding) {
+      put_entry_line(out, column, held_row, held_value, {}, 0.0, false);
+    } else if (!any) {
       // Every column appears in the section, even one without any entry.
-      sink.put("    ");
-      sink.put(column);
-      sink.put("  ");
-      sink.put(objective);
-      sink.put("  0.000000000000e+00\n");
-    } else {
-      const size_t pairs = entries.size() / 2;
-      for (size_t p = 0; p < pairs; ++p) put_entry_line(sink, column, &entries[2 * p], &entries[2 * p + 1]);
-      if (entries.size() % 2 != 0) put_entry_line(sink, column, &entries.back(), nullptr);
+      out.line(4 + column.size() + 2 + objective.size() + 21, [&](char* at) {
+        at = put_literal(at, "    ");
+        at = put_text(at, column);
+        at = put_literal(at, "  ");
+        at = put_text(at, objective);
+        return put_literal(at, "  0.000000000000e+00\n");
+      });
     }
-    if (!sink.ok()) return false;
+    if (!out.sink.ok()) return false;
   }
-  if (in_integral_run) put_marker(sink, ++marker, false);
-  return sink.ok();
+  if (in_integral_run) put_marker(out, ++marker, false);
+  return out.sink.ok();
 }
 
 // "    {set}  {row}  {value}"
 template <class Sink>
-void put_set_line(Sink& sink, std::string_view set, std::string_view row, double value) {
-  sink.put("    ");
-  sink.put(set);
-  sink.put("  ");
-  sink.put(row);
-  sink.put("  ");
-  put_number(sink, value);
-  sink.put("\n");
+void put_set_line(LineOut<Sink>& out, std::string_view set, std::string_view row, double value) {
+  out.line(4 + set.size() + 2 + row.size() + 2 + kMaxNumberChars + 1, [&](char* at) {
+    at = put_literal(at, "    ");
+    at = put_text(at, set);
+    at = put_literal(at, "  ");
+    at = put_text(at, row);
+    at = put_literal(at, "  ");
+    at = format_number(value, at);
+    *at++ = '\n';
+    return at;
+  });
 }
 
 template <class Sink>
 bool write_rhs_and_ranges(const ModelRecord& record, const std::vector<RowClass>& rows,
-                          std::string_view objective, const SetNames& sets, Sink& sink) {
-  sink.put("RHS\n");
+                          std::string_view objective, const SetNames& sets, LineOut<Sink>& out) {
+  out.sink.put("RHS\n");
   if (record.obj_offset != 0.0) {
     // The objective row's right-hand side is the negated constant term.
-    put_set_line(sink, sets.rhs, objective, -record.obj_offset);
-    if (!sink.ok()) return false;
+    put_set_line(out, sets.rhs, objective, -record.obj_offset);
+    if (!out.sink.ok()) return false;
   }
   bool any_range = false;
   for (size_t i = 0; i < rows.size(); ++i) {
     any_range |= rows[i].has_range;
     if (rows[i].rhs == 0.0) continue;  // NaN is written
     check_index(record.row_names.size(), i);
-    put_set_line(sink, sets.rhs, record.row_names[i], rows[i].rhs);
-    if (!sink.ok()) return false;
+    put_set_line(out, sets.rhs, record.row_names[i], rows[i].rhs);
+    if (!out.sink.ok()) return false;
   }
   if (!any_range) return true;
-  sink.put("RANGES\n");
+  out.sink.put("RANGES\n");
   for (size_t i = 0; i < rows.size(); ++i) {
     if (!rows[i].has_range) continue;
     check_index(record.row_names.size(), i);
-    put_set_line(sink, sets.range, record.row_names[i], rows[i].range);
-    if (!sink.ok()) return false;
+    put_set_line(out, sets.range, record.row_names[i], rows[i].range);
+    if (!out.sink.ok()) return false;
   }
   return true;
 }
 
 template <class Sink>
-bool write_bounds(const ModelRecord& record, std::string_view bound_set, Sink& sink) {
-  sink.put("BOUNDS\n");
+bool write_bounds(const ModelRecord& record, std::string_view bound_set, LineOut<Sink>& out) {
+  out.sink.put("BOUNDS\n");
   for (size_t j = 0; j < record.num_col; ++j) {
     check_index(record.col_lower.size(), j);
     check_index(record.col_upper.size(), j);
@@ -187,17 +272,21 @@ bool write_bounds(const ModelRecord& record, std::string_view bound_set, Sink& s
     check_index(record.col_names.size(), j);
     const std::string_view column = record.col_names[j];
     for (uint8_t n = 0; n < lines.count; ++n) {
-      sink.put(bound_type_text(lines.line[n].type));  // " UP "
-      sink.put(bound_set);
-      sink.put("  ");
-      sink.put(column);
-      if (bound_has_value(lines.line[n].type)) {
-        sink.put("  ");
-        put_number(sink, lines.line[n].value);
-      }
-      sink.put("\n");
+      const BoundLine& bound = lines.line[n];
+      out.line(4 + bound_set.size() + 2 + column.size() + 2 + kMaxNumberChars + 1, [&](char* at) {
+        at = put_text(at, bound_type_text(bound.type));  // " UP "
+        at = put_text(at, bound_set);
+        at = put_literal(at, "  ");
+        at = put_text(at, column);
+        if (bound_has_value(bound.type)) {
+          at = put_literal(at, "  ");
+          at = format_number(bound.value, at);
+        }
+        *at++ = '\n';
+        return at;
+      });
     }
-    if (!sink.ok()) return false;
+    if (!out.sink.ok()) return false;
   }
   return true;
 }
@@ -208,10 +297,14 @@ template <class Sink>
 void write_mps(const ModelRecord& record, Sink& sink) {
   const std::string_view objective =
       record.objective_name.empty() ? std::string_view("OBJ") : std::string_view(record.objective_name);
+  LineOut<Sink> out{sink, {}};
 
-  sink.put("NAME          ");
-  sink.put(record.name);
-  sink.put("\n");
+  out.line(14 + record.name.size() + 1, [&](char* at) {
+    at = put_literal(at, "NAME          ");
+    at = put_text(at, record.name);
+    *at++ = '\n';
+    return at;
+  });
   if (!record.obj_sense_minimize) {
     sink.put("OBJSENSE\n");
     sink.put("    MAX\n");
@@ -219,11 +312,11 @@ void write_mps(const ModelRecord& record, Sink& sink) {
   if (!sink.ok()) return;
 
   const std::vector<RowClass> rows = classify_rows(record);
-  if (!write_rows(record, rows, objective, sink)) return;
-  if (!write_columns(record, objective, sink)) return;
+  if (!write_rows(record, rows, objective, out)) return;
+  if (!write_columns(record, objective, out)) return;
   const SetNames sets = choose_set_names(record, objective);
-  if (!write_rhs_and_ranges(record, rows, objective, sets, sink)) return;
-  if (!write_bounds(record, sets.bound, sink)) return;
+  if (!write_rhs_and_ranges(record, rows, objective, sets, out)) return;
+  if (!write_bounds(record, sets.bound, out)) return;
   sink.put("ENDATA\n");
 }
 

@@ -1,5 +1,6 @@
 #include "writer/number_format.hpp"
 
+#include <bit>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
@@ -10,15 +11,47 @@ namespace mopsel {
 namespace {
 
 constexpr int kDigits = 13;
+constexpr uint64_t kTen12 = 1000000000000ull;
+constexpr uint64_t kTen13 = 10000000000000ull;
 
-// Writes a finite number from its thirteen significant digits and decimal exponent.
-char* emit(char* out, bool negative, const char* digits, int exponent) noexcept {
-  if (negative) *out++ = '-';
-  *out++ = digits[0];
-  *out++ = '.';
-  std::memcpy(out, digits + 1, kDigits - 1);
-  out += kDigits - 1;
-  *out++ = 'e';
+constexpr uint64_t kPow10[20] = {
+    1ull,
+    10ull,
+    100ull,
+    1000ull,
+    10000ull,
+    100000ull,
+    1000000ull,
+    10000000ull,
+    100000000ull,
+    1000000000ull,
+    10000000000ull,
+    100000000000ull,
+    1000000000000ull,
+    10000000000000ull,
+    100000000000000ull,
+    1000000000000000ull,
+    10000000000000000ull,
+    100000000000000000ull,
+    1000000000000000000ull,
+    10000000000000000000ull,
+};
+
+// "00" "01" ... "99": two decimal digits per lookup.
+constexpr char kPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+inline void put_pair(char* p, uint32_t v) noexcept { std::memcpy(p, kPairs + 2 * v, 2); }
+
+inline void put_four(char* p, uint32_t v) noexcept {
+  put_pair(p, v / 100);
+  put_pair(p + 2, v % 100);
+}
+
+// Writes the exponent after 'e': a minus sign when negative, no leading zeros.
+inline char* put_exponent(char* out, int exponent) noexcept {
   unsigned magnitude = static_cast<unsigned>(exponent);
   if (exponent < 0) {
     *out++ = '-';
@@ -27,12 +60,41 @@ char* emit(char* out, bool negative, const char* digits, int exponent) noexcept 
   if (magnitude >= 100) {
     *out++ = static_cast<char>('0' + magnitude / 100);
     magnitude %= 100;
-    *out++ = static_cast<char>('0' + magnitude / 10);
-  } else if (magnitude >= 10) {
-    *out++ = static_cast<char>('0' + magnitude / 10);
+    put_pair(out, magnitude);
+    return out + 2;
   }
-  *out++ = static_cast<char>('0' + magnitude % 10);
+  if (magnitude >= 10) {
+    put_pair(out, magnitude);
+    return out + 2;
+  }
+  *out++ = static_cast<char>('0' + magnitude);
   return out;
+}
+
+// Writes "d.dddddddddddde<exponent>" from the thirteen digits of `digits`
+// (10^12 <= digits < 10^13).
+char* emit_integer(char* out, bool negative, uint64_t digits, int exponent) noexcept {
+  if (negative) *out++ = '-';
+  const auto high = static_cast<uint32_t>(digits / 100000000);  // the first five digits
+  const auto low = static_cast<uint32_t>(digits % 100000000);   // the last eight
+  out[0] = static_cast<char>('0' + high / 10000);
+  out[1] = '.';
+  put_four(out + 2, high % 10000);
+  put_four(out + 6, low / 10000);
+  put_four(out + 10, low % 10000);
+  out[14] = 'e';
+  return put_exponent(out + 15, exponent);
+}
+
+// Writes a finite number from its thirteen significant digits as text.
+char* emit_text(char* out, bool negative, const char* digits, int exponent) noexcept {
+  if (negative) *out++ = '-';
+  *out++ = digits[0];
+  *out++ = '.';
+  std::memcpy(out, digits + 1, kDigits - 1);
+  out += kDigits - 1;
+  *out++ = 'e';
+  return put_exponent(out, exponent);
 }
 
 // Reads the decimal exponent that std::to_chars writes after 'e' ("e+05", "e-308").
@@ -43,39 +105,101 @@ int parse_exponent(const char* e) noexcept {
   return negative ? -magnitude : magnitude;
 }
 
+// Whole numbers below 2^64: the thirteen digits come from integer arithmetic,
+// rounded to nearest with ties to even when the number has more than thirteen.
+char* format_whole(char* out, bool negative, uint64_t n) noexcept {
+  int count = 1;  // decimal digits of n
+  while (count < 20 && n >= kPow10[count]) ++count;
+  if (count <= kDigits) return emit_integer(out, negative, n * kPow10[kDigits - count], count - 1);
+  const uint64_t divisor = kPow10[count - kDigits];
+  uint64_t q = n / divisor;
+  const uint64_t r = n % divisor;
+  const uint64_t half = divisor / 2;  // divisor is even
+  if (r > half || (r == half && (q & 1) != 0)) ++q;
+  int exponent = count - 1;
+  if (q == kTen13) {  // the rounding carried into a fourteenth digit
+    q = kTen12;
+    ++exponent;
+  }
+  return emit_integer(out, negative, q, exponent);
+}
+
+// Rounds m * 10^s / 2^k to the nearest integer, ties to even, exactly
+// (m < 2^53, s <= 22, 1 <= k <= 127: the product stays below 2^127).
+uint64_t scaled_rounded(uint64_t m, int s, int k) noexcept {
+  unsigned __int128 power = 1;
+  if (s > 19) {
+    power = kPow10[19];
+    power *= kPow10[s - 19];
+  } else {
+    power = kPow10[s];
+  }
+  const unsigned __int128 product = static_cast<unsigned __int128>(m) * power;
+  const unsigned __int128 one = 1;
+  uint64_t q = static_cast<uint64_t>(product >> k);
+  const unsigned __int128 rest = product & ((one << k) - 1);
+  const unsigned __int128 half = one << (k - 1);
+  if (rest > half || (rest == half && (q & 1) != 0)) ++q;
+  return q;
+}
+
 }  // namespace
 
 char* format_number(double value, char* out) noexcept {
-  if (std::isnan(value)) [[unlikely]] {
-    std::memcpy(out, "NaN", 3);
-    return out + 3;
-  }
-  const bool negative = std::signbit(value);
-  const double magnitude = std::fabs(value);
-  if (magnitude > DBL_MAX) [[unlikely]] {
+  const auto bits = std::bit_cast<uint64_t>(value);
+  const bool negative = (bits >> 63) != 0;
+  const int biased = static_cast<int>((bits >> 52) & 0x7ff);
+  const uint64_t fraction = bits & ((uint64_t{1} << 52) - 1);
+
+  if (biased == 0x7ff) [[unlikely]] {
+    if (fraction != 0) {
+      std::memcpy(out, "NaN", 3);
+      return out + 3;
+    }
     if (negative) *out++ = '-';
     std::memcpy(out, "inf", 3);
     return out + 3;
   }
+  if (biased == 0 && fraction == 0) {
+    if (negative) *out++ = '-';
+    std::memcpy(out, "0.000000000000e0", 16);
+    return out + 16;
+  }
 
+  // A normal number is m * 2^e with 2^52 <= m < 2^53; the exact paths below use
+  // integer arithmetic only, so their digits are the correctly rounded ones.
+  if (biased != 0) {
+    const uint64_t m = fraction | (uint64_t{1} << 52);
+    const int e = biased - 1075;
+    if (e >= 0) {
+      if (e <= 11) return format_whole(out, negative, m << e);  // below 2^64
+    } else if (e >= -52 && (m & ((uint64_t{1} << -e) - 1)) == 0) {
+      return format_whole(out, negative, m >> -e);
+    } else if (e >= -78 && e <= -10) {
+      // 2^-26 <= value < 2^43, so the decimal exponent E lies in -8..12. The
+      // estimate from the binary exponent is E or E - 1; with s = 12 - E the
+      // scaled value has thirteen digits before the point.
+      const int binary = e + 52;                    // floor(log2(value))
+      int decimal = (binary * 1233) >> 12;          // floor(binary * log10(2)), arithmetic shift
+      int s = 12 - decimal;
+      uint64_t q = scaled_rounded(m, s, -e);
+      if (q > kTen13) {  // the estimate was one too small
+        ++decimal;
+        --s;
+        q = scaled_rounded(m, s, -e);
+      }
+      if (q == kTen13) {  // rounding carried into a fourteenth digit
+        q = kTen12;
+        ++decimal;
+      }
+      if (q >= kTen12 && q < kTen13) return emit_integer(out, negative, q, decimal);
+      // Unreachable by the bounds above; the general path below is exact anyway.
+    }
+  }
+
+  const double magnitude = std::fabs(value);
   char digits[kDigits];
   std::memset(digits, '0', kDigits);
-
-  if (magnitude == 0.0) return emit(out, negative, digits, 0);
-
-  // Whole numbers below 10^13 have at most thirteen digits, so their text is
-  // exact without any rounding. Coefficients and bounds are mostly of this kind.
-  if (magnitude < 1e13 && magnitude == std::floor(magnitude)) {
-    uint64_t n = static_cast<uint64_t>(magnitude);
-    char reversed[kDigits];
-    int count = 0;
-    do {
-      reversed[count++] = static_cast<char>('0' + n % 10);
-      n /= 10;
-    } while (n != 0);
-    for (int i = 0; i < count; ++i) digits[i] = reversed[count - 1 - i];
-    return emit(out, negative, digits, count - 1);
-  }
 
   // For a normal double whose shortest round-trip text has at most thirteen
   // digits, those digits padded with zeros are the correctly rounded thirteen:
@@ -92,7 +216,7 @@ char* format_number(double value, char* out) noexcept {
       digits[0] = text[0];
       if (count > 1) std::memcpy(digits + 1, text + 2, static_cast<size_t>(count - 1));
       *shortest.ptr = '\0';
-      return emit(out, negative, digits, parse_exponent(e));
+      return emit_text(out, negative, digits, parse_exponent(e));
     }
   }
 
@@ -103,7 +227,7 @@ char* format_number(double value, char* out) noexcept {
   *exact.ptr = '\0';
   digits[0] = text[0];
   std::memcpy(digits + 1, text + 2, kDigits - 1);
-  return emit(out, negative, digits, parse_exponent(text + 2 + kDigits - 1));
+  return emit_text(out, negative, digits, parse_exponent(text + 2 + kDigits - 1));
 }
 
 }  // namespace mopsel

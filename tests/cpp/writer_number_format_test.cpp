@@ -9,6 +9,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "writer/number_format.hpp"
 
@@ -141,6 +142,47 @@ TEST(NumberFormat, AgreesWithThePrintfOracleOnRandomValues) {
     }
   }
   EXPECT_GT(checked, 200000);
+}
+
+// The integer-arithmetic paths cover whole numbers below 2^64 and other values
+// from 2^-26 up to 2^43; everything else goes through the standard library.
+// These values sit on and around the edges of those paths and on exact binary
+// ties at the thirteenth digit, where a wrong rounding step would show.
+TEST(NumberFormat, IntegerPathsAgreeWithThePrintfOracleAtTheirEdges) {
+  std::vector<double> values = {
+      1234567890123.5, 1234567890122.5, 999999999999.75, 9999999999999.5, 8796093022207.5,
+      0.5, 0.25, 0.125, 1.5, 2.5, 0.1, 0.2, 0.3, 0.7, 3.14159, 1e-8, 1e-9, 9.99999999999995e-9,
+      18446744073709549568.0, 18446744073709551616.0,  // the largest double below 2^64, and 2^64
+      12345678901234567.0, 99999999999999990.0, 1e19, 9007199254740993.0,
+  };
+  // Around every power of two the paths switch on: 2^-27 .. 2^65.
+  for (int p = -27; p <= 65; ++p) {
+    const double base = std::ldexp(1.0, p);
+    for (double v : {base, std::nextafter(base, 0.0), std::nextafter(base, 1e300), base * 1.5, base * 0.75}) {
+      values.push_back(v);
+    }
+  }
+  // Around every power of ten the decimal exponent estimate switches on.
+  for (int p = -10; p <= 20; ++p) {
+    const double base = std::strtod(("1e" + std::to_string(p)).c_str(), nullptr);
+    for (double v : {base, std::nextafter(base, 0.0), std::nextafter(base, 1e300)}) values.push_back(v);
+  }
+  // Odd multiples of negative powers of two are exact binary fractions whose
+  // decimal expansions end in 5: many of them are exact ties at thirteen digits.
+  std::mt19937_64 random(7);
+  for (int k = 1; k <= 80; ++k) {
+    for (int i = 0; i < 200; ++i) {
+      const uint64_t odd = (random() >> (11 + i % 40)) | 1;
+      values.push_back(std::ldexp(static_cast<double>(odd), -k));
+    }
+  }
+  // Uniform in log scale across the whole fast range and beyond it.
+  std::uniform_real_distribution<double> exponent(-12.0, 21.0);
+  for (int i = 0; i < 50000; ++i) values.push_back(std::pow(10.0, exponent(random)));
+  for (double v : values) {
+    ASSERT_EQ(formatted(v), printf_oracle(v)) << "value " << v;
+    ASSERT_EQ(formatted(-v), printf_oracle(-v)) << "value " << -v;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,63 @@
+// Profiling driver: the native half of write_str / write_file (write_mps into a byte buffer or a
+// file) on one model, repeated, without Python, so that perf and callgrind see the core's own
+// symbols. Reads FILE once, then writes it REPEAT times to memory and to OUT. Build and run:
+//   cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=RelWithDebInfo && cmake --build build/bench -j2
+//   g++ -std=c++20 -O2 -g -Isrc bench/profile_write.cpp build/bench/libmopsel_writer.a
+//     build/bench/libmopsel_reader.a build/bench/libmopsel_source.a build/bench/libmopsel_model.a
+//     -lz -o build/bench/profile_write
+//   valgrind --tool=callgrind build/bench/profile_write FILE 1 [OUT] [buffer|file|both]
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "reader/read_mps.hpp"
+#include "source/load_source.hpp"
+#include "writer/mps_writer.hpp"
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s FILE [REPEAT] [OUT] [buffer|file|both]\n", argv[0]);
+    return 2;
+  }
+  const int repeat = argc > 2 ? std::atoi(argv[2]) : 1;
+  const char* out_path = argc > 3 ? argv[3] : "/tmp/mopsel-profile-write.mps";
+  const char* which = argc > 4 ? argv[4] : "both";
+  auto text = mopsel::load_source(argv[1]);
+  if (!text.ok()) {
+    std::fprintf(stderr, "%s\n", text.error().c_str());
+    return 1;
+  }
+  auto model = mopsel::read_mps(mopsel::as_view(text.value()));
+  if (!model.ok()) {
+    std::fprintf(stderr, "%s\n", model.error().c_str());
+    return 1;
+  }
+  const bool to_buffer = std::strcmp(which, "file") != 0;
+  const bool to_file = std::strcmp(which, "buffer") != 0;
+  double best_buffer = 1e30, best_file = 1e30;
+  size_t bytes = 0;
+  for (int i = 0; i < repeat; ++i) {
+    if (to_buffer) {
+      const auto start = std::chrono::steady_clock::now();
+      mopsel::ByteBuffer out;
+      (void)mopsel::write_mps_to_buffer(model.value(), out);
+      const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      bytes = out.size();
+      if (s < best_buffer) best_buffer = s;
+    }
+    if (to_file) {
+      const auto start = std::chrono::steady_clock::now();
+      const auto status = mopsel::write_mps_to_file(model.value(), out_path);
+      const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      if (!status.ok()) {
+        std::fprintf(stderr, "%s\n", status.error().c_str());
+        return 1;
+      }
+      if (s < best_file) best_file = s;
+    }
+  }
+  if (to_buffer) std::printf("buffer: %zu bytes, best %.4f s (%.0f MB/s)\n", bytes, best_buffer, bytes / 1e6 / best_buffer);
+  if (to_file) std::printf("file: best %.4f s\n", best_file);
+  return 0;
+}
