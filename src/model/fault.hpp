@@ -25,15 +25,15 @@ class InternalFault : public std::exception {
 [[noreturn]] void raise_fault(std::string message,
                               std::source_location where = std::source_location::current());
 
-// Faults with "index out of bounds: the len is {len} but the index is {index}"
-// unless index < len.
+// Faults with "index out of bounds: the len is {len} but the index is {index}".
+[[noreturn]] void raise_index_fault(size_t len, size_t index, std::source_location where);
+
+// Faults as raise_index_fault unless index < len. Only the comparison is inline,
+// so that the check stays small in hot loops.
 inline void check_index(size_t len, size_t index,
                         std::source_location where = std::source_location::current()) {
-  if (index >= len) [[unlikely]] {
-    raise_fault("index out of bounds: the len is " + std::to_string(len) + " but the index is " +
-                    std::to_string(index),
-                where);
-  }
+  if (index >= len) [[unlikely]]
+    raise_index_fault(len, index, where);
 }
 
 }  // namespace mopsel

@@ -9,7 +9,27 @@ void begin_columns(const ReaderState& state, ColumnsScratch& scratch) {
   scratch.pending_rows.reserve(state.num_row);
 }
 
+ColumnsLine prepare_columns_line(const ReaderState& state, const Fields& fields) noexcept {
+  ColumnsLine line;
+  line.fields = fields;
+  // Pairs (f1, f2) and (f3, f4), each only when both fields are present; a
+  // marker line has none.
+  const auto& f = fields.at;
+  if (fields.count >= 3 && f[1] == "'MARKER'") [[unlikely]] return line;
+  line.pairs = fields.count >= 5 ? 2 : (fields.count >= 3 ? 1 : 0);
+  for (size_t i = 0; i < line.pairs; ++i) {
+    line.keys[i] = name_key(f[1 + 2 * i]);
+    prefetch_name(state.row_index, line.keys[i]);
+  }
+  return line;
+}
+
 bool columns_record(ReaderState& state, ColumnsScratch& scratch, const Fields& fields) {
+  return columns_record(state, scratch, prepare_columns_line(state, fields));
+}
+
+bool columns_record(ReaderState& state, ColumnsScratch& scratch, const ColumnsLine& line) {
+  const Fields& fields = line.fields;
   const auto& f = fields.at;
   if (fields.count >= 3 && f[1] == "'MARKER'") [[unlikely]] {
     if (f[2] == "'INTORG'") {
@@ -18,15 +38,6 @@ bool columns_record(ReaderState& state, ColumnsScratch& scratch, const Fields& f
       scratch.integer_marker = 0;
     }
     return true;
-  }
-
-  // Pairs (f1, f2) and (f3, f4), each only when both fields are present. The
-  // row slots are fetched early: on models with many rows they are cache misses.
-  const size_t pairs = fields.count >= 5 ? 2 : (fields.count >= 3 ? 1 : 0);
-  NameKey keys[2];
-  for (size_t i = 0; i < pairs; ++i) {
-    keys[i] = name_key(f[1 + 2 * i]);
-    prefetch_name(state.row_index, keys[i]);
   }
 
   if (!scratch.column_open || !same_name(f[0], scratch.current_column)) {
@@ -38,8 +49,8 @@ bool columns_record(ReaderState& state, ColumnsScratch& scratch, const Fields& f
     scratch.current_index = state.num_col - 1;
   }
 
-  for (size_t i = 0; i < pairs; ++i) {
-    const int32_t* ref = find_key(state.row_index, keys[i]);
+  for (size_t i = 0; i < line.pairs; ++i) {
+    const int32_t* ref = find_key(state.row_index, line.keys[i]);
     if (ref == nullptr) continue;
     const double value = parse_number(f[2 + 2 * i]);
     if (value == 0.0) continue;  // zeros (also malformed numbers) are dropped; NaN is kept
@@ -76,6 +87,10 @@ bool close_column(ReaderState& state, ColumnsScratch& scratch) {
 }
 
 bool end_columns(ReaderState& state, ColumnsScratch& scratch) {
+  if (scratch.has_held) {
+    scratch.has_held = false;
+    if (!columns_record(state, scratch, scratch.held)) return false;
+  }
   if (scratch.column_open && !close_column(state, scratch)) return false;
   // Columns from before this section are already in the map with their latest
   // index; entering this section's columns in order lets a repeated name map

@@ -216,7 +216,17 @@ void columns_line(SectionReader& r, std::string_view line) {
     take_header(r, kind);
     return;
   }
-  if (!columns_record(r.state, r.columns, fields)) r.section = Section::EndOfInput;
+  // Apply the line before this one only now that this line's row slots are on
+  // their way; end_columns applies the last held line.
+  ColumnsScratch& scratch = r.columns;
+  const bool had = scratch.has_held;
+  const ColumnsLine prepared = prepare_columns_line(r.state, fields);
+  if (had && !columns_record(r.state, scratch, scratch.held)) {
+    r.section = Section::EndOfInput;
+    return;
+  }
+  scratch.held = prepared;
+  scratch.has_held = true;
 }
 
 void rhs_record(SectionReader& r, const Fields& fields) {

@@ -8,29 +8,52 @@
 
 namespace mopsel {
 
-struct BufferSink {
-  ByteBuffer& out;
+class BufferSink {
+ public:
+  explicit BufferSink(ByteBuffer& out) noexcept : out_(out) { sync(); }
+  BufferSink(const BufferSink&) = delete;
+  BufferSink& operator=(const BufferSink&) = delete;
+  // Counts the lines written so far into the buffer, also when rendering ends
+  // with an exception: the text produced stays in the buffer.
+  ~BufferSink() { settle(); }
 
-  void put(std::string_view piece) { out.append(piece.data(), piece.size()); }
+  void put(std::string_view piece) {
+    settle();
+    out_.append(piece.data(), piece.size());
+    sync();
+  }
 
   // Room for a line of at most `bound` bytes at the end of the text; the line
   // written there counts once line_done is given its end. Never null.
   char* line_space(size_t bound) {
-    if (out.capacity() - out.size() < bound) [[unlikely]]
+    if (static_cast<size_t>(limit_ - cursor_) < bound) [[unlikely]]
       grow(bound);
-    return out.data() + out.size();
+    return cursor_;
   }
-  void line_done(const char* end) { out.commit(static_cast<size_t>(end - (out.data() + out.size()))); }
+  void line_done(char* end) noexcept { cursor_ = end; }
 
   static constexpr bool ok() noexcept { return true; }
 
  private:
+  // The buffer's size lags behind the lines written through line_space until
+  // settled; `cursor_` is the true end of the text, `limit_` the end of the room.
+  void settle() { out_.commit(static_cast<size_t>(cursor_ - (out_.data() + out_.size()))); }
+  void sync() noexcept {
+    cursor_ = out_.data() + out_.size();
+    limit_ = out_.data() + out_.capacity();
+  }
   // Doubles the capacity (at least 64 KiB), or more when `bound` needs it.
   void grow(size_t bound) {
-    size_t wanted = out.capacity() < (size_t{1} << 16) ? (size_t{1} << 16) : 2 * out.capacity();
-    if (wanted - out.size() < bound) wanted = out.size() + bound;
-    out.reserve(wanted);
+    settle();
+    size_t wanted = out_.capacity() < (size_t{1} << 16) ? (size_t{1} << 16) : 2 * out_.capacity();
+    if (wanted - out_.size() < bound) wanted = out_.size() + bound;
+    out_.reserve(wanted);
+    sync();
   }
+
+  ByteBuffer& out_;
+  char* cursor_ = nullptr;
+  char* limit_ = nullptr;
 };
 
 }  // namespace mopsel

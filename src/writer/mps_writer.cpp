@@ -1,13 +1,23 @@
 #include "writer/mps_writer.hpp"
 
+#include <new>
+
 #include "writer/buffer_sink.hpp"
 #include "writer/file_sink.hpp"
 #include "writer/mps_text.hpp"
+#include "writer/text_size.hpp"
 
 namespace mopsel {
 
 Status write_mps_to_buffer(const ModelRecord& record, ByteBuffer& out) {
-  BufferSink sink{out};
+  // One allocation for the whole text on usual models: growing a buffer of many
+  // megabytes by doubling copies it each time.
+  // It is only a hint: when that much cannot be had, the buffer grows as needed.
+  try {
+    out.reserve(out.size() + estimate_text_size(record));
+  } catch (const std::bad_alloc&) {
+  }
+  BufferSink sink(out);
   write_mps(record, sink);
   return Status::success();
 }

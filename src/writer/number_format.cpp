@@ -105,6 +105,35 @@ int parse_exponent(const char* e) noexcept {
   return negative ? -magnitude : magnitude;
 }
 
+// Whole numbers below 10^13 (1 <= n): the digits of n, then zeros.
+char* format_short_whole(char* out, bool negative, uint64_t n) noexcept {
+  if (negative) *out++ = '-';
+  int count = 1;  // decimal digits of n
+  while (count < kDigits && n >= kPow10[count]) ++count;
+  // The digits go to out[1..count]; then the first moves before the point.
+  std::memcpy(out, "0.000000000000e", 15);
+  char* p = out + count + 1;
+  while (n >= 100) {
+    p -= 2;
+    put_pair(p, static_cast<uint32_t>(n % 100));
+    n /= 100;
+  }
+  if (n >= 10) {
+    p -= 2;
+    put_pair(p, static_cast<uint32_t>(n));
+  } else {
+    *--p = static_cast<char>('0' + n);
+  }
+  out[0] = out[1];
+  out[1] = '.';
+  if (count <= 10) {
+    out[15] = static_cast<char>('0' + count - 1);
+    return out + 16;
+  }
+  put_pair(out + 15, static_cast<uint32_t>(count - 1));
+  return out + 17;
+}
+
 // Whole numbers below 2^64: the thirteen digits come from integer arithmetic,
 // rounded to nearest with ties to even when the number has more than thirteen.
 char* format_whole(char* out, bool negative, uint64_t n) noexcept {
@@ -146,6 +175,14 @@ uint64_t scaled_rounded(uint64_t m, int s, int k) noexcept {
 }  // namespace
 
 char* format_number(double value, char* out) noexcept {
+  // Whole numbers of at most thirteen digits are the most common values in
+  // models (coefficients 1, small integer costs and bounds); they need no rounding.
+  const double magnitude = std::fabs(value);
+  if (magnitude < 1e13 && magnitude >= 1.0) {
+    const auto n = static_cast<uint64_t>(magnitude);
+    if (static_cast<double>(n) == magnitude) return format_short_whole(out, std::signbit(value), n);
+  }
+
   const auto bits = std::bit_cast<uint64_t>(value);
   const bool negative = (bits >> 63) != 0;
   const int biased = static_cast<int>((bits >> 52) & 0x7ff);
@@ -197,7 +234,6 @@ char* format_number(double value, char* out) noexcept {
     }
   }
 
-  const double magnitude = std::fabs(value);
   char digits[kDigits];
   std::memset(digits, '0', kDigits);
 
