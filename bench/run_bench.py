@@ -407,6 +407,25 @@ def targets(entries: list[Entry], summary: dict, clock: str = "seconds") -> list
     return rows
 
 
+def summary_table(entries, summary) -> list[str]:
+    """One line per file: MB/s of every job that ran, on wall time with CPU time in parentheses."""
+    jobs = [j for j in JOBS if j.group != "floor" and any(j.name in summary.get(e.name, {}) for e in entries)]
+    if not jobs:
+        return []
+    lines = ["## Summary: MB/s on wall time (on CPU time)", "",
+             "| file | MB | " + " | ".join(j.name for j in jobs) + " |",
+             "|---|---:|" + "---:|" * len(jobs)]
+    for entry in entries:
+        cells = []
+        for job in jobs:
+            m = summary.get(entry.name, {}).get(job.name)
+            wall = rate(job, entry, m) if m else None
+            cpu = rate(job, entry, dict(m, seconds=m["cpu_seconds"])) if m else None
+            cells.append(f"{wall:.0f} ({cpu:.0f})" if wall and cpu else "-")
+        lines.append(f"| {entry.name} | {entry.text_bytes / MB:.1f} | " + " | ".join(cells) + " |")
+    return lines + [""]
+
+
 def write_markdown(path: Path, entries, summary, unavailable, errors, args, started) -> None:
     lines = [
         "# Benchmark results", "",
@@ -417,9 +436,10 @@ def write_markdown(path: Path, entries, summary, unavailable, errors, args, star
     ]
     if unavailable:
         lines += ["Not measured: " + "; ".join(f"{m}: {why}" for m, why in sorted(unavailable.items())), ""]
+    lines += summary_table(entries, summary)
     for entry in entries:
         size = f"{entry.text_bytes / MB:.1f} MB of text"
-        if entry.gz:
+        if entry.gz and entry.gz.exists():
             size += f", {entry.gz.stat().st_size / MB:.1f} MB gzip"
         lines += [f"## {entry.name} ({size})", "",
                   "| job | MB/s | median s | min s | max s | CPU s | peak RSS MiB | runs | time vs mopsel parse_file |",
@@ -477,10 +497,51 @@ def write_plot(path: Path, entries, summary) -> None:
         ax.set_xlabel("MB/s (log scale)")
         ax.set_title(title)
         ax.grid(axis="x", which="both", alpha=0.3)
-        ax.legend(fontsize="small", loc="upper center", bbox_to_anchor=(0.5, -0.08 - 0.3 / len(entries)), ncol=3)
+        if ax.get_legend_handles_labels()[0]:
+            ax.legend(fontsize="small", loc="upper center", bbox_to_anchor=(0.5, -0.08 - 0.3 / len(entries)), ncol=3)
+        else:
+            ax.text(0.5, 0.5, "not measured", ha="center", va="center", transform=ax.transAxes)
     fig.tight_layout()
     fig.savefig(path, dpi=110)
     plt.close(fig)
+
+
+def report(args, entries, samples, errors, unavailable, started) -> None:
+    """Writes results.json, results.md and throughput.png into args.results and prints the targets."""
+    summary: dict[str, dict[str, dict]] = {}
+    for (name, job_name), runs in samples.items():
+        m = median_sample(runs)
+        if m:
+            summary.setdefault(name, {})[job_name] = m
+
+    args.results.mkdir(parents=True, exist_ok=True)
+    (args.results / "results.json").write_text(json.dumps({
+        "started": started, "repeat": args.repeat, "host": platform.node(), "unavailable": unavailable,
+        "files": {e.name: {"plain": str(e.plain), "gz": str(e.gz) if e.gz else None, "text_bytes": e.text_bytes}
+                  for e in entries},
+        "samples": {f"{n} | {j}": runs for (n, j), runs in samples.items()},
+        "errors": {f"{n} | {j}": why for (n, j), why in errors.items()},
+    }, indent=1) + "\n")
+    write_markdown(args.results / "results.md", entries, summary, unavailable, errors, args, started)
+    try:
+        write_plot(args.results / "throughput.png", entries, summary)
+    except ImportError as exc:
+        print(f"run_bench: no plot ({exc}); install bench/requirements.txt", file=sys.stderr)
+    print(f"run_bench: wrote {args.results / 'results.md'}, results.json and throughput.png")
+    for t, m, v in targets(entries, summary):
+        print(f"  {v.strip('*'):<7} {t}: {m}")
+
+
+def report_only(args) -> int:
+    """Renders results.md and the plot again from an earlier run's results.json."""
+    data = json.loads((args.results / "results.json").read_text())
+    entries = [Entry(name, Path(f["plain"]), Path(f["gz"]) if f["gz"] else None, f["text_bytes"])
+               for name, f in data["files"].items()]
+    samples = {tuple(k.split(" | ", 1)): v for k, v in data["samples"].items()}
+    errors = {tuple(k.split(" | ", 1)): v for k, v in data["errors"].items()}
+    args.repeat = data["repeat"]
+    report(args, entries, samples, errors, data["unavailable"], data["started"])
+    return 0
 
 
 def main(argv: list[str] | None = None) -> int:
@@ -497,6 +558,8 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--timeout", type=float, default=900.0, help="seconds per job before it counts as failed")
     parser.add_argument("--data", type=Path, default=DATA_DIR, help="the shared real-model folder")
     parser.add_argument("--results", type=Path, default=HERE / "results", help="output folder")
+    parser.add_argument("--report-only", action="store_true",
+                        help="render results.md and the plot again from --results/results.json")
     parser.add_argument("--worker", help=argparse.SUPPRESS)
     parser.add_argument("--clp-child", help=argparse.SUPPRESS)
     parser.add_argument("--plain", help=argparse.SUPPRESS)
@@ -511,6 +574,8 @@ def main(argv: list[str] | None = None) -> int:
     if args.clp_child:
         clp_child(args.clp_child)
         return 0
+    if args.report_only:
+        return report_only(args)
     if args.repeat < 1:
         parser.error("--repeat must be at least 1")
 
@@ -568,28 +633,7 @@ def main(argv: list[str] | None = None) -> int:
                   f"(CPU {sample.get('cpu_seconds', 0):8.4f}) "
                   f"{fmt(speed, '8.1f')} MB/s  peak {sample['peak_rss'] / MiB:7.0f} MiB", flush=True)
 
-    summary: dict[str, dict[str, dict]] = {}
-    for (name, job_name), runs in samples.items():
-        m = median_sample(runs)
-        if m:
-            summary.setdefault(name, {})[job_name] = m
-
-    args.results.mkdir(parents=True, exist_ok=True)
-    (args.results / "results.json").write_text(json.dumps({
-        "started": started, "repeat": args.repeat, "host": platform.node(), "unavailable": unavailable,
-        "files": {e.name: {"plain": str(e.plain), "gz": str(e.gz) if e.gz else None, "text_bytes": e.text_bytes}
-                  for e in entries},
-        "samples": {f"{n} | {j}": runs for (n, j), runs in samples.items()},
-        "errors": {f"{n} | {j}": why for (n, j), why in errors.items()},
-    }, indent=1) + "\n")
-    write_markdown(args.results / "results.md", entries, summary, unavailable, errors, args, started)
-    try:
-        write_plot(args.results / "throughput.png", entries, summary)
-    except ImportError as exc:
-        print(f"run_bench: no plot ({exc}); install bench/requirements.txt", file=sys.stderr)
-    print(f"run_bench: wrote {args.results / 'results.md'}, results.json and throughput.png")
-    for t, m, v in targets(entries, summary):
-        print(f"  {v.strip('*'):<7} {t}: {m}")
+    report(args, entries, samples, errors, unavailable, started)
     return 0
 
 

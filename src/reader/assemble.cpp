@@ -1,6 +1,5 @@
 #include "reader/assemble.hpp"
 
-#include <cstring>
 #include <string>
 
 #include "model/fault.hpp"
@@ -12,24 +11,6 @@ namespace mopsel {
 
 namespace {
 
-// Copies a name without a library call for the usual short lengths.
-inline void copy_short(char* out, std::string_view name) noexcept {
-  const size_t n = name.size();
-  const char* in = name.data();
-  if (n >= 8 && n <= 16) {
-    uint64_t head;
-    uint64_t tail;
-    std::memcpy(&head, in, 8);
-    std::memcpy(&tail, in + n - 8, 8);
-    std::memcpy(out, &head, 8);
-    std::memcpy(out + n - 8, &tail, 8);
-  } else if (n < 8) {
-    for (size_t i = 0; i < n; ++i) out[i] = in[i];
-  } else {
-    std::memcpy(out, in, n);
-  }
-}
-
 // The names were copied back to back, so one pass over the copy (hot in the
 // cache) settles the usual all-ASCII case; otherwise each name is checked on its
 // own, since a sequence cut between two names is valid only in the concatenation.
@@ -39,23 +20,6 @@ bool all_utf8(const NameList& names) noexcept {
     if (!is_valid_utf8(names[i])) return false;
   }
   return true;
-}
-
-// One reservation for the bytes and one for the offsets, then one copy per name
-// straight into the reserved bytes.
-NameList copy_names(const OwnedArray<std::string_view>& views) {
-  size_t total = 0;
-  for (const std::string_view name : views) total += name.size();
-  NameList names;
-  names.reserve(views.size(), total);
-  char* out = names.bytes.data();
-  for (const std::string_view name : views) {
-    copy_short(out, name);
-    out += name.size();
-    names.ends.push_back(static_cast<uint64_t>(out - names.bytes.data()));
-  }
-  names.bytes.commit(total);
-  return names;
 }
 
 }  // namespace
@@ -80,8 +44,8 @@ ModelRecord finish_model(ReaderState&& state) {
   ModelRecord record;
   record.name = std::string(state.name);
   record.objective_name = std::string(state.objective_name);
-  record.row_names = copy_names(state.row_names);
-  record.col_names = copy_names(state.col_names);
+  record.row_names = std::move(state.row_names);
+  record.col_names = std::move(state.col_names);
 
   record.num_row = state.num_row;
   record.num_col = state.num_col;

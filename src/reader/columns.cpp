@@ -9,27 +9,26 @@ void begin_columns(const ReaderState& state, ColumnsScratch& scratch) {
   scratch.pending_rows.reserve(state.num_row);
 }
 
-ColumnsLine prepare_columns_line(const ReaderState& state, const Fields& fields) noexcept {
-  ColumnsLine line;
-  line.fields = fields;
+RowKeys prepare_row_keys(const ReaderState& state, const Fields& fields) noexcept {
+  RowKeys prepared;
   // Pairs (f1, f2) and (f3, f4), each only when both fields are present; a
   // marker line has none.
   const auto& f = fields.at;
-  if (fields.count >= 3 && f[1] == "'MARKER'") [[unlikely]] return line;
-  line.pairs = fields.count >= 5 ? 2 : (fields.count >= 3 ? 1 : 0);
-  for (size_t i = 0; i < line.pairs; ++i) {
-    line.keys[i] = name_key(f[1 + 2 * i]);
-    prefetch_name(state.row_index, line.keys[i]);
+  if (fields.count >= 3 && f[1] == "'MARKER'") [[unlikely]] return prepared;
+  prepared.pairs = fields.count >= 5 ? 2 : (fields.count >= 3 ? 1 : 0);
+  for (size_t i = 0; i < prepared.pairs; ++i) {
+    prepared.keys[i] = name_key(f[1 + 2 * i]);
+    prefetch_name(state.row_index, prepared.keys[i]);
   }
-  return line;
+  return prepared;
 }
 
 bool columns_record(ReaderState& state, ColumnsScratch& scratch, const Fields& fields) {
-  return columns_record(state, scratch, prepare_columns_line(state, fields));
+  return columns_record(state, scratch, fields, prepare_row_keys(state, fields));
 }
 
-bool columns_record(ReaderState& state, ColumnsScratch& scratch, const ColumnsLine& line) {
-  const Fields& fields = line.fields;
+bool columns_record(ReaderState& state, ColumnsScratch& scratch, const Fields& fields,
+                    const RowKeys& prepared) {
   const auto& f = fields.at;
   if (fields.count >= 3 && f[1] == "'MARKER'") [[unlikely]] {
     if (f[2] == "'INTORG'") {
@@ -49,8 +48,8 @@ bool columns_record(ReaderState& state, ColumnsScratch& scratch, const ColumnsLi
     scratch.current_index = state.num_col - 1;
   }
 
-  for (size_t i = 0; i < line.pairs; ++i) {
-    const int32_t* ref = find_key(state.row_index, line.keys[i]);
+  for (size_t i = 0; i < prepared.pairs; ++i) {
+    const int32_t* ref = find_key(state.row_index, prepared.keys[i]);
     if (ref == nullptr) continue;
     const double value = parse_number(f[2 + 2 * i]);
     if (value == 0.0) continue;  // zeros (also malformed numbers) are dropped; NaN is kept
@@ -89,7 +88,7 @@ bool close_column(ReaderState& state, ColumnsScratch& scratch) {
 bool end_columns(ReaderState& state, ColumnsScratch& scratch) {
   if (scratch.has_held) {
     scratch.has_held = false;
-    if (!columns_record(state, scratch, scratch.held)) return false;
+    if (!columns_record(state, scratch, scratch.held_fields, scratch.held_keys)) return false;
   }
   if (scratch.column_open && !close_column(state, scratch)) return false;
   // Columns from before this section are already in the map with their latest

@@ -15,10 +15,9 @@
 
 namespace mopsel {
 
-// A data line split and with the keys of its row names prepared; their map slots
-// have been asked for, so the line is best applied a little later.
-struct ColumnsLine {
-  Fields fields;
+// The keys of a data line's row names, prepared (and their map slots asked
+// for) before the line is applied.
+struct RowKeys {
   size_t pairs = 0;  // complete (row, value) pairs among fields 1 to 4
   NameKey keys[2];
 };
@@ -33,20 +32,22 @@ struct ColumnsScratch {
   uint8_t integer_marker = 0;
   std::vector<double> pending_value;   // per constraint row, 0.0 when untouched
   std::vector<uint32_t> pending_rows;  // rows of the open column, first-touch order
-  // The section reader splits a line before it applies the previous one, so
-  // that the row slots of a line are fetched while the line before is applied.
-  ColumnsLine held;
+  // With many rows the section reader splits a line before it applies the
+  // previous one, so that the row slots of a line are fetched meanwhile.
+  Fields held_fields;
+  RowKeys held_keys;
   bool has_held = false;
 };
 
 void begin_columns(const ReaderState& state, ColumnsScratch& scratch);
 
-// Splits nothing and changes nothing: computes the row keys and prefetches their slots.
-ColumnsLine prepare_columns_line(const ReaderState& state, const Fields& fields) noexcept;
+// Computes the row keys of a data line and prefetches their slots; changes nothing.
+RowKeys prepare_row_keys(const ReaderState& state, const Fields& fields) noexcept;
 
-// Applies one prepared data line (at most the first five fields are used).
-// False when a size limit is reached and the read must fail.
-[[nodiscard]] bool columns_record(ReaderState& state, ColumnsScratch& scratch, const ColumnsLine& line);
+// Applies one data line with its prepared keys (at most the first five fields
+// are used). False when a size limit is reached and the read must fail.
+[[nodiscard]] bool columns_record(ReaderState& state, ColumnsScratch& scratch, const Fields& fields,
+                                  const RowKeys& keys);
 
 // The same for a line given as its fields.
 [[nodiscard]] bool columns_record(ReaderState& state, ColumnsScratch& scratch, const Fields& fields);

@@ -2,7 +2,9 @@
 // The reader's intermediate arrays and name maps, filled in one pass over the
 // text and turned into a ModelRecord by finish_model.
 //
-// Names are views into the model text until finish_model copies them.
+// Row and column names are copied out of the text once, as they are read,
+// straight into the lists the record keeps; the name maps' long keys and the
+// model and objective names stay views into the text until finish_model.
 // Unlike a plain append-at-the-end layout, every column gets its cost and start
 // slot when it is created (by COLUMNS or by BOUNDS), so col_cost and col_start
 // always have num_col entries and stay aligned with the columns whatever order
@@ -11,6 +13,7 @@
 #include <limits>
 #include <string_view>
 
+#include "model/name_list.hpp"
 #include "model/owned_array.hpp"
 #include "reader/name_map.hpp"
 
@@ -37,13 +40,13 @@ struct ReaderState {
   // Per row (constraint rows only, in ROWS order).
   OwnedArray<double> row_lower;
   OwnedArray<double> row_upper;
-  OwnedArray<std::string_view> row_names;
+  NameList row_names;  // copied from the text as the rows are read
   OwnedArray<uint8_t> row_types;  // RowType
 
   // Per column (in order of creation).
   OwnedArray<double> col_lower;
   OwnedArray<double> col_upper;
-  OwnedArray<std::string_view> col_names;
+  NameList col_names;  // copied from the text as the columns are made
   OwnedArray<double> col_cost;
   OwnedArray<uint8_t> col_integrality;
   OwnedArray<uint8_t> col_default_binary;  // 1: bounds [0, 1] at ENDATA

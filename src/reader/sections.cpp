@@ -216,17 +216,23 @@ void columns_line(SectionReader& r, std::string_view line) {
     take_header(r, kind);
     return;
   }
-  // Apply the line before this one only now that this line's row slots are on
-  // their way; end_columns applies the last held line.
+  ReaderState& state = r.state;
   ColumnsScratch& scratch = r.columns;
-  const bool had = scratch.has_held;
-  const ColumnsLine prepared = prepare_columns_line(r.state, fields);
-  if (had && !columns_record(r.state, scratch, scratch.held)) {
-    r.section = Section::EndOfInput;
+  const RowKeys keys = prepare_row_keys(state, fields);
+  // A row map too large for the caches: apply the line before this one only now
+  // that this line's row slots are on their way (end_columns applies the last).
+  constexpr size_t kLookaheadSlots = size_t{1} << 16;
+  if (state.row_index.slots.size() >= kLookaheadSlots) {
+    if (scratch.has_held && !columns_record(state, scratch, scratch.held_fields, scratch.held_keys)) {
+      r.section = Section::EndOfInput;
+      return;
+    }
+    scratch.held_fields = fields;
+    scratch.held_keys = keys;
+    scratch.has_held = true;
     return;
   }
-  scratch.held = prepared;
-  scratch.has_held = true;
+  if (!columns_record(state, scratch, fields, keys)) r.section = Section::EndOfInput;
 }
 
 void rhs_record(SectionReader& r, const Fields& fields) {

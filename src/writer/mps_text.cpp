@@ -40,7 +40,7 @@ struct LineOut {
 };
 
 // Copies a name. Most names are short: those are moved with two overlapping
-// loads and stores of 8, 4 or 1 bytes, touching only [text, text + size) and
+// loads and stores of 8, 4 or 2 bytes, touching only [text, text + size) and
 // [at, at + size), instead of a call to memcpy.
 inline char* put_text(char* at, std::string_view text) noexcept {
   const char* from = text.data();
@@ -57,8 +57,14 @@ inline char* put_text(char* at, std::string_view text) noexcept {
     std::memcpy(&tail, from + size - 4, 4);
     std::memcpy(at, &head, 4);
     std::memcpy(at + size - 4, &tail, 4);
-  } else if (size < 4) {
-    for (size_t i = 0; i < size; ++i) at[i] = from[i];
+  } else if (size >= 2 && size < 4) {
+    uint16_t head, tail;
+    std::memcpy(&head, from, 2);
+    std::memcpy(&tail, from + size - 2, 2);
+    std::memcpy(at, &head, 2);
+    std::memcpy(at + size - 2, &tail, 2);
+  } else if (size == 1) {
+    at[0] = from[0];
   } else {
     std::memcpy(at, from, size);
   }

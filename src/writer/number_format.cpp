@@ -10,66 +10,34 @@
 namespace mopsel {
 namespace {
 
-constexpr int kDigits = 13;
-constexpr uint64_t kTen12 = 1000000000000ull;
-constexpr uint64_t kTen13 = 10000000000000ull;
-
-constexpr uint64_t kPow10[20] = {
-    1ull,
-    10ull,
-    100ull,
-    1000ull,
-    10000ull,
-    100000ull,
-    1000000ull,
-    10000000ull,
-    100000000ull,
-    1000000000ull,
-    10000000000ull,
-    100000000000ull,
-    1000000000000ull,
-    10000000000000ull,
-    100000000000000ull,
-    1000000000000000ull,
-    10000000000000000ull,
-    100000000000000000ull,
-    1000000000000000000ull,
-    10000000000000000000ull,
-};
-
-// "00" "01" ... "99": two decimal digits per lookup.
-constexpr char kPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
-inline void put_pair(char* p, uint32_t v) noexcept { std::memcpy(p, kPairs + 2 * v, 2); }
+using number_format_detail::kPow10;
+using number_format_detail::put_exponent;
+using number_format_detail::put_pair;
 
 inline void put_four(char* p, uint32_t v) noexcept {
   put_pair(p, v / 100);
   put_pair(p + 2, v % 100);
 }
 
-// Writes the exponent after 'e': a minus sign when negative, no leading zeros.
-inline char* put_exponent(char* out, int exponent) noexcept {
-  unsigned magnitude = static_cast<unsigned>(exponent);
-  if (exponent < 0) {
-    *out++ = '-';
-    magnitude = 0u - magnitude;
-  }
-  if (magnitude >= 100) {
-    *out++ = static_cast<char>('0' + magnitude / 100);
-    magnitude %= 100;
-    put_pair(out, magnitude);
-    return out + 2;
-  }
-  if (magnitude >= 10) {
-    put_pair(out, magnitude);
-    return out + 2;
-  }
-  *out++ = static_cast<char>('0' + magnitude);
-  return out;
+// Writes the eight decimal digits of x < 10^8 with a few multiplications on
+// all digits at once: the 64-bit word is split into two 4-digit lanes, then
+// four 2-digit lanes, then eight 1-digit lanes (each division by a constant is
+// a multiply and shift that is exact for the lane's range; checked for every x).
+// The first digit ends up in the lowest byte, which a little-endian store puts first.
+inline void put_eight(char* out, uint32_t x) noexcept {
+  static_assert(std::endian::native == std::endian::little, "the digit lanes assume little-endian stores");
+  const uint64_t fours = x / 10000 + (static_cast<uint64_t>(x % 10000) << 32);
+  uint64_t twos = ((fours * 10486) >> 20) & 0x0000007F0000007Full;  // lane / 100
+  twos += (fours - twos * 100) << 16;
+  uint64_t ones = ((twos * 103) >> 10) & 0x000F000F000F000Full;  // lane / 10
+  ones += (twos - ones * 10) << 8;
+  ones |= 0x3030303030303030ull;
+  std::memcpy(out, &ones, 8);
 }
+
+constexpr int kDigits = 13;
+constexpr uint64_t kTen12 = 1000000000000ull;
+constexpr uint64_t kTen13 = 10000000000000ull;
 
 // Writes "d.dddddddddddde<exponent>" from the thirteen digits of `digits`
 // (10^12 <= digits < 10^13).
@@ -80,8 +48,7 @@ char* emit_integer(char* out, bool negative, uint64_t digits, int exponent) noex
   out[0] = static_cast<char>('0' + high / 10000);
   out[1] = '.';
   put_four(out + 2, high % 10000);
-  put_four(out + 6, low / 10000);
-  put_four(out + 10, low % 10000);
+  put_eight(out + 6, low);
   out[14] = 'e';
   return put_exponent(out + 15, exponent);
 }
@@ -103,35 +70,6 @@ int parse_exponent(const char* e) noexcept {
   int magnitude = 0;
   for (const char* p = e + 2; *p >= '0' && *p <= '9'; ++p) magnitude = magnitude * 10 + (*p - '0');
   return negative ? -magnitude : magnitude;
-}
-
-// Whole numbers below 10^13 (1 <= n): the digits of n, then zeros.
-char* format_short_whole(char* out, bool negative, uint64_t n) noexcept {
-  if (negative) *out++ = '-';
-  int count = 1;  // decimal digits of n
-  while (count < kDigits && n >= kPow10[count]) ++count;
-  // The digits go to out[1..count]; then the first moves before the point.
-  std::memcpy(out, "0.000000000000e", 15);
-  char* p = out + count + 1;
-  while (n >= 100) {
-    p -= 2;
-    put_pair(p, static_cast<uint32_t>(n % 100));
-    n /= 100;
-  }
-  if (n >= 10) {
-    p -= 2;
-    put_pair(p, static_cast<uint32_t>(n));
-  } else {
-    *--p = static_cast<char>('0' + n);
-  }
-  out[0] = out[1];
-  out[1] = '.';
-  if (count <= 10) {
-    out[15] = static_cast<char>('0' + count - 1);
-    return out + 16;
-  }
-  put_pair(out + 15, static_cast<uint32_t>(count - 1));
-  return out + 17;
 }
 
 // Whole numbers below 2^64: the thirteen digits come from integer arithmetic,
@@ -174,15 +112,7 @@ uint64_t scaled_rounded(uint64_t m, int s, int k) noexcept {
 
 }  // namespace
 
-char* format_number(double value, char* out) noexcept {
-  // Whole numbers of at most thirteen digits are the most common values in
-  // models (coefficients 1, small integer costs and bounds); they need no rounding.
-  const double magnitude = std::fabs(value);
-  if (magnitude < 1e13 && magnitude >= 1.0) {
-    const auto n = static_cast<uint64_t>(magnitude);
-    if (static_cast<double>(n) == magnitude) return format_short_whole(out, std::signbit(value), n);
-  }
-
+char* format_number_general(double value, char* out) noexcept {
   const auto bits = std::bit_cast<uint64_t>(value);
   const bool negative = (bits >> 63) != 0;
   const int biased = static_cast<int>((bits >> 52) & 0x7ff);
@@ -234,6 +164,7 @@ char* format_number(double value, char* out) noexcept {
     }
   }
 
+  const double magnitude = std::fabs(value);
   char digits[kDigits];
   std::memset(digits, '0', kDigits);
 

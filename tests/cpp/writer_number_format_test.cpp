@@ -185,5 +185,27 @@ TEST(NumberFormat, IntegerPathsAgreeWithThePrintfOracleAtTheirEdges) {
   }
 }
 
+// Whole numbers from 1 to below 10^13 are written by an inline path; the
+// general routine must give the same text for them.
+TEST(NumberFormat, InlineWholeNumbersMatchTheGeneralRoutine) {
+  std::vector<double> values;
+  for (int n = 1; n <= 1000; ++n) values.push_back(n);
+  for (int p = 1; p <= 13; ++p) {
+    const double ten = std::pow(10.0, p);
+    for (double v : {ten - 1, ten, ten + 1, ten * 0.5, ten * 0.99}) values.push_back(v);
+  }
+  std::mt19937_64 random(11);
+  std::uniform_int_distribution<int64_t> whole(1, 9999999999999);
+  for (int i = 0; i < 20000; ++i) values.push_back(static_cast<double>(whole(random) >> (i % 40)));
+  for (double v : values) {
+    for (double signed_value : {v, -v}) {
+      char text[kMaxNumberChars];
+      const std::string general(text, format_number_general(signed_value, text));
+      ASSERT_EQ(formatted(signed_value), general) << "value " << signed_value;
+      ASSERT_EQ(general, printf_oracle(signed_value)) << "value " << signed_value;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace mopsel

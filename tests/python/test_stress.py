@@ -66,7 +66,7 @@ def check_model(m) -> None:
     assert np.all(np.diff(start.astype(np.int64)) >= 0)
     nnz = int(start[-1])
     assert len(index) == len(value) == nnz
-    assert np.all(index < n_row) if nnz else True
+    assert nnz == 0 or np.all(index < n_row)
     assert not np.any(value == 0.0)
     assert np.all(m.col_integrality <= 3)
     for j in range(n_col):
