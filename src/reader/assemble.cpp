@@ -11,8 +11,7 @@ namespace mopsel {
 
 namespace {
 
-// The names were copied back to back, so one pass over the copy (hot in the
-// cache) settles the usual all-ASCII case; otherwise each name is checked on its
+// The names lie back to back, so one pass over them settles the usual all-ASCII case; otherwise each name is checked on its
 // own, since a sequence cut between two names is valid only in the concatenation.
 bool all_utf8(const NameList& names) noexcept {
   if (is_ascii(as_view(names.bytes))) return true;

@@ -13,8 +13,9 @@ namespace mopsel {
 [[nodiscard]] bool record_names_are_utf8(const ModelRecord& record) noexcept;
 
 // Turns the state of a successful read into the record: closes the start array,
-// copies every name out of the text once and moves the numeric arrays. The
-// state is left empty; the record no longer refers to the text.
+// copies the model and objective names out of the text and moves the name lists
+// and the numeric arrays. The state is left empty; the record no longer refers
+// to the text.
 ModelRecord finish_model(ReaderState&& state);
 
 // read_mps with size limits other than the representable ones (tests lower them

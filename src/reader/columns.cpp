@@ -45,6 +45,7 @@ bool columns_record(ReaderState& state, ColumnsScratch& scratch, const Fields& f
     if (!append_column(state, f[0], scratch.integer_marker, scratch.integer_marker)) return false;
     scratch.column_open = true;
     scratch.current_column = f[0];
+    if (f[0].size() > detail::kInlineName) scratch.long_names.push_back(f[0]);
     scratch.current_index = state.num_col - 1;
   }
 
@@ -104,8 +105,10 @@ bool end_columns(ReaderState& state, ColumnsScratch& scratch) {
     ahead[j % kAhead] = name_key(state.col_names[j]);
     prefetch_name(state.col_index, ahead[j % kAhead]);
   }
+  const std::string_view* long_name = scratch.long_names.data();
   for (uint32_t j = first; j < state.num_col; ++j) {
-    const NameKey key = ahead[j % kAhead];
+    NameKey key = ahead[j % kAhead];
+    if (key.size > detail::kInlineName) key.data = (long_name++)->data();
     if (state.num_col - j > kAhead) {
       ahead[j % kAhead] = name_key(state.col_names[j + kAhead]);
       prefetch_name(state.col_index, ahead[j % kAhead]);

@@ -32,6 +32,9 @@ struct ColumnsScratch {
   uint8_t integer_marker = 0;
   std::vector<double> pending_value;   // per constraint row, 0.0 when untouched
   std::vector<uint32_t> pending_rows;  // rows of the open column, first-touch order
+  // Names longer than a map slot holds, as views into the text: col_index keeps
+  // a pointer to such a key, and the copied name list may still move.
+  std::vector<std::string_view> long_names;
   // With many rows the section reader splits a line before it applies the
   // previous one, so that the row slots of a line are fetched meanwhile.
   Fields held_fields;

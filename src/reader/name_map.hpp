@@ -2,7 +2,7 @@
 // Open-addressing hash map from a name (a view into the model text) to a small
 // integer, for the row and column references of the reader.
 //
-// Linear probing over a power-of-two table kept at most half full. Names of up
+// Linear probing over a table kept at most 60% full. Names of up
 // to 16 bytes are stored in the slot itself as two words that determine them
 // (with the length), so a lookup compares two words and never touches the text
 // the key came from: on large models that text is cold and each visit would be
@@ -228,17 +228,29 @@ void fill_slot(Slot& slot, const NameKey& key, uint32_t code) noexcept {
   }
 }
 
+// Tables are kept at most 60% full (any size, not only powers of two: on large
+// models the table is the reader's biggest allocation after the arrays).
+inline size_t slots_for(size_t names) noexcept {
+  const size_t wanted = names + names / 2 + names / 6 + 1;  // about names / 0.6
+  return wanted < 16 ? 16 : wanted;
+}
+
+// The first slot to probe: the hash scaled onto the table size.
+inline size_t home_slot(uint64_t hash, size_t size) noexcept {
+  return static_cast<size_t>((static_cast<unsigned __int128>(hash) * size) >> 64);
+}
+
 // Position of `key`, or of the free slot where it belongs. The table is never
-// full (at most half), so the probe always ends.
+// full, so the probe always ends.
 template <class Table>
 size_t probe(const Table& slots, const NameKey& key) noexcept {
-  const size_t mask = slots.size() - 1;
+  const size_t size = slots.size();
   const uint32_t code = slot_code(key);
-  size_t i = static_cast<size_t>(key.hash) & mask;
+  size_t i = home_slot(key.hash, size);
   for (;;) {
     const auto& slot = slots[i];
     if (slot.code == 0 || slot_matches(slot, key, code)) return i;
-    i = (i + 1) & mask;
+    if (++i == size) i = 0;
   }
 }
 
@@ -273,11 +285,12 @@ void rehash(NameMap<V>& map, size_t slot_count) {
   SlotTable<typename NameMap<V>::Slot> old;
   old.swap(map.slots);
   map.slots.assign_free(slot_count);
-  const size_t mask = slot_count - 1;
   for (const auto& slot : old) {
     if (slot.code == 0) continue;
-    size_t i = static_cast<size_t>(slot_hash(slot)) & mask;
-    while (map.slots[i].code != 0) i = (i + 1) & mask;
+    size_t i = home_slot(slot_hash(slot), slot_count);
+    while (map.slots[i].code != 0) {
+      if (++i == slot_count) i = 0;
+    }
     map.slots[i] = slot;
   }
 }
@@ -287,15 +300,14 @@ void rehash(NameMap<V>& map, size_t slot_count) {
 // Makes room for `names` keys in total without further rehashing.
 template <class V>
 void reserve_names(NameMap<V>& map, size_t names) {
-  size_t wanted = 16;
-  while (wanted / 2 < names) wanted *= 2;
+  const size_t wanted = detail::slots_for(names);
   if (wanted > map.slots.size()) detail::rehash(map, wanted);
 }
 
 // Brings the slot of a prepared key into the cache ahead of its lookup.
 template <class V>
 void prefetch_name(const NameMap<V>& map, const NameKey& key) noexcept {
-  if (!map.slots.empty()) __builtin_prefetch(&map.slots[static_cast<size_t>(key.hash) & (map.slots.size() - 1)]);
+  if (!map.slots.empty()) __builtin_prefetch(&map.slots[detail::home_slot(key.hash, map.slots.size())]);
 }
 
 // The value stored for a prepared key, or nullptr.
@@ -316,7 +328,7 @@ const V* find_name(const NameMap<V>& map, std::string_view key) noexcept {
 // Inserts a prepared key or replaces its value.
 template <class V>
 void assign_key(NameMap<V>& map, const NameKey& key, V value) {
-  if ((map.count + 1) * 2 > map.slots.size()) [[unlikely]] {
+  if (detail::slots_for(map.count + 1) > map.slots.size()) [[unlikely]] {
     detail::rehash(map, map.slots.empty() ? 16 : map.slots.size() * 2);
   }
   auto& slot = map.slots[detail::probe(map.slots, key)];

@@ -254,6 +254,23 @@ TEST(LookupShortcuts, GiveTheSameRecordsAsPlainLookups) {
   }
 }
 
+TEST(LookupShortcuts, LongColumnNamesStayFoundWhileBoundsAddColumns) {
+  // Long names are map keys by pointer; columns added by BOUNDS grow the name
+  // list, which must not leave those keys behind.
+  const std::string long_a(40, 'a');
+  const std::string long_b = cat({std::string(39, 'a'), "b"});
+  std::string text = lines({"ROWS", " N obj", "COLUMNS"});
+  text += cat({" ", long_a, " obj 1\n ", long_b, " obj 2\nBOUNDS\n"});
+  for (int i = 0; i < 300; ++i) text += cat({" UP BND new", std::to_string(i), " 1\n"});
+  text += cat({" UP BND ", long_a, " 7\n UP BND ", long_b, " 8\n UP ", long_a, " 9\nENDATA\n"});
+  const ModelRecord m = read_valid(text);
+  ASSERT_EQ(m.num_col, 302u);
+  EXPECT_EQ(m.col_names[0], long_a);
+  EXPECT_EQ(m.col_upper[0], 9.0);
+  EXPECT_EQ(m.col_upper[1], 8.0);
+  EXPECT_EQ(m.col_upper[301], 1.0);
+}
+
 TEST(ColumnsLookahead, TheLastLineBeforeAHeaderIsApplied) {
   // The section reader applies each COLUMNS line one line late; whatever ends
   // the section must apply the last one, and a marker held last must count.

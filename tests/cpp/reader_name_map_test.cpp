@@ -51,7 +51,7 @@ TEST(NameMap, ReservingKeepsEntriesAndHashReadsOnlyTheName) {
   NameMap<uint32_t> map;
   assign_name(map, "kept", 7u);
   reserve_names(map, 1000);
-  EXPECT_GE(map.slots.size(), 2000u);
+  EXPECT_GE(map.slots.size(), 1600u);  // at most 60% full
   EXPECT_EQ(*find_name(map, "kept"), 7u);
 
   // Names in exact-size heap blocks: AddressSanitizer reports any read past them.

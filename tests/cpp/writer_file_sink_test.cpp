@@ -282,5 +282,54 @@ TEST(FileSinkBuffer, TextStillBufferedAtAFailureIsWrittenOutWhenDropped) {
   EXPECT_EQ(file.content, std::string(8000, 'a'));
 }
 
+// The writer renders most lines straight into the file sink's buffer and only
+// the others through put(). Either way a line must act as one piece: the file
+// receives the same write calls as when every line of the text is put alone.
+TEST(FileSinkBuffer, RenderedLinesActAsOnePieceEach) {
+  struct Case {
+    const char* what;
+    uint32_t columns;
+    size_t long_name;  // length of column 1's name; 0 keeps it
+  };
+  const Case cases[] = {
+      {"many lines, some ending near the buffer's end", 3000, 0},
+      {"a line longer than the buffer goes straight to the file", 40, 9000},
+      {"a line exactly one buffer long", 40, 8192 - 4 - 2 - 3 - 2 - 16 - 2 - 9 - 2 - 16 - 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ModelRecord record = sample_record(c.columns);
+    if (c.long_name != 0) {
+      NameList names;
+      for (size_t j = 0; j < record.col_names.size(); ++j) {
+        names.push_back(j == 1 ? std::string(c.long_name, 'n') : std::string(record.col_names[j]));
+      }
+      record.col_names = std::move(names);
+    }
+    const std::string text = buffer_text(record);
+
+    FakeFile rendered;
+    fake = &rendered;
+    {
+      FileSink sink(::open("/dev/null", O_WRONLY | O_CLOEXEC), fake_write);
+      write_mps(record, sink);
+      ASSERT_TRUE(sink.finish().ok());
+    }
+    std::vector<size_t> lines;
+    for (size_t begin = 0; begin < text.size();) {
+      const size_t end = text.find('\n', begin) + 1;
+      lines.push_back(end - begin);
+      begin = end;
+    }
+    FakeFile by_lines;
+    std::string ignored;
+    ASSERT_TRUE(put_pieces(by_lines, lines, &ignored).ok());
+
+    EXPECT_EQ(rendered.content, text);
+    EXPECT_EQ(rendered.calls, by_lines.calls);
+    EXPECT_GT(rendered.calls.size(), 1u);
+  }
+}
+
 }  // namespace
 }  // namespace mopsel
