@@ -19,6 +19,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -422,29 +423,65 @@ struct RoundTripHazards {
   std::string why;
 };
 
+// True when the writer puts a line naming row i into RHS or RANGES.
+inline bool row_has_rhs_or_range_line(const ModelRecord& r, size_t i) {
+  const double l = r.row_lower[i], u = r.row_upper[i];
+  const bool lf = is_finite(l), uf = is_finite(u);
+  if (!lf && !uf) return false;      // free: an N row
+  if (!lf) return u != 0;            // L
+  if (!uf) return l != 0;            // G
+  if (std::fabs(u - l) < 1e-12) return l != 0;  // E
+  return true;                       // L with a range line
+}
+
+// True when the writer puts a BOUNDS line naming column j.
+inline bool column_has_bound_line(const ModelRecord& r, size_t j) {
+  const bool integral = r.col_integrality[j] == 1 || r.col_integrality[j] == 3;
+  return integral || !(r.col_lower[j] == 0) || is_finite(r.col_upper[j]);
+}
+
 inline RoundTripHazards find_name_hazards(const ModelRecord& r) {
   RoundTripHazards h;
   auto flag = [&h](std::string reason) {
     if (!h.names) h.why = std::move(reason);
     h.names = true;
   };
-  // Row names (with the objective) and column names must be unique: the reader maps a
-  // repeated name to its last occurrence, and adjacent equal column names merge.
-  std::unordered_set<std::string_view> rows{r.objective_name};
-  for (size_t i = 0; i < r.row_names.size(); ++i)
-    if (!rows.insert(r.row_names[i]).second) flag("repeated row name");
-  std::unordered_set<std::string_view> cols;
-  for (size_t j = 0; j < r.col_names.size(); ++j)
-    if (!cols.insert(r.col_names[j]).second) flag("repeated column name");
-  // The writer's fixed set names and the marker keyword are read as names when a
-  // row or column is called so.
-  for (std::string_view reserved : {"RHS1", "RNG1", "'MARKER'"})
-    if (rows.count(reserved)) flag("row named " + std::string(reserved));
-  if (cols.count("BND1")) flag("column named BND1");
+  // A repeated name refers, when read back, to its last occurrence (rows in the
+  // written order: the objective first, then every row). A repeated name is
+  // harmless as long as the text never names an earlier occurrence.
+  std::unordered_map<std::string_view, int64_t> last_row{{r.objective_name, -1}};
+  for (size_t i = 0; i < r.row_names.size(); ++i) last_row[r.row_names[i]] = static_cast<int64_t>(i);
+  std::vector<bool> row_has_entry(r.num_row, false);
+  for (uint32_t row : r.a_matrix.index) row_has_entry[row] = true;
+  if (last_row[r.objective_name] != -1) {
+    bool costs = !(r.obj_offset == 0);
+    for (double c : r.col_cost) costs = costs || !(c == 0);
+    if (costs) flag("objective name repeated by a row, with costs or an offset");
+  }
+  for (size_t i = 0; i < r.row_names.size(); ++i) {
+    if (last_row[r.row_names[i]] != static_cast<int64_t>(i) &&
+        (row_has_entry[i] || row_has_rhs_or_range_line(r, i))) {
+      flag("repeated row name, named by an earlier row's lines");
+    }
+  }
+  // Columns: equal names next to each other merge into one column; bound lines of
+  // an earlier occurrence go to the last one.
+  std::unordered_map<std::string_view, size_t> last_col;
+  for (size_t j = 0; j < r.col_names.size(); ++j) last_col[r.col_names[j]] = j;
+  for (size_t j = 0; j < r.col_names.size(); ++j) {
+    if (j + 1 < r.col_names.size() && r.col_names[j] == r.col_names[j + 1]) flag("equal adjacent column names");
+    if (last_col[r.col_names[j]] != j && column_has_bound_line(r, j)) {
+      flag("repeated column name with bound lines on an earlier occurrence");
+    }
+  }
+  // A row called 'MARKER' turns the column lines that name it into marker lines.
+  // (Rows called RHS1 or RNG1 and columns called BND1 are no hazard: the writer then
+  // picks vector names no row or column uses.)
+  if (last_row.count("'MARKER'")) flag("row named 'MARKER'");
   // A name that ends a written line loses trailing Unicode whitespace to trimming.
-  for (std::string_view name : rows)
+  for (const auto& [name, i] : last_row)
     if (ends_in_unicode_space(name)) flag("row name ending in Unicode whitespace");
-  for (std::string_view name : cols)
+  for (const auto& [name, j] : last_col)
     if (ends_in_unicode_space(name)) flag("column name ending in Unicode whitespace");
   return h;
 }
