@@ -106,8 +106,12 @@ std::vector<HostileCase> hostile_cases() {
       {"values at the edges", "ROWS\n N o\n L r\n E e\nCOLUMNS\n x o 1e400 r -1e-400\n y r 4.9e-324 e nan\n"
                               "RHS\n R r inf e -inf\nRANGES\n G r 1e308 e nan\nBOUNDS\n SC B x 1e308\n"
                               " SI B y -0\nENDATA\n"},
-      {"names the writer uses itself", "ROWS\n N RHS1\n L RNG1\n L 'MARKER'\nCOLUMNS\n BND1 RNG1 1 'MARKER' 2\n"
-                                       "RHS\n RHS1 RNG1 3\nBOUNDS\n UP BND1 BND1 4\nENDATA\n"},
+      {"names the writer uses itself", "ROWS\n N RHS1\n L RNG1\n G RHS2\nCOLUMNS\n BND1 RNG1 1 RHS2 2\n"
+                                       " BND1 RHS1 5\nRHS\n RHS1 RNG1 3 RHS1 7\nRANGES\n R RHS2 4\n"
+                                       "BOUNDS\n UP BND1 BND1 4\nENDATA\n"},
+      {"a row called 'MARKER'", "ROWS\n N o\n L 'MARKER'\nCOLUMNS\n x 'MARKER' 2\nENDATA\n"},
+      {"repeated names nothing refers to", "ROWS\n N o\n L r\n L r\n G o\nCOLUMNS\n x r 1\n y r 2\n x r 3\n"
+                                           "BOUNDS\n UP B x 4\nENDATA\n"},
       {"free and inverted rows", "ROWS\n N o\n L free\n G inv\nCOLUMNS\n x free 1 inv 2\nRHS\n R free inf inv 5\n"
                                  "RANGES\n R inv -1e-300\nENDATA\n"},
       {"gzip member of a model", gzip_member(kSmall)},
@@ -166,6 +170,35 @@ TEST(FuzzOracle, RoundTripComparisonSeesChanges) {
     edit.after(second.value());
     bool render = false;
     EXPECT_EQ(compare_round_trip(first.value(), second.value(), render).empty(), !edit.changes) << edit.what;
+  }
+}
+
+// Which names keep a round trip from being exact, and which do not.
+TEST(FuzzOracle, NameHazards) {
+  struct Case {
+    const char* text;
+    bool hazard;
+  };
+  const Case cases[] = {
+      {"ROWS\n N o\n L r\nCOLUMNS\n x r 1\nENDATA\n", false},
+      {"ROWS\n N RHS1\n L RNG1\nCOLUMNS\n BND1 RNG1 1\nENDATA\n", false},
+      {"ROWS\n N o\n L r\n L r\nCOLUMNS\n x r 1\nENDATA\n", false},      // entry in the last r
+      {"ROWS\n N o\n L r\n L r\n G q\nCOLUMNS\n x q 1\nRHS\n R r 2\nENDATA\n", false},
+      {"ROWS\n N o\n L r\nCOLUMNS\n x r 1\nROWS\n L r\nENDATA\n", true},  // entry in the first r
+      {"ROWS\n N o\n L r\n L o\nCOLUMNS\n x r 1\nENDATA\n", false},   // no cost: objective unused
+      {"ROWS\n N o\nCOLUMNS\n x o 1\nROWS\n L o\nENDATA\n", true},  // cost lines would name row o
+      {"ROWS\n N o\n L r\nCOLUMNS\n x r 1\n y r 1\n x r 1\nENDATA\n", false},
+      {"ROWS\n N o\n L r\nCOLUMNS\n x r 1\n y r 1\n x r 1\nBOUNDS\n UP B x 3\nENDATA\n", false},
+      {"ROWS\n N o\n L r\nBOUNDS\n UP B x 3\nCOLUMNS\n x r 1\nENDATA\n", true},  // x twice, adjacent
+      {"ROWS\n N o\n L 'MARKER'\nCOLUMNS\n x o 1\nENDATA\n", true},
+      {"ROWS\n N o\n L r\x0b\x0b extra\nCOLUMNS\n x o 1\nENDATA\n", true},  // ends in a vertical tab
+      {"ROWS\n N o\n L r\nCOLUMNS\n x\xc2\xa0 o 1\nENDATA\n", true},       // ends in U+00A0
+  };
+  for (const Case& c : cases) {
+    std::string fault;
+    Result<ModelRecord> read = guarded_read(c.text, fault);
+    ASSERT_TRUE(read.ok()) << c.text;
+    EXPECT_EQ(find_name_hazards(read.value()).names, c.hazard) << c.text;
   }
 }
 

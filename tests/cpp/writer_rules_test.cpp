@@ -1,114 +1,124 @@
-// Row classification and the BOUNDS rules, as data-driven tables.
+// Row classification, the objective offset and the BOUNDS rules, as tables of
+// bounds and the text sections they produce.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
+#include <cfloat>
 #include <string>
 
-#include "writer/bound_rules.hpp"
-#include "writer/row_class.hpp"
+#include "writer_test_support.hpp"
 
 namespace mopsel {
 namespace {
+using namespace mopsel::testing;
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-struct RowCase {
-  const char* what;
-  double lower, upper;
-  char letter;
-  double rhs;
-  bool has_range;
-  double range;
-};
-
-TEST(RowClassification, Table) {
-  const RowCase cases[] = {
-      {"free", -kInf, kInf, 'N', 0.0, false, 0.0},
-      {"free, NaN bounds", kNaN, kNaN, 'N', 0.0, false, 0.0},
-      {"free, inverted infinities", kInf, -kInf, 'N', 0.0, false, 0.0},
-      {"upper only", -kInf, 4.0, 'L', 4.0, false, 0.0},
-      {"upper only, NaN lower", kNaN, 4.0, 'L', 4.0, false, 0.0},
-      {"lower only", 1.0, kInf, 'G', 1.0, false, 0.0},
-      {"lower only, +inf as lower is absent", kInf, 7.0, 'L', 7.0, false, 0.0},
-      {"lower only, -inf as upper is absent", 7.0, -kInf, 'G', 7.0, false, 0.0},
-      {"equality", 5.0, 5.0, 'E', 5.0, false, 0.0},
-      {"equality at zero", 0.0, 0.0, 'E', 0.0, false, 0.0},
-      {"within tolerance", 2.0, 2.0 + 1e-13, 'E', 2.0, false, 0.0},
-      {"within tolerance, inverted", 2.0 + 1e-13, 2.0, 'E', 2.0 + 1e-13, false, 0.0},
-      {"exactly the tolerance apart is ranged", 0.0, 1e-12, 'L', 1e-12, true, 1e-12},
-      {"ranged", 1.0, 4.0, 'L', 4.0, true, 3.0},
-      {"inverted", 3.0, 1.0, 'L', 1.0, true, -2.0},
-      {"range overflows", -1e308, 1e308, 'L', 1e308, true, kInf},
-      {"largest finite bounds", -std::numeric_limits<double>::max(), 0.0, 'L', 0.0, true,
-       std::numeric_limits<double>::max()},
+TEST(RowClassification, RowsRhsAndRanges) {
+  struct Case {
+    const char* what;
+    double lower, upper;
+    char letter;
+    const char *rhs, *range;  // the values written, or "" for no line
   };
-  for (const RowCase& c : cases) {
+  const Case cases[] = {
+      {"free", -kInf, kInf, 'N', "", ""},
+      {"free, NaN bounds", kNaN, kNaN, 'N', "", ""},
+      {"free, inverted infinities", kInf, -kInf, 'N', "", ""},
+      {"upper only", -kInf, -3.0, 'L', "-3.000000000000e0", ""},
+      {"upper only, NaN lower", kNaN, 4.0, 'L', "4.000000000000e0", ""},
+      {"upper only, +inf lower", kInf, 7.0, 'L', "7.000000000000e0", ""},
+      {"lower only", 0.5, kInf, 'G', "5.000000000000e-1", ""},
+      {"lower only, -inf upper", 7.0, -kInf, 'G', "7.000000000000e0", ""},
+      {"equality", 5.0, 5.0, 'E', "5.000000000000e0", ""},
+      {"equality at zero has no rhs line", 0.0, 0.0, 'E', "", ""},
+      {"within tolerance", 2.0, 2.0 + 1e-13, 'E', "2.000000000000e0", ""},
+      {"within tolerance, rhs is the lower", 1e-13, 5e-13, 'E', "1.000000000000e-13", ""},
+      {"within tolerance, inverted", 5e-13, 1e-13, 'E', "5.000000000000e-13", ""},
+      {"exactly the tolerance apart", 0.0, 1e-12, 'L', "1.000000000000e-12", "1.000000000000e-12"},
+      {"ranged", 1.0, 4.0, 'L', "4.000000000000e0", "3.000000000000e0"},
+      {"ranged with zero upper", -2.0, 0.0, 'L', "", "2.000000000000e0"},
+      {"inverted", 3.0, 1.0, 'L', "1.000000000000e0", "-2.000000000000e0"},
+      {"range overflows", -1e308, 1e308, 'L', "1.000000000000e308", "inf"},
+      {"largest finite range", -DBL_MAX, 0.0, 'L', "", "1.797693134862e308"},
+  };
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const RowClass row = classify_row(c.lower, c.upper);
-    EXPECT_EQ(kSenseLetters[static_cast<int>(row.sense)], c.letter);
-    EXPECT_EQ(row.rhs, c.rhs);
-    EXPECT_EQ(row.has_range, c.has_range);
-    if (c.has_range) {
-      EXPECT_EQ(row.range, c.range);
+    const std::string text = text_of(make_record({{"r", c.lower, c.upper}}, {}));
+    EXPECT_EQ(section(text, "ROWS", "COLUMNS"), std::string(" N  OBJ\n ") + c.letter + "  r\n");
+    const std::string rhs = *c.rhs ? std::string("    RHS1  r  ") + c.rhs + "\n" : "";
+    if (*c.range == 0) {
+      EXPECT_EQ(section(text, "RHS", "BOUNDS"), rhs);
+      EXPECT_EQ(text.find("RANGES"), std::string::npos);
+    } else {
+      EXPECT_EQ(section(text, "RHS", "RANGES"), rhs);
+      EXPECT_EQ(section(text, "RANGES", "BOUNDS"), std::string("    RNG1  r  ") + c.range + "\n");
     }
   }
 }
 
-std::string describe(const BoundLines& lines) {
+TEST(RowClassification, ObjectiveOffsetIsTheNegatedFirstRhs) {
+  struct Case {
+    double offset;
+    const char* line;
+  };
+  const Case cases[] = {{2.5, "-2.500000000000e0"}, {-5.0, "5.000000000000e0"}, {kNaN, "NaN"}, {0.0, ""}, {-0.0, ""}};
+  for (const Case& c : cases) {
+    ModelRecord r = make_record({{"r", 1.0, kInf}}, {}, "");
+    r.obj_offset = c.offset;
+    const std::string first = *c.line ? std::string("    RHS1  OBJ  ") + c.line + "\n" : "";
+    EXPECT_EQ(section(text_of(r), "RHS", "BOUNDS"), first + "    RHS1  r  1.000000000000e0\n") << c.offset;
+  }
+}
+
+// Bound lines of column "x", written as "TYPE value;" (value text only where one is written).
+std::string bound_lines(const std::string& plan) {
   std::string out;
-  for (int i = 0; i < lines.count; ++i) {
-    std::string prefix(bound_type_text(lines.line[i].type));
-    out += prefix.substr(1, 2);
-    if (bound_has_value(lines.line[i].type)) {
-      char value[32];
-      std::snprintf(value, sizeof value, " %g", lines.line[i].value);
-      out += value;
-    }
-    out += ";";
+  for (size_t pos = 0, end; (end = plan.find(';', pos)) != std::string::npos; pos = end + 1) {
+    const std::string item = plan.substr(pos, end - pos);
+    out.append(" ").append(item, 0, 2).append(" BND1  x");
+    if (item.size() > 2) out.append("  ").append(item, 3);
+    out += '\n';
   }
   return out;
 }
 
-struct BoundCase {
-  const char* what;
-  double lower, upper;
-  bool integral;
-  const char* lines;
-};
-
 TEST(BoundRules, FirstMatchingRuleDecides) {
-  const BoundCase cases[] = {
-      {"continuous default", 0.0, kInf, false, ""},
-      {"continuous default, negative zero lower", -0.0, kInf, false, ""},
-      {"continuous [0,5]", 0.0, 5.0, false, "UP 5;"},
-      {"continuous [3,inf]", 3.0, kInf, false, "LO 3;"},
-      {"continuous [3,7]", 3.0, 7.0, false, "LO 3;UP 7;"},
-      {"continuous [0,0] fixed", 0.0, 0.0, false, "FX 0;"},
-      {"continuous [2,2+1e-13] fixed at lower", 2.0, 2.0 + 1e-13, false, "FX 2;"},
-      {"continuous [0,1] is not binary", 0.0, 1.0, false, "UP 1;"},
-      {"continuous free", -kInf, kInf, false, "FR;"},
-      {"continuous NaN bounds are free", kNaN, kNaN, false, "FR;"},
-      {"continuous +inf lower, -inf upper are free", kInf, -kInf, false, "FR;"},
-      {"continuous [-inf,4]", -kInf, 4.0, false, "MI;UP 4;"},
-      {"continuous [-inf,0]", -kInf, 0.0, false, "MI;UP 0;"},
-      {"continuous [5,3] inverted", 5.0, 3.0, false, "LO 5;UP 3;"},
-      {"continuous [0,-5]", 0.0, -5.0, false, "UP -5;"},
-      {"integral binary", 0.0, 1.0, true, "BV;"},
-      {"integral binary with negative zero", -0.0, 1.0, true, "BV;"},
-      {"integral [0,inf]", 0.0, kInf, true, "LI 0;"},
-      {"integral [0,10]", 0.0, 10.0, true, "LI 0;UI 10;"},
-      {"integral [1,1]", 1.0, 1.0, true, "FX 1;"},
-      {"integral [0,0]", 0.0, 0.0, true, "FX 0;"},
-      {"integral free", -kInf, kInf, true, "FR;"},
-      {"integral [-inf,3]", -kInf, 3.0, true, "MI;UI 3;"},
-      {"integral [-2,inf]", -2.0, kInf, true, "LI -2;"},
-      {"integral [0,1+1e-13] is not exactly binary", 0.0, 1.0 + 1e-13, true, "LI 0;UI 1;"},
+  struct Case {
+    double lower, upper;
+    uint8_t kind;
+    const char* plan;
   };
-  for (const BoundCase& c : cases) {
-    SCOPED_TRACE(c.what);
-    EXPECT_EQ(describe(column_bound_lines(c.lower, c.upper, c.integral)), c.lines);
+  const Case cases[] = {
+      {0.0, kInf, kCont, ""},
+      {-0.0, kInf, kCont, ""},
+      {0.0, 5.0, kCont, "UP 5.000000000000e0;"},
+      {3.0, kInf, kCont, "LO 3.000000000000e0;"},
+      {3.0, 7.0, kCont, "LO 3.000000000000e0;UP 7.000000000000e0;"},
+      {0.0, 0.0, kCont, "FX 0.000000000000e0;"},
+      {2.0, 2.0 + 1e-13, kCont, "FX 2.000000000000e0;"},  // within tolerance: fixed at the lower
+      {0.0, 1.0, kCont, "UP 1.000000000000e0;"},           // continuous is never binary
+      {0.0, 5.0, kSemiCont, "UP 5.000000000000e0;"},
+      {-kInf, kInf, kCont, "FR;"},
+      {kNaN, kNaN, kCont, "FR;"},
+      {kInf, -kInf, kCont, "FR;"},
+      {-kInf, 4.0, kCont, "MI;UP 4.000000000000e0;"},
+      {-kInf, 0.0, kCont, "MI;UP 0.000000000000e0;"},
+      {5.0, 3.0, kCont, "LO 5.000000000000e0;UP 3.000000000000e0;"},
+      {0.0, -5.0, kCont, "UP -5.000000000000e0;"},
+      {0.0, 1.0, kInt, "BV;"},
+      {-0.0, 1.0, kInt, "BV;"},
+      {0.0, 1.0, kSemiInt, "BV;"},
+      {0.0, kInf, kInt, "LI 0.000000000000e0;"},
+      {0.0, 10.0, kSemiInt, "LI 0.000000000000e0;UI 1.000000000000e1;"},
+      {1.0, 1.0, kInt, "FX 1.000000000000e0;"},
+      {0.0, 0.0, kInt, "FX 0.000000000000e0;"},
+      {-kInf, kInf, kInt, "FR;"},
+      {-kInf, 3.0, kInt, "MI;UI 3.000000000000e0;"},
+      {-2.0, kInf, kInt, "LI -2.000000000000e0;"},
+      {0.0, 1.0 + 1e-13, kInt, "LI 0.000000000000e0;UI 1.000000000000e0;"},  // not exactly binary
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "[" << c.lower << ", " << c.upper << "] kind " << int(c.kind));
+    const ModelRecord r = make_record({}, {{"x", c.kind, 0.0, c.lower, c.upper, {}}});
+    EXPECT_EQ(section(text_of(r), "BOUNDS", "ENDATA"), bound_lines(c.plan));
   }
 }
 

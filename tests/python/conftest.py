@@ -1,5 +1,5 @@
-"""Shared helpers for the Python API tests: model texts, a hand-made gzip builder,
-model comparison, the internal-fault exception and process measurements."""
+"""Shared helpers for the Python tests: model texts, a hand-made gzip builder, exact model
+snapshots, the internal-fault exception and process measurements."""
 
 from __future__ import annotations
 
@@ -10,21 +10,13 @@ import types
 import warnings
 import zlib
 from contextlib import contextmanager
-from pathlib import Path
 
 import numpy as np
 import pytest
 
 import mopsel._mopsel as mm
 
-# The public test models next to the project (absent on other machines: tests skip).
-SHARED_DATA = Path(__file__).resolve().parents[2].parent / "shared" / "data"
-
-# --------------------------------------------------------------------------------------
-# Model texts
-# --------------------------------------------------------------------------------------
-
-# A small minimising model: an L row with a range, a G row, an E row, one continuous and
+# A minimising model: an L row with a range, a G row, an E row, one continuous column and
 # one integer column from a marker block (which gets the bounds [0, 1] at ENDATA).
 SMALL_MPS = """\
 NAME          demo
@@ -49,30 +41,7 @@ BOUNDS
 ENDATA
 """
 
-INF = float("inf")
-
-# What SMALL_MPS reads as, attribute by attribute.
-SMALL_EXPECTED = {
-    "name": "demo",
-    "num_row": 3,
-    "num_col": 2,
-    "obj_sense_minimize": True,
-    "obj_offset": 1.5,
-    "objective_name": "cost",
-    "row_names": ["c1", "c2", "c3"],
-    "col_names": ["x", "y"],
-    "row_lower": [1.0, 1.0, 2.0],
-    "row_upper": [4.0, INF, 2.0],
-    "col_cost": [1.0, 2.0],
-    "col_lower": [0.0, 0.0],
-    "col_upper": [10.0, 1.0],
-    "col_integrality": [0, 1],
-    "start": [0, 2, 3],
-    "index": [0, 1, 0],
-    "value": [1.0, 2.0, 3.0],
-}
-
-# A maximising model that exercises every section the writer emits.
+# A maximising model that exercises every section the writer emits, and its exact text.
 WRITER_MPS = """\
 NAME          demo
 OBJSENSE
@@ -101,40 +70,36 @@ BOUNDS
 ENDATA
 """
 
-# The exact text the writer produces for WRITER_MPS.
-WRITER_TEXT = "".join(
-    line + "\n"
-    for line in [
-        "NAME          demo",
-        "OBJSENSE",
-        "    MAX",
-        "ROWS",
-        " N  cost",
-        " L  c1",
-        " G  c2",
-        " E  c3",
-        " L  c4",
-        "COLUMNS",
-        "    x  cost  1.000000000000e0  c1  1.000000000000e0",
-        "    x  c2  2.000000000000e0",
-        "    M0000001  'MARKER'                 'INTORG'",
-        "    y  cost  2.000000000000e0  c1  3.000000000000e0",
-        "    M0000002  'MARKER'                 'INTEND'",
-        "    z  cost  0.000000000000e+00",
-        "RHS",
-        "    RHS1  cost  -1.500000000000e0",
-        "    RHS1  c1  4.000000000000e0",
-        "    RHS1  c2  1.000000000000e0",
-        "    RHS1  c3  2.000000000000e0",
-        "    RHS1  c4  3.000000000000e0",
-        "RANGES",
-        "    RNG1  c4  2.000000000000e0",
-        "BOUNDS",
-        " BV BND1  y",
-        " FR BND1  z",
-        "ENDATA",
-    ]
-)
+WRITER_TEXT = """\
+NAME          demo
+OBJSENSE
+    MAX
+ROWS
+ N  cost
+ L  c1
+ G  c2
+ E  c3
+ L  c4
+COLUMNS
+    x  cost  1.000000000000e0  c1  1.000000000000e0
+    x  c2  2.000000000000e0
+    M0000001  'MARKER'                 'INTORG'
+    y  cost  2.000000000000e0  c1  3.000000000000e0
+    M0000002  'MARKER'                 'INTEND'
+    z  cost  0.000000000000e+00
+RHS
+    RHS1  cost  -1.500000000000e0
+    RHS1  c1  4.000000000000e0
+    RHS1  c2  1.000000000000e0
+    RHS1  c3  2.000000000000e0
+    RHS1  c4  3.000000000000e0
+RANGES
+    RNG1  c4  2.000000000000e0
+BOUNDS
+ BV BND1  y
+ FR BND1  z
+ENDATA
+"""
 
 EMPTY_MPS = "ROWS\nCOLUMNS\nENDATA\n"
 
@@ -143,15 +108,13 @@ def generated_mps(num_col: int, num_row: int, name: str = "big") -> str:
     """A deterministic model with three entries per column, a marker block every tenth
     column, right-hand sides, ranges and bounds; about 80 bytes of text per column."""
     out = [f"NAME {name}\nROWS\n N obj\n"]
-    kinds = "LGE"
-    out.extend(f" {kinds[i % 3]} r{i}\n" for i in range(num_row))
+    out.extend(f" {'LGE'[i % 3]} r{i}\n" for i in range(num_row))
     out.append("COLUMNS\n")
     integral = False
     for j in range(num_col):
-        want = j % 10 == 9
-        if want != integral:
-            out.append("    M  'MARKER'  'INTORG'\n" if want else "    M  'MARKER'  'INTEND'\n")
-            integral = want
+        if (j % 10 == 9) != integral:
+            integral = not integral
+            out.append(f"    M  'MARKER'  '{'INTORG' if integral else 'INTEND'}'\n")
         a, b, c = j % num_row, (j * 7 + 1) % num_row, (j * 13 + 5) % num_row
         out.append(f"    x{j}  obj  {j % 17 + 1}  r{a}  {j % 5 + 1}.5\n")
         out.append(f"    x{j}  r{b}  -{j % 3 + 1}  r{c}  0.25\n")
@@ -167,98 +130,32 @@ def generated_mps(num_col: int, num_row: int, name: str = "big") -> str:
     return "".join(out)
 
 
-# --------------------------------------------------------------------------------------
-# gzip members built by hand
-# --------------------------------------------------------------------------------------
-
-FTEXT, FHCRC, FEXTRA, FNAME, FCOMMENT = 1, 2, 4, 8, 16
-
-
-def deflate_raw(payload: bytes, level: int = 6) -> bytes:
-    c = zlib.compressobj(level, zlib.DEFLATED, -15)
-    return c.compress(payload) + c.flush()
-
-
-def gzip_header(
-    *,
-    extra: bytes | None = None,
-    fname: bytes | None = None,
-    fcomment: bytes | None = None,
-    fhcrc: bool = False,
-    more_flags: int = 0,
-    id1: int = 0x1F,
-    id2: int = 0x8B,
-    cm: int = 8,
-    mtime: int = 0,
-    xfl: int = 0,
-    os_byte: int = 255,
-    hcrc_delta: int = 0,
-) -> bytes:
-    """The header of one gzip member. Fields given are written and their FLG bits set;
-    `more_flags` adds further FLG bits (FTEXT, reserved bits); `hcrc_delta` spoils FHCRC."""
-    flg = more_flags
-    flg |= FEXTRA if extra is not None else 0
-    flg |= FNAME if fname is not None else 0
-    flg |= FCOMMENT if fcomment is not None else 0
-    flg |= FHCRC if fhcrc else 0
-    head = bytes([id1, id2, cm, flg]) + struct.pack("<I", mtime) + bytes([xfl, os_byte])
+def gzip_member(payload: bytes, *, extra=None, fname=None, fcomment=None, fhcrc=False,
+                flags=0, body=None, hcrc_delta=0, crc_delta=0, isize_delta=0) -> bytes:
+    """One gzip member built by hand: the header fields given are written and their FLG
+    bits set; `flags` adds further bits; the deltas spoil the header CRC, CRC32 or ISIZE."""
+    flags |= (4 if extra is not None else 0) | (8 if fname is not None else 0)
+    flags |= (16 if fcomment is not None else 0) | (2 if fhcrc else 0)
+    head = bytes([0x1F, 0x8B, 8, flags, 0, 0, 0, 0, 0, 255])
     if extra is not None:
         head += struct.pack("<H", len(extra)) + extra
-    if fname is not None:
-        head += fname + b"\0"
-    if fcomment is not None:
-        head += fcomment + b"\0"
+    head += b"".join(f + b"\0" for f in (fname, fcomment) if f is not None)
     if fhcrc:
         head += struct.pack("<H", (zlib.crc32(head) + hcrc_delta) & 0xFFFF)
-    return head
-
-
-def gzip_member(
-    payload: bytes,
-    *,
-    body: bytes | None = None,
-    crc_delta: int = 0,
-    isize_delta: int = 0,
-    level: int = 6,
-    **header,
-) -> bytes:
-    """One complete gzip member around `payload` (or around a given raw `body`)."""
     if body is None:
-        body = deflate_raw(payload, level)
+        c = zlib.compressobj(6, zlib.DEFLATED, -15)
+        body = c.compress(payload) + c.flush()
     crc = (zlib.crc32(payload) + crc_delta) & 0xFFFFFFFF
-    isize = (len(payload) + isize_delta) & 0xFFFFFFFF
-    return gzip_header(**header) + body + struct.pack("<II", crc, isize)
+    return head + body + struct.pack("<II", crc, (len(payload) + isize_delta) & 0xFFFFFFFF)
 
-
-# --------------------------------------------------------------------------------------
-# Models
-# --------------------------------------------------------------------------------------
-
-ARRAY_PATHS = (
-    "col_cost",
-    "col_lower",
-    "col_upper",
-    "row_lower",
-    "row_upper",
-    "col_integrality",
-    "a_matrix.start",
-    "a_matrix.index",
-    "a_matrix.value",
-)
 
 ARRAY_DTYPES = {
-    "col_cost": np.float64,
-    "col_lower": np.float64,
-    "col_upper": np.float64,
-    "row_lower": np.float64,
-    "row_upper": np.float64,
-    "col_integrality": np.uint8,
-    "a_matrix.start": np.uint32,
-    "a_matrix.index": np.uint32,
-    "a_matrix.value": np.float64,
+    "col_cost": np.float64, "col_lower": np.float64, "col_upper": np.float64,
+    "row_lower": np.float64, "row_upper": np.float64, "col_integrality": np.uint8,
+    "a_matrix.start": np.uint32, "a_matrix.index": np.uint32, "a_matrix.value": np.float64,
 }
-
-SCALARS = ("name", "num_row", "num_col", "obj_sense_minimize", "obj_offset", "objective_name")
+ARRAY_PATHS = tuple(ARRAY_DTYPES)
+SCALARS = ("name", "num_row", "num_col", "obj_sense_minimize", "objective_name")
 
 
 def get_array(model, path: str) -> np.ndarray:
@@ -269,56 +166,33 @@ def get_array(model, path: str) -> np.ndarray:
 
 
 def snapshot(model) -> dict:
-    """Everything a Model holds, in a form that compares exactly (arrays as dtype and
-    bytes, so NaN and negative zero compare bit for bit)."""
+    """Everything a Model holds, in a form that compares exactly (floats as bytes, so NaN
+    and negative zero compare bit for bit)."""
     snap = {k: getattr(model, k) for k in SCALARS}
     snap["obj_offset"] = struct.pack("<d", model.obj_offset)
-    snap["row_names"] = model.row_names
-    snap["col_names"] = model.col_names
+    snap["names"] = (model.row_names, model.col_names)
     for p in ARRAY_PATHS:
         a = get_array(model, p)
         snap[p] = (a.dtype.str, a.shape, a.tobytes())
     return snap
 
 
-def check_expected(model, expected: dict) -> None:
-    for key, want in expected.items():
-        if key in ("start", "index", "value"):
-            got = getattr(model.a_matrix, key).tolist()
-        else:
-            got = getattr(model, key)
-            if isinstance(got, np.ndarray):
-                got = got.tolist()
-        assert got == want, key
-
-
-# --------------------------------------------------------------------------------------
-# Internal faults
-# --------------------------------------------------------------------------------------
-
-
 @contextmanager
 def raises_panic(match: str | None = None):
-    """Expects the module's internal-fault exception; yields a one-element list that
-    receives the exception. `match` is compared with the whole fault text."""
+    """Expects the module's internal-fault exception (a BaseException, not an Exception);
+    yields a list that receives it. `match` is compared with the whole fault text."""
     caught = []
     try:
         yield caught
-    except Exception as exc:  # the internal fault must not be an Exception
+    except Exception as exc:
         pytest.fail(f"expected PanicException, got {type(exc).__name__}: {exc}")
     except BaseException as exc:  # noqa: B902
         if type(exc).__name__ != "PanicException":
             raise
         caught.append(exc)
-        if match is not None:
-            assert exc.args == (match,)
+        assert match is None or exc.args == (match,)
     else:
         pytest.fail("expected PanicException, nothing was raised")
-
-
-# --------------------------------------------------------------------------------------
-# In-place layout changes
-# --------------------------------------------------------------------------------------
 
 
 def set_strides(arr: np.ndarray, strides: tuple) -> None:
@@ -335,15 +209,13 @@ def set_dtype(arr: np.ndarray, dtype) -> None:
         arr.dtype = dtype
 
 
-# --------------------------------------------------------------------------------------
-# Process measurements
-# --------------------------------------------------------------------------------------
-
-
 def rss_bytes() -> int:
     with open("/proc/self/statm") as f:
-        resident = int(f.read().split()[1])
-    return resident * os.sysconf("SC_PAGE_SIZE")
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def python_is_root() -> bool:
+    return hasattr(os, "geteuid") and os.geteuid() == 0
 
 
 @pytest.fixture
@@ -354,17 +226,6 @@ def small_model():
 @pytest.fixture
 def writer_model():
     return mm.parse_str(WRITER_MPS)
-
-
-@pytest.fixture
-def small_file(tmp_path):
-    p = tmp_path / "small.mps"
-    p.write_text(SMALL_MPS)
-    return p
-
-
-def python_is_root() -> bool:
-    return hasattr(os, "geteuid") and os.geteuid() == 0
 
 
 # Test modules import these helpers as `mopsel_testlib` (conftest itself is not importable
