@@ -38,6 +38,12 @@ ModelRecord finish_model(ReaderState&& state) {
                 std::to_string(state.col_cost.size()) + " costs, " + std::to_string(state.nnz) +
                 " entries");
   }
+  // The name maps and per-read arrays are done with: free them before anything
+  // else is allocated, so they never add to the peak of a large read.
+  state.row_index = NameMap<int32_t>{};
+  state.col_index = ColumnIndex{};
+  state.col_default_binary = OwnedArray<uint8_t>{};
+  state.row_types = OwnedArray<uint8_t>{};
   state.col_start.push_back(state.nnz);
 
   ModelRecord record;

@@ -4,7 +4,6 @@ namespace mopsel {
 
 void begin_columns(const ReaderState& state, ColumnsScratch& scratch) {
   scratch = ColumnsScratch{};
-  scratch.first_column = state.num_col;
   scratch.pending_value.assign(state.num_row, 0.0);
   scratch.pending_rows.reserve(state.num_row);
 }
@@ -45,7 +44,6 @@ bool columns_record(ReaderState& state, ColumnsScratch& scratch, const Fields& f
     if (!append_column(state, f[0], scratch.integer_marker, scratch.integer_marker)) return false;
     scratch.column_open = true;
     scratch.current_column = f[0];
-    if (f[0].size() > detail::kInlineName) scratch.long_names.push_back(f[0]);
     scratch.current_index = state.num_col - 1;
   }
 
@@ -92,29 +90,7 @@ bool end_columns(ReaderState& state, ColumnsScratch& scratch) {
     if (!columns_record(state, scratch, scratch.held_fields, scratch.held_keys)) return false;
   }
   if (scratch.column_open && !close_column(state, scratch)) return false;
-  // Columns from before this section are already in the map with their latest
-  // index; entering this section's columns in order lets a repeated name map
-  // to its last column.
-  reserve_names(state.col_index, state.col_index.count + (state.num_col - scratch.first_column));
-  // On large models each slot is a cache miss: keys are prepared and their
-  // slots fetched a few columns ahead of the insert.
-  constexpr uint32_t kAhead = 8;
-  NameKey ahead[kAhead];
-  const uint32_t first = scratch.first_column;
-  for (uint32_t j = first; j < state.num_col && j - first < kAhead; ++j) {
-    ahead[j % kAhead] = name_key(state.col_names[j]);
-    prefetch_name(state.col_index, ahead[j % kAhead]);
-  }
-  const std::string_view* long_name = scratch.long_names.data();
-  for (uint32_t j = first; j < state.num_col; ++j) {
-    NameKey key = ahead[j % kAhead];
-    if (key.size > detail::kInlineName) key.data = (long_name++)->data();
-    if (state.num_col - j > kAhead) {
-      ahead[j % kAhead] = name_key(state.col_names[j + kAhead]);
-      prefetch_name(state.col_index, ahead[j % kAhead]);
-    }
-    assign_key(state.col_index, key, j);
-  }
+  // col_index takes this section's columns when BOUNDS first looks one up.
   scratch = ColumnsScratch{};
   return true;
 }

@@ -27,14 +27,10 @@ struct ColumnsScratch {
   std::string_view current_column;
   bool column_open = false;  // a column opened in this section awaits its close
   uint32_t current_index = 0;
-  uint32_t first_column = 0;  // num_col when the section began
   double pending_cost = 0.0;
   uint8_t integer_marker = 0;
   std::vector<double> pending_value;   // per constraint row, 0.0 when untouched
   std::vector<uint32_t> pending_rows;  // rows of the open column, first-touch order
-  // Names longer than a map slot holds, as views into the text: col_index keeps
-  // a pointer to such a key, and the copied name list may still move.
-  std::vector<std::string_view> long_names;
   // With many rows the section reader splits a line before it applies the
   // previous one, so that the row slots of a line are fetched meanwhile.
   Fields held_fields;
@@ -59,7 +55,7 @@ RowKeys prepare_row_keys(const ReaderState& state, const Fields& fields) noexcep
 // limit is reached.
 [[nodiscard]] bool close_column(ReaderState& state, ColumnsScratch& scratch);
 
-// Closes the open column and enters this section's columns into col_index.
+// Applies a held line and closes the open column.
 [[nodiscard]] bool end_columns(ReaderState& state, ColumnsScratch& scratch);
 
 }  // namespace mopsel

@@ -3,7 +3,7 @@
 // text and turned into a ModelRecord by finish_model.
 //
 // Row and column names are copied out of the text once, as they are read,
-// straight into the lists the record keeps; the name maps' long keys and the
+// straight into the lists the record keeps; the row map's long keys and the
 // model and objective names stay views into the text until finish_model.
 // Unlike a plain append-at-the-end layout, every column gets its cost and start
 // slot when it is created (by COLUMNS or by BOUNDS), so col_cost and col_start
@@ -15,6 +15,7 @@
 
 #include "model/name_list.hpp"
 #include "model/owned_array.hpp"
+#include "reader/column_index.hpp"
 #include "reader/name_map.hpp"
 
 namespace mopsel {
@@ -59,7 +60,7 @@ struct ReaderState {
   std::string_view name;
   std::string_view objective_name = kDefaultObjectiveName;
   NameMap<int32_t> row_index;   // constraint row, OBJECTIVE_ROW or EXTRA_N_ROW
-  NameMap<uint32_t> col_index;  // filled when COLUMNS ends and by BOUNDS
+  ColumnIndex col_index;        // brought up to date by BOUNDS lookups
   double obj_offset = 0.0;
   uint32_t num_row = 0;
   uint32_t num_col = 0;

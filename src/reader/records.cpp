@@ -52,10 +52,12 @@ namespace {
 // the column order, so the previous record's column and the one after it are
 // tried first; while every column has a name of its own (the map holds as many
 // names as there are columns) a name match there is the map's answer.
-bool find_column(ReaderState& state, std::string_view name, uint32_t& column) noexcept {
-  const MissMemo& memo = state.col_miss;
-  if (memo.count == state.col_index.count && same_name(memo.name, name)) return false;
-  if (state.col_index.count == state.num_col) {
+bool find_column(ReaderState& state, std::string_view name, uint32_t& column) {
+  ColumnIndex& index = state.col_index;
+  sync_columns(index, state.col_names);
+  MissMemo& memo = state.col_miss;
+  if (memo.count == index.count && same_name(memo.name, name)) return false;
+  if (index.count == state.num_col) {
     const uint32_t last = state.last_bound_column;
     for (uint32_t j = last; j < state.num_col && j <= last + 1; ++j) {
       if (same_name(state.col_names[j], name)) {
@@ -64,10 +66,9 @@ bool find_column(ReaderState& state, std::string_view name, uint32_t& column) no
       }
     }
   }
-  const uint32_t* found = find_name_memo(state.col_index, state.col_miss, name);
-  if (found == nullptr) return false;
-  column = *found;
-  return true;
+  if (find_column_index(index, state.col_names, name, column)) return true;
+  memo = {name, index.count};
+  return false;
 }
 
 }  // namespace
@@ -101,8 +102,7 @@ bool apply_bound(ReaderState& state, const Fields& fields) {
   if (n == 2) known = find_column(state, column, j);
   if (!known) {
     if (!append_column(state, column, code(IntegralityKind::CONTINUOUS), 0)) return false;
-    j = state.num_col - 1;
-    assign_name(state.col_index, column, j);
+    j = state.num_col - 1;  // entered into col_index by the next lookup
   }
 
   state.last_bound_column = j;

@@ -400,6 +400,10 @@ void reserve_from_hints(const SizeHints& hints, size_t text_length, ReaderState&
   state.row_lower.reserve(r.rows);
   state.row_upper.reserve(r.rows);
   state.row_types.reserve(r.rows);
+  // The row map is sized only from a stated row count: a default estimate that
+  // is too large would spread a few rows over a table far beyond the caches.
+  // The N rows come on top of the constraint rows.
+  if (hints.has_rows) reserve_names(state.row_index, r.rows + 1);
 }
 
 }  // namespace mopsel

@@ -8,12 +8,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "model/fault.hpp"
 #include "writer/file_sink.hpp"
@@ -30,9 +26,9 @@ namespace fs = std::filesystem;
 ModelRecord sample_record(uint32_t columns, size_t long_name = 0) {
   std::vector<ColSpec> cols;
   for (uint32_t j = 0; j < columns; ++j) {
-    ColSpec col{j == 1 && long_name != 0 ? std::string(long_name, 'n') : "column_with_a_long_name_" + std::to_string(j),
-                j % 7 == 0 ? kInt : kCont, j % 3 == 0 ? 0.0 : j * 0.25, j % 5 == 0 ? -kInf : 0.0,
-                j % 2 == 0 ? kInf : j, {}};
+    ColSpec col{"column_with_a_long_name_" + std::to_string(j), j % 7 == 0 ? kInt : kCont, j % 3 == 0 ? 0.0 : j * 0.25,
+                j % 5 == 0 ? -kInf : 0.0, j % 2 == 0 ? kInf : j, {}};
+    if (j == 1 && long_name != 0) col.name.assign(long_name, 'n');
     for (uint32_t row = j % 2; row < 3; row += 2) col.entries.push_back({row, 1.0 / (j + row + 1)});
     cols.push_back(std::move(col));
   }
@@ -41,9 +37,7 @@ ModelRecord sample_record(uint32_t columns, size_t long_name = 0) {
 
 std::string file_text(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 class WriterFile : public ::testing::Test {
@@ -102,130 +96,107 @@ TEST_F(WriterFile, InternalFaultKeepsTheTextProducedSoFar) {
 }
 
 // A scripted stand-in for write(2): records each call's size and what it took.
-struct FakeFile {
-  std::vector<size_t> calls;
-  std::string content;
+struct Script {
   size_t max_per_call = SIZE_MAX;  // short writes
   int interrupt_every = 0;          // EINTR on every n-th call
   int fail_from_call = -1;          // from this call on: fail with fail_errno, or accept nothing when 0
   int fail_errno = 0;
+  bool recovers = false;            // the file accepts data again when the sink is dropped
+};
+struct FakeFile {
+  Script script;
+  std::vector<size_t> calls;
+  std::string content;
 };
 FakeFile* fake = nullptr;
 
 ssize_t fake_write(int, const void* data, size_t size) {
   const int call = static_cast<int>(fake->calls.size());
+  const Script& s = fake->script;
   fake->calls.push_back(size);
-  const bool interrupted = fake->interrupt_every != 0 && call % fake->interrupt_every == 0;
-  if (interrupted || (fake->fail_from_call >= 0 && call >= fake->fail_from_call)) {
-    errno = interrupted ? EINTR : fake->fail_errno;
+  const bool interrupted = s.interrupt_every != 0 && call % s.interrupt_every == 0;
+  if (interrupted || (s.fail_from_call >= 0 && call >= s.fail_from_call)) {
+    errno = interrupted ? EINTR : s.fail_errno;
     return errno == 0 ? 0 : -1;
   }
-  const size_t n = std::min(size, fake->max_per_call);
+  const size_t n = std::min(size, s.max_per_call);
   fake->content.append(static_cast<const char*>(data), n);
   return static_cast<ssize_t>(n);
 }
 
-// Puts pieces of the given sizes (each of one letter, a, b, c, ...) and finishes.
-Status put_pieces(FakeFile& file, const std::vector<size_t>& pieces, std::string* all = nullptr) {
+// Puts pieces of the given sizes (each of one letter, a, b, c, ...), finishes
+// and drops the sink; `all` receives the text put.
+Status put_pieces(FakeFile& file, const std::vector<size_t>& pieces, std::string& all) {
   fake = &file;
   FileSink sink(::open("/dev/null", O_WRONLY | O_CLOEXEC), fake_write);
   for (size_t i = 0; i < pieces.size(); ++i) {
-    const std::string piece(pieces[i], static_cast<char>('a' + i % 26));
-    if (all != nullptr) *all += piece;
-    sink.put(piece);
+    all.append(pieces[i], static_cast<char>('a' + i % 26));
+    sink.put(std::string_view(all).substr(all.size() - pieces[i]));
   }
-  return sink.finish();
+  const Status status = sink.finish();
+  if (file.script.recovers) file.script.fail_from_call = -1;
+  return status;
 }
 
-TEST(FileSinkBuffer, FlushingRuleAndRetries) {
-  const struct {
-    const char* what;
-    std::vector<size_t> pieces, writes;
-  } cases[] = {
-      {"small pieces stay buffered until the end", {10, 20, 30}, {60}},
-      {"a piece that does not fit flushes first", {8000, 200, 50}, {8000, 250}},
-      {"a piece that fills the buffer exactly fits", {8191, 1}, {8192}},
-      {"the next piece after a full buffer flushes it", {8191, 1, 1}, {8192, 1}},
-      {"a piece as large as the buffer goes straight to the file", {10, 8192, 5}, {10, 8192, 5}},
-      {"a large piece with an empty buffer", {9000}, {9000}},
-      {"empty pieces write nothing", {0, 0}, {}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    FakeFile file;
-    std::string all;
-    ASSERT_TRUE(put_pieces(file, c.pieces, &all).ok());
-    EXPECT_EQ(file.calls, c.writes);
-    EXPECT_EQ(file.content, all);
-  }
-  FakeFile file;  // interrupted and short writes are retried
-  file.max_per_call = 333;
-  file.interrupt_every = 2;
-  std::string all;
-  ASSERT_TRUE(put_pieces(file, {5000, 5000, 9000, 17}, &all).ok());
-  EXPECT_EQ(file.content, all);
-}
-
-TEST(FileSinkBuffer, FailuresAndWhatTheFileKeeps) {
+TEST(FileSinkBuffer, FlushingRuleFailuresAndWhatTheFileKeeps) {
+  const Script sound, silent{.fail_from_call = 0}, full{.fail_from_call = 0, .fail_errno = ENOSPC};
+  const size_t kAll = SIZE_MAX;
   const struct {
     const char* what;
     std::vector<size_t> pieces;
-    int fail_from_call, fail_errno;
-    const char* message;
-    std::vector<size_t> calls;  // including the quiet retry when the sink is dropped
+    Script script;
+    const char* error;
+    std::vector<size_t> calls;  // including the quiet write-out when the sink is dropped
+    size_t kept;                // bytes of the text the file holds at the end
   } cases[] = {
-      {"buffered data accepted by nobody", {100}, 0, 0, "failed to write the buffered data", {100, 100}},
-      {"direct write accepted by nobody", {9000, 10}, 0, 0, "failed to write whole buffer", {9000}},
-      {"OS error on a flush ends the rendering", {8000, 500, 9000, 10}, 0, ENOSPC,
-       "No space left on device (os error 28)", {8000, 8000}},
-      {"OS error on the final write-out", {8000, 500}, 1, EIO, "Input/output error (os error 5)", {8000, 500, 500}},
-      {"OS error on a direct write", {10, 9000, 10}, 1, EFBIG, "File too large (os error 27)", {10, 9000}},
+      {"small pieces stay buffered until the end", {10, 20, 30}, sound, "", {60}, kAll},
+      {"a piece that does not fit flushes first", {8000, 200, 50}, sound, "", {8000, 250}, kAll},
+      {"a piece that fills the buffer exactly fits", {8191, 1}, sound, "", {8192}, kAll},
+      {"the next piece after a full buffer flushes it", {8191, 1, 1}, sound, "", {8192, 1}, kAll},
+      {"a piece as large as the buffer goes straight to the file", {10, 8192, 5}, sound, "", {10, 8192, 5}, kAll},
+      {"a large piece with an empty buffer", {9000}, sound, "", {9000}, kAll},
+      {"empty pieces write nothing", {0, 0}, sound, "", {}, kAll},
+      {"buffered data accepted by nobody", {100}, silent, "failed to write the buffered data", {100, 100}, 0},
+      {"direct write accepted by nobody", {9000, 10}, silent, "failed to write whole buffer", {9000}, 0},
+      {"OS error on a flush ends the rendering", {8000, 500, 9000, 10}, full, "No space left on device (os error 28)",
+       {8000, 8000}, 0},
+      {"OS error on the final write-out", {8000, 500}, {.fail_from_call = 1, .fail_errno = EIO},
+       "Input/output error (os error 5)", {8000, 500, 500}, 8000},
+      {"OS error on a direct write", {10, 9000, 10}, {.fail_from_call = 1, .fail_errno = EFBIG},
+       "File too large (os error 27)", {10, 9000}, 10},
+      {"the rest of a failed flush is written out when the sink is dropped", {8000, 500, 10},
+       {.max_per_call = 3000, .fail_from_call = 1, .fail_errno = ENOSPC, .recovers = true},
+       "No space left on device (os error 28)", {8000, 5000, 5000, 2000}, 8000},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    FakeFile file;
-    file.fail_from_call = c.fail_from_call;
-    file.fail_errno = c.fail_errno;
-    const Status status = put_pieces(file, c.pieces);
-    ASSERT_FALSE(status.ok());
-    EXPECT_EQ(status.error(), c.message);
+    FakeFile file{c.script, {}, {}};
+    std::string all;
+    const Status status = put_pieces(file, c.pieces, all);
+    EXPECT_EQ(status.ok() ? "" : status.error(), c.error);
     EXPECT_EQ(file.calls, c.calls);
+    EXPECT_EQ(file.content, all.substr(0, c.kept));
   }
-  // A flush of 8000 bytes takes 3000 and fails; rendering stops, and dropping
-  // the sink writes the other 5000 once the file accepts them again.
-  FakeFile file;
-  file.max_per_call = 3000;
-  file.fail_from_call = 1;
-  file.fail_errno = ENOSPC;
-  fake = &file;
-  {
-    FileSink sink(::open("/dev/null", O_WRONLY | O_CLOEXEC), fake_write);
-    sink.put(std::string(8000, 'a'));
-    sink.put(std::string(500, 'b'));
-    EXPECT_FALSE(sink.ok());
-    sink.put(std::string(10, 'c'));  // dropped
-    file.fail_from_call = -1;
-  }
-  EXPECT_EQ(file.content, std::string(8000, 'a'));
+  FakeFile file{{.max_per_call = 333, .interrupt_every = 2}, {}, {}};  // interrupted and short writes are retried
+  std::string all;
+  ASSERT_TRUE(put_pieces(file, {5000, 5000, 9000, 17}, all).ok());
+  EXPECT_EQ(file.content, all);
 }
 
 // The writer renders most lines straight into the sink's buffer, the others
 // through put(); either way the file receives the same write calls as when
-// every line of the text is put as one piece.
+// every line is put as one piece. Cases: many lines, some ending near the
+// buffer's end; a line longer than the buffer; a line exactly one buffer long.
 TEST(FileSinkBuffer, RenderedLinesActAsOnePieceEach) {
   const struct {
     uint32_t columns;
-    size_t long_name;  // length of column 1's name; 0 keeps it
-  } cases[] = {
-      {3000, 0},                                                        // lines ending near the buffer's end
-      {40, 9000},                                                       // a line longer than the buffer
-      {40, 8192 - 4 - 2 - 3 - 2 - 16 - 2 - 9 - 2 - 16 - 1},  // a line exactly one buffer long
-  };
+    size_t long_name, longest_line;  // column 1's name length (0 keeps it), the text's longest line
+  } cases[] = {{3000, 0, 93}, {40, 9000, 9060}, {40, 8132, 8192}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.long_name);
+    SCOPED_TRACE(c.longest_line);
     const ModelRecord record = sample_record(c.columns, c.long_name);
     const std::string text = text_of(record);
-    FakeFile rendered;
+    FakeFile rendered, by_lines;
     fake = &rendered;
     {
       FileSink sink(::open("/dev/null", O_WRONLY | O_CLOEXEC), fake_write);
@@ -237,8 +208,9 @@ TEST(FileSinkBuffer, RenderedLinesActAsOnePieceEach) {
       end = text.find('\n', begin) + 1;
       lines.push_back(end - begin);
     }
-    FakeFile by_lines;
-    ASSERT_TRUE(put_pieces(by_lines, lines).ok());
+    EXPECT_EQ(*std::max_element(lines.begin(), lines.end()), c.longest_line);
+    std::string all;
+    ASSERT_TRUE(put_pieces(by_lines, lines, all).ok());
     EXPECT_EQ(rendered.content, text);
     EXPECT_EQ(rendered.calls, by_lines.calls);
     EXPECT_GT(rendered.calls.size(), 1u);

@@ -1,9 +1,6 @@
-// Row classification, the objective offset and the BOUNDS rules, as tables of
-// bounds and the text sections they produce.
-#include <gtest/gtest.h>
-
+// Row classification and the BOUNDS rules: tables of bounds and the text
+// sections they produce.
 #include <cfloat>
-#include <string>
 
 #include "writer_test_support.hpp"
 
@@ -51,20 +48,6 @@ TEST(RowClassification, RowsRhsAndRanges) {
       EXPECT_EQ(section(text, "RHS", "RANGES"), rhs);
       EXPECT_EQ(section(text, "RANGES", "BOUNDS"), std::string("    RNG1  r  ") + c.range + "\n");
     }
-  }
-}
-
-TEST(RowClassification, ObjectiveOffsetIsTheNegatedFirstRhs) {
-  struct Case {
-    double offset;
-    const char* line;
-  };
-  const Case cases[] = {{2.5, "-2.500000000000e0"}, {-5.0, "5.000000000000e0"}, {kNaN, "NaN"}, {0.0, ""}, {-0.0, ""}};
-  for (const Case& c : cases) {
-    ModelRecord r = make_record({{"r", 1.0, kInf}}, {}, "");
-    r.obj_offset = c.offset;
-    const std::string first = *c.line ? std::string("    RHS1  OBJ  ") + c.line + "\n" : "";
-    EXPECT_EQ(section(text_of(r), "RHS", "BOUNDS"), first + "    RHS1  r  1.000000000000e0\n") << c.offset;
   }
 }
 

@@ -1,10 +1,6 @@
 // The whole text written for a record: layout, entry pairing, markers, names
 // and the internal-fault checks.
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <string>
-#include <vector>
 
 #include "model/fault.hpp"
 #include "writer_test_support.hpp"
@@ -43,21 +39,26 @@ const char* const kWorkedExample =
     "    RNG1  c4  2.000000000000e0\n"
     "BOUNDS\n BV BND1  y\n FR BND1  z\nENDATA\n";
 
+// The offset is written negated as the first RHS line, unless it is zero.
 TEST(MpsText, WorkedExampleAndEmptyModels) {
   EXPECT_EQ(text_of(worked_example()), kWorkedExample);
-  struct Case {
+  const struct {
     bool minimize;
-    std::string name, objective, text;
+    std::string name, objective;
+    double offset;
+    const char* text;
+  } cases[] = {
+      {true, "", "", 0.0, "NAME          \nROWS\n N  OBJ\nCOLUMNS\nRHS\nBOUNDS\nENDATA\n"},
+      {false, "", "", -0.0, "NAME          \nOBJSENSE\n    MAX\nROWS\n N  OBJ\nCOLUMNS\nRHS\nBOUNDS\nENDATA\n"},
+      {true, "m", "Objective", -5.0,
+       "NAME          m\nROWS\n N  Objective\nCOLUMNS\nRHS\n    RHS1  Objective  5.000000000000e0\nBOUNDS\nENDATA\n"},
+      {true, "", "", kNaN, "NAME          \nROWS\n N  OBJ\nCOLUMNS\nRHS\n    RHS1  OBJ  NaN\nBOUNDS\nENDATA\n"},
   };
-  const Case cases[] = {
-      {true, "", "", "NAME          \nROWS\n N  OBJ\nCOLUMNS\nRHS\nBOUNDS\nENDATA\n"},
-      {false, "", "", "NAME          \nOBJSENSE\n    MAX\nROWS\n N  OBJ\nCOLUMNS\nRHS\nBOUNDS\nENDATA\n"},
-      {true, "m", "Objective", "NAME          m\nROWS\n N  Objective\nCOLUMNS\nRHS\nBOUNDS\nENDATA\n"},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     ModelRecord r = make_record({}, {}, c.objective);
     r.name = c.name;
     r.obj_sense_minimize = c.minimize;
+    r.obj_offset = c.offset;
     EXPECT_EQ(text_of(r), c.text);
   }
 }

@@ -214,10 +214,6 @@ def rss_bytes() -> int:
         return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
-def python_is_root() -> bool:
-    return hasattr(os, "geteuid") and os.geteuid() == 0
-
-
 @pytest.fixture
 def small_model():
     return mm.parse_str(SMALL_MPS)

@@ -3,100 +3,76 @@ and from text, and matches the published MIPLIB 3 catalogue."""
 
 from __future__ import annotations
 
+import functools
 import re
 
 import numpy as np
 import pytest
 
 import mopsel
-from real_corpus import (
-    DATA_DIR,
-    MISSING_REASON,
-    Snapshot,
-    corpus_params,
-    invariant_problems,
-    model_differences,
-    raw_text,
-)
+from real_corpus import DATA_DIR, MISSING_REASON, check_invariants, corpus_params, differences, raw_text, snap
+
+SECTIONS = {"NAME", "OBJSENSE", "ROWS", "COLUMNS", "RHS", "RANGES", "BOUNDS", "ENDATA"}
 
 
-SECTION_WORDS = {"NAME", "OBJSENSE", "ROWS", "COLUMNS", "RHS", "RANGES", "BOUNDS", "ENDATA"}
-
-
-def rows_section_facts(text: str) -> tuple[str, int]:
-    """Model name and number of constraint rows, by a plain scan of the NAME line and the
-    ROWS section (every corpus file starts its section lines in the first column)."""
-    name, rows, in_rows = "", 0, False
+def name_and_row_count(text: str) -> tuple[str, int]:
+    """NAME word and number of constraint rows, by a plain scan (every corpus file starts
+    its section lines in the first column)."""
+    name, rows, section = "", 0, None
     for line in text.splitlines():
         words = line.split()
         if not words or line[0] in "*$":
             continue
-        if not line[0].isspace() and words[0].upper() in SECTION_WORDS:
-            keyword = words[0].upper()
-            if keyword == "NAME":
+        if not line[0].isspace() and words[0].upper() in SECTIONS:
+            section = words[0].upper()
+            if section == "NAME":
                 name = words[1] if len(words) > 1 else ""
-            elif keyword in ("COLUMNS", "ENDATA"):
+            elif section in ("COLUMNS", "ENDATA"):
                 break
-            in_rows = keyword == "ROWS"
-        elif in_rows and len(words) >= 2 and words[0][0] in "EGL":
+        elif section == "ROWS" and len(words) >= 2 and words[0][0] in "EGL":
             rows += 1
     return name, rows
 
 
 @pytest.mark.parametrize("path", corpus_params())
-def test_every_file_reads_with_record_invariants(path):
+def test_every_file_reads_with_invariants_and_equals_its_inflated_text(path):
     model = mopsel.parse_file(str(path))
-    assert invariant_problems(model) == []
-    name, rows = rows_section_facts(raw_text(path).decode("utf-8"))
-    assert (model.name, model.num_row) == (name, rows)
+    check_invariants(model)
+    text = raw_text(path).decode("utf-8")
+    assert (model.name, model.num_row) == name_and_row_count(text)
     assert model.num_col > 0 and len(model.a_matrix.value) > 0
-
-
-@pytest.mark.parametrize("path", corpus_params())
-def test_parse_file_equals_parse_str_of_the_decompressed_text(path):
     # For .gz files the text comes from Python's gzip module, an independent inflater.
-    from_file = Snapshot(mopsel.parse_file(str(path)))
-    from_text = Snapshot(mopsel.parse_str(raw_text(path).decode("utf-8")))
-    assert model_differences(from_file, from_text) == []
+    assert differences(snap(model), snap(mopsel.parse_str(text))) == []
 
-
-# --- MIPLIB 3 catalogue --------------------------------------------------------------
 
 CATALOGUE = DATA_DIR / "miplib3" / "miplib3.cat"
 
 
-def read_catalogue() -> dict[str, tuple[int, int, int, int, int]]:
-    """Part A of the catalogue: name -> (rows, columns, integer, binary, continuous).
-    Rows exclude the objective; "ALL" in the 0/1 column means every integer column is
-    binary (integer with bounds [0, 1])."""
-    part_a = CATALOGUE.read_text().split("INDEX - PART B")[0]
+@functools.cache
+def catalogue() -> dict[str, tuple[int, ...]]:
+    """Part A: name -> (rows, columns, integer, binary, continuous). Rows exclude the
+    objective; "ALL" in the 0/1 column means every integer column is binary."""
     entries = {}
-    for line in part_a.splitlines():
+    for line in CATALOGUE.read_text().split("INDEX - PART B")[0].splitlines():
         m = re.match(r"\s*(\S+)\s+(\d+)\s+(\d+)\s+(\d+)\s+(ALL|\d+)\s+(\d+)\s", line)
         if m:
             name, rows, cols, ints, binary, cont = m.groups()
-            entries[name] = (int(rows), int(cols), int(ints),
-                             int(ints) if binary == "ALL" else int(binary), int(cont))
+            entries[name] = (int(rows), int(cols), int(ints), int(ints if binary == "ALL" else binary), int(cont))
     return entries
 
 
 def test_catalogue_parses_into_plausible_entries():
     if not CATALOGUE.exists():
         pytest.skip(MISSING_REASON)
-    entries = read_catalogue()
-    assert len(entries) >= 60
-    assert entries["p0033"] == (16, 33, 33, 33, 0)
-    for rows, cols, ints, binary, cont in entries.values():
-        assert ints + cont == cols and binary <= ints
+    assert len(catalogue()) >= 60 and catalogue()["p0033"] == (16, 33, 33, 33, 0)
+    assert all(i + c == n and b <= i for _, n, i, b, c in catalogue().values())
 
 
 @pytest.mark.parametrize("path", corpus_params(lambda p: p.parent.name == "miplib3"))
 def test_miplib3_counts_match_the_catalogue(path):
-    entry = read_catalogue().get(path.name.removesuffix(".gz"))
-    assert entry is not None, f"{path.name} has no catalogue entry"
-    model = mopsel.parse_file(str(path))
-    integer = model.col_integrality == mopsel.INTEGER
-    binary = integer & (model.col_lower == 0.0) & (model.col_upper == 1.0)
-    counts = (model.num_row, model.num_col, int(integer.sum()), int(binary.sum()),
-              int(np.count_nonzero(model.col_integrality == mopsel.CONTINUOUS)))
-    assert counts == entry
+    m = mopsel.parse_file(str(path))
+    integer = m.col_integrality == mopsel.INTEGER
+    binary = integer & (m.col_lower == 0.0) & (m.col_upper == 1.0)
+    continuous = int(np.count_nonzero(m.col_integrality == mopsel.CONTINUOUS))
+    assert (m.num_row, m.num_col, int(integer.sum()), int(binary.sum()), continuous) == \
+        catalogue().get(path.name.removesuffix(".gz"))
