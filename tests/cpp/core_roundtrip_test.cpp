@@ -199,7 +199,8 @@ TEST(RoundTrip, EverySharedModel) {
 TEST(RoundTrip, WhatTheTextCannotExpress) {
   ModelRecord r1 = make_record(
       {{"free", -kInf, kInf}, {"ranged", 1.0 / 3.0, 2.0 / 3.0}, {"inverted", 3.0, 1.0},
-       {"almost_equal", 2.0, 2.0 + 1e-13}, {"negative_zero", -0.0, -0.0}, {"long_digits", -kInf, 0.1234567890123456789}},
+       {"almost_equal", 2.0, 2.0 + 1e-13}, {"negative_zero", -0.0, -0.0},
+       {"long_digits", -kInf, 0.1234567890123456789}},
       {{"semi_cont", kSemiCont, 0.0, 0.0, 5.0, {{0, 1.0}, {1, 2.0}}}, {"semi_int", kSemiInt, 1.0, 0.0, 1.0, {{0, 4.0}}},
        {"semi_int_wide", kSemiInt, 0.0, 2.0, 10.0, {{5, 1.0}}},
        {"seventeen_digits", kCont, 3.141592653589793, -0.0, 1e30, {{1, 2.718281828459045}, {2, 1.0}}},
@@ -227,7 +228,8 @@ TEST(RoundTrip, NamesEqualToTheVectorNames) {
     const char* objective;
     std::vector<const char*> lines;
   } cases[] = {
-      {{{"RHS1", -kInf, 5.0}, {"c1", -kInf, 4.0}, {"RHS2", 9.0, 9.0}}, {{"x", kCont, 1, 0, kInf, {{0, 1}, {1, 2}, {2, 3}}}},
+      {{{"RHS1", -kInf, 5.0}, {"c1", -kInf, 4.0}, {"RHS2", 9.0, 9.0}},
+       {{"x", kCont, 1, 0, kInf, {{0, 1}, {1, 2}, {2, 3}}}},
        "cost", {"    RHS3  RHS1  5.000000000000e0", "    RHS3  c1  4.000000000000e0"}},
       {{{"c1", 1.0, kInf}}, {{"x", kCont, 1, 0, kInf, {{0, 1}}}}, "RHS1", {"    RHS2  c1  1.000000000000e0"}},
       {{{"RNG1", 1.0, 3.0}, {"c2", 7.0, 10.0}}, {{"x", kCont, 1, 0, kInf, {{0, 1}, {1, 1}}}}, "cost",
@@ -238,7 +240,9 @@ TEST(RoundTrip, NamesEqualToTheVectorNames) {
   for (const auto& c : cases) {
     const ModelRecord r1 = make_record(c.rows, c.cols, c.objective);
     const std::string t1 = text_of(r1);
-    for (const char* line : c.lines) EXPECT_NE(t1.find(line + std::string("\n")), std::string::npos) << line << " in\n" << t1;
+    for (const char* line : c.lines) {
+      EXPECT_NE(t1.find(line + std::string("\n")), std::string::npos) << line << " in\n" << t1;
+    }
     Figures figures;
     round_trip(r1, figures);
     EXPECT_EQ(figures.ranges_changed, 0u);  // the text is stable byte for byte

@@ -104,7 +104,7 @@ TEST(NumberFormat, AgreesWithThePrintfOracle) {
     for (double v : {b, std::nextafter(b, 0.0), std::nextafter(b, 1e300), b - 1, b + 1}) values.push_back(v);
   }
   for (int k = 1; k <= 80; ++k) {  // odd multiples of 2^-k: exact binary ties at thirteen digits
-    for (int i = 0; i < 200; ++i) values.push_back(std::ldexp(static_cast<double>((random() >> (11 + i % 40)) | 1), -k));
+    for (int i = 0; i < 200; ++i) values.push_back(std::ldexp(double((random() >> (11 + i % 40)) | 1), -k));
   }
   std::uniform_int_distribution<int64_t> whole(1, 9999999999999);
   for (int i = 0; i < 20000; ++i) values.push_back(static_cast<double>(whole(random) >> (i % 40)));

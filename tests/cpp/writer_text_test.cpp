@@ -129,7 +129,9 @@ TEST(MpsText, MarkersShareOneCounter) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.plan);
     std::vector<ColSpec> cols;
-    for (size_t j = 0; j < c.kinds.size(); ++j) cols.push_back({std::string("c").append(std::to_string(j)), c.kinds[j], 0, 0, kInf, {}});
+    for (size_t j = 0; j < c.kinds.size(); ++j) {
+      cols.push_back({std::string("c").append(std::to_string(j)), c.kinds[j], 0, 0, kInf, {}});
+    }
     EXPECT_EQ(section(text_of(make_record({}, cols)), "COLUMNS", "RHS"), expand_columns(c.plan));
   }
 }
@@ -142,7 +144,8 @@ TEST(MpsText, NamesAreWrittenAsTheyAre) {
   const std::string text = text_of(r);
   EXPECT_EQ(text.substr(0, text.find('\n')), "NAME          two words");
   EXPECT_EQ(section(text, "ROWS", "COLUMNS"), " N  OBJ\n G  a row with spaces\n G  \n");
-  EXPECT_EQ(section(text, "COLUMNS", "RHS"), "    " + std::string(300, 'x') + "  OBJ  1.000000000000e0    1.000000000000e0\n");
+  EXPECT_EQ(section(text, "COLUMNS", "RHS"),
+            "    " + std::string(300, 'x') + "  OBJ  1.000000000000e0    1.000000000000e0\n");
 }
 
 template <class T>
@@ -162,8 +165,9 @@ TEST(MpsText, InternalFaultChecksInOrder) {
       {"row_lower", [](ModelRecord& r) { drop_last(r.row_lower); }, 3, 3, "OBJSENSE\n    MAX\n"},
       {"row_upper", [](ModelRecord& r) { drop_last(r.row_upper); }, 3, 3, "    MAX\n"},
       {"row_names", [](ModelRecord& r) { drop_last(r.row_names.ends); }, 3, 3, " E  c3\n"},
-      {"col_integrality, before the marker", [](ModelRecord& r) { drop_last(r.col_integrality); drop_last(r.col_integrality); },
-       1, 1, "    x  c2  2.000000000000e0\n"},
+      {"col_integrality, before the marker",
+       [](ModelRecord& r) { drop_last(r.col_integrality); drop_last(r.col_integrality); }, 1, 1,
+       "    x  c2  2.000000000000e0\n"},
       {"col_names, after the marker", [](ModelRecord& r) { drop_last(r.col_names.ends); drop_last(r.col_names.ends); },
        1, 1, "'INTORG'\n"},
       {"col_cost", [](ModelRecord& r) { drop_last(r.col_cost); }, 2, 2, "'INTEND'\n"},
@@ -173,7 +177,8 @@ TEST(MpsText, InternalFaultChecksInOrder) {
       {"value", [](ModelRecord& r) { drop_last(r.a_matrix.value); }, 2, 2, "'INTORG'\n"},
       {"row index beyond the rows", [](ModelRecord& r) { r.a_matrix.index[1] = 9; }, 4, 9, "COLUMNS\n"},
       {"col_lower in BOUNDS", [](ModelRecord& r) { drop_last(r.col_lower); }, 2, 2, " BV BND1  y\n"},
-      {"col_upper in BOUNDS", [](ModelRecord& r) { drop_last(r.col_upper); drop_last(r.col_upper); }, 1, 1, "BOUNDS\n"},
+      {"col_upper in BOUNDS", [](ModelRecord& r) { drop_last(r.col_upper); drop_last(r.col_upper); }, 1, 1,
+       "BOUNDS\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
