@@ -4,6 +4,7 @@
 // std::vector cannot give its storage away; record buffers must, because NumPy
 // arrays take them over without copying and free them later with std::free.
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -108,7 +109,9 @@ class OwnedArray {
     reallocate(doubled > needed ? doubled : needed);
   }
   void reallocate(size_t capacity) {
-    if (capacity > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+    // No object may exceed PTRDIFF_MAX bytes; asking an allocator for more is
+    // refused here rather than left to it (a checking allocator aborts instead).
+    if (capacity > static_cast<size_t>(PTRDIFF_MAX) / sizeof(T)) throw std::bad_alloc();
     void* p = std::realloc(data_, capacity * sizeof(T));
     if (p == nullptr) throw std::bad_alloc();
     data_ = static_cast<T*>(p);

@@ -65,6 +65,22 @@ bool columns_record(ReaderState& state, ColumnsScratch& scratch, const Fields& f
   return true;
 }
 
+bool hold_columns_record(ReaderState& state, ColumnsScratch& scratch, const Fields& fields,
+                         const RowKeys& keys) {
+  constexpr size_t kHeld = ColumnsScratch::kHeldLines;
+  if (scratch.held_count == kHeld) {
+    const size_t i = scratch.held_first;
+    scratch.held_first = (i + 1) % kHeld;
+    --scratch.held_count;
+    if (!columns_record(state, scratch, scratch.held_fields[i], scratch.held_keys[i])) return false;
+  }
+  const size_t slot = (scratch.held_first + scratch.held_count) % kHeld;
+  scratch.held_fields[slot] = fields;
+  scratch.held_keys[slot] = keys;
+  ++scratch.held_count;
+  return true;
+}
+
 bool close_column(ReaderState& state, ColumnsScratch& scratch) {
   const uint32_t j = scratch.current_index;
   const size_t n = scratch.pending_rows.size();
@@ -85,9 +101,11 @@ bool close_column(ReaderState& state, ColumnsScratch& scratch) {
 }
 
 bool end_columns(ReaderState& state, ColumnsScratch& scratch) {
-  if (scratch.has_held) {
-    scratch.has_held = false;
-    if (!columns_record(state, scratch, scratch.held_fields, scratch.held_keys)) return false;
+  while (scratch.held_count > 0) {
+    const size_t i = scratch.held_first;
+    scratch.held_first = (i + 1) % ColumnsScratch::kHeldLines;
+    --scratch.held_count;
+    if (!columns_record(state, scratch, scratch.held_fields[i], scratch.held_keys[i])) return false;
   }
   if (scratch.column_open && !close_column(state, scratch)) return false;
   // col_index takes this section's columns when BOUNDS first looks one up.

@@ -31,11 +31,14 @@ struct ColumnsScratch {
   uint8_t integer_marker = 0;
   std::vector<double> pending_value;   // per constraint row, 0.0 when untouched
   std::vector<uint32_t> pending_rows;  // rows of the open column, first-touch order
-  // With many rows the section reader splits a line before it applies the
-  // previous one, so that the row slots of a line are fetched meanwhile.
-  Fields held_fields;
-  RowKeys held_keys;
-  bool has_held = false;
+  // With many rows the section reader splits a line a few lines before it
+  // applies it, so that the line's row slots are fetched meanwhile; the held
+  // lines wait here in file order.
+  static constexpr size_t kHeldLines = 3;
+  Fields held_fields[kHeldLines];
+  RowKeys held_keys[kHeldLines];
+  size_t held_first = 0;
+  size_t held_count = 0;
 };
 
 void begin_columns(const ReaderState& state, ColumnsScratch& scratch);
@@ -51,11 +54,16 @@ RowKeys prepare_row_keys(const ReaderState& state, const Fields& fields) noexcep
 // The same for a line given as its fields.
 [[nodiscard]] bool columns_record(ReaderState& state, ColumnsScratch& scratch, const Fields& fields);
 
+// Holds a split line for later; when the queue is full, first applies the
+// oldest held line. False when a size limit is reached.
+[[nodiscard]] bool hold_columns_record(ReaderState& state, ColumnsScratch& scratch, const Fields& fields,
+                                       const RowKeys& keys);
+
 // Moves the open column's cost and entries into the state. False when the entry
 // limit is reached.
 [[nodiscard]] bool close_column(ReaderState& state, ColumnsScratch& scratch);
 
-// Applies a held line and closes the open column.
+// Applies the held lines and closes the open column.
 [[nodiscard]] bool end_columns(ReaderState& state, ColumnsScratch& scratch);
 
 }  // namespace mopsel

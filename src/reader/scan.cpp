@@ -3,6 +3,7 @@
 #include <fast_float/fast_float.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "reader/reader_state.hpp"
@@ -385,6 +386,31 @@ Reservations capped_reservations(const SizeHints& hints, size_t text_length) noe
           static_cast<size_t>(std::min<uint64_t>(hints.rows, length / 16))};
 }
 
+size_t count_row_lines(std::string_view rest, size_t text_length) noexcept {
+  const size_t cap = text_length / 6;
+  const char* p = rest.data();
+  const char* const end = p + rest.size();
+  auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  size_t rows = 0;
+  while (p < end && rows < cap) {
+    const auto* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+    const char* const stop = lf != nullptr ? lf : end;
+    const char first = *p;
+    if (first != '\n' && first != '\r' && first != '*' && first != '$') {
+      if (!blank(first)) break;
+      const char* q = p;
+      while (q < stop && blank(*q)) ++q;
+      if (q == stop || (*q != 'E' && *q != 'G' && *q != 'L' && *q != 'N')) break;
+      while (q < stop && !blank(*q) && *q != '\r') ++q;
+      while (q < stop && blank(*q)) ++q;
+      if (q == stop || *q == '\r') break;
+      ++rows;
+    }
+    p = stop + 1;
+  }
+  return rows;
+}
+
 void reserve_from_hints(const SizeHints& hints, size_t text_length, ReaderState& state) {
   const Reservations r = capped_reservations(hints, text_length);
   state.entry_row.reserve(r.entries);
@@ -400,10 +426,6 @@ void reserve_from_hints(const SizeHints& hints, size_t text_length, ReaderState&
   state.row_lower.reserve(r.rows);
   state.row_upper.reserve(r.rows);
   state.row_types.reserve(r.rows);
-  // The row map is sized only from a stated row count: a default estimate that
-  // is too large would spread a few rows over a table far beyond the caches.
-  // The N rows come on top of the constraint rows.
-  if (hints.has_rows) reserve_names(state.row_index, r.rows + 1);
 }
 
 }  // namespace mopsel

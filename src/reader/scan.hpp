@@ -347,6 +347,14 @@ struct Reservations {
 
 Reservations capped_reservations(const SizeHints& hints, size_t text_length) noexcept;
 
+// The number of row records at the start of `rest` (the text after a ROWS
+// header): lines that begin with a blank, whose first field starts with E, G, L
+// or N and that have a second field; empty and comment lines are passed over.
+// Counting stops at the first other line. An estimate for sizing the row map
+// (a header indented like a record may let it count on), so it is capped by a
+// sixth of the text length (" L r1" and its line end).
+size_t count_row_lines(std::string_view rest, size_t text_length) noexcept;
+
 struct ReaderState;
 
 // Reserves capacity (never length) in the reader's per-entry, per-column and

@@ -54,6 +54,7 @@ struct SectionReader {
   const char* text_end;  // field scans may load up to here in blocks
   Section section = Section::Outside;
   bool objective_seen = false;        // ROWS
+  bool rows_header = false;           // a ROWS header was just read
   ColumnsScratch columns;             // COLUMNS
   std::vector<uint8_t> rhs_seen;      // RHS, one flag per constraint row
   bool objective_rhs_seen = false;    // RHS
@@ -90,7 +91,10 @@ void take_header(SectionReader& r, HeaderKind kind) {
   }
   r.section = section_of(kind);
   switch (r.section) {
-    case Section::Rows: r.objective_seen = false; break;
+    case Section::Rows:
+      r.objective_seen = false;
+      r.rows_header = true;
+      break;
     case Section::Columns: begin_columns(state, r.columns); break;
     case Section::Rhs:
       r.rhs_seen.assign(state.num_row, 0);
@@ -219,17 +223,11 @@ void columns_line(SectionReader& r, std::string_view line) {
   ReaderState& state = r.state;
   ColumnsScratch& scratch = r.columns;
   const RowKeys keys = prepare_row_keys(state, fields);
-  // A row map too large for the caches: apply the line before this one only now
-  // that this line's row slots are on their way (end_columns applies the last).
+  // A row map too large for the caches: a line is applied only a few lines
+  // later, when its row slots have arrived (end_columns applies the last ones).
   constexpr size_t kLookaheadSlots = size_t{1} << 16;
   if (state.row_index.slots.size() >= kLookaheadSlots) {
-    if (scratch.has_held && !columns_record(state, scratch, scratch.held_fields, scratch.held_keys)) {
-      r.section = Section::EndOfInput;
-      return;
-    }
-    scratch.held_fields = fields;
-    scratch.held_keys = keys;
-    scratch.has_held = true;
+    if (!hold_columns_record(state, scratch, fields, keys)) r.section = Section::EndOfInput;
     return;
   }
   if (!columns_record(state, scratch, fields, keys)) r.section = Section::EndOfInput;
@@ -312,6 +310,14 @@ Status read_sections(std::string_view text, ReaderState& state) {
       case Section::Unsupported: unsupported_line(r, line); break;
       case Section::EndData:
       case Section::EndOfInput: break;
+    }
+    if (r.rows_header) [[unlikely]] {
+      // Sized once for the rows that follow (and an artificial objective name):
+      // growing by doubling would rehash every row several times and leave the
+      // table up to twice as large.
+      r.rows_header = false;
+      const std::string_view rest(cursor.pos, static_cast<size_t>(cursor.end - cursor.pos));
+      reserve_names(state.row_index, state.row_index.count + count_row_lines(rest, text.size()) + 1);
     }
     if (r.section == Section::EndData) {
       // The rest of the text is never read.

@@ -2,7 +2,7 @@
 // against a correctly rounded library conversion and the general grammar,
 // block-wise field splitting against a byte-by-byte splitter, inline name keys,
 // lookup memos and guesses that must give exactly the map's answers, the
-// one-line lookahead in COLUMNS and the name check on the copied names.
+// lookahead of a few lines in COLUMNS and the name check on the copied names.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -272,8 +272,9 @@ TEST(LookupShortcuts, LongColumnNamesStayFoundWhileBoundsAddColumns) {
 }
 
 TEST(ColumnsLookahead, TheLastLineBeforeAHeaderIsApplied) {
-  // The section reader applies each COLUMNS line one line late; whatever ends
-  // the section must apply the last one, and a marker held last must count.
+  // With many rows the section reader applies each COLUMNS line a few lines
+  // late; whatever ends the section must apply the held ones, and a marker held
+  // last must count.
   struct Case {
     const char* why;
     std::string text;
@@ -295,15 +296,24 @@ TEST(ColumnsLookahead, TheLastLineBeforeAHeaderIsApplied) {
               " M 'MARKER' 'INTEND'", "COLUMNS", " y r 2", "ENDATA"}),
        {0, 1, 2}, {0, 0}, {1, 2}, {0, 0}, {1, 0}},
   };
+  // Each case also with 40000 more rows after r (no entries): a row map that
+  // large makes the reader hold lines back, so the end of the section must
+  // apply every held line, in order.
+  std::string padding;
+  for (uint32_t i = 0; i < 40000; ++i) padding += " G pad" + std::to_string(i) + "\n";
   for (const Case& c : cases) {
-    const ModelRecord m = read_valid(c.text);
-    EXPECT_EQ(testing::values_of(m.a_matrix.start), c.start) << c.why;
-    EXPECT_EQ(testing::values_of(m.a_matrix.index), c.index) << c.why;
-    EXPECT_EQ(testing::values_of(m.a_matrix.value), c.value) << c.why;
-    EXPECT_EQ(testing::values_of(m.col_cost), c.cost) << c.why;
-    EXPECT_EQ(testing::codes_of(m.col_integrality), c.integrality) << c.why;
+    for (const bool padded : {false, true}) {
+      std::string text = c.text;
+      if (padded) text.insert(text.find(" L r\n") + 5, padding);
+      const ModelRecord m = read_valid(text);
+      EXPECT_EQ(testing::values_of(m.a_matrix.start), c.start) << c.why << padded;
+      EXPECT_EQ(testing::values_of(m.a_matrix.index), c.index) << c.why << padded;
+      EXPECT_EQ(testing::values_of(m.a_matrix.value), c.value) << c.why << padded;
+      EXPECT_EQ(testing::values_of(m.col_cost), c.cost) << c.why << padded;
+      EXPECT_EQ(testing::codes_of(m.col_integrality), c.integrality) << c.why << padded;
+    }
   }
-  // With a row map beyond the caches the lines are applied one line late.
+  // With a row map beyond the caches the lines are applied a few lines late.
   constexpr uint32_t kRows = 40000;
   constexpr uint32_t kColumns = 3000;
   std::string text = "ROWS\n N obj\n";

@@ -2,10 +2,12 @@
 // to many names, and hashing that stays inside each name.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "reader/column_index.hpp"
 #include "reader/name_map.hpp"
 
 namespace mopsel {
@@ -63,6 +65,53 @@ TEST(NameMap, ReservingKeepsEntriesAndHashReadsOnlyTheName) {
     assign_name(map, name, static_cast<uint32_t>(n));
     EXPECT_EQ(*find_name(map, std::string(name)), n);
     map = NameMap<uint32_t>{};  // keys are views: drop them before the block
+  }
+}
+
+// The column map stores no names: every answer is confirmed against the name
+// list, which may grow between syncs. It must agree with a plain map in which a
+// repeated name takes its latest column, at every stage of a lazy build.
+TEST(ColumnIndex, AgreesWithAPlainMapAcrossStagedSyncsAndRepeats) {
+  struct Stage {
+    const char* what;
+    std::vector<std::string> added;  // names appended before the sync
+  };
+  std::vector<std::string> many;
+  for (int i = 0; i < 50000; ++i) many.push_back("X" + std::to_string(i));
+  const std::vector<Stage> stages = {
+      {"nothing yet", {}},
+      {"short, empty and long names", {"a", "", "abcdefghijklmnop", "abcdefghijklmnopq", std::string(40, 'z')}},
+      {"repeats take the later column", {"a", "abcdefghijklmnopq", "b"}},
+      {"one column at a time", {"c"}},
+      {"growth to many names", many},
+      {"repeats after growth", {"X17", "a", std::string(40, 'z')}},
+  };
+  NameList names;
+  ColumnIndex index;
+  std::map<std::string, uint32_t> expected;
+  for (const Stage& stage : stages) {
+    for (const std::string& name : stage.added) {
+      expected[name] = static_cast<uint32_t>(names.size());
+      names.push_back(name);
+    }
+    uint32_t column = 0;
+    // Before the sync the new names are unknown unless an earlier column has them.
+    if (!stage.added.empty() && !expected.empty()) {
+      const std::string& last = stage.added.back();
+      const bool earlier = find_column_index(index, names, last, column);
+      EXPECT_TRUE(!earlier || column < names.size() - stage.added.size()) << stage.what;
+    }
+    sync_columns(index, names);
+    EXPECT_EQ(index.indexed, names.size()) << stage.what;
+    EXPECT_EQ(index.count, expected.size()) << stage.what;
+    EXPECT_LE(index.count * 10, index.slots.size() * 6) << stage.what;  // at most 60% full
+    for (const auto& [name, want] : expected) {
+      ASSERT_TRUE(find_column_index(index, names, name, column)) << stage.what << ": " << name;
+      EXPECT_EQ(column, want) << stage.what << ": " << name;
+    }
+    for (std::string_view missing : {"X50000", "abcdefghijklmno", "A", "X017", "zz"}) {
+      EXPECT_FALSE(find_column_index(index, names, missing, column)) << stage.what << ": " << missing;
+    }
   }
 }
 

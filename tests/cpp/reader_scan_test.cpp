@@ -329,6 +329,33 @@ TEST(CappedReservations, NoHintReservesMoreThanTheTextCanHold) {
   EXPECT_EQ(state.row_lower.size(), 0u);
 }
 
+TEST(CountRowLines, CountsRowRecordsUpToTheNextHeader) {
+  struct Case {
+    const char* what;
+    std::string_view rest;
+    size_t rows;
+  };
+  const Case cases[] = {
+      {"empty", "", 0},
+      {"rows then a header", " N obj\n E r1\n G r2\n L r3\nCOLUMNS\n x r1 1\n", 4},
+      {"no final line end", " E r1\n\tL r2", 2},
+      {"CRLF, empty and comment lines", " E r1\r\n\r\n\n* c\n$ c\n EQ r2\r\nRHS\n", 2},
+      {"a type field alone is no row", " E\n L   \n E r\n", 0},
+      {"a type field alone before CR is no row", " E \r\n", 0},
+      {"other first letters stop the count", " E r1\n X r2\n E r3\n", 1},
+      {"an unindented line stops the count", " E r1\nE r2\n", 1},
+      {"an indented header stops the count", " E r1\n COLUMNS\n E r2 1\n", 1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(count_row_lines(c.rest, 1u << 20), c.rows) << c.what;
+  }
+  // Capped by a sixth of the text length.
+  std::string many;
+  for (int i = 0; i < 1000; ++i) many += " E r" + std::to_string(i) + "\n";
+  EXPECT_EQ(count_row_lines(many, 1u << 20), 1000u);
+  EXPECT_EQ(count_row_lines(many, 60), 10u);
+}
+
 TEST(DecodeUtf8, ValidSequencesAndEveryKindOfInvalidOne) {
   struct Case {
     std::string_view bytes;

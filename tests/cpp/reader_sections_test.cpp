@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "reader/assemble.hpp"
+#include "reader/sections.hpp"
 #include "reader_test_support.hpp"
 
 namespace mopsel {
@@ -424,6 +425,51 @@ TEST(ReadSections, SecondColumnsSectionClosesOnlyItsOwnColumns) {
   EXPECT_EQ(values_of(m.a_matrix.value), (std::vector<double>{2, 3, 5, 6}));
   EXPECT_EQ(codes_of(m.col_integrality), (std::vector<int>{1, 1, 0, 0}));
   EXPECT_EQ(values_of(m.col_upper), (std::vector<double>{1, 1, kInf, 7}));
+}
+
+// The row map is sized from the ROWS section before its first row: no growth
+// (each one rehashes every row) and no table larger than the rows need, also
+// when a second ROWS section adds rows and when headers are indented.
+TEST(ReadSections, RowMapIsSizedForTheRowsSection) {
+  struct Case {
+    const char* what;
+    size_t first_rows;
+    size_t second_rows;  // rows of a second ROWS section, 0 for none
+    bool indented_headers;
+  };
+  const Case cases[] = {
+      {"one section", 3000, 0, false},
+      {"two sections", 3000, 500, false},
+      {"indented headers", 3000, 0, true},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> text = {"NAME big", "ROWS", " N obj"};
+    for (size_t i = 0; i < c.first_rows; ++i) text.push_back(" L r" + std::to_string(i));
+    if (c.second_rows > 0) {
+      text.push_back("ROWS");
+      for (size_t i = 0; i < c.second_rows; ++i) text.push_back(" G s" + std::to_string(i));
+    }
+    const std::string indent = c.indented_headers ? "  " : "";
+    text.push_back(indent + "COLUMNS");
+    text.push_back(" x obj 1 r0 2");
+    text.push_back(" x r" + std::to_string(c.first_rows - 1) + " 3");
+    text.push_back("ENDATA");  // rule B: an indented ENDATA in COLUMNS is a record
+    std::string joined;
+    for (const std::string& line : text) joined += line + "\n";
+    ReaderState state;
+    ASSERT_TRUE(read_sections(joined, state).ok()) << c.what;
+    const size_t rows = c.first_rows + c.second_rows;
+    EXPECT_EQ(state.num_row, rows) << c.what;
+    // The N row, and for a second section (which sees no N row) the artificial objective.
+    const size_t names = rows + (c.second_rows > 0 ? 2 : 1);
+    EXPECT_EQ(state.row_index.count, names) << c.what;
+    EXPECT_LE(state.row_index.slots.size(), detail::slots_for(names) + 16) << c.what;
+    EXPECT_EQ(state.nnz, 2u) << c.what;
+    EXPECT_EQ(state.entry_row[1], c.first_rows - 1) << c.what;
+    if (c.second_rows > 0) {
+      EXPECT_EQ(*find_name(state.row_index, "s0"), static_cast<int32_t>(c.first_rows));
+    }
+  }
 }
 
 TEST(ReadSections, ColumnsBeforeRowsStoreNoEntries) {
