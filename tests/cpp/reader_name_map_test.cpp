@@ -77,7 +77,7 @@ TEST(ColumnIndex, AgreesWithAPlainMapAcrossStagedSyncsAndRepeats) {
     std::vector<std::string> added;  // names appended before the sync
   };
   std::vector<std::string> many;
-  for (int i = 0; i < 50000; ++i) many.push_back("X" + std::to_string(i));
+  for (int i = 0; i < 50000; ++i) many.push_back(std::string("X").append(std::to_string(i)));
   const std::vector<Stage> stages = {
       {"nothing yet", {}},
       {"short, empty and long names", {"a", "", "abcdefghijklmnop", "abcdefghijklmnopq", std::string(40, 'z')}},
