@@ -175,6 +175,73 @@ TEST(SplitFieldsInWindows, AgreesWithAByteByByteSplitter) {
   }
 }
 
+TEST(SplitFieldsInWindows, OnePassLineAndFieldsAgreeWithTheTwoSteps) {
+  // Texts of many lines, walked once with next_line_fields and once with
+  // next_line and a byte-by-byte splitter: lines ending just before, at and
+  // after the 64th byte, CRLF and lone CR, separator runs, and texts with and
+  // without a final line feed (the last lines lie within 64 bytes of the end).
+  const std::string_view alphabet[] = {" ", "\t", "\r", "\n", "\r\n", "\v", "\f", "a", "7", "'", "\xA0"};
+  std::mt19937_64 random(4242);
+  std::vector<std::string> texts = {
+      "", "\n", "\r\n", "x", cat({std::string(63, 'x'), "\n", std::string(64, 'y'), "\n"}),
+      cat({std::string(62, ' '), "a\r\n", std::string(65, 'b'), "\nc"}),
+  };
+  for (int i = 0; i < 3000; ++i) {
+    std::string text;
+    const size_t length = random() % 400;
+    while (text.size() < length) {
+      const size_t run = random() % 5 == 0 ? random() % 70 : 1 + random() % 8;
+      const std::string_view piece = alphabet[random() % std::size(alphabet)];
+      for (size_t k = 0; k < run; ++k) text += piece;
+    }
+    texts.push_back(text);
+  }
+  for (const std::string& text : texts) {
+    const ExactBuffer buffer(text);
+    for (size_t keep : {size_t{2}, size_t{6}}) {
+      LineCursor fused = line_cursor(buffer.view);
+      LineCursor plain = line_cursor(buffer.view);
+      std::string_view want_line;
+      while (next_line(plain, want_line)) {
+        ASSERT_NE(fused.pos, fused.end) << "'" << text << "'";
+        Fields got;
+        std::string_view got_line;
+        next_line_fields(fused, keep, got, got_line);
+        ASSERT_EQ(got_line.data(), want_line.data()) << "'" << text << "'";
+        ASSERT_EQ(got_line.size(), want_line.size()) << "'" << text << "'";
+        ASSERT_EQ(fused.pos, plain.pos) << "'" << text << "'";
+        const std::vector<std::string_view> want = reference_fields(want_line, keep);
+        ASSERT_EQ(got.count, want.size()) << "'" << want_line << "'";
+        for (size_t k = 0; k < got.count; ++k) EXPECT_EQ(got.at[k], want[k]) << "'" << want_line << "'";
+      }
+      EXPECT_EQ(fused.pos, fused.end);
+    }
+  }
+}
+
+TEST(ShortIntegers, EveryShortFieldReadsAsTheGeneralPathReadsIt) {
+  // Fields of one to four bytes over digits and the bytes next to them in
+  // ASCII, signs, point, exponent letter, blank, NUL and a high byte: the
+  // short-integer path must take exactly the all-digit fields, and give every
+  // field the general path's value.
+  const char alphabet[] = {'0', '1', '5', '9', '/', ':', '-', '+', '.', 'e', ' ', '\0', '\xFF'};
+  const size_t n = std::size(alphabet);
+  size_t combinations = 1;
+  for (size_t length = 1; length <= 4; ++length) {
+    combinations *= n;
+    for (size_t code = 0; code < combinations; ++code) {
+      std::string field;
+      for (size_t c = code, k = 0; k < length; ++k, c /= n) field += alphabet[c % n];
+      const ExactBuffer buffer(field);
+      const double general = parse_number_general(buffer.view);
+      ASSERT_EQ(bits(parse_number(buffer.view)), bits(general)) << "'" << field << "'";
+    }
+  }
+  for (std::string_view field : {"0000", "9999", "0", "10", "100", "1000", "0001"}) {
+    EXPECT_EQ(parse_number(field), std::strtod(std::string(field).c_str(), nullptr)) << field;
+  }
+}
+
 TEST(NameKeys, InlineKeysTellApartNamesThatShareWords) {
   // Names that share the loaded words but differ in length or in a middle byte
   // must be distinct keys; long names that share their last 16 bytes too.

@@ -1,13 +1,15 @@
 #pragma once
-// Small helpers shared by the reader tests: read a text that must succeed
-// (checking the record invariants on the way), turn record arrays into vectors
-// for whole-sequence comparisons, and compare two records bit for bit.
+// Helpers shared by the reader tests: reading a text that must succeed (checking the
+// record invariants on the way), record arrays as vectors, bit-exact record comparison,
+// and a table form for the expected fields of a record.
 #include <gtest/gtest.h>
 
 #include <bit>
-#include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,9 +18,24 @@
 #include "model_invariants.hpp"
 #include "reader/read_mps.hpp"
 
+// Table cases name only the record fields they check; the others stay unset on purpose.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace mopsel::testing {
 
 inline constexpr double kInf = std::numeric_limits<double>::infinity();
+inline constexpr std::string_view kFailure = "Failed to parse MPS file";
+
+// A heap copy of exactly the text's bytes, so that AddressSanitizer reports any read
+// past its end.
+struct ExactBuffer {
+  explicit ExactBuffer(std::string_view text) : bytes(new char[text.size() + 1]) {
+    std::memcpy(bytes.get(), text.data(), text.size());
+    view = {bytes.get(), text.size()};
+  }
+  std::unique_ptr<char[]> bytes;
+  std::string_view view;
+};
 
 // Reads `text`; a failed read or a broken invariant fails the calling test.
 inline ModelRecord read_valid(std::string_view text) {
@@ -34,8 +51,7 @@ inline ModelRecord read_valid(std::string_view text) {
 // The error text of a read that must fail (empty when it succeeded).
 inline std::string read_error(std::string_view text) {
   Result<ModelRecord> result = read_mps(text);
-  if (result.ok()) return {};
-  return result.error();
+  return result.ok() ? std::string() : result.error();
 }
 
 inline std::vector<std::string> names_of(const NameList& names) {
@@ -63,8 +79,7 @@ inline std::vector<uint64_t> bits_of(const OwnedArray<double>& array) {
 // Description of the first difference between two records, or empty.
 inline std::string record_difference(const ModelRecord& a, const ModelRecord& b) {
   if (a.name != b.name) return "name";
-  if (a.num_row != b.num_row) return "num_row";
-  if (a.num_col != b.num_col) return "num_col";
+  if (a.num_row != b.num_row || a.num_col != b.num_col) return "counts";
   if (a.obj_sense_minimize != b.obj_sense_minimize) return "obj_sense_minimize";
   if (std::bit_cast<uint64_t>(a.obj_offset) != std::bit_cast<uint64_t>(b.obj_offset)) return "obj_offset";
   if (bits_of(a.col_cost) != bits_of(b.col_cost)) return "col_cost";
@@ -90,6 +105,47 @@ inline std::string lines(std::initializer_list<std::string_view> list) {
     text += '\n';
   }
   return text;
+}
+
+// The fields a table case cares about; unset fields are not checked.
+struct Expected {
+  std::optional<std::string> name, objective_name;
+  std::optional<bool> minimize;
+  std::optional<double> offset;  // compared bit for bit
+  std::optional<std::vector<std::string>> row_names;
+  std::optional<std::vector<double>> row_lower, row_upper;
+  std::optional<std::vector<std::string>> col_names;
+  std::optional<std::vector<double>> cost, col_lower, col_upper;
+  std::optional<std::vector<int>> integrality;
+  std::optional<std::vector<uint32_t>> start, index;
+  std::optional<std::vector<double>> value;
+};
+
+template <class T>
+void expect_field(const std::optional<T>& want, const T& got, const char* field) {
+  if (!want) return;
+  EXPECT_EQ(got, *want) << field;
+}
+
+inline void expect_record(const ModelRecord& m, const Expected& e, std::string_view why) {
+  SCOPED_TRACE(why);
+  expect_field(e.name, m.name, "name");
+  expect_field(e.objective_name, m.objective_name, "objective_name");
+  expect_field(e.minimize, m.obj_sense_minimize, "obj_sense_minimize");
+  const std::optional<uint64_t> offset_bits =
+      e.offset ? std::optional<uint64_t>(std::bit_cast<uint64_t>(*e.offset)) : std::nullopt;
+  expect_field(offset_bits, std::bit_cast<uint64_t>(m.obj_offset), "obj_offset");
+  expect_field(e.row_names, names_of(m.row_names), "row_names");
+  expect_field(e.row_lower, values_of(m.row_lower), "row_lower");
+  expect_field(e.row_upper, values_of(m.row_upper), "row_upper");
+  expect_field(e.col_names, names_of(m.col_names), "col_names");
+  expect_field(e.cost, values_of(m.col_cost), "col_cost");
+  expect_field(e.col_lower, values_of(m.col_lower), "col_lower");
+  expect_field(e.col_upper, values_of(m.col_upper), "col_upper");
+  expect_field(e.integrality, codes_of(m.col_integrality), "col_integrality");
+  expect_field(e.start, values_of(m.a_matrix.start), "start");
+  expect_field(e.index, values_of(m.a_matrix.index), "index");
+  expect_field(e.value, values_of(m.a_matrix.value), "value");
 }
 
 }  // namespace mopsel::testing

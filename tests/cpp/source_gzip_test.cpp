@@ -1,18 +1,12 @@
 // gzip input: members built byte by byte here (bodies from zlib's raw deflate), every
 // header field, header and trailer checksums, truncation at every offset, first-member
 // only, large expansions, pipes, and the shared models against zlib's own gzip reader.
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +15,7 @@
 
 #include "model/owned_array.hpp"
 #include "source/load_source.hpp"
+#include "source_test_support.hpp"
 
 // The cases name only the fields they change; the others keep their defaults on purpose.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -30,28 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "mopsel-gzip-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-  std::string write(const std::string& name, std::string_view bytes) const {
-    const std::string path = file(name);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return path;
-  }
-
- private:
-  fs::path path_;
-};
+using testing::TempDir;
 
 // Raw deflate data (no wrapper) of `text`.
 std::string raw_deflate(std::string_view text, int level = Z_DEFAULT_COMPRESSION) {
@@ -269,11 +243,9 @@ TEST(LoadGzip, FormatComesFromTheNameOnly) {
   const struct {
     const char* name;
     bool expanded;
-  } cases[] = {
-      {"model.mps.gz", true}, {".gz", true},         {"model.gz", true},
-      {"model.mps.GZ", false}, {"model.mps.Gz", false}, {"model.mps.gZ", false},
-      {"model.mps", false},   {"model.gz.mps", false}, {"model.gzip", false},
-  };
+  } cases[] = {{"model.mps.gz", true},  {".gz", true},           {"model.gz", true},
+               {"model.mps.GZ", false}, {"model.mps.Gz", false}, {"model.mps.gZ", false},
+               {"model.mps", false},    {"model.gz.mps", false}, {"model.gzip", false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Result<ByteBuffer> loaded = load_source(dir.write(c.name, member));
@@ -339,15 +311,7 @@ TEST(LoadGzip, NamedPipeInSmallPieces) {
   for (size_t chunk : chunks) {
     SCOPED_TRACE(chunk);
     const std::string path = dir.file("pipe" + std::to_string(chunk) + ".gz");
-    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
-    std::thread writer([&] {
-      const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-      for (size_t at = 0; fd >= 0 && at < member.size(); at += chunk) {
-        const size_t n = std::min(chunk, member.size() - at);
-        if (::write(fd, member.data() + at, n) != static_cast<ssize_t>(n)) break;
-      }
-      if (fd >= 0) ::close(fd);
-    });
+    std::thread writer = testing::feed_pipe(path, member, chunk);
     Result<ByteBuffer> loaded = load_source(path);
     writer.join();
     ASSERT_TRUE(loaded.ok()) << loaded.error();

@@ -1,19 +1,17 @@
 // Opening and reading plain files: error texts, the read loop with right and wrong size
 // hints, growth for inputs of unknown size, and the plain half of load_source.
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fcntl.h>
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <new>
 #include <sstream>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -22,6 +20,7 @@
 #include "source/inflate.hpp"
 #include "source/load_source.hpp"
 #include "source/posix_file.hpp"
+#include "source_test_support.hpp"
 
 #ifdef __SANITIZE_ADDRESS__
 // A refused reservation must come back as a null pointer here, as it does without the
@@ -34,29 +33,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh directory under the system's temporary folder, removed with its contents.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "mopsel-source-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-  std::string write(const std::string& name, std::string_view bytes) const {
-    const std::string path = file(name);
-    std::ofstream out(path, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return path;
-  }
-
- private:
-  fs::path path_;
-};
+using testing::TempDir;
 
 // Deterministic text with line structure, not a repetition of one short pattern.
 std::string sample_text(size_t size) {
@@ -96,6 +73,9 @@ TEST(LoadSource, FailuresCarryTheirPrefixAndText) {
   const std::string plain = dir.write("model.mps", "NAME x\n");
   fs::create_directory(dir.file("folder"));
   fs::create_directory(dir.file("folder.gz"));
+  const std::string secret = dir.write("secret.mps", "NAME x\n");
+  ::chmod(secret.c_str(), 0);
+  const bool root = ::geteuid() == 0;  // root reads files whatever their mode
   const struct {
     std::string path;
     std::string message;
@@ -110,23 +90,15 @@ TEST(LoadSource, FailuresCarryTheirPrefixAndText) {
       {plain + std::string("\0.gz", 4), "Cannot open file: file name contained an unexpected NUL byte"},
       {dir.file("folder"), "Read error: Is a directory (os error 21)"},
       {dir.file("folder.gz"), "Read error: Is a directory (os error 21)"},
+      {secret, "Cannot open file: Permission denied (os error 13)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
+    if (root && c.path == secret) continue;
     Result<ByteBuffer> loaded = load_source(c.path);
     ASSERT_FALSE(loaded.ok());
     EXPECT_EQ(loaded.error(), c.message);
   }
-}
-
-TEST(LoadSource, UnreadableFileIsAnOpenFailure) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root reads files whatever their mode";
-  TempDir dir;
-  const std::string path = dir.write("secret.mps", "NAME x\n");
-  ::chmod(path.c_str(), 0);
-  Result<ByteBuffer> loaded = load_source(path);
-  ASSERT_FALSE(loaded.ok());
-  EXPECT_EQ(loaded.error(), "Cannot open file: Permission denied (os error 13)");
 }
 
 TEST(LoadSource, PlainFilesLoadByteForByteIntoAnExactBuffer) {
@@ -158,60 +130,51 @@ TEST(LoadSource, PlainFilesLoadByteForByteIntoAnExactBuffer) {
   }
 }
 
-TEST(ReadToEnd, AnySizeHintGivesTheWholeRest) {
+// Any size hint gives the whole rest of the file, from the current offset on.
+TEST(ReadToEnd, AnyHintAndOffsetGiveTheWholeRest) {
   TempDir dir;
   const std::string content = sample_text(200'000);
   const std::string path = dir.write("hint.mps", content);
   const size_t n = content.size();
-  const size_t hints[] = {0, 1, 4095, 4096, n / 2, n - 1, n, n + 1, 3 * n};
-  for (size_t hint : hints) {
-    SCOPED_TRACE(hint);
+  const struct {
+    off_t offset;
+    size_t hint;  // SIZE_MAX: the remaining size
+  } cases[] = {{0, 0},        {0, 1},         {0, 4095},   {0, 4096},     {0, n / 2},    {0, n - 1},
+               {0, n},        {0, n + 1},     {0, 3 * n},  {1, SIZE_MAX}, {4321, SIZE_MAX},
+               {199'999, SIZE_MAX}, {200'000, SIZE_MAX}, {300'000, SIZE_MAX}, {4321, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.offset << " " << c.hint);
     Result<OpenFile> file = open_for_reading(path);
     ASSERT_TRUE(file.ok()) << file.error();
-    Result<ByteBuffer> read = read_to_end(file.value().fd, hint);
-    ASSERT_TRUE(read.ok()) << read.error();
-    EXPECT_EQ(as_string(read.value()), content);
-    EXPECT_GE(read.value().capacity(), n);
-  }
-}
-
-TEST(ReadToEnd, StartsAtTheCurrentOffset) {
-  TempDir dir;
-  const std::string content = sample_text(10'000);
-  const std::string path = dir.write("offset.mps", content);
-  const off_t offsets[] = {0, 1, 4321, 9999, 10'000, 20'000};
-  for (off_t offset : offsets) {
-    SCOPED_TRACE(offset);
-    Result<OpenFile> file = open_for_reading(path);
-    ASSERT_TRUE(file.ok());
-    ASSERT_EQ(::lseek(file.value().fd, offset, SEEK_SET), offset);
-    const size_t rest = content.size() - std::min<size_t>(content.size(), offset);
+    ASSERT_EQ(::lseek(file.value().fd, c.offset, SEEK_SET), c.offset);
+    const size_t rest = n - std::min<size_t>(n, c.offset);
     EXPECT_EQ(remaining_size_hint(file.value().fd), rest);
-    Result<ByteBuffer> read = read_to_end(file.value().fd, remaining_size_hint(file.value().fd));
-    ASSERT_TRUE(read.ok());
-    EXPECT_EQ(as_string(read.value()), content.substr(content.size() - rest));
+    Result<ByteBuffer> read = read_to_end(file.value().fd, c.hint == SIZE_MAX ? rest : c.hint);
+    ASSERT_TRUE(read.ok()) << read.error();
+    EXPECT_EQ(as_string(read.value()), content.substr(n - rest));
+    EXPECT_GE(read.value().capacity(), rest);
   }
 }
 
-TEST(ReadToEnd, ReadErrorIsReportedWithItsText) {
+// Failures of the read itself come back as values: a directory's read error, and a
+// reservation no allocator can give.
+TEST(ReadToEnd, FailuresAreReportedWithTheirText) {
   TempDir dir;
   fs::create_directory(dir.file("d"));
-  Result<OpenFile> file = open_for_reading(dir.file("d"));
-  ASSERT_TRUE(file.ok());
-  for (size_t hint : {size_t{0}, size_t{4096}}) {
-    Result<ByteBuffer> read = read_to_end(file.value().fd, hint);
+  const struct {
+    std::string path;
+    size_t hint;
+    const char* error;
+  } cases[] = {{dir.file("d"), 0, "Is a directory (os error 21)"},
+               {dir.file("d"), 4096, "Is a directory (os error 21)"},
+               {dir.write("small.mps", "x"), SIZE_MAX, "out of memory"}};
+  for (const auto& c : cases) {
+    Result<OpenFile> file = open_for_reading(c.path);
+    ASSERT_TRUE(file.ok());
+    Result<ByteBuffer> read = read_to_end(file.value().fd, c.hint);
     ASSERT_FALSE(read.ok());
-    EXPECT_EQ(read.error(), "Is a directory (os error 21)");
+    EXPECT_EQ(read.error(), c.error);
   }
-}
-
-TEST(ReadToEnd, HugeSizeHintIsOutOfMemoryNotACrash) {
-  TempDir dir;
-  Result<OpenFile> file = open_for_reading(dir.write("small.mps", "x"));
-  ASSERT_TRUE(file.ok());
-  Result<ByteBuffer> read = read_to_end(file.value().fd, SIZE_MAX);
-  ASSERT_FALSE(read.ok());
-  EXPECT_EQ(read.error(), "out of memory");
 }
 
 // A named pipe has no size: the loader must grow its buffer, whatever sizes the reads
@@ -226,15 +189,7 @@ TEST(LoadSource, NamedPipeOfUnknownSizeLoadsCompletely) {
     SCOPED_TRACE(c.size);
     const std::string content = sample_text(c.size);
     const std::string path = dir.file("pipe" + std::to_string(c.size) + ".mps");
-    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
-    std::thread writer([&] {
-      const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-      for (size_t at = 0; fd >= 0 && at < content.size(); at += c.chunk) {
-        const size_t n = std::min(c.chunk, content.size() - at);
-        if (::write(fd, content.data() + at, n) != static_cast<ssize_t>(n)) break;
-      }
-      if (fd >= 0) ::close(fd);
-    });
+    std::thread writer = testing::feed_pipe(path, content, c.chunk);
     Result<ByteBuffer> loaded = load_source(path);
     writer.join();
     ASSERT_TRUE(loaded.ok()) << loaded.error();

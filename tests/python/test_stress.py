@@ -1,9 +1,6 @@
-"""Stress runs: random mutations of real models, many threads parsing and writing
-while another edits the arrays in place, and thousands of parse/write cycles
-watched for memory and reference growth.
-
-The default (short) form runs in a few seconds as part of `make test`; set
-MOPSEL_STRESS_LONG=1 for the long form (minutes)."""
+"""Stress runs: random mutations of real models, threads parsing and writing while another
+edits arrays in place, and thousands of parse/write cycles watched for memory and reference
+growth. The short form runs in `make test`; MOPSEL_STRESS_LONG=1 runs the long form."""
 
 from __future__ import annotations
 
@@ -19,13 +16,7 @@ import numpy as np
 import pytest
 
 import mopsel._mopsel as mm
-from mopsel_testlib import (
-    SMALL_MPS,
-    WRITER_MPS,
-    generated_mps,
-    rss_bytes,
-    snapshot,
-)
+from mopsel_testlib import SMALL_MPS, WRITER_MPS, generated_mps, rss_bytes, snapshot
 
 pytestmark = pytest.mark.stress
 
@@ -57,18 +48,13 @@ def _seed_texts() -> list[bytes]:
 def check_model(m) -> None:
     """The invariants every model read from text meets."""
     n_row, n_col = m.num_row, m.num_col
-    for name in ("col_cost", "col_lower", "col_upper", "col_integrality"):
-        assert len(getattr(m, name)) == n_col, name
-    assert len(m.row_lower) == len(m.row_upper) == n_row
-    assert len(m.col_names) == n_col and len(m.row_names) == n_row
+    col_arrays = (m.col_cost, m.col_lower, m.col_upper, m.col_integrality, m.col_names)
+    assert [len(a) for a in col_arrays] == [n_col] * 5
+    assert [len(m.row_lower), len(m.row_upper), len(m.row_names)] == [n_row] * 3
     start, index, value = m.a_matrix.start, m.a_matrix.index, m.a_matrix.value
-    assert len(start) == n_col + 1 and start[0] == 0
-    assert np.all(np.diff(start.astype(np.int64)) >= 0)
-    nnz = int(start[-1])
-    assert len(index) == len(value) == nnz
-    assert nnz == 0 or np.all(index < n_row)
-    assert not np.any(value == 0.0)
-    assert np.all(m.col_integrality <= 3)
+    assert len(start) == n_col + 1 and start[0] == 0 and np.all(np.diff(start.astype(np.int64)) >= 0)
+    assert len(index) == len(value) == int(start[-1])
+    assert np.all(index < n_row) and not np.any(value == 0.0) and np.all(m.col_integrality <= 3)
     for j in range(n_col):
         rows = index[start[j] : start[j + 1]]
         assert len(np.unique(rows)) == len(rows), f"row twice in column {j}"
@@ -87,8 +73,8 @@ TOKENS = [
 
 
 def mutate(data: bytes, rng: random.Random) -> bytes:
-    """A few random edits: byte flips, inserted keywords, deleted, duplicated or
-    swapped lines, truncation."""
+    """A few random edits: byte flips, inserted tokens, deletions, duplicated or swapped
+    lines, truncation."""
     buf = bytearray(data)
     for _ in range(rng.randint(1, 4)):
         op = rng.randrange(6)
@@ -164,11 +150,6 @@ def test_mutated_models_through_parse_str_and_parse_file(tmp_path):
     assert counts["model"] > 10 and counts["failure"] > 10, counts
 
 
-# --------------------------------------------------------------------------------------
-# Threads
-# --------------------------------------------------------------------------------------
-
-
 def _models_for_threads(tmp_path: Path) -> list[tuple[str, Path, dict]]:
     texts = [generated_mps(400, 60, name=f"g{k}") for k in range(3)] + [SMALL_MPS, WRITER_MPS]
     out = []
@@ -180,11 +161,9 @@ def _models_for_threads(tmp_path: Path) -> list[tuple[str, Path, dict]]:
 
 
 def test_threads_parse_write_while_arrays_are_edited(tmp_path):
-    """Eight threads parse (str and file) and write (str and file) the same and
-    different models; one more thread keeps rewriting the arrays of a shared model
-    in place. Every parse and every write of an untouched model must equal the
-    reference; every write of the shared model must read back with values that
-    some edit actually stored."""
+    """Eight threads parse and write the same and different models while another rewrites
+    a shared model's arrays in place. Untouched models must parse and write as the
+    reference; writes of the shared model must hold only values some edit stored."""
     models = _models_for_threads(tmp_path)
     texts_out = [mm.write_str(mm.parse_str(text)) for text, _, _ in models]
     shared = mm.parse_str(models[0][0])
@@ -248,11 +227,6 @@ def test_threads_parse_write_while_arrays_are_edited(tmp_path):
     edit_thread.join()
     assert errors == []
     assert len(generations) > 2, "the editor never ran alongside the workers"
-
-
-# --------------------------------------------------------------------------------------
-# Memory and references over many cycles
-# --------------------------------------------------------------------------------------
 
 
 def _cycle(text: str, path: str, out: str, bad_text: str, to_file: bool) -> None:
