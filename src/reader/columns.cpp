@@ -22,45 +22,74 @@ RowKeys prepare_row_keys(const ReaderState& state, const Fields& fields) noexcep
   return prepared;
 }
 
-bool columns_record(ReaderState& state, ColumnsScratch& scratch, const Fields& fields) {
-  return columns_record(state, scratch, fields, prepare_row_keys(state, fields));
-}
+namespace {
 
-bool columns_record(ReaderState& state, ColumnsScratch& scratch, const Fields& fields,
-                    const RowKeys& prepared) {
+// The marker lines and the column change of a data line; false when the line
+// is a marker (nothing more to apply) or a size limit is reached (`ok` false).
+[[gnu::always_inline]] inline bool open_line_column(ReaderState& state, ColumnsScratch& scratch,
+                                                    const Fields& fields, bool& ok) {
   const auto& f = fields.at;
+  ok = true;
   if (fields.count >= 3 && f[1] == "'MARKER'") [[unlikely]] {
     if (f[2] == "'INTORG'") {
       scratch.integer_marker = 1;
     } else if (f[2] == "'INTEND'") {
       scratch.integer_marker = 0;
     }
-    return true;
+    return false;
   }
-
   if (!scratch.column_open || !same_name(f[0], scratch.current_column)) {
     // A repeated COLUMNS section closes only what it opened itself.
-    if (scratch.column_open && !close_column(state, scratch)) return false;
-    if (!append_column(state, f[0], scratch.integer_marker, scratch.integer_marker)) return false;
+    if ((scratch.column_open && !close_column(state, scratch)) ||
+        !append_column(state, f[0], scratch.integer_marker, scratch.integer_marker)) {
+      ok = false;
+      return false;
+    }
     scratch.column_open = true;
     scratch.current_column = f[0];
     scratch.current_index = state.num_col - 1;
   }
+  return true;
+}
 
+// One (row, value) pair of the open column, its row already looked up.
+[[gnu::always_inline]] inline void apply_pair(ColumnsScratch& scratch, const int32_t* ref,
+                                              std::string_view value_field) {
+  if (ref == nullptr) return;
+  const double value = parse_number(value_field);
+  if (value == 0.0) return;  // zeros (also malformed numbers) are dropped; NaN is kept
+  const int32_t row = *ref;
+  if (row >= 0) {
+    double& pending = scratch.pending_value[static_cast<uint32_t>(row)];
+    if (pending != 0.0) return;  // the first nonzero value per row wins
+    pending = value;
+    scratch.pending_rows.push_back(static_cast<uint32_t>(row));
+  } else if (row == OBJECTIVE_ROW) {
+    if (scratch.pending_cost == 0.0) scratch.pending_cost = value;
+  }
+}
+
+}  // namespace
+
+bool columns_record(ReaderState& state, ColumnsScratch& scratch, const Fields& fields) {
+  // Looks the rows up as it goes, without preparing keys ahead.
+  bool ok;
+  if (!open_line_column(state, scratch, fields, ok)) return ok;
+  const auto& f = fields.at;
+  const size_t pairs = fields.count >= 5 ? 2 : (fields.count >= 3 ? 1 : 0);
+  for (size_t i = 0; i < pairs; ++i) {
+    apply_pair(scratch, find_key(state.row_index, name_key(f[1 + 2 * i])), f[2 + 2 * i]);
+  }
+  return true;
+}
+
+bool columns_record(ReaderState& state, ColumnsScratch& scratch, const Fields& fields,
+                    const RowKeys& prepared) {
+  bool ok;
+  if (!open_line_column(state, scratch, fields, ok)) return ok;
+  const auto& f = fields.at;
   for (size_t i = 0; i < prepared.pairs; ++i) {
-    const int32_t* ref = find_key(state.row_index, prepared.keys[i]);
-    if (ref == nullptr) continue;
-    const double value = parse_number(f[2 + 2 * i]);
-    if (value == 0.0) continue;  // zeros (also malformed numbers) are dropped; NaN is kept
-    const int32_t row = *ref;
-    if (row >= 0) {
-      double& pending = scratch.pending_value[static_cast<uint32_t>(row)];
-      if (pending != 0.0) continue;  // the first nonzero value per row wins
-      pending = value;
-      scratch.pending_rows.push_back(static_cast<uint32_t>(row));
-    } else if (row == OBJECTIVE_ROW) {
-      if (scratch.pending_cost == 0.0) scratch.pending_cost = value;
-    }
+    apply_pair(scratch, find_key(state.row_index, prepared.keys[i]), f[2 + 2 * i]);
   }
   return true;
 }

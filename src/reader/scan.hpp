@@ -148,9 +148,8 @@ struct Fields {
 namespace detail {
 
 #if defined(__SSE2__)
-// Bit i is set when byte i of the 16 bytes at p is a field separator.
-inline uint32_t separator_bits(const char* p) noexcept {
-  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+// Bit i is set when byte i of v is a field separator.
+inline uint32_t separator_bits(__m128i v) noexcept {
   const __m128i space = _mm_cmpeq_epi8(v, _mm_set1_epi8(' '));
   // Tab, LF, VT, FF, CR are 9 to 13; then vertical tab is taken out again.
   const __m128i shifted = _mm_sub_epi8(v, _mm_set1_epi8(9));
@@ -158,6 +157,11 @@ inline uint32_t separator_bits(const char* p) noexcept {
   const __m128i vtab = _mm_cmpeq_epi8(v, _mm_set1_epi8(0x0B));
   return static_cast<uint32_t>(
       _mm_movemask_epi8(_mm_or_si128(space, _mm_andnot_si128(vtab, control))));
+}
+
+// Bit i is set when byte i of the 16 bytes at p is a field separator.
+inline uint32_t separator_bits(const char* p) noexcept {
+  return separator_bits(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
 }
 #endif
 
@@ -185,46 +189,98 @@ inline uint64_t separator_window(const char* p, const char* end, const char* rea
 }  // namespace detail
 
 // Maximal runs of non-separator bytes; only the first `keep` (at most kMaxFields)
-// are stored, the rest of the line is ignored. Bytes from the line's end up to
-// `readable` may be loaded (never used), so the line is scanned in 64-byte
-// windows of separator bits.
-inline Fields split_fields(std::string_view line, size_t keep, const char* readable) noexcept {
-  Fields fields;
+// are stored into `fields` (its count set, entries past the count left as they
+// were, so a Fields reused from line to line costs no clearing), the rest of the
+// line is ignored. Bytes from the line's end up to `readable` may be loaded
+// (never used), so the line is scanned in 64-byte windows of separator bits.
+[[gnu::always_inline]] inline void split_fields_into(std::string_view line, size_t keep,
+                                                    const char* readable, Fields& fields) noexcept {
   if (keep > kMaxFields) keep = kMaxFields;
+  std::string_view* const out = fields.at.data();
+  size_t count = 0;
   const char* p = line.data();
   const char* const end = p + line.size();
   const char* start = nullptr;  // start of a field that runs past the last window
-  while (p < end && fields.count < keep) {
+  uint64_t before = 1;          // 1 when the byte before the window is a separator (or none)
+  while (p < end && count < keep) {
     const uint64_t separators = detail::separator_window(p, end, readable);
-    uint64_t open = ~separators;  // bytes of fields not yet taken, in this window
-    if (start != nullptr) {
-      // The field carried over from the previous window ends at the first separator.
-      if (separators == 0) {
-        p += 64;  // a window without separators ends before the line does
-        continue;
-      }
-      const int stop = __builtin_ctzll(separators);
-      fields.at[fields.count++] = std::string_view(start, static_cast<size_t>(p + stop - start));
+    // Field starts: non-separators after a separator; field ends: separators
+    // after a non-separator. Each end closes the oldest start not yet closed.
+    const uint64_t shifted = (separators << 1) | before;
+    uint64_t starts = ~separators & shifted;
+    uint64_t ends = separators & ~shifted;
+    before = separators >> 63;
+    if (start != nullptr && ends != 0) {
+      out[count++] = std::string_view(start, static_cast<size_t>(p + __builtin_ctzll(ends) - start));
+      ends &= ends - 1;
       start = nullptr;
-      open &= ~uint64_t{0} << stop;
     }
-    while (open != 0 && fields.count < keep) {
-      const int first = __builtin_ctzll(open);
-      const uint64_t after = separators & (~uint64_t{0} << first);
-      if (after == 0) {
-        start = p + first;  // runs into the next window
-        break;
-      }
-      const int stop = __builtin_ctzll(after);
-      fields.at[fields.count++] = std::string_view(p + first, static_cast<size_t>(stop - first));
-      open &= ~uint64_t{0} << stop;
+    while (ends != 0 && count < keep) {
+      const int first = __builtin_ctzll(starts);
+      out[count++] = std::string_view(p + first, static_cast<size_t>(__builtin_ctzll(ends) - first));
+      starts &= starts - 1;
+      ends &= ends - 1;
     }
+    // At most one start is left: a field that runs into the next window.
+    if (starts != 0 && ends == 0) start = p + __builtin_ctzll(starts);
     if (end - p <= 64) break;
     p += 64;
   }
-  if (start != nullptr) {
-    fields.at[fields.count++] = std::string_view(start, static_cast<size_t>(end - start));
+  if (start != nullptr && count < keep) {
+    out[count++] = std::string_view(start, static_cast<size_t>(end - start));
   }
+  fields.count = count;
+}
+
+// next_line and split_fields_into in one pass for a line that ends within the
+// first 64 bytes, when those bytes lie inside the text: the line feed and the
+// separators come from the same loads. Longer lines, and lines near the end of
+// the text, take the two separate steps. The line is given as next_line gives it.
+[[gnu::always_inline]] inline void next_line_fields(LineCursor& cursor, size_t keep, Fields& fields,
+                                                    std::string_view& line) noexcept {
+#if defined(__SSE2__)
+  const char* const p = cursor.pos;
+  if (cursor.end - p >= 64) {
+    uint64_t separators = 0;
+    uint64_t feeds = 0;
+    const __m128i lf = _mm_set1_epi8('\n');
+    for (int k = 0; k < 4; ++k) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+      separators |= uint64_t{detail::separator_bits(v)} << (16 * k);
+      feeds |= uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)))} << (16 * k);
+    }
+    if (feeds != 0) [[likely]] {
+      const int at = __builtin_ctzll(feeds);
+      const char* stop = p + at;
+      cursor.pos = stop + 1;
+      if (at != 0 && stop[-1] == '\r') --stop;
+      line = std::string_view(p, static_cast<size_t>(stop - p));
+      // Bytes from the line feed on count as separators, so every field ends here.
+      separators |= ~uint64_t{0} << at;
+      if (keep > kMaxFields) keep = kMaxFields;
+      std::string_view* const out = fields.at.data();
+      size_t count = 0;
+      const uint64_t shifted = (separators << 1) | 1;  // the line starts after a "separator"
+      uint64_t starts = ~separators & shifted;
+      uint64_t ends = separators & ~shifted;
+      while (starts != 0 && count < keep) {
+        const int first = __builtin_ctzll(starts);
+        out[count++] = std::string_view(p + first, static_cast<size_t>(__builtin_ctzll(ends) - first));
+        starts &= starts - 1;
+        ends &= ends - 1;
+      }
+      fields.count = count;
+      return;
+    }
+  }
+#endif
+  next_line(cursor, line);
+  split_fields_into(line, keep, cursor.end, fields);
+}
+
+inline Fields split_fields(std::string_view line, size_t keep, const char* readable) noexcept {
+  Fields fields;
+  split_fields_into(line, keep, readable, fields);
   return fields;
 }
 
@@ -305,6 +361,20 @@ inline bool parse_plain_decimal(std::string_view field, double& value) noexcept 
 // Decimal text to double, correctly rounded (see parse_number_general for the
 // grammar); plain decimals are read inline.
 inline double parse_number(std::string_view field) noexcept {
+  // Short unsigned integers ("1", "25", "2046") are most of the numbers in many
+  // models: read them without the general decimal machinery (exact below 10^4).
+  const size_t n = field.size();
+  if (n - 1 < 4) {
+    const auto* p = reinterpret_cast<const unsigned char*>(field.data());
+    uint32_t digits = 0;
+    uint32_t bad = 0;
+    for (size_t i = 0; i < n; ++i) {
+      const uint32_t d = static_cast<uint32_t>(p[i]) - '0';
+      bad |= d >= 10 ? 1u : 0u;
+      digits = digits * 10 + d;
+    }
+    if (bad == 0) return static_cast<double>(digits);
+  }
   double value;
   if (parse_plain_decimal(field, value)) [[likely]] return value;
   return parse_number_general(field);

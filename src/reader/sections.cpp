@@ -58,6 +58,7 @@ struct SectionReader {
   ColumnsScratch columns;             // COLUMNS
   std::vector<uint8_t> rhs_seen;      // RHS, one flag per constraint row
   bool objective_rhs_seen = false;    // RHS
+  Fields fields;                      // the current line's fields, reused line to line
 };
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -163,7 +164,8 @@ void rows_line(SectionReader& r, std::string_view line) {
     take_header(r, c.kind);
     return;
   }
-  const Fields fields = split_fields(line, 2, r.text_end);
+  Fields& fields = r.fields;
+  split_fields_into(line, 2, r.text_end, fields);
   if (fields.count < 2) return;
   ReaderState& state = r.state;
   const std::string_view row_name = fields.at[1];
@@ -212,8 +214,9 @@ void rows_line(SectionReader& r, std::string_view line) {
   ++state.num_row;
 }
 
-void columns_line(SectionReader& r, std::string_view line) {
-  const Fields fields = split_fields(line, kMaxFields, r.text_end);
+// A COLUMNS line already split into r.fields.
+[[gnu::always_inline]] inline void columns_fields(SectionReader& r, std::string_view line) {
+  const Fields& fields = r.fields;
   if (fields.count == 0) return;
   const HeaderKind kind = rule_b_kind(line, fields, false);
   if (kind != HeaderKind::Data) [[unlikely]] {
@@ -222,15 +225,20 @@ void columns_line(SectionReader& r, std::string_view line) {
   }
   ReaderState& state = r.state;
   ColumnsScratch& scratch = r.columns;
-  const RowKeys keys = prepare_row_keys(state, fields);
   // A row map too large for the caches: a line is applied only a few lines
   // later, when its row slots have arrived (end_columns applies the last ones).
   constexpr size_t kLookaheadSlots = size_t{1} << 16;
   if (state.row_index.slots.size() >= kLookaheadSlots) {
+    const RowKeys keys = prepare_row_keys(state, fields);
     if (!hold_columns_record(state, scratch, fields, keys)) r.section = Section::EndOfInput;
     return;
   }
-  if (!columns_record(state, scratch, fields, keys)) r.section = Section::EndOfInput;
+  if (!columns_record(state, scratch, fields)) r.section = Section::EndOfInput;
+}
+
+void columns_line(SectionReader& r, std::string_view line) {
+  split_fields_into(line, kMaxFields, r.text_end, r.fields);
+  columns_fields(r, line);
 }
 
 void rhs_record(SectionReader& r, const Fields& fields) {
@@ -268,7 +276,8 @@ void rhs_record(SectionReader& r, const Fields& fields) {
 // RHS, RANGES and BOUNDS: the line is trimmed for splitting only; rule B still
 // looks at the line as read.
 void trimmed_record_line(SectionReader& r, std::string_view line) {
-  const Fields fields = split_fields(trim_unicode(line), kMaxFields, r.text_end);
+  Fields& fields = r.fields;
+  split_fields_into(trim_unicode(line), kMaxFields, r.text_end, fields);
   if (fields.count == 0) return;
   const HeaderKind kind = rule_b_kind(line, fields, r.section == Section::Rhs);
   if (kind != HeaderKind::Data) {
@@ -297,19 +306,27 @@ Status read_sections(std::string_view text, ReaderState& state) {
   LineCursor cursor = line_cursor(text);
   SectionReader r(state, cursor.end);
   std::string_view line;
-  while (next_line(cursor, line)) {
-    if (line.empty() || is_comment_line(line)) continue;
-    switch (r.section) {
-      case Section::Outside: outside_line(r, line); break;
-      case Section::ObjSense: objsense_line(r, line); break;
-      case Section::Rows: rows_line(r, line); break;
-      case Section::Columns: columns_line(r, line); break;
-      case Section::Rhs:
-      case Section::Ranges:
-      case Section::Bounds: trimmed_record_line(r, line); break;
-      case Section::Unsupported: unsupported_line(r, line); break;
-      case Section::EndData:
-      case Section::EndOfInput: break;
+  while (cursor.pos != cursor.end) {
+    if (r.section == Section::Columns && (*cursor.pos == ' ' || *cursor.pos == '\t')) {
+      // The usual COLUMNS record: the line end is found in the field scan.
+      next_line_fields(cursor, kMaxFields, r.fields, line);
+      columns_fields(r, line);
+      if (r.section == Section::Columns) continue;
+    } else {
+      next_line(cursor, line);
+      if (line.empty() || is_comment_line(line)) continue;
+      switch (r.section) {
+        case Section::Outside: outside_line(r, line); break;
+        case Section::ObjSense: objsense_line(r, line); break;
+        case Section::Rows: rows_line(r, line); break;
+        case Section::Columns: columns_line(r, line); break;
+        case Section::Rhs:
+        case Section::Ranges:
+        case Section::Bounds: trimmed_record_line(r, line); break;
+        case Section::Unsupported: unsupported_line(r, line); break;
+        case Section::EndData:
+        case Section::EndOfInput: break;
+      }
     }
     if (r.rows_header) [[unlikely]] {
       // Sized once for the rows that follow (and an artificial objective name):
