@@ -25,58 +25,8 @@ def add_text(tag, body):
     if body and len(body) <= MAX_TEXT:
         texts[tag + "-" + hashlib.sha1(body).hexdigest()[:10]] = body
 
-# Hand-written cases: the reader's and writer's worked examples and the corners
-# of the format (markers, bound types, ranges, odd section orders, hints).
-add_text("reader-example", """NAME          demo
-ROWS
- N  cost
- L  c1
- G  c2
- E  c3
-COLUMNS
-    x  cost  1  c1  1
-    x  c2  2
-    MARKER  'MARKER'  'INTORG'
-    y  cost  2  c1  3
-    MARKER  'MARKER'  'INTEND'
-RHS
-    RHS1  cost  -1.5  c1  4
-    RHS1  c2  1  c3  2
-RANGES
-    RNG1  c1  3
-BOUNDS
- UP BND1  x  10
-ENDATA
-""")
-add_text("writer-example", """NAME          demo
-OBJSENSE
-    MAX
-ROWS
- N  cost
- L  c1
- G  c2
- E  c3
- L  c4
-COLUMNS
-    x  cost  1.000000000000e0  c1  1.000000000000e0
-    x  c2  2.000000000000e0
-    M0000001  'MARKER'                 'INTORG'
-    y  cost  2.000000000000e0  c1  3.000000000000e0
-    M0000002  'MARKER'                 'INTEND'
-    z  cost  0.000000000000e+00
-RHS
-    RHS1  cost  -1.500000000000e0
-    RHS1  c1  4.000000000000e0
-    RHS1  c2  1.000000000000e0
-    RHS1  c3  2.000000000000e0
-    RHS1  c4  3.000000000000e0
-RANGES
-    RNG1  c4  2.000000000000e0
-BOUNDS
- BV BND1  y
- FR BND1  z
-ENDATA
-""")
+# Hand-written corners of the format (markers, bound types, ranges, odd section
+# orders, hints); the worked examples come from the test suites below.
 add_text("bounds-all", """* ROWS: 2
 * COLUMNS: (5)
 * NONZERO: 6
@@ -145,6 +95,8 @@ for path in glob.glob("tests/python/**/*.py", recursive=True):
     src = open(path, encoding="utf-8", errors="replace").read()
     for m in re.finditer(r'(?s)(?:"""|\'\'\')(.*?)(?:"""|\'\'\')', src):
         body = m.group(1)
+        if body.startswith("\\\n"):  # a string opened as """\ starts on the next line
+            body = body[2:]
         if "ENDATA" in body.upper() and "ROWS" in body.upper():
             lines = body.split("\n")
             indent = min((len(l) - len(l.lstrip(" ")) for l in lines if l.strip()), default=0)
