@@ -4,7 +4,7 @@ VENV_NP1   := .venv-numpy1
 JOBS       ?= 2
 WHEEL_DIR  := build/wheel
 
-.PHONY: all setup build cpp-test asan-test py-test py-test-numpy1 test demo bench fuzz-smoke clean
+.PHONY: all setup build cpp-test asan-test lto-check py-test py-test-numpy1 test demo bench fuzz-smoke clean
 
 all: build
 
@@ -30,6 +30,12 @@ asan-test: setup
 	cmake --build build/asan -j$(JOBS)
 	ctest --test-dir build/asan --output-on-failure -j$(JOBS)
 
+# The whole core linked once with link-time optimisation, which turns two different
+# definitions of one name (a One Definition Rule violation) into a link error.
+lto-check: setup
+	cmake -S . -B build/lto -DMOPSEL_LTO_CHECK=ON -DMOPSEL_WERROR=ON -DCMAKE_BUILD_TYPE=Release
+	cmake --build build/lto -j$(JOBS)
+
 py-test: build
 	$(VENV)/bin/pytest -q tests/python
 
@@ -37,7 +43,7 @@ py-test: build
 py-test-numpy1: build
 	$(VENV_NP1)/bin/pytest -q tests/python -m "not highs and not stress and not slow"
 
-test: cpp-test asan-test py-test py-test-numpy1
+test: cpp-test asan-test lto-check py-test py-test-numpy1
 
 demo: build
 	$(VENV)/bin/python examples/demo.py examples/demo.mps

@@ -1,5 +1,7 @@
 #include "reader/columns.hpp"
 
+#include "model/mps_codes.hpp"
+
 namespace mopsel {
 
 void begin_columns(const ReaderState& state, ColumnsScratch& scratch) {
@@ -13,7 +15,7 @@ RowKeys prepare_row_keys(const ReaderState& state, const Fields& fields) noexcep
   // Pairs (f1, f2) and (f3, f4), each only when both fields are present; a
   // marker line has none.
   const auto& f = fields.at;
-  if (fields.count >= 3 && f[1] == "'MARKER'") [[unlikely]] return prepared;
+  if (fields.count >= 3 && f[1] == kMarker) [[unlikely]] return prepared;
   prepared.pairs = fields.count >= 5 ? 2 : (fields.count >= 3 ? 1 : 0);
   for (size_t i = 0; i < prepared.pairs; ++i) {
     prepared.keys[i] = name_key(f[1 + 2 * i]);
@@ -30,10 +32,10 @@ namespace {
                                                     const Fields& fields, bool& ok) {
   const auto& f = fields.at;
   ok = true;
-  if (fields.count >= 3 && f[1] == "'MARKER'") [[unlikely]] {
-    if (f[2] == "'INTORG'") {
+  if (fields.count >= 3 && f[1] == kMarker) [[unlikely]] {
+    if (f[2] == kIntegerStart) {
       scratch.integer_marker = 1;
-    } else if (f[2] == "'INTEND'") {
+    } else if (f[2] == kIntegerEnd) {
       scratch.integer_marker = 0;
     }
     return false;

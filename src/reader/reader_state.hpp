@@ -13,14 +13,13 @@
 #include <limits>
 #include <string_view>
 
+#include "model/mps_codes.hpp"
 #include "model/name_list.hpp"
 #include "model/owned_array.hpp"
 #include "reader/column_index.hpp"
 #include "reader/name_map.hpp"
 
 namespace mopsel {
-
-enum class RowType : uint8_t { L = 0, G = 1, E = 2 };
 
 // Row references in row_index besides constraint rows (0 and up).
 inline constexpr int32_t OBJECTIVE_ROW = -1;
@@ -42,7 +41,7 @@ struct ReaderState {
   OwnedArray<double> row_lower;
   OwnedArray<double> row_upper;
   NameList row_names;  // copied from the text as the rows are read
-  OwnedArray<uint8_t> row_types;  // RowType
+  OwnedArray<uint8_t> row_types;  // RowType L, G or E
 
   // Per column (in order of creation).
   OwnedArray<double> col_lower;

@@ -4,21 +4,9 @@
 #include <limits>
 
 #include "model/model_record.hpp"
+#include "model/mps_codes.hpp"
 
 namespace mopsel {
-
-bool bound_type_of(std::string_view field, BoundType& type) noexcept {
-  static constexpr std::string_view kCodes[] = {"LO", "UP", "FX", "FR", "MI", "PL",
-                                                "BV", "LI", "UI", "SC", "SI"};
-  if (field.size() != 2) return false;
-  for (size_t i = 0; i < std::size(kCodes); ++i) {
-    if (field == kCodes[i]) {
-      type = static_cast<BoundType>(i);
-      return true;
-    }
-  }
-  return false;
-}
 
 void apply_range(ReaderState& state, const Fields& fields) noexcept {
   const auto& f = fields.at;
@@ -42,6 +30,7 @@ void apply_range(ReaderState& state, const Fields& fields) noexcept {
           state.row_upper[r] = state.row_lower[r] + size;
         }
         break;
+      case RowType::N: break;  // never stored: N rows are not constraint rows
     }
   }
 }

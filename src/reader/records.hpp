@@ -7,11 +7,6 @@
 
 namespace mopsel {
 
-enum class BoundType : uint8_t { LO, UP, FX, FR, MI, PL, BV, LI, UI, SC, SI };
-
-// The bound type named by exactly two upper-case letters; false for anything else.
-[[nodiscard]] bool bound_type_of(std::string_view field, BoundType& type) noexcept;
-
 // Turns one-sided and equality rows into two-sided rows. Never fails; unknown
 // rows and N rows are skipped.
 void apply_range(ReaderState& state, const Fields& fields) noexcept;

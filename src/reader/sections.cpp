@@ -269,6 +269,7 @@ void rhs_record(SectionReader& r, const Fields& fields) {
         break;
       case RowType::G: state.row_lower[row] = value; break;
       case RowType::L: state.row_upper[row] = value; break;
+      case RowType::N: break;  // never stored: N rows are not constraint rows
     }
   }
 }

@@ -6,20 +6,6 @@
 
 namespace mopsel {
 
-std::string_view bound_type_text(BoundType type) noexcept {
-  switch (type) {
-    case BoundType::LO: return " LO ";
-    case BoundType::UP: return " UP ";
-    case BoundType::MI: return " MI ";
-    case BoundType::FR: return " FR ";
-    case BoundType::FX: return " FX ";
-    case BoundType::BV: return " BV ";
-    case BoundType::LI: return " LI ";
-    case BoundType::UI: return " UI ";
-  }
-  return {};
-}
-
 BoundLines column_bound_lines(double lower, double upper, bool integral) noexcept {
   BoundLines out;
   auto add = [&out](BoundType type, double value) { out.line[out.count++] = {type, value}; };

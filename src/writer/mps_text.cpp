@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "model/fault.hpp"
+#include "model/mps_codes.hpp"
 #include "writer/bound_rules.hpp"
 #include "writer/buffer_sink.hpp"
 #include "writer/file_sink.hpp"
@@ -85,8 +86,8 @@ inline bool is_integral(uint8_t code) noexcept {
 // "    M{:07}  'MARKER'                 'INTORG'" (or 'INTEND').
 template <class Sink>
 void put_marker(LineOut<Sink>& out, uint32_t counter, bool opening) {
-  constexpr char kTail[] = "  'MARKER'                 'INTORG'\n";
-  out.line(5 + 10 + sizeof kTail, [&](char* at) {
+  constexpr char kGap[] = "                 ";
+  out.line(5 + 10 + 2 + kMarker.size() + sizeof kGap + kIntegerStart.size() + 1, [&](char* at) {
     char digits[16];
     char* const end = digits + sizeof digits;
     char* p = end;
@@ -96,8 +97,12 @@ void put_marker(LineOut<Sink>& out, uint32_t counter, bool opening) {
     } while (end - p < 7 || counter != 0);  // zero-padded to at least seven digits
     at = put_literal(at, "    M");
     at = put_text(at, {p, static_cast<size_t>(end - p)});
-    return put_literal(at, opening ? "  'MARKER'                 'INTORG'\n"
-                                   : "  'MARKER'                 'INTEND'\n");
+    at = put_literal(at, "  ");
+    at = put_text(at, kMarker);
+    at = put_literal(at, kGap);
+    at = put_text(at, opening ? kIntegerStart : kIntegerEnd);
+    *at++ = '\n';
+    return at;
   });
 }
 
@@ -138,7 +143,7 @@ bool write_rows(const ModelRecord& record, const std::vector<RowClass>& rows, st
   for (size_t i = 0; i < rows.size(); ++i) {
     check_index(record.row_names.size(), i);
     const std::string_view name = record.row_names[i];
-    const char letter = kSenseLetters[static_cast<uint8_t>(rows[i].sense)];
+    const char letter = row_type_letter(rows[i].type);
     out.line(4 + name.size() + 1, [&](char* at) {
       at[0] = ' ';
       at[1] = letter;
@@ -301,7 +306,9 @@ bool write_bounds(const ModelRecord& record, std::string_view bound_set, LineOut
     for (uint8_t n = 0; n < lines.count; ++n) {
       const BoundLine& bound = lines.line[n];
       out.line(4 + bound_set.size() + 2 + column.size() + 2 + kMaxNumberChars + 1, [&](char* at) {
-        at = put_text(at, bound_type_text(bound.type));  // " UP "
+        *at++ = ' ';
+        at = put_text(at, bound_type_code(bound.type));  // " UP "
+        *at++ = ' ';
         at = put_text(at, bound_set);
         at = put_literal(at, "  ");
         at = put_text(at, column);

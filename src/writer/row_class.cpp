@@ -8,14 +8,14 @@ RowClass classify_row(double lower, double upper) noexcept {
   const bool has_lower = is_finite_bound(lower);
   const bool has_upper = is_finite_bound(upper);
   if (!has_lower) {
-    if (!has_upper) return {RowSense::N, false, 0.0, 0.0};
-    return {RowSense::L, false, upper, 0.0};
+    if (!has_upper) return {RowType::N, false, 0.0, 0.0};
+    return {RowType::L, false, upper, 0.0};
   }
-  if (!has_upper) return {RowSense::G, false, lower, 0.0};
-  if (std::fabs(upper - lower) < kEqualityTolerance) return {RowSense::E, false, lower, 0.0};
+  if (!has_upper) return {RowType::G, false, lower, 0.0};
+  if (std::fabs(upper - lower) < kEqualityTolerance) return {RowType::E, false, lower, 0.0};
   // Written as an L row with its range; the difference is kept as computed,
   // negative when lower exceeds upper and infinite when it overflows.
-  return {RowSense::L, true, upper, upper - lower};
+  return {RowType::L, true, upper, upper - lower};
 }
 
 std::vector<RowClass> classify_rows(const ModelRecord& record) {

@@ -1,5 +1,5 @@
 #pragma once
-// How the writer expresses a row's bounds in MPS terms: a sense letter, a
+// How the writer expresses a row's bounds in MPS terms: a row type, a
 // right-hand side and, for two-sided rows, a range.
 #include <cfloat>
 #include <cmath>
@@ -7,13 +7,9 @@
 #include <vector>
 
 #include "model/model_record.hpp"
+#include "model/mps_codes.hpp"
 
 namespace mopsel {
-
-// Indexes the letter table "N", "L", "G", "E".
-enum class RowSense : uint8_t { N = 0, L = 1, G = 2, E = 3 };
-
-inline constexpr char kSenseLetters[] = {'N', 'L', 'G', 'E'};
 
 // Two finite bounds closer than this (strictly) make an equality row; columns
 // with such bounds are fixed.
@@ -23,7 +19,7 @@ inline constexpr double kEqualityTolerance = 1e-12;
 inline bool is_finite_bound(double value) noexcept { return std::fabs(value) <= DBL_MAX; }
 
 struct RowClass {
-  RowSense sense = RowSense::N;
+  RowType type = RowType::N;
   bool has_range = false;
   double rhs = 0.0;
   double range = 0.0;  // upper - lower as computed; meaningful only with has_range
