@@ -16,11 +16,11 @@
 #include "python/gil.hpp"
 #include "python/model_object.hpp"
 #include "python/python_c.hpp"
+#include "python/record_from_model.hpp"
 #include "python/utf8_error.hpp"
 #include "reader/read_mps.hpp"
 #include "source/load_source.hpp"
 #include "writer/mps_writer.hpp"
-#include "writer/record_from_model.hpp"
 
 namespace mopsel::python {
 namespace {

@@ -5,6 +5,7 @@
 
 #include "python/errors.hpp"
 #include "python/numpy_c.hpp"
+#include "python/numpy_types.hpp"
 #include "python/slice_container.hpp"
 #include "python/type_slots.hpp"
 
@@ -28,17 +29,6 @@ PyObject* names_to_list(const NameList& names) noexcept {
     if (PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item) != 0) return nullptr;
   }
   return list.release();
-}
-
-// Element count of an array as it is now (product of its dimensions), 0 for
-// anything that is not an array.
-size_t element_count(PyObject* object) noexcept {
-  if (object == nullptr || !PyArray_Check(object)) return 0;
-  auto* array = reinterpret_cast<PyArrayObject*>(object);
-  size_t count = 1;
-  const npy_intp* dims = PyArray_DIMS(array);
-  for (int d = 0; d < PyArray_NDIM(array); ++d) count *= static_cast<size_t>(dims[d]);
-  return count;
 }
 
 ModelObject* as_model(PyObject* self) noexcept { return reinterpret_cast<ModelObject*>(self); }

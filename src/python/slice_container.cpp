@@ -4,6 +4,7 @@
 
 #include "python/errors.hpp"
 #include "python/numpy_c.hpp"
+#include "python/numpy_types.hpp"
 #include "python/type_slots.hpp"
 
 namespace mopsel::python {
@@ -43,22 +44,6 @@ PyType_Spec g_spec = {"mopsel._mopsel.PySliceContainer", sizeof(SliceContainerOb
 PyTypeObject* g_type = nullptr;  // created once under the lock, never released
 
 template <class T>
-struct ElementType;
-template <>
-struct ElementType<double> {
-  static constexpr int number = NPY_DOUBLE;
-};
-template <>
-struct ElementType<uint32_t> {
-  static constexpr int number = NPY_UINT;
-};
-template <>
-struct ElementType<uint8_t> {
-  static constexpr int number = NPY_UBYTE;
-};
-static_assert(sizeof(unsigned int) == sizeof(uint32_t), "NPY_UINT must be 32 bits wide");
-
-template <class T>
 PyObject* make_array(OwnedArray<T>&& values) {
   ensure_numpy_api();
   const size_t length = values.size();
@@ -77,7 +62,7 @@ PyObject* make_array(OwnedArray<T>&& values) {
   slice->drop = free_buffer;
   // From here on the container owns the buffer: dropping it frees the buffer.
 
-  PyArray_Descr* descr = PyArray_DescrFromType(ElementType<T>::number);
+  PyArray_Descr* descr = PyArray_DescrFromType(Element<T>::number);
   if (descr == nullptr) fault_from_python_error("NumPy gave no array descriptor");
   npy_intp dims[1] = {static_cast<npy_intp>(length)};
   npy_intp strides[1] = {static_cast<npy_intp>(sizeof(T))};

@@ -1,4 +1,4 @@
-#include "writer/record_from_model.hpp"
+#include "python/record_from_model.hpp"
 
 #include <string>
 #include <vector>
@@ -7,37 +7,16 @@
 #include "python/array_borrows.hpp"
 #include "python/model_object.hpp"
 #include "python/numpy_c.hpp"
+#include "python/numpy_types.hpp"
 
-namespace mopsel {
+namespace mopsel::python {
 namespace {
-
-using python::ModelNative;
-using python::ModelObject;
-using python::SparseMatrixObject;
-
-template <class T>
-struct Element;
-template <>
-struct Element<double> {
-  static constexpr int number = NPY_DOUBLE;
-  static constexpr const char* name = "float64";
-};
-template <>
-struct Element<uint32_t> {
-  static constexpr int number = NPY_UINT;
-  static constexpr const char* name = "uint32";
-};
-template <>
-struct Element<uint8_t> {
-  static constexpr int number = NPY_UBYTE;
-  static constexpr const char* name = "uint8";
-};
 
 // One shared borrow of an array's memory range, given back on destruction.
 class SharedBorrow {
  public:
   SharedBorrow(const void* begin, size_t length) : begin_(begin), length_(length) {
-    const MopselArrayBorrows& registry = python::array_borrows();
+    const MopselArrayBorrows& registry = array_borrows();
     const int outcome = registry.acquire_shared(registry.state, begin, length);
     if (outcome == MOPSEL_BORROW_REFUSED) raise_fault("AlreadyBorrowed");
     if (outcome != MOPSEL_BORROW_GRANTED) raise_fault("the array borrow registry failed");
@@ -49,7 +28,7 @@ class SharedBorrow {
   SharedBorrow& operator=(SharedBorrow&&) = delete;
   ~SharedBorrow() {
     if (!held_) return;
-    const MopselArrayBorrows& registry = python::array_borrows();
+    const MopselArrayBorrows& registry = array_borrows();
     (void)registry.release(registry.state, begin_, length_, 0);
   }
 
@@ -111,9 +90,7 @@ std::optional<CheckedArray> open_array(PyObject* object, std::vector<SharedBorro
     PyErr_Format(PyExc_TypeError, "The given array does not have dtype %s", Element<T>::name);
     return std::nullopt;
   }
-  size_t count = 1;  // a zero-dimensional array holds one element
-  const npy_intp* dims = PyArray_DIMS(array);
-  for (int d = 0; d < PyArray_NDIM(array); ++d) count *= static_cast<size_t>(dims[d]);
+  const size_t count = element_count(object);
   // A contiguous array's elements fill exactly its extent: the copy stays inside.
   if (count != 0 && count * sizeof(T) != extent.length) raise_fault("array extent does not match its element count");
   return CheckedArray{PyArray_DATA(array), count};
@@ -158,9 +135,9 @@ void copy_names(const NameList& from, NameList& to) {
 }  // namespace
 
 std::optional<ModelRecord> record_from_model(PyObject* object) {
-  python::ensure_numpy_api();
+  ensure_numpy_api();
   auto* model = reinterpret_cast<ModelObject*>(object);
-  const ModelNative& native = python::native_of(model);
+  const ModelNative& native = native_of(model);
   ModelRecord record;
 
   if (!copy_integrality(model->col_integrality, record.col_integrality)) return std::nullopt;
@@ -182,7 +159,7 @@ std::optional<ModelRecord> record_from_model(PyObject* object) {
   if (!copy_array(model->row_upper, record.row_upper, borrows)) return std::nullopt;
 
   PyObject* matrix_object = model->a_matrix;
-  PyTypeObject* matrix_type = python::sparse_matrix_type();
+  PyTypeObject* matrix_type = sparse_matrix_type();
   if (matrix_type == nullptr || matrix_object == nullptr || !PyObject_TypeCheck(matrix_object, matrix_type)) {
     raise_fault("the a_matrix slot of a Model does not hold a SparseMatrix");
   }
@@ -196,4 +173,4 @@ std::optional<ModelRecord> record_from_model(PyObject* object) {
   return record;
 }
 
-}  // namespace mopsel
+}  // namespace mopsel::python

@@ -6,7 +6,7 @@
 #include "model/model_record.hpp"
 #include "python/python_c.hpp"
 
-namespace mopsel {
+namespace mopsel::python {
 
 // `model` must be an instance of Model (the caller checks). Copies the native
 // values and the nine arrays while holding shared borrows of the arrays in the
@@ -19,4 +19,4 @@ namespace mopsel {
 // exclusive borrow raises InternalFault "AlreadyBorrowed". Needs the lock.
 std::optional<ModelRecord> record_from_model(PyObject* model);
 
-}  // namespace mopsel
+}  // namespace mopsel::python
