@@ -21,13 +21,13 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     auto text = mopsel::load_source(argv[1]);
     if (!text.ok()) {
-      std::fprintf(stderr, "%s\n", text.error().c_str());
+      std::fprintf(stderr, "%s\n", text.error().message.c_str());
       return 1;
     }
     const auto bytes = text.value().size();
     auto model = mopsel::read_mps(mopsel::as_view(text.value()));
     if (!model.ok()) {
-      std::fprintf(stderr, "%s\n", model.error().c_str());
+      std::fprintf(stderr, "%s\n", model.error().message.c_str());
       return 1;
     }
     const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -25,12 +25,12 @@ int main(int argc, char** argv) {
   const char* which = argc > 4 ? argv[4] : "both";
   auto text = mopsel::load_source(argv[1]);
   if (!text.ok()) {
-    std::fprintf(stderr, "%s\n", text.error().c_str());
+    std::fprintf(stderr, "%s\n", text.error().message.c_str());
     return 1;
   }
   auto model = mopsel::read_mps(mopsel::as_view(text.value()));
   if (!model.ok()) {
-    std::fprintf(stderr, "%s\n", model.error().c_str());
+    std::fprintf(stderr, "%s\n", model.error().message.c_str());
     return 1;
   }
   const bool to_buffer = std::strcmp(which, "file") != 0;
@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
       const auto status = mopsel::write_mps_to_file(model.value(), out_path);
       const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       if (!status.ok()) {
-        std::fprintf(stderr, "%s\n", status.error().c_str());
+        std::fprintf(stderr, "%s\n", status.error().message.c_str());
         return 1;
       }
       if (s < best_file) best_file = s;

@@ -190,7 +190,7 @@ inline Result<ModelRecord> guarded_read(std::string_view text, std::string& faul
   } catch (const std::exception& e) {
     fault = std::string("read_mps threw: ") + e.what();
   }
-  return Error{"(exception)"};
+  return Error{ErrorKind::Parse, "(exception)"};
 }
 
 // ---------------------------------------------------------------------------
@@ -209,7 +209,7 @@ inline bool contains_endata_word(std::string_view text) {
   return false;
 }
 
-// read_mps either fails with exactly "Failed to parse MPS file" or returns a
+// read_mps either fails with exactly "Failed to parse MPS file" (kind Parse) or returns a
 // record meeting every invariant. Two variants of the text must read the same:
 // the text with LF line ends turned into CRLF (only when it holds no CR), and the
 // text behind absurd size-hint comments (hints size reservations only).
@@ -218,7 +218,8 @@ inline std::string check_read_mps(std::string_view text) {
   Result<ModelRecord> first = guarded_read(text, fault);
   if (!fault.empty()) return fault;
   if (!first.ok()) {
-    if (first.error() != kParseFailure) return "unexpected failure message: " + first.error();
+    if (first.error().message != kParseFailure) return "unexpected failure message: " + first.error().message;
+    if (first.error().kind != ErrorKind::Parse) return "the read failure is not of kind Parse";
   } else {
     std::string broken = check_reader_record(first.value());
     if (!broken.empty()) return "record breaks an invariant: " + broken;
@@ -372,7 +373,7 @@ inline Result<ByteBuffer> guarded_load(const std::string& path, std::string& fau
   } catch (const std::exception& e) {
     fault = std::string("load_source threw: ") + e.what();
   }
-  return Error{"(exception)"};
+  return Error{ErrorKind::Load, "(exception)"};
 }
 
 // load_source on a ".gz" path gives exactly the first gzip member's text, or the
@@ -385,7 +386,7 @@ inline std::string check_load_source(const uint8_t* data, size_t size, ScratchFi
   if (!fault.empty()) return fault;
   const GzipVerdict verdict = decode_with_zlib(data, size);
   if (verdict.kind == GzipVerdict::kText) {
-    if (!loaded.ok()) return "zlib decodes the member but load_source says: " + loaded.error();
+    if (!loaded.ok()) return "zlib decodes the member but load_source says: " + loaded.error().message;
     if (as_view(loaded.value()) != verdict.text) {
       return "decoded text differs from zlib's (" + std::to_string(loaded.value().size()) + " vs " +
              std::to_string(verdict.text.size()) + " bytes)";
@@ -398,15 +399,16 @@ inline std::string check_load_source(const uint8_t* data, size_t size, ScratchFi
     const std::string expected = kExpected[verdict.kind];
     if (loaded.ok()) return "load_source accepted a member that zlib rejects; expected: " + expected;
     const bool acceptable =
-        loaded.error() == expected ||
-        (verdict.also_truncated && loaded.error() == kExpected[GzipVerdict::kTruncated]);
-    if (!acceptable) return "message \"" + loaded.error() + "\", expected \"" + expected + "\"";
+        loaded.error().message == expected ||
+        (verdict.also_truncated && loaded.error().message == kExpected[GzipVerdict::kTruncated]);
+    if (!acceptable) return "message \"" + loaded.error().message + "\", expected \"" + expected + "\"";
+    if (loaded.error().kind != ErrorKind::Load) return "the load failure is not of kind Load";
   }
 
   plain.fill(data, size);
   Result<ByteBuffer> raw = guarded_load(plain.path(), fault);
   if (!fault.empty()) return fault;
-  if (!raw.ok()) return "plain file failed to load: " + raw.error();
+  if (!raw.ok()) return "plain file failed to load: " + raw.error().message;
   if (as_view(raw.value()) != std::string_view(reinterpret_cast<const char*>(data), size)) {
     return "plain file loaded with different bytes";
   }
@@ -489,7 +491,7 @@ inline RoundTripHazards find_name_hazards(const ModelRecord& r) {
 inline std::string write_text(const ModelRecord& record, ByteBuffer& out, const char* which) {
   try {
     Status status = write_mps_to_buffer(record, out);
-    if (!status.ok()) return std::string(which) + " write failed: " + status.error();
+    if (!status.ok()) return std::string(which) + " write failed: " + status.error().message;
   } catch (const InternalFault& f) {
     return std::string(which) + " write raised an internal fault: " + f.message();
   } catch (const std::exception& e) {
@@ -639,7 +641,7 @@ inline std::string check_round_trip(std::string_view text) {
   if (!fault.empty()) return fault;
   Result<ModelRecord> second = guarded_read(as_view(text1), fault);
   if (!fault.empty()) return "reading the written text: " + fault;
-  if (!second.ok()) return "the written text does not read: " + second.error();
+  if (!second.ok()) return "the written text does not read: " + second.error().message;
   const ModelRecord& r2 = second.value();
   std::string broken = check_reader_record(r2);
   if (!broken.empty()) return "record read from the written text breaks an invariant: " + broken;

@@ -3,7 +3,7 @@
 // Each function binds and converts its arguments, hands the work to the core
 // (load_source, read_mps, record_from_model, the writer), releases the
 // interpreter lock around the pure C++ parts, and turns every failure into a
-// Python exception: core messages here, C++ exceptions in `guarded`.
+// Python exception: core errors with `set_exception`, C++ exceptions in `guarded`.
 #include <array>
 #include <optional>
 #include <string>
@@ -52,7 +52,7 @@ bool model_argument(PyObject* value) noexcept {
 
 PyObject* model_or_error(Result<ModelRecord>&& outcome) {
   if (!outcome) {
-    set_value_error(outcome.error());
+    set_exception(outcome.error());
     return nullptr;
   }
   return wrap_model(std::move(outcome).value());
@@ -64,14 +64,14 @@ PyObject* parse_file(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
     if (!bind_arguments("parse_file", kPathParameters, args, kwargs, values)) return nullptr;
     std::optional<std::string> path = path_argument(values[0]);
     if (!path) return nullptr;
-    Result<ModelRecord> outcome = Error{std::string()};
+    Result<ModelRecord> outcome = Error{ErrorKind::Load, std::string()};
     {
       ReleasedLock unlocked;
       Result<ByteBuffer> text = load_source(*path);
       if (text) {
         outcome = read_mps(as_view(text.value()));
       } else {
-        outcome = Error{text.error()};
+        outcome = text.error();
       }
     }  // the loaded text is released here, before the lock is taken back
     return model_or_error(std::move(outcome));
@@ -109,7 +109,7 @@ PyObject* write_file(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
       record.reset();
     }
     if (!status) {
-      set_os_error(status.error());
+      set_exception(status.error());
       return nullptr;
     }
     Py_RETURN_NONE;
@@ -131,7 +131,7 @@ PyObject* write_str(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
       record.reset();
     }
     if (!status) {
-      set_os_error(status.error());
+      set_exception(status.error());
       return nullptr;
     }
     const std::string_view bytes = text.empty() ? std::string_view() : as_view(text);
@@ -140,7 +140,7 @@ PyObject* write_str(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
     if (result != nullptr || !PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) return result;
     PyErr_Clear();
     const std::optional<Utf8Problem> problem = first_utf8_problem(bytes);
-    set_value_error(problem ? describe_utf8_problem(*problem) : std::string("invalid utf-8"));
+    set_exception(Error{ErrorKind::Encoding, problem ? describe_utf8_problem(*problem) : std::string("invalid utf-8")});
     return nullptr;
   });
 }

@@ -1,14 +1,38 @@
 #pragma once
-// Errors are values in the core: an operation returns its value or a message.
+// Errors are values in the core: an operation returns its value or an Error, a
+// kind and a message. The Python boundary turns the kind into an exception class
+// in one place (python/errors.cpp); the message becomes the exception's text.
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 
 namespace mopsel {
 
+// What failed, as far as a caller has to tell failures apart.
+enum class ErrorKind : uint8_t {
+  Os,           // a system call failed or could not take its arguments: "{} (os error {})"
+  OutOfMemory,  // a buffer could not be allocated: "out of memory"
+  Gzip,         // compressed input that is not one complete, valid gzip member
+  Load,         // a model file could not be loaded: "Cannot open file: {}", "Read error: {}"
+  Parse,        // the text is not a readable MPS model: "Failed to parse MPS file"
+  Encoding,     // text that is not valid UTF-8 where a Python str has to be made
+};
+
+inline constexpr std::string_view kOutOfMemory = "out of memory";
+
+// A failure. It is made from a kind and a message only, so that details added
+// later (where in the input, and why) leave the places that make one unchanged.
 struct Error {
+  Error(ErrorKind error_kind, std::string text) : kind(error_kind), message(std::move(text)) {}
+
+  ErrorKind kind;
   std::string message;
 };
+
+inline Error out_of_memory() { return {ErrorKind::OutOfMemory, std::string(kOutOfMemory)}; }
 
 template <class T>
 class [[nodiscard]] Result {
@@ -21,26 +45,25 @@ class [[nodiscard]] Result {
   T& value() & { return std::get<0>(state_); }
   const T& value() const& { return std::get<0>(state_); }
   T&& value() && { return std::get<0>(std::move(state_)); }
-  [[nodiscard]] const std::string& error() const { return std::get<1>(state_).message; }
+  [[nodiscard]] const Error& error() const { return std::get<1>(state_); }
 
  private:
   std::variant<T, Error> state_;
 };
 
-// Success or a message, for operations without a value.
+// Success or an Error, for operations without a value.
 class [[nodiscard]] Status {
  public:
   Status() = default;
-  Status(Error error) : failed_(true), message_(std::move(error.message)) {}  // NOLINT
+  Status(Error error) : error_(std::move(error)) {}  // NOLINT: implicit by design
   static Status success() { return {}; }
 
-  [[nodiscard]] bool ok() const noexcept { return !failed_; }
+  [[nodiscard]] bool ok() const noexcept { return !error_.has_value(); }
   explicit operator bool() const noexcept { return ok(); }
-  [[nodiscard]] const std::string& error() const noexcept { return message_; }
+  [[nodiscard]] const Error& error() const { return *error_; }
 
  private:
-  bool failed_ = false;
-  std::string message_;
+  std::optional<Error> error_;
 };
 
 }  // namespace mopsel

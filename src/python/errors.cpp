@@ -94,7 +94,19 @@ void fault_from_python_error(std::string_view context, std::source_location wher
   raise_fault(std::move(text), where);
 }
 
-void set_value_error(std::string_view message) noexcept { set_error(PyExc_ValueError, message); }
-void set_os_error(std::string_view message) noexcept { set_error(PyExc_OSError, message); }
+void set_exception(const Error& error) noexcept {
+  PyObject* type = PyExc_ValueError;
+  switch (error.kind) {
+    case ErrorKind::Os: type = PyExc_OSError; break;
+    case ErrorKind::OutOfMemory: type = PyExc_MemoryError; break;
+    // Files that cannot be opened or read are ValueError too: parse_file
+    // reports every failure to produce a model alike.
+    case ErrorKind::Gzip:
+    case ErrorKind::Load:
+    case ErrorKind::Parse:
+    case ErrorKind::Encoding: type = PyExc_ValueError; break;
+  }
+  set_error(type, error.message);
+}
 
 }  // namespace mopsel::python

@@ -1,7 +1,7 @@
 #pragma once
-// Turning every failure into a Python exception. The conversion of C++
-// exceptions (internal faults above all) into Python exceptions happens in
-// exactly one place, `guarded`; everything else returns values.
+// Turning every failure into a Python exception, each kind in one place: core
+// failures (Error values) in `set_exception`, C++ exceptions (internal faults
+// above all) in `guarded`.
 #include <exception>
 #include <new>
 #include <source_location>
@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "model/fault.hpp"
+#include "model/result.hpp"
 #include "python/python_c.hpp"
 
 namespace mopsel::python {
@@ -29,10 +30,11 @@ void raise_panic(std::string_view message, const std::source_location& where) no
 [[noreturn]] void fault_from_python_error(
     std::string_view context, std::source_location where = std::source_location::current());
 
-// Set ValueError / OSError with one str argument, the message (bytes that are
-// not UTF-8 are replaced). Need the lock.
-void set_value_error(std::string_view message) noexcept;
-void set_os_error(std::string_view message) noexcept;
+// Sets the Python exception of a core failure: its class follows the error's
+// kind (OSError for Os, MemoryError for OutOfMemory, ValueError for input that
+// cannot be loaded, read or decoded), its one str argument is the message (bytes
+// that are not UTF-8 are replaced). Needs the lock.
+void set_exception(const Error& error) noexcept;
 
 // Runs the body of a module function or type slot and returns its result. A C++
 // exception escaping the body becomes a Python exception here and only here:

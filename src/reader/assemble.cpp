@@ -75,10 +75,10 @@ Result<ModelRecord> read_mps_with_limits(std::string_view text, const ReaderLimi
   ReaderState state;
   state.limits = limits;
   reserve_from_hints(scan_size_hints(text), text.size(), state);
-  if (!read_sections(text, state).ok()) return Error{kParseFailure};
+  if (!read_sections(text, state).ok()) return Error{ErrorKind::Parse, kParseFailure};
   ModelRecord record = finish_model(std::move(state));
   // A name that is not valid UTF-8 could not become a Python string.
-  if (!record_names_are_utf8(record)) return Error{kParseFailure};
+  if (!record_names_are_utf8(record)) return Error{ErrorKind::Parse, kParseFailure};
   return record;
 }
 

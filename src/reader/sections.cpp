@@ -344,7 +344,7 @@ Status read_sections(std::string_view text, ReaderState& state) {
     }
     if (r.section == Section::EndOfInput) break;
   }
-  return Error{kParseFailure};
+  return Error{ErrorKind::Parse, kParseFailure};
 }
 
 }  // namespace mopsel

@@ -53,7 +53,7 @@ struct HeaderReader {
       const size_t available = in.available();
       const auto* zero = static_cast<const unsigned char*>(std::memchr(start, 0, available));
       const size_t before_zero = zero ? static_cast<size_t>(zero - start) : available;
-      if (before_zero > kMaxHeaderField - length) return Error{kHeaderFieldTooLong};
+      if (before_zero > kMaxHeaderField - length) return Error{ErrorKind::Gzip, kHeaderFieldTooLong};
       length += before_zero;
       const size_t consumed = zero ? before_zero + 1 : available;
       account(start, consumed);
@@ -70,9 +70,9 @@ Status read_gzip_header(InputBuffer& in) {
   // ID1 ID2 CM FLG MTIME(4) XFL OS
   unsigned char fixed[10];
   if (Status status = header.take(fixed, sizeof fixed); !status) return status;
-  if (fixed[0] != 0x1F || fixed[1] != 0x8B || fixed[2] != 8) return Error{kInvalidGzipHeader};
+  if (fixed[0] != 0x1F || fixed[1] != 0x8B || fixed[2] != 8) return Error{ErrorKind::Gzip, kInvalidGzipHeader};
   const unsigned flags = fixed[3];
-  if (flags & kReservedFlags) return Error{kInvalidGzipHeader};
+  if (flags & kReservedFlags) return Error{ErrorKind::Gzip, kInvalidGzipHeader};
 
   if (flags & kFlagExtra) {
     unsigned char length[2];
@@ -92,7 +92,7 @@ Status read_gzip_header(InputBuffer& in) {
     unsigned char stored[2];
     if (Status status = take_bytes(in, stored, 2); !status) return status;
     if ((unsigned{stored[0]} | unsigned{stored[1]} << 8) != expected) {
-      return Error{kChecksumMismatch};
+      return Error{ErrorKind::Gzip, kChecksumMismatch};
     }
   }
   return Status::success();

@@ -15,8 +15,8 @@ inline constexpr const char* kHeaderFieldTooLong = "gzip header field too long";
 inline constexpr size_t kMaxHeaderField = 65535;
 
 // Consumes one member header, leaving the input at the first byte of the deflate data.
-// Fails with "unexpected end of file", "invalid gzip header", "gzip header field too
-// long", the checksum text (FHCRC) or an OS error text.
+// Fails with a Gzip error ("unexpected end of file", "invalid gzip header", "gzip header
+// field too long", the checksum text for FHCRC) or an Os error.
 Status read_gzip_header(InputBuffer& in);
 
 }  // namespace mopsel

@@ -6,10 +6,10 @@
 
 namespace mopsel {
 
-// The decoded text of the first member read from `fd` (positioned at its start), or the
-// bare error text: "unexpected end of file", "invalid gzip header", "gzip header field too
+// The decoded text of the first member read from `fd` (positioned at its start), or a
+// Gzip error ("unexpected end of file", "invalid gzip header", "gzip header field too
 // long", "corrupt gzip stream does not have a matching checksum", "corrupt deflate
-// stream", "out of memory" or an OS error text.
+// stream"), OutOfMemory or an Os error.
 Result<ByteBuffer> decode_gzip_member(int fd);
 
 }  // namespace mopsel

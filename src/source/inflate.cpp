@@ -37,7 +37,7 @@ Result<InflateOutcome> inflate_raw(InputBuffer& in, ByteBuffer& text, size_t exp
   InflateStream z;
   // Negative window bits: raw deflate, 2^15 = 32 KiB window.
   const int init = inflateInit2(&z.stream, -15);
-  if (init == Z_MEM_ERROR) return Error{"out of memory"};
+  if (init == Z_MEM_ERROR) return out_of_memory();
   if (init != Z_OK) raise_fault("inflateInit2 failed with code " + std::to_string(init));
   z.live = true;
 
@@ -48,7 +48,7 @@ Result<InflateOutcome> inflate_raw(InputBuffer& in, ByteBuffer& text, size_t exp
     for (;;) {
       if (in.available() == 0) {
         Result<size_t> got = refill(in);
-        if (!got) return Error{got.error()};
+        if (!got) return got.error();
         // The input ends inside the deflate data; the caller reports the early end.
         if (got.value() == 0) break;
       }
@@ -74,8 +74,8 @@ Result<InflateOutcome> inflate_raw(InputBuffer& in, ByteBuffer& text, size_t exp
         outcome.stream_ended = true;
         break;
       }
-      if (rc == Z_MEM_ERROR) return Error{"out of memory"};
-      if (rc != Z_OK && rc != Z_BUF_ERROR) return Error{kCorruptDeflate};
+      if (rc == Z_MEM_ERROR) return out_of_memory();
+      if (rc != Z_OK && rc != Z_BUF_ERROR) return Error{ErrorKind::Gzip, kCorruptDeflate};
       // With input and output room both offered, zlib always moves forward; a call that
       // does not would loop for ever.
       if (produced == 0 && consumed == 0 && z.stream.avail_in != 0 && z.stream.avail_out != 0) {
@@ -83,7 +83,7 @@ Result<InflateOutcome> inflate_raw(InputBuffer& in, ByteBuffer& text, size_t exp
       }
     }
   } catch (const std::bad_alloc&) {
-    return Error{"out of memory"};
+    return out_of_memory();
   }
   outcome.crc = static_cast<uint32_t>(crc);
   return outcome;

@@ -19,8 +19,8 @@ struct InflateOutcome {
 
 // Inflates the deflate stream that starts at the input's position, appending to `text`.
 // On return the input stands just after the stream (its bytes beyond are left unread).
-// `expected_size` is a guess used for the first reservation only. Fails with "corrupt
-// deflate stream", "out of memory" or an OS error text.
+// `expected_size` is a guess used for the first reservation only. Fails with the Gzip
+// error "corrupt deflate stream", OutOfMemory or an Os error.
 Result<InflateOutcome> inflate_raw(InputBuffer& in, ByteBuffer& text, size_t expected_size);
 
 // The first reservation for the text of `compressed_size` bytes of gzip input: a few

@@ -14,7 +14,7 @@ Result<InputBuffer> make_input_buffer(int fd) {
   in.fd = fd;
   // Value-initialised, so the buffer starts zero-filled.
   in.bytes.reset(new (std::nothrow) unsigned char[kInputBufferSize]());
-  if (!in.bytes) return Error{"out of memory"};
+  if (!in.bytes) return out_of_memory();
   return in;
 }
 
@@ -30,8 +30,8 @@ Result<size_t> refill(InputBuffer& in) {
 Status require_byte(InputBuffer& in) {
   if (in.pos < in.end) return Status::success();
   Result<size_t> got = refill(in);
-  if (!got) return Error{got.error()};
-  if (got.value() == 0) return Error{kUnexpectedEnd};
+  if (!got) return got.error();
+  if (got.value() == 0) return Error{ErrorKind::Gzip, kUnexpectedEnd};
   return Status::success();
 }
 

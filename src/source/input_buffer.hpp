@@ -20,14 +20,15 @@ struct InputBuffer {
   [[nodiscard]] size_t available() const noexcept { return end - pos; }
 };
 
-// An input buffer over `fd`. Fails with "out of memory" when the buffer cannot be had.
+// An input buffer over `fd`. Fails with OutOfMemory when the buffer cannot be had.
 Result<InputBuffer> make_input_buffer(int fd);
 
 // Reads the next stretch of the file once every buffered byte has been used (pos == end).
-// Returns the number of new bytes, 0 at end of file, or an OS error text.
+// Returns the number of new bytes, 0 at end of file, or an Os error.
 Result<size_t> refill(InputBuffer& in);
 
-// Makes at least one byte available, failing with "unexpected end of file" at the end.
+// Makes at least one byte available, failing at the end with the Gzip error
+// "unexpected end of file" (the input buffer only ever holds compressed data).
 Status require_byte(InputBuffer& in);
 
 // Copies the next `count` bytes to `out`, across refills.

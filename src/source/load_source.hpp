@@ -7,8 +7,8 @@
 
 namespace mopsel {
 
-// Returns the file's bytes (decompressed for ".gz"), or "Cannot open file: {}" /
-// "Read error: {}" around the error text.
+// Returns the file's bytes (decompressed for ".gz"), or a Load error: "Cannot open
+// file: {}" / "Read error: {}" around the message of the failure.
 Result<ByteBuffer> load_source(std::string_view path);
 
 }  // namespace mopsel

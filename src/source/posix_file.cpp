@@ -14,6 +14,12 @@
 namespace mopsel {
 namespace {
 
+// strerror_r comes in two flavours: GNU returns the text, XSI fills the buffer.
+[[maybe_unused]] const char* strerror_text(const char* gnu_result, const char*) { return gnu_result; }
+[[maybe_unused]] const char* strerror_text(int xsi_result, const char* buffer) {
+  return xsi_result == 0 ? buffer : "Unknown error";
+}
+
 // read(2) moves at most this much at once on Linux; asking for more is harmless but
 // keeping requests below it keeps the count in ssize_t range everywhere.
 constexpr size_t kMaxReadRequest = size_t{1} << 30;
@@ -22,6 +28,27 @@ constexpr size_t kMinGrowth = size_t{64} << 10;
 constexpr size_t kMaxGrowth = size_t{1} << 30;
 
 }  // namespace
+
+std::string os_error_text(int error_number) {
+  char buffer[256] = {};
+  std::string message(strerror_text(strerror_r(error_number, buffer, sizeof buffer), buffer));
+  message += " (os error ";
+  message += std::to_string(error_number);
+  message += ')';
+  return message;
+}
+
+Error os_error(int error_number) { return {ErrorKind::Os, os_error_text(error_number)}; }
+
+Result<int> open_path(std::string_view path, int flags) {
+  if (path.find('\0') != std::string_view::npos) return Error{ErrorKind::Os, std::string(kNulInPath)};
+  const std::string terminated(path);
+  for (;;) {
+    const int fd = ::open(terminated.c_str(), flags, 0666);
+    if (fd >= 0) return fd;
+    if (errno != EINTR) return os_error(errno);
+  }
+}
 
 OpenFile::OpenFile(OpenFile&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
 
@@ -39,15 +66,9 @@ OpenFile::~OpenFile() {
 }
 
 Result<OpenFile> open_for_reading(std::string_view path) {
-  if (path.find('\0') != std::string_view::npos) {
-    return Error{"file name contained an unexpected NUL byte"};
-  }
-  const std::string terminated(path);
-  for (;;) {
-    const int fd = ::open(terminated.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) return OpenFile(fd);
-    if (errno != EINTR) return Error{os_error_text(errno)};
-  }
+  Result<int> fd = open_path(path, O_RDONLY | O_CLOEXEC);
+  if (!fd) return fd.error();
+  return OpenFile(fd.value());
 }
 
 size_t remaining_size_hint(int fd) {
@@ -64,7 +85,7 @@ Result<size_t> read_some(int fd, char* into, size_t room) {
   for (;;) {
     const ssize_t got = ::read(fd, into, room);
     if (got >= 0) return static_cast<size_t>(got);
-    if (errno != EINTR) return Error{os_error_text(errno)};
+    if (errno != EINTR) return os_error(errno);
   }
 }
 
@@ -85,20 +106,20 @@ Result<ByteBuffer> read_to_end(int fd, size_t size_hint) {
         // grew, and the probe's bytes start the next stretch.
         char probe[4096];
         Result<size_t> got = read_some(fd, probe, sizeof probe);
-        if (!got) return Error{got.error()};
+        if (!got) return got.error();
         if (got.value() == 0) return text;
         text.reserve(grown_capacity(text.capacity()));
         text.append(probe, got.value());
         continue;
       }
       Result<size_t> got = read_some(fd, text.data() + text.size(), text.capacity() - text.size());
-      if (!got) return Error{got.error()};
+      if (!got) return got.error();
       // A file that shrank since its size was taken just ends early.
       if (got.value() == 0) return text;
       text.commit(got.value());
     }
   } catch (const std::bad_alloc&) {
-    return Error{"out of memory"};
+    return out_of_memory();
   }
 }
 

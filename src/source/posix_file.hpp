@@ -1,15 +1,29 @@
 #pragma once
-// POSIX file access for the loader: opening read-only, the size still to read, reads
-// retried after signals.
+// POSIX file access: the text of an error number, opening a path (shared by the loader
+// and the file writer), and the loader's reads, retried after signals.
 #include <cstddef>
 #include <string>
 #include <string_view>
 
-#include "model/os_error.hpp"
 #include "model/owned_array.hpp"
 #include "model/result.hpp"
 
 namespace mopsel {
+
+inline constexpr std::string_view kNulInPath = "file name contained an unexpected NUL byte";
+
+// The C library's description of an error number followed by the number, for
+// example "No such file or directory (os error 2)".
+std::string os_error_text(int error_number);
+
+// An Os error with os_error_text(error_number).
+Error os_error(int error_number);
+
+// Opens `path` (its bytes used as given) with the open(2) `flags` and, when the file is
+// created, mode 0666 before the umask; retried when a signal interrupts. Returns the
+// descriptor, or an Os error: kNulInPath for a path holding a NUL byte (no system call
+// can take it), otherwise the system's error text.
+Result<int> open_path(std::string_view path, int flags);
 
 // An open file descriptor that is closed when its owner goes away. A failed close is not
 // reported: the file was only read.
@@ -25,8 +39,7 @@ struct OpenFile {
   ~OpenFile();
 };
 
-// Opens `path` (bytes used unchanged) read-only and close-on-exec, retrying when a signal
-// interrupts. Fails with "file name contained an unexpected NUL byte" or an OS error text.
+// Opens `path` read-only and close-on-exec; fails as open_path.
 Result<OpenFile> open_for_reading(std::string_view path);
 
 // Bytes between the current offset and the end of the file as the system reports them;
@@ -34,12 +47,12 @@ Result<OpenFile> open_for_reading(std::string_view path);
 size_t remaining_size_hint(int fd);
 
 // One read(2) of at most `room` bytes into `into`, retried when a signal interrupts.
-// Returns the count read (0 at end of file) or an OS error text.
+// Returns the count read (0 at end of file) or an Os error.
 Result<size_t> read_some(int fd, char* into, size_t room);
 
 // Reads everything left in `fd` into one buffer reserved for `size_hint` bytes, growing it
 // when the file turns out longer (size unknown, or it grew since the size was taken).
-// Fails with "out of memory" when a reservation fails, or with an OS error text.
+// Fails with OutOfMemory when a reservation fails, or with an Os error.
 Result<ByteBuffer> read_to_end(int fd, size_t size_hint);
 
 // The capacity to grow a full buffer of `current` bytes to: doubling, at least 64 KiB

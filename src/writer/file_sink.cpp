@@ -1,10 +1,11 @@
 #include "writer/file_sink.hpp"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <type_traits>
+#include <string>
+
+#include "source/posix_file.hpp"
 
 namespace mopsel {
 namespace {
@@ -29,18 +30,6 @@ int write_all(RawWrite raw_write, int fd, const char* data, size_t size, size_t&
 
 }  // namespace
 
-Result<int> create_for_writing(std::string_view path) {
-  if (path.find('\0') != std::string_view::npos) {
-    return Error{"file name contained an unexpected NUL byte"};
-  }
-  const std::string terminated(path);
-  for (;;) {
-    const int fd = ::open(terminated.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd >= 0) return fd;
-    if (errno != EINTR) return Error{os_error_text(errno)};
-  }
-}
-
 FileSink::FileSink(int fd, RawWrite raw_write) noexcept
     : fd_(fd), raw_write_(raw_write != nullptr ? raw_write : ::write) {}
 
@@ -49,9 +38,9 @@ FileSink::~FileSink() {
   ::close(fd_);
 }
 
-void FileSink::fail(std::string message) {
+void FileSink::fail(int result, const char* accepted_nothing) {
   failed_ = true;
-  error_ = std::move(message);
+  error_ = result < 0 ? Error{ErrorKind::Os, accepted_nothing} : os_error(result);
 }
 
 bool FileSink::flush_buffer(bool record_error) {
@@ -63,9 +52,7 @@ bool FileSink::flush_buffer(bool record_error) {
     used_ -= written;
   }
   if (result == 0) return true;
-  if (record_error) {
-    fail(result < 0 ? std::string("failed to write the buffered data") : os_error_text(result));
-  }
+  if (record_error) fail(result, "failed to write the buffered data");
   return false;
 }
 
@@ -79,12 +66,12 @@ void FileSink::put_large(std::string_view piece) {
   }
   size_t written = 0;
   const int result = write_all(raw_write_, fd_, piece.data(), piece.size(), written);
-  if (result != 0) fail(result < 0 ? std::string("failed to write whole buffer") : os_error_text(result));
+  if (result != 0) fail(result, "failed to write whole buffer");
 }
 
 Status FileSink::finish() {
   if (!failed_ && used_ != 0) flush_buffer(true);
-  if (failed_) return Error{error_};
+  if (failed_) return *error_;
   return Status::success();
 }
 

@@ -11,18 +11,12 @@
 
 #include <cstddef>
 #include <cstring>
-#include <string>
+#include <optional>
 #include <string_view>
 
-#include "model/os_error.hpp"
 #include "model/result.hpp"
 
 namespace mopsel {
-
-// Opens `path` (bytes as given) for writing: created with mode 0666 before the
-// umask, or truncated. Fails with "file name contained an unexpected NUL byte"
-// or the OS error message, e.g. "No such file or directory (os error 2)".
-Result<int> create_for_writing(std::string_view path);
 
 // The system call that moves bytes to the file; tests substitute their own.
 using RawWrite = ssize_t (*)(int fd, const void* data, size_t size);
@@ -63,20 +57,22 @@ class FileSink {
   [[nodiscard]] bool ok() const noexcept { return !failed_; }
 
   // Writes out the buffer after the last piece. Returns the first error of the
-  // sink, whether it happened here or earlier. Failures of close are not reported.
+  // sink (an Os error), whether it happened here or earlier. Failures of close
+  // are not reported.
   Status finish();
 
  private:
   void put_large(std::string_view piece);
   // Writes the buffered bytes; removes from the buffer what was written, even on failure.
   bool flush_buffer(bool record_error);
-  void fail(std::string message);
+  // Keeps the error of a write that returned `result` (write_all's value, not 0).
+  void fail(int result, const char* accepted_nothing);
 
   int fd_;
   RawWrite raw_write_;
   size_t used_ = 0;
   bool failed_ = false;
-  std::string error_;
+  std::optional<Error> error_;
   char buffer_[kCapacity];
 };
 

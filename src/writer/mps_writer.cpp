@@ -1,7 +1,10 @@
 #include "writer/mps_writer.hpp"
 
+#include <fcntl.h>
+
 #include <new>
 
+#include "source/posix_file.hpp"
 #include "writer/buffer_sink.hpp"
 #include "writer/file_sink.hpp"
 #include "writer/mps_text.hpp"
@@ -23,8 +26,8 @@ Status write_mps_to_buffer(const ModelRecord& record, ByteBuffer& out) {
 }
 
 Status write_mps_to_file(const ModelRecord& record, std::string_view path) {
-  Result<int> fd = create_for_writing(path);
-  if (!fd) return Error{fd.error()};
+  Result<int> fd = open_path(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC);
+  if (!fd) return fd.error();
   // On an internal fault the sink's destructor still writes out the buffered
   // text and closes the file, so the file keeps everything produced so far.
   FileSink sink(fd.value());

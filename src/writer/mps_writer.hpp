@@ -16,8 +16,9 @@ namespace mopsel {
 Status write_mps_to_buffer(const ModelRecord& record, ByteBuffer& out);
 
 // Creates or truncates the file at `path` (bytes used as given; mode 0666 before
-// the umask) and writes the text through an 8192-byte buffer. Errors carry the
-// bare message, e.g. "No space left on device (os error 28)".
+// the umask) and writes the text through an 8192-byte buffer. Fails with an Os
+// error whose message is the bare text, e.g. "No space left on device (os error
+// 28)", or "file name contained an unexpected NUL byte".
 Status write_mps_to_file(const ModelRecord& record, std::string_view path);
 
 }  // namespace mopsel

@@ -188,7 +188,7 @@ TEST(RoundTrip, EverySharedModel) {
   for (const fs::path& path : files) {
     SCOPED_TRACE(path.string());
     Result<ByteBuffer> text = load_source(path.string());
-    ASSERT_TRUE(text.ok()) << text.error();
+    ASSERT_TRUE(text.ok()) << text.error().message;
     round_trip(read_valid(std::string(as_view(text.value()))), figures);
   }
   std::cout << files.size() << " models: " << figures.values << " values compared, " << figures.rounded

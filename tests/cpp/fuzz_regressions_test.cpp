@@ -131,7 +131,7 @@ TEST(FuzzRegressions, HostileInputsPassAllChecks) {
 TEST(FuzzOracle, RoundTripComparisonSeesChanges) {
   std::string fault;
   Result<ModelRecord> read = guarded_read(kSmall, fault);
-  if (!read.ok()) GTEST_SKIP() << "the reader does not read the sample yet: " << read.error() << fault;
+  if (!read.ok()) GTEST_SKIP() << "the reader does not read the sample yet: " << read.error().message << fault;
   ASSERT_EQ(read.value().num_col, 2u);
 
   // Each edit turns a copy of the record into what a faulty round trip might read

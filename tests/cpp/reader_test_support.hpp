@@ -41,17 +41,20 @@ struct ExactBuffer {
 inline ModelRecord read_valid(std::string_view text) {
   Result<ModelRecord> result = read_mps(text);
   if (!result.ok()) {
-    ADD_FAILURE() << "read failed: " << result.error() << "\n--- text ---\n" << text;
+    ADD_FAILURE() << "read failed: " << result.error().message << "\n--- text ---\n" << text;
     return ModelRecord{};
   }
   EXPECT_EQ(check_record_invariants(result.value()), "") << "--- text ---\n" << text;
   return std::move(result).value();
 }
 
-// The error text of a read that must fail (empty when it succeeded).
+// The error text of a read that must fail (empty when it succeeded); every reader
+// failure is of kind Parse.
 inline std::string read_error(std::string_view text) {
   Result<ModelRecord> result = read_mps(text);
-  return result.ok() ? std::string() : result.error();
+  if (result.ok()) return std::string();
+  EXPECT_EQ(result.error().kind, ErrorKind::Parse);
+  return result.error().message;
 }
 
 inline std::vector<std::string> names_of(const NameList& names) {

@@ -14,7 +14,9 @@
 #include <gtest/gtest.h>
 
 #include "model/owned_array.hpp"
+#include "source/gzip_member.hpp"
 #include "source/load_source.hpp"
+#include "source/posix_file.hpp"
 #include "source_test_support.hpp"
 
 // The cases name only the fields they change; the others keep their defaults on purpose.
@@ -226,13 +228,22 @@ TEST(LoadGzip, HeadersBodiesAndTrailers) {
   TempDir dir;
   for (const Case& c : gzip_cases()) {
     SCOPED_TRACE(c.label);
-    Result<ByteBuffer> loaded = load_source(dir.write("model.mps.gz", c.bytes));
+    const std::string path = dir.write("model.mps.gz", c.bytes);
+    Result<ByteBuffer> loaded = load_source(path);
     if (c.text) {
-      ASSERT_TRUE(loaded.ok()) << loaded.error();
+      ASSERT_TRUE(loaded.ok()) << loaded.error().message;
       EXPECT_EQ(text_of(loaded), *c.text);
     } else {
       ASSERT_FALSE(loaded.ok()) << "loaded " << loaded.value().size() << " bytes";
-      EXPECT_EQ(loaded.error(), c.error);
+      EXPECT_EQ(loaded.error().message, c.error);
+      EXPECT_EQ(loaded.error().kind, ErrorKind::Load);
+      // The decoder's own failure, before the loader wraps it, says that the data is bad.
+      Result<OpenFile> file = open_for_reading(path);
+      ASSERT_TRUE(file.ok());
+      Result<ByteBuffer> decoded = decode_gzip_member(file.value().fd);
+      ASSERT_FALSE(decoded.ok());
+      EXPECT_EQ("Read error: " + decoded.error().message, c.error);
+      EXPECT_EQ(decoded.error().kind, ErrorKind::Gzip);
     }
   }
 }
@@ -249,7 +260,7 @@ TEST(LoadGzip, FormatComesFromTheNameOnly) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Result<ByteBuffer> loaded = load_source(dir.write(c.name, member));
-    ASSERT_TRUE(loaded.ok()) << loaded.error();
+    ASSERT_TRUE(loaded.ok()) << loaded.error().message;
     EXPECT_EQ(text_of(loaded), c.expanded ? kModel : member);
   }
 }
@@ -268,7 +279,7 @@ TEST(LoadGzip, TruncatedAtEveryOffsetEndsEarly) {
       SCOPED_TRACE(length);
       Result<ByteBuffer> loaded = load_source(dir.write("cut.gz", std::string_view(member).substr(0, length)));
       ASSERT_FALSE(loaded.ok());
-      EXPECT_EQ(loaded.error(), kEnd);
+      EXPECT_EQ(loaded.error().message, kEnd);
     }
   }
 }
@@ -291,7 +302,7 @@ TEST(LoadGzip, LargeExpansionsDecodeCompletely) {
     const std::string member = gzip(c.text, {.level = 9});
     ASSERT_GE(c.text.size() / member.size(), c.min_ratio) << "the case does not expand enough";
     Result<ByteBuffer> loaded = load_source(dir.write("big.gz", member));
-    ASSERT_TRUE(loaded.ok()) << loaded.error();
+    ASSERT_TRUE(loaded.ok()) << loaded.error().message;
     ASSERT_EQ(loaded.value().size(), c.text.size());
     EXPECT_TRUE(text_of(loaded) == c.text);
     // Growth stays within a factor of the text, whatever the ratio.
@@ -314,7 +325,7 @@ TEST(LoadGzip, NamedPipeInSmallPieces) {
     std::thread writer = testing::feed_pipe(path, member, chunk);
     Result<ByteBuffer> loaded = load_source(path);
     writer.join();
-    ASSERT_TRUE(loaded.ok()) << loaded.error();
+    ASSERT_TRUE(loaded.ok()) << loaded.error().message;
     EXPECT_TRUE(text_of(loaded) == text);
   }
 }
@@ -343,7 +354,7 @@ TEST(LoadGzip, SharedModelsMatchZlibsReader) {
     const std::optional<std::string> expected = zlib_gzread(entry.path().string());
     ASSERT_TRUE(expected.has_value());
     Result<ByteBuffer> loaded = load_source(entry.path().string());
-    ASSERT_TRUE(loaded.ok()) << loaded.error();
+    ASSERT_TRUE(loaded.ok()) << loaded.error().message;
     EXPECT_TRUE(text_of(loaded) == *expected) << "differs from zlib's reading";
     ++checked;
   }

@@ -97,7 +97,8 @@ TEST(LoadSource, FailuresCarryTheirPrefixAndText) {
     if (root && c.path == secret) continue;
     Result<ByteBuffer> loaded = load_source(c.path);
     ASSERT_FALSE(loaded.ok());
-    EXPECT_EQ(loaded.error(), c.message);
+    EXPECT_EQ(loaded.error().message, c.message);
+    EXPECT_EQ(loaded.error().kind, ErrorKind::Load);
   }
 }
 
@@ -123,7 +124,7 @@ TEST(LoadSource, PlainFilesLoadByteForByteIntoAnExactBuffer) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Result<ByteBuffer> loaded = load_source(dir.write(c.name, c.bytes));
-    ASSERT_TRUE(loaded.ok()) << loaded.error();
+    ASSERT_TRUE(loaded.ok()) << loaded.error().message;
     EXPECT_EQ(as_string(loaded.value()), c.bytes);
     // Reserved from the file's size and never regrown.
     EXPECT_EQ(loaded.value().capacity(), c.bytes.size());
@@ -145,12 +146,12 @@ TEST(ReadToEnd, AnyHintAndOffsetGiveTheWholeRest) {
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.offset << " " << c.hint);
     Result<OpenFile> file = open_for_reading(path);
-    ASSERT_TRUE(file.ok()) << file.error();
+    ASSERT_TRUE(file.ok()) << file.error().message;
     ASSERT_EQ(::lseek(file.value().fd, c.offset, SEEK_SET), c.offset);
     const size_t rest = n - std::min<size_t>(n, c.offset);
     EXPECT_EQ(remaining_size_hint(file.value().fd), rest);
     Result<ByteBuffer> read = read_to_end(file.value().fd, c.hint == SIZE_MAX ? rest : c.hint);
-    ASSERT_TRUE(read.ok()) << read.error();
+    ASSERT_TRUE(read.ok()) << read.error().message;
     EXPECT_EQ(as_string(read.value()), content.substr(n - rest));
     EXPECT_GE(read.value().capacity(), rest);
   }
@@ -165,15 +166,17 @@ TEST(ReadToEnd, FailuresAreReportedWithTheirText) {
     std::string path;
     size_t hint;
     const char* error;
-  } cases[] = {{dir.file("d"), 0, "Is a directory (os error 21)"},
-               {dir.file("d"), 4096, "Is a directory (os error 21)"},
-               {dir.write("small.mps", "x"), SIZE_MAX, "out of memory"}};
+    ErrorKind kind;
+  } cases[] = {{dir.file("d"), 0, "Is a directory (os error 21)", ErrorKind::Os},
+               {dir.file("d"), 4096, "Is a directory (os error 21)", ErrorKind::Os},
+               {dir.write("small.mps", "x"), SIZE_MAX, "out of memory", ErrorKind::OutOfMemory}};
   for (const auto& c : cases) {
     Result<OpenFile> file = open_for_reading(c.path);
     ASSERT_TRUE(file.ok());
     Result<ByteBuffer> read = read_to_end(file.value().fd, c.hint);
     ASSERT_FALSE(read.ok());
-    EXPECT_EQ(read.error(), c.error);
+    EXPECT_EQ(read.error().message, c.error);
+    EXPECT_EQ(read.error().kind, c.kind);
   }
 }
 
@@ -192,7 +195,7 @@ TEST(LoadSource, NamedPipeOfUnknownSizeLoadsCompletely) {
     std::thread writer = testing::feed_pipe(path, content, c.chunk);
     Result<ByteBuffer> loaded = load_source(path);
     writer.join();
-    ASSERT_TRUE(loaded.ok()) << loaded.error();
+    ASSERT_TRUE(loaded.ok()) << loaded.error().message;
     EXPECT_EQ(as_string(loaded.value()), content);
   }
 }
@@ -290,7 +293,7 @@ TEST(LoadSource, SampleModelsLoadAsTheirBytes) {
     std::ostringstream expected;
     expected << in.rdbuf();
     Result<ByteBuffer> loaded = load_source(entry.path().string());
-    ASSERT_TRUE(loaded.ok()) << loaded.error();
+    ASSERT_TRUE(loaded.ok()) << loaded.error().message;
     EXPECT_EQ(as_string(loaded.value()), expected.str());
     ++checked;
   }

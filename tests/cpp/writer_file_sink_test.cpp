@@ -79,7 +79,8 @@ TEST_F(WriterFile, CreationAndWriteFailures) {
     if (c.path == "/dev/full" && !fs::exists(c.path)) GTEST_SKIP() << "/dev/full is not available on this system";
     const Status status = write_mps_to_file(sample_record(c.columns), c.path);
     ASSERT_FALSE(status.ok()) << c.path;
-    EXPECT_EQ(status.error(), c.message);
+    EXPECT_EQ(status.error().message, c.message);
+    EXPECT_EQ(status.error().kind, ErrorKind::Os);
   }
   EXPECT_FALSE(fs::exists(dir_ / "missing"));
   EXPECT_FALSE(fs::exists(dir_ / "a"));
@@ -173,7 +174,10 @@ TEST(FileSinkBuffer, FlushingRuleFailuresAndWhatTheFileKeeps) {
     FakeFile file{c.script, {}, {}};
     std::string all;
     const Status status = put_pieces(file, c.pieces, all);
-    EXPECT_EQ(status.ok() ? "" : status.error(), c.error);
+    EXPECT_EQ(status.ok() ? "" : status.error().message, c.error);
+    if (!status.ok()) {
+      EXPECT_EQ(status.error().kind, ErrorKind::Os);
+    }
     EXPECT_EQ(file.calls, c.calls);
     EXPECT_EQ(file.content, all.substr(0, c.kept));
   }
