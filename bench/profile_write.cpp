@@ -1,18 +1,16 @@
 // Profiling driver: the native half of write_str / write_file (write_mps into a byte buffer or a
 // file) on one model, repeated, without Python, so that perf and callgrind see the core's own
 // symbols. Reads FILE once, then writes it REPEAT times to memory and to OUT. Build and run:
-//   cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=RelWithDebInfo && cmake --build build/bench -j2
-//   g++ -std=c++20 -O2 -g -Isrc bench/profile_write.cpp build/bench/libmopsel_writer.a
-//     build/bench/libmopsel_reader.a build/bench/libmopsel_source.a build/bench/libmopsel_model.a
-//     -lz -o build/bench/profile_write
-//   valgrind --tool=callgrind build/bench/profile_write FILE 1 [OUT] [buffer|file|both]
+//   cmake -S . -B build/bench -DMOPSEL_BENCH=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+//   cmake --build build/bench -j2 --target profile_write
+//   valgrind --tool=callgrind --toggle-collect='mopsel::write_mps_to_buffer*'
+//     build/bench/profile_write FILE 1 [OUT] [buffer|file|both]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "reader/read_mps.hpp"
-#include "source/load_source.hpp"
 #include "writer/mps_writer.hpp"
 
 int main(int argc, char** argv) {
@@ -23,12 +21,7 @@ int main(int argc, char** argv) {
   const int repeat = argc > 2 ? std::atoi(argv[2]) : 1;
   const char* out_path = argc > 3 ? argv[3] : "/tmp/mopsel-profile-write.mps";
   const char* which = argc > 4 ? argv[4] : "both";
-  auto text = mopsel::load_source(argv[1]);
-  if (!text.ok()) {
-    std::fprintf(stderr, "%s\n", text.error().message.c_str());
-    return 1;
-  }
-  auto model = mopsel::read_mps(mopsel::as_view(text.value()));
+  auto model = mopsel::read_mps_file(argv[1]);
   if (!model.ok()) {
     std::fprintf(stderr, "%s\n", model.error().message.c_str());
     return 1;

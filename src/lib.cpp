@@ -1,7 +1,7 @@
 // The module mopsel._mopsel: initialisation and the four entry functions.
 //
 // Each function binds and converts its arguments, hands the work to the core
-// (load_source, read_mps, record_from_model, the writer), releases the
+// (read_mps_file, read_mps, record_from_model, the writer), releases the
 // interpreter lock around the pure C++ parts, and turns every failure into a
 // Python exception: core errors with `set_exception`, C++ exceptions in `guarded`.
 #include <array>
@@ -19,7 +19,6 @@
 #include "python/record_from_model.hpp"
 #include "python/utf8_error.hpp"
 #include "reader/read_mps.hpp"
-#include "source/load_source.hpp"
 #include "writer/mps_writer.hpp"
 
 namespace mopsel::python {
@@ -64,16 +63,11 @@ PyObject* parse_file(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
     if (!bind_arguments("parse_file", kPathParameters, args, kwargs, values)) return nullptr;
     std::optional<std::string> path = path_argument(values[0]);
     if (!path) return nullptr;
-    Result<ModelRecord> outcome = Error{ErrorKind::Load, std::string()};
-    {
+    // Loading, reading and releasing the loaded text all happen without the lock.
+    Result<ModelRecord> outcome = [&] {
       ReleasedLock unlocked;
-      Result<ByteBuffer> text = load_source(*path);
-      if (text) {
-        outcome = read_mps(as_view(text.value()));
-      } else {
-        outcome = text.error();
-      }
-    }  // the loaded text is released here, before the lock is taken back
+      return read_mps_file(*path);
+    }();
     return model_or_error(std::move(outcome));
   });
 }

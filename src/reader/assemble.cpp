@@ -3,9 +3,7 @@
 #include <string>
 
 #include "model/fault.hpp"
-#include "reader/read_mps.hpp"
 #include "reader/scan.hpp"
-#include "reader/sections.hpp"
 
 namespace mopsel {
 
@@ -68,17 +66,6 @@ ModelRecord finish_model(ReaderState&& state) {
 
   // The indexes and per-read arrays refer to the text; drop them now.
   state = ReaderState{};
-  return record;
-}
-
-Result<ModelRecord> read_mps_with_limits(std::string_view text, const ReaderLimits& limits) {
-  ReaderState state;
-  state.limits = limits;
-  reserve_from_hints(scan_size_hints(text), text.size(), state);
-  if (!read_sections(text, state).ok()) return Error{ErrorKind::Parse, kParseFailure};
-  ModelRecord record = finish_model(std::move(state));
-  // A name that is not valid UTF-8 could not become a Python string.
-  if (!record_names_are_utf8(record)) return Error{ErrorKind::Parse, kParseFailure};
   return record;
 }
 

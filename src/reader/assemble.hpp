@@ -1,9 +1,6 @@
 #pragma once
 // Model assembly: the last step of a read, from the reader state to the record.
-#include <string_view>
-
 #include "model/model_record.hpp"
-#include "model/result.hpp"
 #include "reader/reader_state.hpp"
 
 namespace mopsel {
@@ -17,9 +14,5 @@ namespace mopsel {
 // and the numeric arrays. The state is left empty; the record no longer refers
 // to the text.
 ModelRecord finish_model(ReaderState&& state);
-
-// read_mps with size limits other than the representable ones (tests lower them
-// to reach them with small texts).
-Result<ModelRecord> read_mps_with_limits(std::string_view text, const ReaderLimits& limits);
 
 }  // namespace mopsel

@@ -18,6 +18,23 @@ bool append_column(ReaderState& state, std::string_view name, uint8_t integralit
   return true;
 }
 
+void reserve_from_hints(const SizeHints& hints, size_t text_length, ReaderState& state) {
+  const Reservations r = capped_reservations(hints, text_length);
+  state.entry_row.reserve(r.entries);
+  state.entry_value.reserve(r.entries);
+  state.col_names.ends.reserve(r.columns);
+  state.col_cost.reserve(r.columns);
+  state.col_lower.reserve(r.columns);
+  state.col_upper.reserve(r.columns);
+  state.col_integrality.reserve(r.columns);
+  state.col_default_binary.reserve(r.columns);
+  state.col_start.reserve(r.columns + 1);
+  state.row_names.ends.reserve(r.rows);
+  state.row_lower.reserve(r.rows);
+  state.row_upper.reserve(r.rows);
+  state.row_types.reserve(r.rows);
+}
+
 void apply_binary_default(ReaderState& state) noexcept {
   for (uint32_t j = 0; j < state.num_col; ++j) {
     if (state.col_default_binary[j] != 0) {

@@ -16,10 +16,17 @@
 #include "model/mps_codes.hpp"
 #include "model/name_list.hpp"
 #include "model/owned_array.hpp"
+#include "model/result.hpp"
 #include "reader/column_index.hpp"
 #include "reader/name_map.hpp"
+#include "reader/scan.hpp"
 
 namespace mopsel {
+
+// The reader's one failure message, whatever went wrong.
+inline constexpr const char* kParseFailure = "Failed to parse MPS file";
+
+inline Error parse_failure() { return {ErrorKind::Parse, kParseFailure}; }
 
 // Row references in row_index besides constraint rows (0 and up).
 inline constexpr int32_t OBJECTIVE_ROW = -1;
@@ -81,5 +88,9 @@ struct ReaderState {
 
 // Gives every column still flagged as default-binary the bounds [0, 1].
 void apply_binary_default(ReaderState& state) noexcept;
+
+// Reserves capacity (never length) in the per-entry, per-column and per-row
+// arrays from the capped hints.
+void reserve_from_hints(const SizeHints& hints, size_t text_length, ReaderState& state);
 
 }  // namespace mopsel

@@ -6,8 +6,6 @@
 #include <cstring>
 #include <string>
 
-#include "reader/reader_state.hpp"
-
 namespace mopsel {
 
 // ---------------------------------------------------------------------------
@@ -409,23 +407,6 @@ size_t count_row_lines(std::string_view rest, size_t text_length) noexcept {
     p = stop + 1;
   }
   return rows;
-}
-
-void reserve_from_hints(const SizeHints& hints, size_t text_length, ReaderState& state) {
-  const Reservations r = capped_reservations(hints, text_length);
-  state.entry_row.reserve(r.entries);
-  state.entry_value.reserve(r.entries);
-  state.col_names.ends.reserve(r.columns);
-  state.col_cost.reserve(r.columns);
-  state.col_lower.reserve(r.columns);
-  state.col_upper.reserve(r.columns);
-  state.col_integrality.reserve(r.columns);
-  state.col_default_binary.reserve(r.columns);
-  state.col_start.reserve(r.columns + 1);
-  state.row_names.ends.reserve(r.rows);
-  state.row_lower.reserve(r.rows);
-  state.row_upper.reserve(r.rows);
-  state.row_types.reserve(r.rows);
 }
 
 }  // namespace mopsel

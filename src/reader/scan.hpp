@@ -425,10 +425,4 @@ Reservations capped_reservations(const SizeHints& hints, size_t text_length) noe
 // sixth of the text length (" L r1" and its line end).
 size_t count_row_lines(std::string_view rest, size_t text_length) noexcept;
 
-struct ReaderState;
-
-// Reserves capacity (never length) in the reader's per-entry, per-column and
-// per-row arrays from the capped hints.
-void reserve_from_hints(const SizeHints& hints, size_t text_length, ReaderState& state);
-
 }  // namespace mopsel

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "reader/columns.hpp"
-#include "reader/read_mps.hpp"
 #include "reader/records.hpp"
 #include "reader/scan.hpp"
 
@@ -344,7 +343,7 @@ Status read_sections(std::string_view text, ReaderState& state) {
     }
     if (r.section == Section::EndOfInput) break;
   }
-  return Error{ErrorKind::Parse, kParseFailure};
+  return parse_failure();
 }
 
 }  // namespace mopsel

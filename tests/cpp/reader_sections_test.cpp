@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "reader/assemble.hpp"
+#include "reader/read_mps.hpp"
 #include "reader/sections.hpp"
 #include "reader_test_support.hpp"
 
