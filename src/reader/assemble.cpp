@@ -3,7 +3,7 @@
 #include <string>
 
 #include "model/fault.hpp"
-#include "reader/scan.hpp"
+#include "reader/utf8.hpp"
 
 namespace mopsel {
 

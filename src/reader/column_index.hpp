@@ -15,12 +15,13 @@
 #include <string_view>
 
 #include "model/name_list.hpp"
-#include "reader/name_map.hpp"
+#include "reader/name_key.hpp"
+#include "reader/slot_table.hpp"
 
 namespace mopsel {
 
 struct ColumnIndex {
-  detail::SlotTable<uint64_t> slots;  // (tag << 32) | (column + 1), or 0
+  SlotTable<uint64_t> slots;  // (tag << 32) | (column + 1), or 0
   size_t count = 0;                   // distinct names entered
   uint32_t indexed = 0;               // columns [0, indexed) have been entered
 };
@@ -81,7 +82,7 @@ inline void enter_column(ColumnIndex& index, const NameList& names, const NameKe
 inline void sync_columns(ColumnIndex& index, const NameList& names) {
   const size_t total = names.size();
   if (index.indexed >= total) return;
-  const size_t wanted = detail::slots_for(index.count + (total - index.indexed));
+  const size_t wanted = slots_for(index.count + (total - index.indexed));
   if (wanted > index.slots.size()) {
     // Room for the new columns at once; growing by at least half keeps a run of
     // single BOUNDS-created columns from rehashing every time.
@@ -96,13 +97,13 @@ inline void sync_columns(ColumnIndex& index, const NameList& names) {
   const size_t size = index.slots.size();
   for (size_t j = first; j < total && j - first < kAhead; ++j) {
     ahead[j % kAhead] = name_key(names[j]);
-    __builtin_prefetch(&index.slots[detail::home_slot(ahead[j % kAhead].hash, size)]);
+    __builtin_prefetch(&index.slots[home_slot(ahead[j % kAhead].hash, size)]);
   }
   for (size_t j = first; j < total; ++j) {
     const NameKey key = ahead[j % kAhead];
     if (j + kAhead < total) {
       ahead[j % kAhead] = name_key(names[j + kAhead]);
-      __builtin_prefetch(&index.slots[detail::home_slot(ahead[j % kAhead].hash, size)]);
+      __builtin_prefetch(&index.slots[home_slot(ahead[j % kAhead].hash, size)]);
     }
     detail::enter_column(index, names, key, static_cast<uint32_t>(j));
   }

@@ -1,6 +1,7 @@
 #include "reader/columns.hpp"
 
 #include "model/mps_codes.hpp"
+#include "reader/numbers.hpp"
 
 namespace mopsel {
 

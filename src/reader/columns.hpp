@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "reader/reader_state.hpp"
-#include "reader/scan.hpp"
+#include "reader/lines.hpp"
 
 namespace mopsel {
 

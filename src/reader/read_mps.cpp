@@ -4,7 +4,7 @@
 
 #include "reader/assemble.hpp"
 #include "reader/sections.hpp"
-#include "reader/scan.hpp"
+#include "reader/size_hints.hpp"
 #include "source/load_source.hpp"
 
 namespace mopsel {

@@ -19,7 +19,7 @@
 #include "model/result.hpp"
 #include "reader/column_index.hpp"
 #include "reader/name_map.hpp"
-#include "reader/scan.hpp"
+#include "reader/size_hints.hpp"
 
 namespace mopsel {
 

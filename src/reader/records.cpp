@@ -5,6 +5,7 @@
 
 #include "model/model_record.hpp"
 #include "model/mps_codes.hpp"
+#include "reader/numbers.hpp"
 
 namespace mopsel {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "reader/reader_state.hpp"
-#include "reader/scan.hpp"
+#include "reader/lines.hpp"
 
 namespace mopsel {
 

@@ -5,8 +5,12 @@
 #include <vector>
 
 #include "reader/columns.hpp"
+#include "reader/keywords.hpp"
+#include "reader/lines.hpp"
+#include "reader/numbers.hpp"
 #include "reader/records.hpp"
-#include "reader/scan.hpp"
+#include "reader/size_hints.hpp"
+#include "reader/utf8.hpp"
 
 namespace mopsel {
 

@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "reader/name_map.hpp"
-#include "reader/scan.hpp"
+#include "reader/lines.hpp"
+#include "reader/numbers.hpp"
+#include "reader/utf8.hpp"
 #include "reader_test_support.hpp"
 
 namespace mopsel {

@@ -8,8 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "reader/keywords.hpp"
+#include "reader/lines.hpp"
+#include "reader/numbers.hpp"
 #include "reader/reader_state.hpp"
-#include "reader/scan.hpp"
+#include "reader/size_hints.hpp"
+#include "reader/utf8.hpp"
 #include "reader_test_support.hpp"
 
 namespace mopsel {
@@ -305,17 +309,20 @@ TEST(DecodeUtf8, ValidSequencesAndEveryKindOfInvalidOne) {
   struct Case {
     std::string_view bytes;
     char32_t code;
-    uint32_t length;  // 0: invalid
+    uint32_t length;   // 0: invalid
+    uint32_t invalid;  // bytes that can never start a character there; 0: cut off by the end
   };
   const Case cases[] = {
-      {"A", U'A', 1}, {"\xC2\xA0", 0xA0, 2}, {"\xE3\x80\x80", 0x3000, 3}, {"\xF0\x9F\x98\x80", 0x1F600, 4},
-      {"\xF4\x8F\xBF\xBF", 0x10FFFF, 4},
+      {"A", U'A', 1, 0}, {"\xC2\xA0", 0xA0, 2, 0}, {"\xE3\x80\x80", 0x3000, 3, 0},
+      {"\xF0\x9F\x98\x80", 0x1F600, 4, 0}, {"\xF4\x8F\xBF\xBF", 0x10FFFF, 4, 0},
       // Overlong forms, a surrogate, code points above U+10FFFF.
-      {"\xC0\x80", 0, 0}, {"\xC1\xBF", 0, 0}, {"\xE0\x80\x80", 0, 0}, {"\xF0\x80\x80\x80", 0, 0},
-      {"\xED\xA0\x80", 0, 0}, {"\xF4\x90\x80\x80", 0, 0}, {"\xF5\x80\x80\x80", 0, 0},
+      {"\xC0\x80", 0, 0, 1}, {"\xC1\xBF", 0, 0, 1}, {"\xE0\x80\x80", 0, 0, 1}, {"\xF0\x80\x80\x80", 0, 0, 1},
+      {"\xED\xA0\x80", 0, 0, 1}, {"\xF4\x90\x80\x80", 0, 0, 1}, {"\xF5\x80\x80\x80", 0, 0, 1},
       // Lone continuation, invalid byte, truncated by the end of the text, continuation missing.
-      {"\x80", 0, 0}, {"\xFF", 0, 0}, {"\xC2", 0, 0}, {"\xE3\x80", 0, 0}, {"\xF0\x9F\x98", 0, 0},
-      {"\xE3\x41\x80", 0, 0},
+      {"\x80", 0, 0, 1}, {"\xFF", 0, 0, 1}, {"\xC2", 0, 0, 0}, {"\xE3\x80", 0, 0, 0}, {"\xF0\x9F\x98", 0, 0, 0},
+      {"\xE3\x41\x80", 0, 0, 1}, {"\xE3\x80\x41", 0, 0, 2}, {"\xF0\x9F\x98\x41", 0, 0, 3},
+      // A bad byte before the end shows even when the sequence is also cut off.
+      {"\xF0\x41", 0, 0, 1}, {"\xF0\x9F\x41", 0, 0, 2},
   };
   for (const Case& c : cases) {
     const ExactBuffer bytes(c.bytes);
@@ -323,6 +330,8 @@ TEST(DecodeUtf8, ValidSequencesAndEveryKindOfInvalidOne) {
     EXPECT_EQ(got.length, c.length) << ::testing::PrintToString(c.bytes);
     if (c.length != 0) {
       EXPECT_EQ(got.code, c.code);
+    } else {
+      EXPECT_EQ(got.invalid, c.invalid) << ::testing::PrintToString(c.bytes);
     }
     EXPECT_EQ(is_valid_utf8(bytes.view), c.length == c.bytes.size());
   }

@@ -268,7 +268,7 @@ TEST(ReadSections, RowMapIsSizedForTheRowsSection) {
     // The N row, and for a second section (which sees no N row) the artificial objective.
     const size_t names = rows + (c.second_rows > 0 ? 2 : 1);
     EXPECT_EQ(state.row_index.count, names) << c.what;
-    EXPECT_LE(state.row_index.slots.size(), detail::slots_for(names) + 16) << c.what;
+    EXPECT_LE(state.row_index.slots.size(), slots_for(names) + 16) << c.what;
     EXPECT_EQ(state.nnz, 2u) << c.what;
     EXPECT_EQ(state.entry_row[1], c.first_rows - 1) << c.what;
     const int32_t* s0 = find_name(state.row_index, "s0");
