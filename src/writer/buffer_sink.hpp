@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "model/owned_array.hpp"
+#include "writer/sink.hpp"
 
 namespace mopsel {
 
@@ -55,5 +56,7 @@ class BufferSink {
   char* cursor_ = nullptr;
   char* limit_ = nullptr;
 };
+
+static_assert(TextSink<BufferSink>);
 
 }  // namespace mopsel

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "model/result.hpp"
+#include "writer/sink.hpp"
 
 namespace mopsel {
 
@@ -75,5 +76,7 @@ class FileSink {
   std::optional<Error> error_;
   char buffer_[kCapacity];
 };
+
+static_assert(TextSink<FileSink>);
 
 }  // namespace mopsel

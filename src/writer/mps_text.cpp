@@ -22,7 +22,7 @@ namespace {
 // bound fits in its free space). Otherwise the line is rendered into a scratch
 // buffer and handed to the sink as one piece, so for the sink a line is always
 // exactly one piece either way.
-template <class Sink>
+template <TextSink Sink>
 struct LineOut {
   Sink& sink;
   std::string scratch;  // lines the sink has no room for at the moment
@@ -84,7 +84,7 @@ inline bool is_integral(uint8_t code) noexcept {
 }
 
 // "    M{:07}  'MARKER'                 'INTORG'" (or 'INTEND').
-template <class Sink>
+template <TextSink Sink>
 void put_marker(LineOut<Sink>& out, uint32_t counter, bool opening) {
   constexpr char kGap[] = "                 ";
   out.line(5 + 10 + 2 + kMarker.size() + sizeof kGap + kIntegerStart.size() + 1, [&](char* at) {
@@ -107,7 +107,7 @@ void put_marker(LineOut<Sink>& out, uint32_t counter, bool opening) {
 }
 
 // "    {col}  {row}  {value}" for one pair, followed by a second pair when `two`.
-template <class Sink>
+template <TextSink Sink>
 void put_entry_line(LineOut<Sink>& out, std::string_view column, std::string_view row1, double value1,
                     std::string_view row2, double value2, bool two) {
   const size_t bound = 4 + column.size() + 2 + row1.size() + 2 + kMaxNumberChars + 1 +
@@ -130,7 +130,7 @@ void put_entry_line(LineOut<Sink>& out, std::string_view column, std::string_vie
   });
 }
 
-template <class Sink>
+template <TextSink Sink>
 bool write_rows(const ModelRecord& record, const std::vector<RowClass>& rows, std::string_view objective,
                 LineOut<Sink>& out) {
   out.sink.put("ROWS\n");
@@ -179,7 +179,7 @@ void check_column_positions(const ModelRecord& record, size_t begin, size_t end)
   }
 }
 
-template <class Sink>
+template <TextSink Sink>
 bool write_columns(const ModelRecord& record, std::string_view objective, LineOut<Sink>& out) {
   const SparseMatrixRecord& matrix = record.a_matrix;
   uint32_t marker = 0;
@@ -249,7 +249,7 @@ bool write_columns(const ModelRecord& record, std::string_view objective, LineOu
 }
 
 // "    {set}  {row}  {value}"
-template <class Sink>
+template <TextSink Sink>
 void put_set_line(LineOut<Sink>& out, std::string_view set, std::string_view row, double value) {
   out.line(4 + set.size() + 2 + row.size() + 2 + kMaxNumberChars + 1, [&](char* at) {
     at = put_literal(at, "    ");
@@ -263,7 +263,7 @@ void put_set_line(LineOut<Sink>& out, std::string_view set, std::string_view row
   });
 }
 
-template <class Sink>
+template <TextSink Sink>
 bool write_rhs_and_ranges(const ModelRecord& record, const std::vector<RowClass>& rows,
                           std::string_view objective, const SetNames& sets, LineOut<Sink>& out) {
   out.sink.put("RHS\n");
@@ -291,7 +291,7 @@ bool write_rhs_and_ranges(const ModelRecord& record, const std::vector<RowClass>
   return true;
 }
 
-template <class Sink>
+template <TextSink Sink>
 bool write_bounds(const ModelRecord& record, std::string_view bound_set, LineOut<Sink>& out) {
   out.sink.put("BOUNDS\n");
   for (size_t j = 0; j < record.num_col; ++j) {
@@ -327,7 +327,7 @@ bool write_bounds(const ModelRecord& record, std::string_view bound_set, LineOut
 
 }  // namespace
 
-template <class Sink>
+template <TextSink Sink>
 void write_mps(const ModelRecord& record, Sink& sink) {
   const std::string_view objective =
       record.objective_name.empty() ? std::string_view("OBJ") : std::string_view(record.objective_name);
