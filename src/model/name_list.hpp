@@ -15,16 +15,10 @@ struct NameList {
   OwnedArray<uint64_t> ends;   // ends[i] is the offset just past name i
 
   [[nodiscard]] size_t size() const noexcept { return ends.size(); }
-  [[nodiscard]] bool empty() const noexcept { return ends.empty(); }
 
   [[nodiscard]] std::string_view operator[](size_t i) const noexcept {
     const uint64_t begin = i == 0 ? 0 : ends[i - 1];
     return {bytes.data() + begin, static_cast<size_t>(ends[i] - begin)};
-  }
-
-  void reserve(size_t names, size_t total_bytes) {
-    ends.reserve(names);
-    bytes.reserve(total_bytes);
   }
 
   void push_back(std::string_view name) {

@@ -51,7 +51,6 @@ class OwnedArray {
   T* end() noexcept { return data_ + size_; }
   const T* begin() const noexcept { return data_; }
   const T* end() const noexcept { return data_ + size_; }
-  T& back() noexcept { return data_[size_ - 1]; }
 
   // Makes room for at least `wanted` elements in total. Throws std::bad_alloc.
   void reserve(size_t wanted) {
@@ -64,13 +63,6 @@ class OwnedArray {
     data_[size_++] = value;
   }
 
-  // Appends n copies of value.
-  void append(size_t n, T value) {
-    if (size_ + n > capacity_) grow(size_ + n);
-    for (size_t i = 0; i < n; ++i) data_[size_ + i] = value;
-    size_ += n;
-  }
-
   // Appends a block of elements with one copy.
   void append(const T* values, size_t n) {
     if (n == 0) return;
@@ -78,13 +70,6 @@ class OwnedArray {
     std::memcpy(data_ + size_, values, n * sizeof(T));
     size_ += n;
   }
-
-  void resize(size_t n, T fill) {
-    if (n > size_) append(n - size_, fill);
-    else size_ = n;
-  }
-
-  void clear() noexcept { size_ = 0; }
 
   // Counts n more elements as in use after they were written straight into the reserved
   // space past size() (by read(2) or inflate, which fill memory they are pointed at).

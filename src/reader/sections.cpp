@@ -18,7 +18,7 @@ namespace {
 
 // The reader's position in the text. Section states are entered by the header
 // of the same kind; Outside is the start state and the state after a NAME header
-// or a blank-only line that ends a section; EndOfInput means the read failed.
+// or a blank-only line that ends a section; Failed means the read failed.
 enum class Section : uint8_t {
   Outside,
   ObjSense,
@@ -29,7 +29,7 @@ enum class Section : uint8_t {
   Ranges,
   Unsupported,
   EndData,
-  EndOfInput,
+  Failed,
 };
 
 Section section_of(HeaderKind kind) noexcept {
@@ -87,7 +87,7 @@ void take_header(SectionReader& r, HeaderKind kind) {
       break;
     case Section::Columns:
       if (!end_columns(state, r.columns)) {
-        r.section = Section::EndOfInput;
+        r.section = Section::Failed;
         return;
       }
       break;
@@ -108,10 +108,11 @@ void take_header(SectionReader& r, HeaderKind kind) {
   }
 }
 
-// Rule B: the header kind of a line in COLUMNS, RHS, RANGES or BOUNDS, or Data
-// when the line is a record. `line` is the line as read (its first byte counts
-// before any trimming); `fields` holds at least one field.
-HeaderKind rule_b_kind(std::string_view line, const Fields& fields, bool in_rhs) noexcept {
+// Whether a line in a record section (COLUMNS, RHS, RANGES or BOUNDS) is a
+// header, and of which kind, or a record (Data); see sections.hpp. `line` is the
+// line as read (its first byte counts before any trimming); `fields` holds at
+// least one field.
+HeaderKind header_or_record(std::string_view line, const Fields& fields, bool in_rhs) noexcept {
   if (line.front() == ' ' || line.front() == '\t') return HeaderKind::Data;
   const HeaderKind kind = word_kind(fields.at[0]);
   switch (kind) {
@@ -202,11 +203,11 @@ void rows_line(SectionReader& r, std::string_view line) {
       }
       return;
     default:
-      r.section = Section::EndOfInput;  // unknown row type: the read fails
+      r.section = Section::Failed;  // unknown row type: the read fails
       return;
   }
   if (state.num_row >= state.limits.max_rows) [[unlikely]] {
-    r.section = Section::EndOfInput;
+    r.section = Section::Failed;
     return;
   }
   assign_name(state.row_index, row_name, static_cast<int32_t>(state.num_row));
@@ -221,7 +222,7 @@ void rows_line(SectionReader& r, std::string_view line) {
 [[gnu::always_inline]] inline void columns_fields(SectionReader& r, std::string_view line) {
   const Fields& fields = r.fields;
   if (fields.count == 0) return;
-  const HeaderKind kind = rule_b_kind(line, fields, false);
+  const HeaderKind kind = header_or_record(line, fields, false);
   if (kind != HeaderKind::Data) [[unlikely]] {
     take_header(r, kind);
     return;
@@ -233,10 +234,10 @@ void rows_line(SectionReader& r, std::string_view line) {
   constexpr size_t kLookaheadSlots = size_t{1} << 16;
   if (state.row_index.slots.size() >= kLookaheadSlots) {
     const RowKeys keys = prepare_row_keys(state, fields);
-    if (!hold_columns_record(state, scratch, fields, keys)) r.section = Section::EndOfInput;
+    if (!hold_columns_record(state, scratch, fields, keys)) r.section = Section::Failed;
     return;
   }
-  if (!columns_record(state, scratch, fields)) r.section = Section::EndOfInput;
+  if (!columns_record(state, scratch, fields)) r.section = Section::Failed;
 }
 
 void columns_line(SectionReader& r, std::string_view line) {
@@ -277,13 +278,13 @@ void rhs_record(SectionReader& r, const Fields& fields) {
   }
 }
 
-// RHS, RANGES and BOUNDS: the line is trimmed for splitting only; rule B still
-// looks at the line as read.
+// RHS, RANGES and BOUNDS: the line is trimmed for splitting only; whether it is
+// a header is still decided on the line as read.
 void trimmed_record_line(SectionReader& r, std::string_view line) {
   Fields& fields = r.fields;
   split_fields_into(trim_unicode(line), kMaxFields, r.text_end, fields);
   if (fields.count == 0) return;
-  const HeaderKind kind = rule_b_kind(line, fields, r.section == Section::Rhs);
+  const HeaderKind kind = header_or_record(line, fields, r.section == Section::Rhs);
   if (kind != HeaderKind::Data) {
     take_header(r, kind);
     return;
@@ -292,7 +293,7 @@ void trimmed_record_line(SectionReader& r, std::string_view line) {
     case Section::Rhs: rhs_record(r, fields); break;
     case Section::Ranges: apply_range(r.state, fields); break;
     case Section::Bounds:
-      if (!apply_bound(r.state, fields)) r.section = Section::EndOfInput;
+      if (!apply_bound(r.state, fields)) r.section = Section::Failed;
       break;
     default: break;
   }
@@ -329,7 +330,7 @@ Status read_sections(std::string_view text, ReaderState& state) {
         case Section::Bounds: trimmed_record_line(r, line); break;
         case Section::Unsupported: unsupported_line(r, line); break;
         case Section::EndData:
-        case Section::EndOfInput: break;
+        case Section::Failed: break;
       }
     }
     if (r.rows_header) [[unlikely]] {
@@ -345,7 +346,7 @@ Status read_sections(std::string_view text, ReaderState& state) {
       apply_binary_default(state);
       return Status::success();
     }
-    if (r.section == Section::EndOfInput) break;
+    if (r.section == Section::Failed) break;
   }
   return parse_failure();
 }

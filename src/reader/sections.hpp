@@ -2,15 +2,15 @@
 // The section reader: one pass over the model text, a state machine over the
 // MPS sections that fills a ReaderState.
 //
-// Two header rules:
-//  A (outside any section, OBJSENSE, ROWS, skipped sections): the line is
+// How a header is told from other lines depends on where the reader is:
+//  - Outside any section, in OBJSENSE, ROWS and skipped sections, the line is
 //    classified with classify_line; any kind but Data is a header, a blank-only
 //    line included. Indentation does not matter.
-//  B (COLUMNS, RHS, RANGES, BOUNDS): a line whose first byte, as read, is a
-//    space or tab is always a record; otherwise the first field is looked up as
-//    a keyword, and a section keyword only counts when it stands alone (NAME,
-//    OBJSENSE and skipped-section keywords may carry more fields). In RHS the
-//    word RHS is never a header.
+//  - In the record sections COLUMNS, RHS, RANGES and BOUNDS, a line whose first
+//    byte, as read, is a space or tab is always a record; otherwise the first
+//    field is looked up as a keyword, and a section keyword only counts when it
+//    stands alone (NAME, OBJSENSE and skipped-section keywords may carry more
+//    fields). In RHS the word RHS is never a header.
 #include <string_view>
 
 #include "model/result.hpp"

@@ -11,7 +11,8 @@ namespace {
 TEST(OwnedArray, GrowsKeepsValuesAndReleasesStorageToNewOwner) {
   OwnedArray<double> values;
   for (int i = 0; i < 1000; ++i) values.push_back(i * 0.5);
-  values.append(3, -1.0);
+  const double tail[] = {-1.0, -1.0, -1.0};
+  values.append(tail, 3);
   ASSERT_EQ(values.size(), 1003u);
   EXPECT_EQ(values[999], 499.5);
   EXPECT_EQ(values[1002], -1.0);
@@ -27,7 +28,7 @@ TEST(OwnedArray, GrowsKeepsValuesAndReleasesStorageToNewOwner) {
 
 TEST(OwnedArray, MoveLeavesSourceEmpty) {
   OwnedArray<uint32_t> a;
-  a.append(5, 7u);
+  for (int i = 0; i < 5; ++i) a.push_back(7u);
   OwnedArray<uint32_t> b = std::move(a);
   EXPECT_EQ(b.size(), 5u);
   EXPECT_EQ(a.size(), 0u);  // NOLINT(bugprone-use-after-move): checking the moved-from state

@@ -1,5 +1,6 @@
-// Section reader through read_mps: headers and rules A/B, NAME, OBJSENSE, ROWS, RHS,
-// comments and blank lines, line ends, failures, section orders, limits, UTF-8 names.
+// Section reader through read_mps: headers in and out of record sections, NAME, OBJSENSE,
+// ROWS, RHS, comments and blank lines, line ends, failures, section orders, limits, UTF-8
+// names.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -48,8 +49,8 @@ TEST(ReadSections, FailuresGiveTheOneMessage) {
       {"blank then NBSP before ENDATA in RHS", lines({"ROWS", " E r", "RHS", " \xC2\xA0" "ENDATA"}), false},
       {"ENDATA followed by more words", lines({"ROWS", "ENDATA now"}), false},
       {"text after ENDATA is never read", lines({"ROWS", "ENDATA", " X bad", "BOUNDS", " XX x"}), true},
-      {"indented ENDATA under rule A", lines({"ROWS", " N obj", "   ENDATA"}), true},
-      // Rule B looks at the first byte as read: other white space is no indentation.
+      {"indented ENDATA after ROWS", lines({"ROWS", " N obj", "   ENDATA"}), true},
+      // In record sections the first byte as read counts: other white space is no indentation.
       {"vertical tab before ENDATA in RHS", lines({"ROWS", " E r", "RHS", "\vENDATA"}), true},
       {"NBSP before ENDATA in RHS", lines({"ROWS", " E r", "RHS", "\xC2\xA0" "ENDATA"}), true},
       {"skipped-section header with more fields", lines({"COLUMNS", " x r 1", "SOS s1 extra", " w 1 2", "ENDATA"}), true},
@@ -100,7 +101,7 @@ TEST(ReadSections, NameAndObjectiveSense) {
   }
 }
 
-// Whole texts whose record fields pin ROWS, rules A/B, comments, skipped sections and
+// Whole texts whose record fields pin ROWS, header recognition, comments, skipped sections and
 // unusual section orders.
 TEST(ReadSections, RecordsOfWholeTexts) {
   struct Case {
@@ -140,10 +141,10 @@ TEST(ReadSections, RecordsOfWholeTexts) {
       {"columns before rows store no entries",
        lines({"COLUMNS", " x c1 1", " y c1 2", "ROWS", " L c1", "ENDATA"}),
        {.row_names = {{"c1"}}, .col_names = {{"x", "y"}}, .start = {{0, 0, 0}}}},
-      // Rule B: a non-indented first field that is no keyword is a record, and so is a
+      // In a record section a non-indented first field that is no keyword is a record, and so is a
       // section keyword with more fields; NAME, OBJSENSE and skipped-section keywords
       // are headers even with more fields.
-      {"header rule B",
+      {"headers in a record section",
        lines({"ROWS", " N obj", " L ROWS", "COLUMNS", "x obj 1", "COLUMNS ROWS 2", "ROWS obj 3", "RHS",
               "RHS ROWS 9", "BOUNDS", "UP BND x 4", "RANGES", "RNG ROWS 2", "ENDATA"}),
        {.row_lower = {{7}}, .row_upper = {{9}}, .col_names = {{"x", "COLUMNS", "ROWS"}}, .cost = {{1, 0, 3}},
@@ -152,8 +153,8 @@ TEST(ReadSections, RecordsOfWholeTexts) {
        {.col_names = {{"x", "ENDATA"}}}},
       {"NAME inside COLUMNS is a header whose value is dropped",
        lines({"COLUMNS", " x r 1", "NAME late", "ENDATA"}), {.name = "", .col_names = {{"x"}}}},
-      {"header rule A ignores indentation", lines({"  ROWS", " N obj", "   COLUMNS", " x obj 4", "ENDATA"}),
-       {.cost = {{4}}}},
+      {"headers outside record sections ignore indentation",
+       lines({"  ROWS", " N obj", "   COLUMNS", " x obj 4", "ENDATA"}), {.cost = {{4}}}},
       {"comments and empty lines are skipped everywhere",
        lines({"* leading comment", "", "NAME demo", "$ dollar comment", "ROWS", "* in rows", "", " N obj",
               "$ in rows", " L c1", "COLUMNS", "*ENDATA", "", " x obj 1 c1 2", "RHS", "* in rhs",
