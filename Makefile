@@ -11,10 +11,13 @@ all: build
 setup:
 	@tools/setup.sh
 
-# Builds the abi3 wheel once and installs it into both virtual environments.
+# Builds the abi3 wheel once and installs it into both virtual environments. Warnings in
+# the project's own code are errors here and in the C++ builds below, though not in a
+# plain `pip install .`, which must not fail on a user's newer compiler.
 build: setup
 	@rm -rf $(WHEEL_DIR)
-	$(VENV)/bin/python -m pip wheel -q --no-build-isolation --no-deps -w $(WHEEL_DIR) .
+	$(VENV)/bin/python -m pip wheel -q --no-build-isolation --no-deps -w $(WHEEL_DIR) \
+	  --config-settings=cmake.define.MOPSEL_WERROR=ON .
 	$(VENV)/bin/python -m pip install -q --no-deps --force-reinstall $(WHEEL_DIR)/mopsel-*.whl
 	$(VENV_NP1)/bin/python -m pip install -q --no-deps --force-reinstall $(WHEEL_DIR)/mopsel-*.whl
 
@@ -26,7 +29,7 @@ cpp-test: setup
 
 # The same suite once more under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan-test: setup
-	cmake -S . -B build/asan -DMOPSEL_TESTS=ON -DMOPSEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+	cmake -S . -B build/asan -DMOPSEL_TESTS=ON -DMOPSEL_SANITIZE=ON -DMOPSEL_WERROR=ON -DCMAKE_BUILD_TYPE=Debug
 	cmake --build build/asan -j$(JOBS)
 	ctest --test-dir build/asan --output-on-failure -j$(JOBS)
 
