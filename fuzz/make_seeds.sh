@@ -91,7 +91,7 @@ add_text("utf8-names", "NAME café\nROWS\n N ziel\n L ≤zeile\nCOLUMNS\n größ
 add_text("reserved-names", "ROWS\n N RHS1\n L RNG1\n L 'MARKER'\nCOLUMNS\n BND1 RNG1 1 'MARKER' 2\nRHS\n RHS1 RNG1 3\nBOUNDS\n UP BND1 BND1 4\nENDATA\n")
 
 # MPS texts embedded in the test suites.
-for path in glob.glob("tests/python/**/*.py", recursive=True):
+for path in glob.glob("tests/python/**/*.py", recursive=True) + glob.glob("tests/support/*.py"):
     src = open(path, encoding="utf-8", errors="replace").read()
     for m in re.finditer(r'(?s)(?:"""|\'\'\')(.*?)(?:"""|\'\'\')', src):
         body = m.group(1)

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "../../fuzz/fuzz_checks.hpp"
+#include "fuzz_checks.hpp"
 
 namespace mopsel::fuzz {
 namespace {

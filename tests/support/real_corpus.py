@@ -10,7 +10,7 @@ from pathlib import Path
 import numpy as np
 import pytest
 
-DATA_DIR = Path(__file__).resolve().parents[3].parent / "shared" / "data"
+DATA_DIR = Path(__file__).resolve().parents[2].parent / "shared" / "data"
 MISSING_REASON = f"real-model corpora not found at {DATA_DIR}"
 CORPUS_SETS = (("netlib", "*.mps.gz"), ("miplib3", "*.gz"), ("sample", "*.mps"))
 FLOATS = ("obj_offset", "col_cost", "col_lower", "col_upper", "row_lower", "row_upper", "value")

@@ -23,7 +23,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "../tests/cpp/model_invariants.hpp"
+#include "model_invariants.hpp"
 #include "model/fault.hpp"
 #include "model/model_record.hpp"
 #include "model/owned_array.hpp"
