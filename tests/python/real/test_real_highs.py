@@ -103,6 +103,12 @@ RULE_CASES = {
     "SC bound without a value is refused by HiGHS": (probe(bounds=" SC BND x"), [("col_upper", [0.0], None)]),
     "SOS section is skipped by mopsel and refused by HiGHS": (probe(extra="SOS\n S1 SOS\n    s1:1 x 1\n"), [
         ("col_cost", [1.0], None)]),
+    "several RANGES and BOUNDS sets: the last value in mopsel, the first in HiGHS": (
+        probe(bounds=" UP BND1 x 5\n UP BND2 x 7\n LO BND2 x 1", extra="RANGES\n RNG1 r1 2\n RNG2 r1 3\n"),
+        [("row_lower", [1.0, 0.0], [2.0, 0.0]), ("col_upper", [7.0], [5.0]), ("col_lower", [1.0], [1.0])]),
+    "several RHS sets in one section: the first value per row in both": (
+        probe(rhs=" RHS1 r1 4\n RHS2 r1 6 r2 3"), [("row_upper", [4.0, np.inf], [4.0, np.inf]),
+                                                  ("row_lower", [-np.inf, 3.0], [-np.inf, 3.0])]),
     # Older HiGHS versions moved the lower bound to -inf here; the version in use does not.
     "negative upper bound leaves the lower bound 0 in both": (probe(bounds=" UP BND x -3"), [
         ("col_lower", [0.0], [0.0]), ("col_upper", [-3.0], [-3.0])]),
