@@ -3,7 +3,8 @@
 // symbols. Build and run:
 //   cmake -S . -B build/bench -DMOPSEL_BENCH=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 //   cmake --build build/bench -j2 --target profile_parse
-//   valgrind --tool=callgrind --toggle-collect='mopsel::read_mps_with_limits*' build/bench/profile_parse FILE 1
+//   valgrind --tool=callgrind --toggle-collect='mopsel::read_mps_with_limits*'
+//     build/bench/profile_parse FILE 1
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>

@@ -134,7 +134,8 @@ PyObject* write_str(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
     if (result != nullptr || !PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) return result;
     PyErr_Clear();
     const std::optional<Utf8Problem> problem = first_utf8_problem(bytes);
-    set_exception(Error{ErrorKind::Encoding, problem ? describe_utf8_problem(*problem) : std::string("invalid utf-8")});
+    set_exception(
+        Error{ErrorKind::Encoding, problem ? describe_utf8_problem(*problem) : std::string("invalid utf-8")});
     return nullptr;
   });
 }

@@ -21,7 +21,7 @@
 namespace mopsel {
 
 struct ColumnIndex {
-  SlotTable<uint64_t> slots;  // (tag << 32) | (column + 1), or 0
+  SlotTable<uint64_t> slots;          // (tag << 32) | (column + 1), or 0
   size_t count = 0;                   // distinct names entered
   uint32_t indexed = 0;               // columns [0, indexed) have been entered
 };

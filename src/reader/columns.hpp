@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "reader/reader_state.hpp"
 #include "reader/lines.hpp"
+#include "reader/reader_state.hpp"
 
 namespace mopsel {
 

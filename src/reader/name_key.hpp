@@ -87,7 +87,6 @@ inline NameKey name_key(std::string_view name) noexcept {
   }
 }
 
-
 // Byte equality of two names without a library call: names are short.
 inline bool same_name(std::string_view a, std::string_view b) noexcept {
   const size_t n = a.size();

@@ -2,8 +2,8 @@
 // RANGES and BOUNDS records, applied at once and in file order to the reader state.
 #include <cstdint>
 
-#include "reader/reader_state.hpp"
 #include "reader/lines.hpp"
+#include "reader/reader_state.hpp"
 
 namespace mopsel {
 

@@ -70,7 +70,9 @@ Status read_gzip_header(InputBuffer& in) {
   // ID1 ID2 CM FLG MTIME(4) XFL OS
   unsigned char fixed[10];
   if (Status status = header.take(fixed, sizeof fixed); !status) return status;
-  if (fixed[0] != 0x1F || fixed[1] != 0x8B || fixed[2] != 8) return Error{ErrorKind::Gzip, kInvalidGzipHeader};
+  if (fixed[0] != 0x1F || fixed[1] != 0x8B || fixed[2] != 8) {
+    return Error{ErrorKind::Gzip, kInvalidGzipHeader};
+  }
   const unsigned flags = fixed[3];
   if (flags & kReservedFlags) return Error{ErrorKind::Gzip, kInvalidGzipHeader};
 

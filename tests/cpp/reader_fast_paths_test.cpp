@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "reader/name_map.hpp"
 #include "reader/lines.hpp"
+#include "reader/name_map.hpp"
 #include "reader/numbers.hpp"
 #include "reader/utf8.hpp"
 #include "reader_test_support.hpp"
