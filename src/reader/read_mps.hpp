@@ -1,8 +1,8 @@
 #pragma once
 // Entry of the MPS reader: model text (or a model file) in, complete ModelRecord
 // or a failure out. The steps below it, in order: the size-hint scan
-// (size_hints), the section reader (sections, with the COLUMNS, RANGES and BOUNDS
-// records on the lines that scan splits), then assembly (assemble).
+// (size_hints), the section reader (sections, which applies the COLUMNS, RANGES
+// and BOUNDS records to the fields lines.hpp cuts), then assembly (assemble).
 #include <string_view>
 
 #include "model/model_record.hpp"
