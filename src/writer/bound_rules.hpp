@@ -12,7 +12,8 @@ inline bool bound_has_value(BoundType type) noexcept {
   return type != BoundType::FR && type != BoundType::MI && type != BoundType::BV;
 }
 
-// One BOUNDS line; the writer uses LO, UP, MI, FR, FX, BV, LI and UI.
+// One BOUNDS line; the writer uses LO, UP, MI, FR, FX, BV, LI and UI, and SC and SI
+// in the exact mode.
 struct BoundLine {
   BoundType type = BoundType::LO;
   double value = 0.0;  // unused when the type carries no value
@@ -25,5 +26,13 @@ struct BoundLines {
 
 // `integral` is true for INTEGER and SEMI_INTEGER columns.
 BoundLines column_bound_lines(double lower, double upper, bool integral) noexcept;
+
+// The exact mode's lines, from which the reader rebuilds the bounds bit for bit
+// (NaN as NaN) and the integrality kind: no tolerance, a lower bound line unless
+// the bound is +0.0 (the default; integral columns always get one, or their marker
+// block would make them binary), an upper bound line unless +inf. Semi-continuous
+// and semi-integer columns end with an SC or SI line, which sets the upper bound
+// and the kind and leaves the lower bound to the line before it.
+BoundLines column_bound_lines_exact(double lower, double upper, uint8_t kind) noexcept;
 
 }  // namespace mopsel

@@ -11,10 +11,17 @@
 // text produced before the failing check stays in the sink.
 #include "model/model_record.hpp"
 #include "writer/sink.hpp"
+#include "writer/write_options.hpp"
 
 namespace mopsel {
 
+// The fixed layout (WriteOptions{}).
 template <TextSink Sink>
 void write_mps(const ModelRecord& record, Sink& sink);
+
+// Any options: the number format and the exact mode are applied here;
+// `options.gzip` is the caller's business (it picks the sink).
+template <TextSink Sink>
+void write_mps_with_options(const ModelRecord& record, Sink& sink, const WriteOptions& options);
 
 }  // namespace mopsel

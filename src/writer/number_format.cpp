@@ -197,4 +197,42 @@ char* format_number_general(double value, char* out) noexcept {
   return emit_text(out, negative, digits, parse_exponent(text + 2 + kDigits - 1));
 }
 
+namespace {
+
+// Copies a finite number as std::to_chars wrote it into [text, end), with its
+// exponent ("e+05", "e-308") rewritten in the writer's notation ("e5", "e-308").
+char* rewrite_exponent(char* text, char* end, char* out) noexcept {
+  *end = '\0';
+  const char* e = static_cast<const char*>(std::memchr(text, 'e', static_cast<size_t>(end - text)));
+  const size_t kept = static_cast<size_t>((e != nullptr ? e : end) - text);
+  std::memcpy(out, text, kept);
+  out += kept;
+  if (e == nullptr) return out;
+  *out++ = 'e';
+  return put_exponent(out, parse_exponent(e));
+}
+
+}  // namespace
+
+char* format_number_digits(double value, int digits, char* out) noexcept {
+  if (!std::isfinite(value)) return format_number_general(value, out);  // "inf", "-inf", "NaN"
+  char text[48];
+  const auto written =
+      std::to_chars(text, text + sizeof text - 1, value, std::chars_format::scientific, digits - 1);
+  return rewrite_exponent(text, written.ptr, out);
+}
+
+char* format_number_shortest(double value, char* out) noexcept {
+  if (!std::isfinite(value)) return format_number_general(value, out);
+  char text[48];
+  // Without a format, to_chars picks plain or scientific notation, whichever is
+  // shorter (plain on a tie), with the fewest digits that read back exactly.
+  const auto written = std::to_chars(text, text + sizeof text - 1, value);
+  return rewrite_exponent(text, written.ptr, out);
+}
+
+char* format_number_other(double value, int digits, char* out) noexcept {
+  return digits == 0 ? format_number_shortest(value, out) : format_number_digits(value, digits, out);
+}
+
 }  // namespace mopsel

@@ -12,7 +12,8 @@
 
 namespace mopsel {
 
-// The longest text format_number produces: "-d." + 12 digits + "e-324" is 20.
+// The longest text any format below produces: seventeen digits, "-d." + 16
+// digits + "e-308", is 24 (thirteen digits need at most 20).
 inline constexpr size_t kMaxNumberChars = 24;
 
 // Every value but the whole numbers handled inline below.
@@ -118,5 +119,19 @@ inline char* format_number(double value, char* out) noexcept {
   }
   return format_number_general(value, out);
 }
+
+// `digits` (1 to 17) significant digits, correctly rounded from the exact binary
+// value, in the same notation ("1.50e0" for three digits, "2e-3" for one).
+char* format_number_digits(double value, int digits, char* out) noexcept;
+
+// The shortest text that reads back to the same double (at most 17 digits):
+// plain notation when it is not longer than the scientific one ("1", "-0.5",
+// "123456", "-0"), else scientific with the exponent written as above ("1e-7",
+// "1.5e300"). Infinities and NaN as above.
+char* format_number_shortest(double value, char* out) noexcept;
+
+// Any other format than the fixed one: 0 for the shortest round-trip text, or
+// 1 to 17 digits.
+char* format_number_other(double value, int digits, char* out) noexcept;
 
 }  // namespace mopsel

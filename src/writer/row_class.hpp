@@ -27,8 +27,21 @@ struct RowClass {
 
 RowClass classify_row(double lower, double upper) noexcept;
 
-// Classifies rows 0..num_row-1. Faults when row_lower or row_upper is shorter
-// than num_row (checked row by row, lower first).
-std::vector<RowClass> classify_rows(const ModelRecord& record);
+// The exact mode's rule: a row reads back as [lower, upper] bit for bit (NaN as
+// NaN) whenever MPS text can say so. One infinite side gives an L or G row (a free
+// row is an L row with the right-hand side inf), equal bounds an E row, no
+// tolerance applies. A two-sided row reads back as
+// [rhs - |range|, rhs] (L) or [rhs, rhs + |range|] (G), so it needs a range that
+// joins its two bounds exactly in double arithmetic: the difference is tried in
+// both directions. Rows read from MPS text always have one (the reader computed
+// one bound from the other). Rows without one (about one in twenty pairs of
+// arbitrary doubles), and inverted rows (lower > upper), get the usual rule's L
+// row with the range upper - lower and read back with another lower bound.
+RowClass classify_row_exact(double lower, double upper) noexcept;
+
+// Classifies rows 0..num_row-1 (with the exact mode's rule when `exact`). Faults
+// when row_lower or row_upper is shorter than num_row (checked row by row, lower
+// first).
+std::vector<RowClass> classify_rows(const ModelRecord& record, bool exact = false);
 
 }  // namespace mopsel

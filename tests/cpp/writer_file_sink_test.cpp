@@ -1,5 +1,5 @@
 // The file sink: creation, error texts, the 8192-byte buffer's flushing rule,
-// retries, and what the file keeps after a failure.
+// retries, and what the file keeps after a failure, also behind the gzip sink.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -68,16 +68,20 @@ TEST_F(WriterFile, CreationAndWriteFailures) {
     std::string path;
     uint32_t columns;  // 0: the failure comes from the final write-out; 3000: from a flush midway
     const char* message;
+    bool gzip = false;
   } cases[] = {
       {(dir_ / "missing" / "model.mps").string(), 3, "No such file or directory (os error 2)"},
       {dir_.string(), 3, "Is a directory (os error 21)"},
       {(dir_ / "a").string() + std::string(1, '\0') + "b.mps", 3, "file name contained an unexpected NUL byte"},
       {"/dev/full", 0, "No space left on device (os error 28)"},
       {"/dev/full", 3000, "No space left on device (os error 28)"},
+      {(dir_ / "missing" / "model.mps.gz").string(), 3, "No such file or directory (os error 2)", true},
+      {"/dev/full", 0, "No space left on device (os error 28)", true},
+      {"/dev/full", 30000, "No space left on device (os error 28)", true},
   };
   for (const auto& c : cases) {
     if (c.path == "/dev/full" && !fs::exists(c.path)) GTEST_SKIP() << "/dev/full is not available on this system";
-    const Status status = write_mps_to_file(sample_record(c.columns), c.path);
+    const Status status = write_mps_to_file(sample_record(c.columns), c.path, {.gzip = c.gzip});
     ASSERT_FALSE(status.ok()) << c.path;
     EXPECT_EQ(status.error().message, c.message);
     EXPECT_EQ(status.error().kind, ErrorKind::Os);

@@ -1,5 +1,6 @@
 // The writer's number format: thirteen correctly rounded significant digits,
-// exponent without plus sign or leading zeros, inf/-inf/NaN, signed zero.
+// exponent without plus sign or leading zeros, inf/-inf/NaN, signed zero; and
+// the other digit counts and the shortest round-trip text of the options.
 #include <gtest/gtest.h>
 
 #include <cfloat>
@@ -26,15 +27,25 @@ std::string formatted(double value) {
   return {text, static_cast<size_t>(end - text)};
 }
 
-// Independent oracle: the C library's %.12e with the exponent rewritten.
-std::string printf_oracle(double value) {
+// Any format of WriteOptions::digits, checked for its room like `formatted`.
+std::string formatted(double value, int digits) {
+  char text[kMaxNumberChars + 8];
+  std::memset(text, '#', sizeof text);
+  const char* end = format_number_other(value, digits, text);
+  EXPECT_LE(static_cast<size_t>(end - text), kMaxNumberChars);
+  EXPECT_EQ(*end, '#');
+  return {text, static_cast<size_t>(end - text)};
+}
+
+// Independent oracle: the C library's %.{digits-1}e with the exponent rewritten.
+std::string printf_oracle(double value, int digits = 13) {
   char text[64];
-  std::snprintf(text, sizeof text, "%.12e", value);
+  std::snprintf(text, sizeof text, "%.*e", digits - 1, value);
   std::string s(text);
   const size_t e = s.find('e');
   if (e == std::string::npos) return s;  // inf, -inf
-  const size_t digits = s.find_first_not_of('0', e + 2);
-  return s.substr(0, e + 1) + (s[e + 1] == '-' ? "-" : "") + (digits == std::string::npos ? "0" : s.substr(digits));
+  const size_t first = s.find_first_not_of('0', e + 2);
+  return s.substr(0, e + 1) + (s[e + 1] == '-' ? "-" : "") + (first == std::string::npos ? "0" : s.substr(first));
 }
 
 TEST(NumberFormat, ListedValues) {
@@ -119,6 +130,35 @@ TEST(NumberFormat, AgreesWithThePrintfOracle) {
       char text[kMaxNumberChars];
       ASSERT_EQ(std::string(text, format_number_general(v, text)), expected) << "bits " << std::hexfloat << v;
     }
+  }
+}
+
+TEST(NumberFormat, OtherDigitCountsAndTheShortestText) {
+  const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
+  const struct {
+    double value;
+    int digits;  // 0: the shortest round-trip text
+    const char* text;
+  } cases[] = {
+      {1.0, 0, "1"}, {-2.5, 0, "-2.5"}, {1e-7, 0, "1e-7"}, {1.5e300, 0, "1.5e300"}, {100000.0, 0, "1e5"},
+      {123456.0, 0, "123456"}, {-0.0, 0, "-0"}, {-inf, 0, "-inf"}, {nan, 0, "NaN"}, {2.0 / 3.0, 3, "6.67e-1"},
+      {-DBL_TRUE_MIN, 17, "-4.9406564584124654e-324"}, {9.96, 2, "1.0e1"},  // a rounding carry moves the exponent
+  };
+  for (const auto& c : cases) EXPECT_EQ(formatted(c.value, c.digits), c.text) << c.value << " digits " << c.digits;
+
+  // Every digit count agrees with the oracle, and the shortest text reads back to the
+  // same double, on arbitrary bit patterns (all exponents, subnormals).
+  std::mt19937_64 random(20250101);
+  for (int i = 0; i < 200000; ++i) {
+    const uint64_t bits = random();
+    double v;
+    std::memcpy(&v, &bits, sizeof v);
+    if (std::isnan(v)) continue;
+    const int digits = 1 + i % 17;
+    ASSERT_EQ(formatted(v, digits), printf_oracle(v, digits)) << std::hexfloat << v;
+    const std::string shortest = formatted(v, 0);
+    const double back = std::strtod(shortest.c_str(), nullptr);
+    ASSERT_EQ(std::memcmp(&back, &v, sizeof v), 0) << shortest << " for " << std::hexfloat << v;
   }
 }
 

@@ -56,9 +56,9 @@ inline ModelRecord make_record(const std::vector<RowSpec>& rows, const std::vect
   return r;
 }
 
-inline std::string text_of(const ModelRecord& record) {
+inline std::string text_of(const ModelRecord& record, const WriteOptions& options = {}) {
   ByteBuffer out;
-  EXPECT_TRUE(write_mps_to_buffer(record, out).ok());
+  EXPECT_TRUE(write_mps_to_buffer(record, out, options).ok());
   return std::string(as_view(out));
 }
 
