@@ -14,10 +14,12 @@
 #include "python/array_borrows.hpp"
 #include "python/errors.hpp"
 #include "python/gil.hpp"
+#include "python/model_from_arrays.hpp"
 #include "python/model_object.hpp"
 #include "python/python_c.hpp"
 #include "python/record_from_model.hpp"
 #include "python/utf8_error.hpp"
+#include "python/write_model.hpp"
 #include "reader/read_mps.hpp"
 #include "writer/mps_writer.hpp"
 
@@ -205,9 +207,15 @@ bool populate(PyObject* module) noexcept {
       return false;
     }
   }
-  // Not part of __all__: the borrow registry shared with other native code.
+  // Not part of __all__: the borrow registry shared with other native code, and
+  // the entry points of the package's own functions.
   PyRef borrows(array_borrows_capsule());
-  return borrows && PyObject_SetAttrString(module, "_ARRAY_BORROWS", borrows.get()) == 0;
+  if (!borrows || PyObject_SetAttrString(module, "_ARRAY_BORROWS", borrows.get()) != 0) return false;
+  for (PyMethodDef* function : {&kModelFromArraysMethod, &kWriteModelMethod}) {
+    PyRef made(PyCFunction_NewEx(function, module, module_name.get()));
+    if (!made || PyObject_SetAttrString(module, function->ml_name, made.get()) != 0) return false;
+  }
+  return true;
 }
 
 PyObject* initialise() {

@@ -1,0 +1,26 @@
+#pragma once
+// The private module function `_model_from_arrays`: a Model from arrays that
+// the package has already validated (mopsel.from_arrays, unpickling,
+// mopsel.from_highs). Each array is copied once into a native buffer, and the
+// record is wrapped like a parsed one, so the result is an ordinary Model.
+#include "python/python_c.hpp"
+
+namespace mopsel::python {
+
+// _model_from_arrays(name, objective_name, minimize, offset, col_cost,
+//                    col_lower, col_upper, col_integrality, row_lower,
+//                    row_upper, start, index, value, col_names, row_names)
+//
+// Checks only what native code needs to stay inside its buffers and keep the
+// record's names valid UTF-8: every array is a one-dimensional, C-contiguous
+// NumPy array of its exact dtype (float64, uint8 for col_integrality, uint32
+// for start and index), the lengths agree (num_col from col_cost, num_row from
+// row_lower, start one longer than the columns, index as long as value), the
+// counts fit (rows below 2^31, columns and entries below 2^32), and each name
+// list is None (names C1, C2, ... and R1, R2, ... are made up) or bytes holding
+// exactly that many UTF-8 names separated by "\n". TypeError or ValueError
+// otherwise. Values (starts, row indices, codes, NaN) are taken as they are,
+// like the arrays of a Model edited in place. Needs the lock.
+extern PyMethodDef kModelFromArraysMethod;
+
+}  // namespace mopsel::python

@@ -1,0 +1,80 @@
+#include "python/write_model.hpp"
+
+#include <array>
+#include <optional>
+#include <string>
+
+#include "model/model_record.hpp"
+#include "python/arguments.hpp"
+#include "python/errors.hpp"
+#include "python/gil.hpp"
+#include "python/model_object.hpp"
+#include "python/record_from_model.hpp"
+#include "writer/mps_writer.hpp"
+
+namespace mopsel::python {
+namespace {
+
+constexpr std::array<const char*, 4> kParameters = {"model", "path", "digits", "gzip"};
+
+// The options from `digits` and `gzip`; none with TypeError or ValueError set.
+std::optional<WriteOptions> options_argument(PyObject* digits, PyObject* gzip) {
+  WriteOptions options;
+  const long count = PyLong_Check(digits) ? PyLong_AsLong(digits) : -1;
+  if (count == -1 && PyErr_Occurred()) PyErr_Clear();
+  if (!PyLong_Check(digits) || count < 0 || count > kMaxDigits) {
+    PyErr_Format(PyExc_ValueError, "argument 'digits': expected an int from 0 to %d", kMaxDigits);
+    return std::nullopt;
+  }
+  options.digits = static_cast<int>(count);
+  const int compress = PyObject_IsTrue(gzip);
+  if (compress < 0) return std::nullopt;
+  options.gzip = compress != 0;
+  return options;
+}
+
+PyObject* write_model(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&]() -> PyObject* {
+    std::array<PyObject*, kParameters.size()> values{};
+    if (!bind_arguments("_write_model", kParameters, args, kwargs, values)) return nullptr;
+    if (!instance_argument(values[0], model_type(), "Model", "model")) return nullptr;
+    std::optional<std::string> path;
+    if (values[1] != Py_None) {
+      PyRef encoded(utf8_argument(values[1], "path"));
+      char* data = nullptr;
+      Py_ssize_t size = 0;
+      if (!encoded || PyBytes_AsStringAndSize(encoded.get(), &data, &size) != 0) return nullptr;
+      path.emplace(data, static_cast<size_t>(size));
+    }
+    const std::optional<WriteOptions> options = options_argument(values[2], values[3]);
+    if (!options) return nullptr;
+    // A failure here happens before the file is opened: an existing file stays.
+    std::optional<ModelRecord> record = record_from_model(values[0]);
+    if (!record) return nullptr;
+    ByteBuffer text;
+    Status status;
+    {
+      ReleasedLock unlocked;
+      status =
+          path ? write_mps_to_file(*record, *path, *options) : write_mps_to_buffer(*record, text, *options);
+      record.reset();
+    }
+    if (!status) {
+      set_exception(status.error());
+      return nullptr;
+    }
+    if (path) Py_RETURN_NONE;
+    return PyBytes_FromStringAndSize(text.empty() ? "" : text.data(), static_cast<Py_ssize_t>(text.size()));
+  });
+}
+
+}  // namespace
+
+PyMethodDef kWriteModelMethod = {
+    "_write_model",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_model)),
+    METH_VARARGS | METH_KEYWORDS,
+    "_write_model(model, path, digits, gzip)\n--\n\nThe writer with options. Use mopsel.write.",
+};
+
+}  // namespace mopsel::python
