@@ -4,7 +4,7 @@ VENV_NP1   := .venv-numpy1
 JOBS       ?= 2
 WHEEL_DIR  := build/wheel
 
-.PHONY: all setup build cpp-test asan-test lto-check py-test py-test-numpy1 test demo bench fuzz-smoke clean
+.PHONY: all setup build cpp-test asan-test lto-check py-test py-test-numpy1 slow-test test demo bench bench-from-arrays fuzz-smoke clean
 
 all: build
 
@@ -41,7 +41,11 @@ lto-check: setup
 	cmake --build build/lto -j$(JOBS)
 
 py-test: build
-	$(VENV)/bin/pytest -q tests/python
+	$(VENV)/bin/pytest -q tests/python -m "not slow"
+
+# The long runs: optimal objectives through SciPy and HiGHS against HiGHS on the files (a few minutes).
+slow-test: build
+	$(VENV)/bin/pytest -q tests/python -m slow
 
 # The installed wheel again under NumPy 1.x (the extension is built against NumPy 2 headers).
 py-test-numpy1: build
@@ -59,6 +63,10 @@ bench: build
 	@bench/setup.sh
 	$(if $(findstring --quick,$(BENCH_ARGS)),,$(VENV)/bin/python bench/make_big.py)
 	$(VENV)/bin/python bench/run_bench.py $(BENCH_ARGS)
+
+# mopsel.from_arrays on 1,000,000 columns and 10,000,000 entries (target: under 0.5 s).
+bench-from-arrays: build
+	$(VENV)/bin/python bench/bench_from_arrays.py
 
 # Each libFuzzer target for 60 s under ASan+UBSan (clang; build/fuzz, build/fuzz-corpus).
 fuzz-smoke:

@@ -46,7 +46,7 @@ make_venv() {  # make_venv DIR KEY PIP-ARGUMENT...   (KEY changes when the requi
 make_venv .venv "$(md5sum <requirements-dev.txt)" -r requirements-dev.txt
 make_venv .venv-numpy1 "numpy>=1.21,<2 pytest>=7" "numpy>=1.21,<2" "pytest>=7"
 
-# Optional test peers (the HiGHS comparison); their tests skip when these are missing.
+# Optional test peers and extras (HiGHS, SciPy); the tests that need them skip when these are missing.
 optional_stamp=.venv/.mopsel-optional
 optional_key="$(md5sum <requirements-test-optional.txt)"
 if [[ ! -f "$optional_stamp" || "$(cat "$optional_stamp")" != "$optional_key" ]]; then

@@ -1,6 +1,7 @@
 """The module itself: its contents and their order, constants, the function and class
-objects, the package that re-exports them, and one-time initialisation."""
+objects, the package that re-exports them (and its stub), and one-time initialisation."""
 
+import ast
 import importlib.resources
 import inspect
 import subprocess
@@ -14,6 +15,7 @@ import mopsel._mopsel as mm
 
 NAMES = ["CONTINUOUS", "INTEGER", "SEMI_CONTINUOUS", "SEMI_INTEGER", "Model", "SparseMatrix",
          "parse_file", "parse_str", "write_file", "write_str"]
+PACKAGE_NAMES = NAMES + ["from_arrays", "write", "to_scipy", "to_milp", "to_highs", "from_highs"]
 
 
 def test_module_contents_and_package():
@@ -21,13 +23,26 @@ def test_module_contents_and_package():
     assert type(mm.__all__) is list and mm.__all__ == NAMES
     assert [k for k in vars(mm) if not k.startswith("_")] == NAMES  # insertion order
     assert mm.__file__.endswith(".abi3.so")
-    assert mopsel.__all__ == NAMES
+    assert mopsel.__all__ == PACKAGE_NAMES
     assert all(getattr(mopsel, name) is getattr(mm, name) for name in NAMES)
     root = importlib.resources.files("mopsel")
     assert (root / "py.typed").is_file()
     stub = (root / "_mopsel.pyi").read_text()
     assert [name for name in NAMES if name not in stub] == []
     assert type(mm._ARRAY_BORROWS).__name__ == "PyCapsule"
+    # The package's own entry points are private: not in __all__, not public names.
+    assert all(isinstance(getattr(mm, name), types.BuiltinFunctionType) for name in ("_model_from_arrays", "_write_model"))
+    with pytest.raises(TypeError, match="^No constructor defined for Model$"):
+        mm.Model()
+
+
+def test_package_stub_declares_every_public_name():
+    tree = ast.parse((importlib.resources.files("mopsel") / "__init__.pyi").read_text())
+    functions = {node.name: node.args for node in tree.body if isinstance(node, ast.FunctionDef)}
+    assert [ast.literal_eval(node.value) for node in tree.body if isinstance(node, ast.Assign)] == [PACKAGE_NAMES]
+    for name in PACKAGE_NAMES[len(NAMES):]:  # each function with the parameters it has
+        parameters = [a.arg for a in functions[name].args + functions[name].kwonlyargs]
+        assert parameters == list(inspect.signature(getattr(mopsel, name)).parameters), name
 
 
 @pytest.mark.parametrize("name, value", [("CONTINUOUS", 0), ("INTEGER", 1), ("SEMI_CONTINUOUS", 2),

@@ -1,0 +1,75 @@
+"""Type stub of the package mopsel: the native module's names and the package's functions."""
+
+import os
+from typing import Any, BinaryIO, Literal, Optional, Sequence, Union
+
+from mopsel._mopsel import (
+    CONTINUOUS as CONTINUOUS,
+    INTEGER as INTEGER,
+    SEMI_CONTINUOUS as SEMI_CONTINUOUS,
+    SEMI_INTEGER as SEMI_INTEGER,
+    Model as Model,
+    SparseMatrix as SparseMatrix,
+    parse_file as parse_file,
+    parse_str as parse_str,
+    write_file as write_file,
+    write_str as write_str,
+)
+
+__all__ = [
+    "CONTINUOUS",
+    "INTEGER",
+    "SEMI_CONTINUOUS",
+    "SEMI_INTEGER",
+    "Model",
+    "SparseMatrix",
+    "parse_file",
+    "parse_str",
+    "write_file",
+    "write_str",
+    "from_arrays",
+    "write",
+    "to_scipy",
+    "to_milp",
+    "to_highs",
+    "from_highs",
+]
+
+def from_arrays(
+    *,
+    col_cost: Any,
+    a_matrix: Any,
+    row_lower: Any,
+    row_upper: Any,
+    col_lower: Any = ...,
+    col_upper: Any = ...,
+    col_integrality: Any = ...,
+    col_names: Optional[Sequence[str]] = ...,
+    row_names: Optional[Sequence[str]] = ...,
+    name: str = ...,
+    objective_name: str = ...,
+    minimize: bool = ...,
+    obj_offset: float = ...,
+) -> Model:
+    """A Model from arrays (a_matrix: scipy.sparse, (start, index, value), SparseMatrix or dense)."""
+
+def write(
+    model: Model,
+    target: Union[str, os.PathLike[str], BinaryIO],
+    *,
+    digits: Optional[int] = ...,
+    compress: Literal["auto", "gzip", None] = ...,
+) -> None:
+    """Write MPS text to a path or a binary file object; digits=None is the exact mode."""
+
+def to_scipy(model: Model) -> Any:
+    """scipy.sparse.csc_array over the model's matrix buffers (mopsel[scipy])."""
+
+def to_milp(model: Model) -> dict[str, Any]:
+    """Keyword arguments c, integrality, bounds, constraints for scipy.optimize.milp (mopsel[scipy])."""
+
+def to_highs(model: Model) -> Any:
+    """A highspy.HighsLp holding the model (mopsel[highs])."""
+
+def from_highs(lp: Any, *, objective_name: Optional[str] = ...) -> Model:
+    """A Model from a highspy.HighsLp (mopsel[highs])."""

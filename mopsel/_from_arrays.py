@@ -1,0 +1,308 @@
+"""mopsel.from_arrays: a Model from NumPy or SciPy data.
+
+Everything is checked here, with messages that name the argument and the first offending
+position; the native constructor then copies each array once into the buffers the Model owns.
+"""
+
+from __future__ import annotations
+
+import re
+import sys
+from typing import Any, Optional, Sequence
+
+import numpy as np
+
+from mopsel import _mopsel
+from mopsel._mopsel import INTEGER, Model, SparseMatrix
+
+# Names are written between blanks and read back up to the next blank, and the reader trims
+# Unicode whitespace from the ends of lines: a name can hold none of it.
+_WHITESPACE = re.compile(r"\s")
+_MARKER = "'MARKER'"  # a row of this name would turn a COLUMNS line into an integer marker
+_MAX_ROWS = 2**31 - 1  # the reader's limit, and row indices stay valid as int32
+_MAX_COUNT = 2**32 - 1
+
+
+def from_arrays(
+    *,
+    col_cost: Any,
+    a_matrix: Any,
+    row_lower: Any,
+    row_upper: Any,
+    col_lower: Any = 0.0,
+    col_upper: Any = np.inf,
+    col_integrality: Any = None,
+    col_names: Optional[Sequence[str]] = None,
+    row_names: Optional[Sequence[str]] = None,
+    name: str = "",
+    objective_name: str = "Objective",
+    minimize: bool = True,
+    obj_offset: float = 0.0,
+) -> Model:
+    """Build a Model from arrays: minimise (or maximise) col_cost @ x + obj_offset subject to
+    row_lower <= a_matrix @ x <= row_upper and col_lower <= x <= col_upper.
+
+    The result is an ordinary Model, the same class with the same invariants as a parsed one,
+    whose arrays own native buffers (each input is copied once): write_file, write_str,
+    mopsel.write and the conversions work on it.
+
+    col_cost: one cost per column (its length is the number of columns).
+    a_matrix: a scipy.sparse matrix or array of shape (rows, columns), converted to CSC with
+        duplicates summed; a (start, index, value) tuple in column-wise compressed form; a
+        SparseMatrix; or a dense two-dimensional array. Explicit zeros are dropped.
+    row_lower, row_upper: one bound per row (row_lower gives the number of rows); -inf/inf
+        where a row has no bound.
+    col_lower, col_upper: one bound per column, or one number for all (default 0 and inf).
+    col_integrality: integrality codes 0-3 (CONTINUOUS, INTEGER, SEMI_CONTINUOUS,
+        SEMI_INTEGER), or a bool mask of the integer columns; default all continuous.
+    col_names, row_names: names without whitespace, not empty, not repeated; default C1, C2,
+        ... and R1, R2, ...
+    name, objective_name: the model's name (may be empty) and the objective row's name.
+    minimize: False to maximise. obj_offset: the objective's constant term.
+
+    Bad input raises ValueError or TypeError naming the argument and the first offending
+    position (lengths, start not rising from 0 to the entry count, a row index out of range or
+    repeated within a column, NaN, names MPS text cannot carry).
+
+    >>> import numpy as np, mopsel
+    >>> m = mopsel.from_arrays(col_cost=[1.0, 2.0], a_matrix=np.array([[1.0, 1.0], [0.0, 3.0]]),
+    ...                        row_lower=[1.0, -np.inf], row_upper=[np.inf, 6.0],
+    ...                        col_integrality=[False, True], row_names=["demand", "cap"])
+    >>> m
+    Model(name=, num_row=2, num_col=2, sense=min)
+    >>> m.a_matrix.start, m.a_matrix.index, m.col_names
+    (array([0, 1, 3], dtype=uint32), array([0, 0, 1], dtype=uint32), ['C1', 'C2'])
+    """
+    cost = _numbers("col_cost", col_cost)
+    num_col = len(cost)
+    lower = _numbers("row_lower", row_lower)
+    num_row = len(lower)
+    if num_row > _MAX_ROWS or num_col > _MAX_COUNT:
+        raise ValueError(f"too many rows or columns ({num_row}, {num_col}); at most 2**31 - 1 and 2**32 - 1")
+    upper = _numbers("row_upper", row_upper, num_row, "one per row, as row_lower")
+    col_lo = _numbers("col_lower", col_lower, num_col, "one per column, as col_cost")
+    col_up = _numbers("col_upper", col_upper, num_col, "one per column, as col_cost")
+    codes = _integrality(col_integrality, num_col)
+    start, index, value = _matrix(a_matrix, num_row, num_col)
+
+    if not isinstance(minimize, (bool, np.bool_)):
+        raise TypeError(f"minimize: expected a bool, got {type(minimize).__name__}")
+    offset = _number("obj_offset", obj_offset)
+    _single_name("name", name, may_be_empty=True)
+    _single_name("objective_name", objective_name)
+    if objective_name == _MARKER:
+        raise ValueError(f"objective_name {_MARKER!r} is reserved for integer markers")
+    if row_names is None and re.fullmatch(r"R[1-9][0-9]*", objective_name) and int(objective_name[1:]) <= num_row:
+        raise ValueError(f"objective_name {objective_name!r} is also the name of a generated row")
+    reserved = {objective_name: "the objective row's name", _MARKER: "reserved for integer markers"}
+    col_blob = _names("col_names", col_names, num_col, {})
+    row_blob = _names("row_names", row_names, num_row, reserved)
+    return _mopsel._model_from_arrays(name, objective_name, bool(minimize), offset, cost, col_lo, col_up, codes,
+                                      lower, upper, start, index, value, col_blob, row_blob)
+
+
+def _numbers(argument: str, value: Any, length: Optional[int] = None, expected: str = "") -> np.ndarray:
+    """A one-dimensional float64 array without NaN; a scalar stands for `length` equal entries
+    where a length is given."""
+    array = np.asarray(value)
+    if array.dtype.kind not in "biuf":
+        raise TypeError(f"{argument}: expected numbers, got an array of dtype {array.dtype}")
+    if length is not None and array.ndim == 0:
+        array = np.full(length, array, dtype=np.float64)
+    if array.ndim != 1:
+        raise ValueError(f"{argument}: expected a one-dimensional array, got shape {array.shape}")
+    if length is not None and len(array) != length:
+        raise ValueError(f"{argument}: {len(array)} entries, expected {length} ({expected})")
+    array = np.ascontiguousarray(array, dtype=np.float64)
+    nan = np.isnan(array)
+    if nan.any():
+        raise ValueError(f"{argument}[{int(np.argmax(nan))}] is NaN")
+    return array
+
+
+def _number(argument: str, value: Any) -> float:
+    try:
+        number = float(value)
+    except (TypeError, ValueError):
+        raise TypeError(f"{argument}: expected a number, got {type(value).__name__}") from None
+    if number != number:
+        raise ValueError(f"{argument} is NaN")
+    return number
+
+
+def _integrality(value: Any, num_col: int) -> np.ndarray:
+    if value is None:
+        return np.zeros(num_col, dtype=np.uint8)
+    array = np.asarray(value)
+    if array.ndim == 0:
+        array = np.full(num_col, array)
+    if array.ndim != 1 or len(array) != num_col:
+        raise ValueError(f"col_integrality: shape {array.shape}, expected ({num_col},) (one per column, as col_cost)")
+    if array.dtype == np.bool_:
+        return np.where(array, np.uint8(INTEGER), np.uint8(0))
+    if array.dtype.kind not in "iu":
+        raise TypeError(f"col_integrality: expected integer codes 0-3 or a bool mask, got dtype {array.dtype}")
+    bad = (array < 0) | (array > 3)
+    if bad.any():
+        i = int(np.argmax(bad))
+        raise ValueError(f"col_integrality[{i}] is {array[i]}, expected a code 0-3 "
+                         "(CONTINUOUS, INTEGER, SEMI_CONTINUOUS, SEMI_INTEGER)")
+    return np.ascontiguousarray(array, dtype=np.uint8)
+
+
+def _matrix(a: Any, num_row: int, num_col: int) -> tuple:
+    """(start, index, value) as uint32, uint32, float64, checked, without zeros."""
+    sparse = sys.modules.get("scipy.sparse")  # a SciPy object means SciPy is imported already
+    if isinstance(a, SparseMatrix):
+        return _triple((a.start, a.index, a.value), num_row, num_col)
+    if sparse is not None and sparse.issparse(a):
+        _check_shape(a.shape, num_row, num_col)
+        csc = a.tocsc()
+        if not csc.has_canonical_format:  # duplicates mean their sum; done on a copy
+            csc = csc.copy()
+            csc.sum_duplicates()
+        return _triple((csc.indptr, csc.indices, csc.data), num_row, num_col)
+    if isinstance(a, tuple):
+        if len(a) != 3:
+            raise TypeError(f"a_matrix: a tuple must be (start, index, value), got {len(a)} items")
+        return _triple(a, num_row, num_col)
+    dense = np.asarray(a)
+    if dense.ndim != 2 or dense.dtype.kind not in "biuf":
+        raise TypeError("a_matrix: expected a scipy.sparse matrix or array, a (start, index, value) tuple, "
+                        f"a SparseMatrix or a two-dimensional array of numbers, got {type(a).__name__}")
+    _check_shape(dense.shape, num_row, num_col)
+    cols, rows = np.nonzero(dense.T)  # column by column, rows ascending
+    start = np.concatenate(([0], np.cumsum(np.bincount(cols, minlength=num_col))))
+    return _triple((start, rows, dense.T[cols, rows]), num_row, num_col)
+
+
+def _check_shape(shape: tuple, num_row: int, num_col: int) -> None:
+    if tuple(shape) != (num_row, num_col):
+        raise ValueError(f"a_matrix: shape {tuple(shape)}, expected ({num_row}, {num_col}) "
+                         "(rows from row_lower, columns from col_cost)")
+
+
+def _integers(argument: str, value: Any) -> np.ndarray:
+    array = np.asarray(value)
+    if array.size == 0 and array.dtype.kind == "f":  # an empty list comes as float64
+        array = array.astype(np.int64)
+    if array.dtype.kind not in "iu":
+        raise TypeError(f"{argument}: expected integers, got an array of dtype {array.dtype}")
+    if array.ndim != 1:
+        raise ValueError(f"{argument}: expected a one-dimensional array, got shape {array.shape}")
+    return array
+
+
+def _triple(triple: tuple, num_row: int, num_col: int) -> tuple:
+    start = _integers("a_matrix start", triple[0])
+    index = _integers("a_matrix index", triple[1])
+    value = _numbers("a_matrix value", triple[2])
+    nnz = len(index)
+    if len(start) != num_col + 1:
+        raise ValueError(f"a_matrix start: {len(start)} entries, expected {num_col + 1} (one per column and one more)")
+    if len(value) != nnz:
+        raise ValueError(f"a_matrix value: {len(value)} entries, expected {nnz} (one per index)")
+    if nnz > _MAX_COUNT:
+        raise ValueError(f"a_matrix: {nnz} entries, at most 2**32 - 1")
+    starts = start.astype(np.int64)
+    if starts[0] != 0:
+        raise ValueError(f"a_matrix start[0] is {starts[0]}, expected 0")
+    falling = np.diff(starts) < 0
+    if falling.any():
+        i = int(np.argmax(falling)) + 1
+        raise ValueError(f"a_matrix start[{i}] is {starts[i]}, less than start[{i - 1}] = {starts[i - 1]}")
+    if starts[-1] != nnz:
+        raise ValueError(f"a_matrix start[{num_col}] is {starts[-1]}, expected the number of entries {nnz}")
+    if nnz and (index.min() < 0 or index.max() >= num_row):
+        i = int(np.argmax((index < 0) | (index >= num_row)))
+        raise ValueError(f"a_matrix index[{i}] is {index[i]}, not a row (there are {num_row})")
+    repeat = _first_repeat(starts, index, num_row)
+    if repeat is not None:
+        later, earlier, column = repeat
+        raise ValueError(f"a_matrix index[{later}] is {index[later]}, a row that column {column} "
+                         f"already has at index[{earlier}]")
+    zero = value == 0.0
+    if zero.any():  # an explicit zero is no entry at all
+        kept = np.concatenate(([0], np.cumsum(~zero)))
+        starts, index, value = kept[starts], index[~zero], value[~zero]
+    return (np.ascontiguousarray(starts, dtype=np.uint32), np.ascontiguousarray(index, dtype=np.uint32),
+            np.ascontiguousarray(value))
+
+
+def _first_repeat(starts: np.ndarray, index: np.ndarray, num_row: int) -> Optional[tuple]:
+    """(position, earlier position, column) of the first row index that repeats within its
+    column, in storage order; None when there is none. Columns whose rows ascend (the usual
+    case, and SciPy's canonical form) need one pass; otherwise the entries are sorted."""
+    nnz = len(index)
+    if nnz < 2:
+        return None
+    not_rising = index[1:] <= index[:-1]  # position p compares entries p and p + 1
+    boundaries = starts[1:-1]
+    boundaries = boundaries[(boundaries > 0) & (boundaries < nnz)]
+    not_rising[boundaries - 1] = False  # entries in different columns
+    if not not_rising.any():
+        return None
+    column = np.repeat(np.arange(len(starts) - 1, dtype=np.int64), np.diff(starts))
+    key = column * max(num_row, 1) + index.astype(np.int64)
+    order = np.argsort(key, kind="stable")
+    same = np.flatnonzero(key[order][1:] == key[order][:-1])
+    if same.size == 0:
+        return None
+    k = int(np.argmin(order[same + 1]))
+    later = int(order[same[k] + 1])
+    return later, int(order[same[k]]), int(column[later])
+
+
+def _single_name(argument: str, value: Any, may_be_empty: bool = False) -> None:
+    if not isinstance(value, str):
+        raise TypeError(f"{argument}: expected str, got {type(value).__name__}")
+    if not value and not may_be_empty:
+        raise ValueError(f"{argument} is empty")
+    if _WHITESPACE.search(value):
+        raise ValueError(f"{argument} {value!r} contains whitespace")
+    _encoded(argument, value)
+
+
+def _encoded(argument: str, value: str) -> bytes:
+    try:
+        return value.encode("utf-8")
+    except UnicodeEncodeError:
+        raise ValueError(f"{argument} {value!r} is not encodable as UTF-8") from None
+
+
+def _names(argument: str, names: Any, count: int, reserved: dict) -> Optional[bytes]:
+    """The names as one UTF-8 text separated by newlines (what the native constructor takes),
+    after checking them all; None for made-up names."""
+    if names is None:
+        return None
+    if isinstance(names, (str, bytes)):
+        raise TypeError(f"{argument}: expected a sequence of str, got {type(names).__name__}")
+    names = list(names)
+    if len(names) != count:
+        raise ValueError(f"{argument}: {len(names)} names, expected {count}")
+    try:
+        blob = "\n".join(names).encode("utf-8")
+        distinct = set(names)
+        fine = (len(distinct) == count and "" not in distinct and not (distinct & reserved.keys())
+                and not _WHITESPACE.search("".join(names)))
+    except (TypeError, UnicodeEncodeError):
+        fine = False
+    if not fine:
+        _first_bad_name(argument, names, reserved)
+    return blob
+
+
+def _first_bad_name(argument: str, names: list, reserved: dict) -> None:
+    """Raises for the first name that cannot be written and read back as itself."""
+    seen: dict = {}
+    for i, name in enumerate(names):
+        where = f"{argument}[{i}]"
+        if not isinstance(name, str):
+            raise TypeError(f"{where}: expected str, got {type(name).__name__}")
+        _single_name(where, name)
+        if name in reserved:
+            raise ValueError(f"{where} {name!r} is {reserved[name]}")
+        if name in seen:
+            raise ValueError(f"{where} {name!r} repeats {argument}[{seen[name]}]")
+        seen[name] = i
+    raise AssertionError("a bad name was found in bulk but not one by one")

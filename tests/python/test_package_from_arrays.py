@@ -1,0 +1,118 @@
+"""mopsel.from_arrays: every input form of the matrix gives the same ordinary Model, and every
+rejection names the argument and the first offending position."""
+
+import numpy as np
+import pytest
+
+import mopsel
+from mopsel_testlib import snapshot
+
+DENSE = np.array([[1.0, 0.0, 0.0], [2.0, 3.0, 0.0]])
+BASE = dict(col_cost=[1.0, 2.0, 0.0], row_lower=[1.0, -np.inf], row_upper=[np.inf, 4.0],
+            a_matrix=([0, 2, 3, 3], [0, 1, 1], [1.0, 2.0, 3.0]))
+
+
+def scipy_form(build):
+    def make():
+        sparse = pytest.importorskip("scipy.sparse")
+        return build(sparse)
+    return make
+
+
+MATRIX_FORMS = {
+    "triple": lambda: ([0, 2, 3, 3], [0, 1, 1], [1.0, 2.0, 3.0]),
+    "triple with an explicit zero": lambda: (np.array([0, 2, 4, 4], np.int64), [0, 1, 1, 0], [1.0, 2.0, 3.0, 0.0]),
+    "dense": lambda: DENSE,
+    "dense, as lists": lambda: DENSE.tolist(),
+    "SparseMatrix": lambda: mopsel.parse_str(mopsel.write_str(mopsel.from_arrays(**BASE))).a_matrix,
+    "csr_array": scipy_form(lambda sp: sp.csr_array(DENSE)),
+    "coo_matrix with duplicates summed and a zero": scipy_form(
+        lambda sp: sp.coo_matrix(([0.5, 2.0, 0.5, 3.0, 0.0], ([0, 1, 0, 1, 0], [0, 0, 0, 1, 2])), shape=(2, 3))),
+}
+
+
+@pytest.mark.parametrize("form", MATRIX_FORMS.values(), ids=MATRIX_FORMS.keys())
+def test_every_matrix_form_gives_the_same_model(form):
+    m = mopsel.from_arrays(**dict(BASE, a_matrix=form()))
+    expected = mopsel.parse_str(
+        "NAME\nROWS\n N Objective\n G R1\n L R2\nCOLUMNS\n C1 Objective 1 R1 1\n C1 R2 2\n"
+        " C2 Objective 2 R2 3\n C3 Objective 0\nRHS\n RHS R1 1 R2 4\nENDATA\n")
+    assert snapshot(m) == snapshot(expected)
+    for array in (m.col_cost, m.col_integrality, m.a_matrix.index, m.a_matrix.value):
+        assert type(array.base).__name__ == "PySliceContainer"
+
+
+def test_given_values_names_and_integrality_forms():
+    m = mopsel.from_arrays(**BASE, col_lower=-1.0, col_upper=[5.0, np.inf, 1.0], col_integrality=[True, False, True],
+                           col_names=["x", "y", "z"], row_names=["a", "b"], name="demo", objective_name="cost",
+                           minimize=False, obj_offset=-2.5)
+    assert (m.name, m.objective_name, m.obj_sense_minimize, m.obj_offset) == ("demo", "cost", False, -2.5)
+    assert (m.col_names, m.row_names, m.col_integrality.tolist()) == (["x", "y", "z"], ["a", "b"], [1, 0, 1])
+    assert m.col_lower.tolist() == [-1.0] * 3 and m.col_upper.tolist() == [5.0, np.inf, 1.0]
+
+
+def bad_matrix(start=(0, 2, 3, 3), index=(0, 1, 1), value=(1.0, 2.0, 3.0)):
+    return {"a_matrix": (list(start), list(index), list(value))}
+
+
+# Each case: the arguments changed from BASE, the exception and its whole message.
+REJECTED = {
+    "cost not 1-D": ({"col_cost": [[1.0, 2.0, 0.0]]}, ValueError,
+                     "col_cost: expected a one-dimensional array, got shape (1, 3)"),
+    "row_upper length": ({"row_upper": [1.0, 2.0, 3.0]}, ValueError,
+                         "row_upper: 3 entries, expected 2 (one per row, as row_lower)"),
+    "NaN bound": ({"col_lower": [0.0, np.nan, 0.0]}, ValueError, "col_lower[1] is NaN"),
+    "NaN offset": ({"obj_offset": float("nan")}, ValueError, "obj_offset is NaN"),
+    "integrality code": ({"col_integrality": [0, 1, 7]}, ValueError, "col_integrality[2] is 7, expected a code 0-3 "
+                         "(CONTINUOUS, INTEGER, SEMI_CONTINUOUS, SEMI_INTEGER)"),
+    "start not from 0": (bad_matrix(start=(1, 2, 3, 3)), ValueError, "a_matrix start[0] is 1, expected 0"),
+    "start falls": (bad_matrix(start=(0, 2, 1, 3)), ValueError, "a_matrix start[2] is 1, less than start[1] = 2"),
+    "start short of the entries": (bad_matrix(start=(0, 1, 2, 2)), ValueError,
+                                   "a_matrix start[3] is 2, expected the number of entries 3"),
+    "row out of range": (bad_matrix(index=(0, 2, 1)), ValueError, "a_matrix index[1] is 2, not a row (there are 2)"),
+    "row repeated, ascending check": (bad_matrix(index=(1, 1, 0)), ValueError,
+                                      "a_matrix index[1] is 1, a row that column 0 already has at index[0]"),
+    "row repeated, unsorted column": (bad_matrix(start=(0, 0, 3, 3), index=(1, 0, 1)), ValueError,
+                                      "a_matrix index[2] is 1, a row that column 1 already has at index[0]"),
+    "NaN coefficient": (bad_matrix(value=(1.0, 2.0, np.nan)), ValueError, "a_matrix value[2] is NaN"),
+    "dense shape": ({"a_matrix": np.ones((3, 3))}, ValueError,
+                    "a_matrix: shape (3, 3), expected (2, 3) (rows from row_lower, columns from col_cost)"),
+    "no matrix": ({"a_matrix": "A"}, TypeError, "a_matrix: expected a scipy.sparse matrix or array, a (start, index, "
+                  "value) tuple, a SparseMatrix or a two-dimensional array of numbers, got str"),
+    "name not str": ({"col_names": ["x", 2, "z"]}, TypeError, "col_names[1]: expected str, got int"),
+    "empty name": ({"row_names": ["a", ""]}, ValueError, "row_names[1] is empty"),
+    "no-break space in a name": ({"row_names": ["a\u00a0", "b"]}, ValueError, "row_names[0] 'a\\xa0' contains whitespace"),
+    "lone surrogate": ({"col_names": ["x", "y", "\ud800"]}, ValueError,
+                       "col_names[2] '\\ud800' is not encodable as UTF-8"),
+    "repeated name": ({"col_names": ["x", "y", "x"]}, ValueError, "col_names[2] 'x' repeats col_names[0]"),
+    "row named as the objective": ({"row_names": ["Objective", "b"]}, ValueError,
+                                   "row_names[0] 'Objective' is the objective row's name"),
+    "row named 'MARKER'": ({"row_names": ["a", "'MARKER'"]}, ValueError,
+                           "row_names[1] \"'MARKER'\" is reserved for integer markers"),
+    "objective named as a made-up row": ({"objective_name": "R2"}, ValueError,
+                                         "objective_name 'R2' is also the name of a generated row"),
+    "sense not a bool": ({"minimize": "max"}, TypeError, "minimize: expected a bool, got str"),
+}
+
+
+@pytest.mark.parametrize("change, error, message", REJECTED.values(), ids=REJECTED.keys())
+def test_rejections_name_the_argument_and_position(change, error, message):
+    with pytest.raises(error) as caught:
+        mopsel.from_arrays(**dict(BASE, **change))
+    assert str(caught.value) == message
+
+
+@pytest.mark.parametrize("position, value, error, message", [
+    (4, np.zeros(3, np.float32), TypeError, "argument 'col_cost': expected a one-dimensional contiguous float64 array"),
+    (10, np.array([0, 3], np.uint32), ValueError, "argument 'start': 2 entries, expected 4 (one per column and one more)"),
+    (13, b"x\ny", ValueError, "argument 'col_names': expected 3 names separated by newlines"),
+    (14, b"\xff\nb", ValueError, "argument 'row_names': the names are not valid UTF-8"),
+])
+def test_the_native_constructor_checks_what_it_relies_on(position, value, error, message):
+    values = ["n", "obj", True, 0.0, np.zeros(3), np.zeros(3), np.zeros(3), np.zeros(3, np.uint8), np.zeros(2),
+              np.zeros(2), np.array([0, 1, 1, 1], np.uint32), np.array([5], np.uint32), np.ones(1), None, None]
+    assert mopsel._mopsel._model_from_arrays(*values).num_col == 3  # a row index past the rows is the writer's fault
+    values[position] = value
+    with pytest.raises(error) as caught:
+        mopsel._mopsel._model_from_arrays(*values)
+    assert str(caught.value) == message
