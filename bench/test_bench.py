@@ -14,6 +14,7 @@ import json
 import sys
 from pathlib import Path
 
+import numpy as np
 import pytest
 
 HERE = Path(__file__).resolve().parent
@@ -311,3 +312,17 @@ def test_report_renders_again_from_json(tmp_path):
     assert "| nw04: parse_file >= 8x highspy readModel | 10.0x | holds | 10.0x | holds |" in md
     assert "Not measured: pulp: not installed" in md
     assert json.loads((tmp_path / "results.json").read_text())["samples"] == data["samples"]
+
+
+def test_from_arrays_benchmark_model_is_what_it_claims():
+    """K distinct rows per column, ascending (the canonical form the benchmark times), and a
+    model mopsel accepts."""
+    import bench_from_arrays
+
+    start, index, value, arrays = bench_from_arrays.generated(columns=50, per_column=10, rows=1000)
+    rows = index.reshape(50, 10).astype(int)
+    assert list(start) == list(range(0, 501, 10)) and len(value) == 500 and not (value == 0).any()
+    assert (np.diff(rows, axis=1) > 0).all() and rows.max() < 1000
+    mopsel = pytest.importorskip("mopsel")
+    m = mopsel.from_arrays(a_matrix=(start, index, value), **arrays)
+    assert (m.num_col, m.num_row, len(m.a_matrix.value)) == (50, 1000, 500)
