@@ -1,14 +1,30 @@
 #include "reader/numbers.hpp"
 
+#if MOPSEL_FAST_FLOAT
 #include <fast_float/fast_float.h>
+#else
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#endif
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <system_error>
 
+// Which library converts the fields the inline paths leave over is a build choice
+// (cmake/dependencies.cmake): the C++ library's std::from_chars, or fast_float where
+// that is missing. Both round correctly and give the same bits. The inline paths and
+// std::from_chars follow the floating-point rounding mode (fast_float always rounds
+// to nearest): the results are correctly rounded under the default mode, the one
+// Python runs in; native code that switches it gets its mode's rounding instead.
+
 namespace mopsel {
 
 namespace {
+
+#if MOPSEL_FAST_FLOAT
 
 // fast_float reads the whole field. Values beyond the double range come back as
 // infinity or zero; some library versions flag them as out of range, which we
@@ -18,6 +34,58 @@ inline bool convert_whole(const char* p, const char* end, double& value) noexcep
   return (result.ec == std::errc() || result.ec == std::errc::result_out_of_range) &&
          result.ptr == end;
 }
+
+#else
+
+// What correct rounding gives for a decimal the library accepted but found beyond
+// the double range: infinity when the first nonzero digit stands at a positive
+// power of ten (only overflow is out of range there), zero otherwise; the sign is
+// the text's. `p` to `end` is "-"?, digits with at most one ".", then an optional
+// exponent ("e" or "E", a sign, digits).
+double out_of_range_value(const char* p, const char* end) noexcept {
+  const bool negative = *p == '-';
+  if (negative) ++p;
+  // Power of ten of the first nonzero digit, plus one, without the exponent.
+  int64_t lead = 0;
+  bool point = false;
+  bool nonzero = false;
+  for (; p != end && *p != 'e' && *p != 'E'; ++p) {
+    if (*p == '.') {
+      point = true;
+    } else if (!nonzero && *p == '0') {
+      if (point) --lead;
+    } else {
+      nonzero = true;
+      if (!point) ++lead;
+    }
+  }
+  int64_t exponent = 0;
+  if (p != end) {
+    ++p;
+    const bool minus = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    // Capped well above any power that can reach the double range.
+    for (; p != end; ++p) exponent = std::min<int64_t>(exponent * 10 + (*p - '0'), 1'000'000'000);
+    if (minus) exponent = -exponent;
+  }
+  const double magnitude = lead + exponent > 0 ? HUGE_VAL : 0.0;
+  return negative ? -magnitude : magnitude;
+}
+
+// std::from_chars reads the whole field. Unlike fast_float it stores nothing for
+// values beyond the double range and reports them as out of range; they get
+// their rounded value (infinity or zero) here.
+inline bool convert_whole(const char* p, const char* end, double& value) noexcept {
+  const auto result = std::from_chars(p, end, value);
+  if (result.ptr != end) return false;
+  if (result.ec == std::errc::result_out_of_range) {
+    value = out_of_range_value(p, end);
+    return true;
+  }
+  return result.ec == std::errc();
+}
+
+#endif
 
 // The strict grammar on a text without "D": "+" is ours to accept (the library
 // rejects it), "+-1" and "++1" are not numbers, the library's "nan(...)" form

@@ -1,7 +1,7 @@
 #pragma once
 // Numbers: decimal fields to doubles, correctly rounded. Short integers and plain
-// decimals are read inline; everything else goes through fast_float and the
-// strict grammar checks out of line.
+// decimals are read inline; everything else goes through a conversion library
+// (fast_float or std::from_chars) and the strict grammar checks out of line.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
