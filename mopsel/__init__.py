@@ -3,9 +3,24 @@
 The native module's names (parse_file, parse_str, write_file, write_str, Model, SparseMatrix
 and the integrality codes) are re-exported unchanged. The package adds from_arrays and write,
 pickling and copying of models, and the conversions to_scipy, to_milp (mopsel[scipy]) and
-to_highs, from_highs (mopsel[highs]).
+to_highs, from_highs (mopsel[highs]); PanicException is the class of the native code's
+internal faults, and __version__ the installed version.
 """
 
+try:
+    from mopsel import _mopsel
+    from mopsel._version import __version__  # written at build time from pyproject.toml
+except ImportError as error:
+    # This is uncommon: Python started in a clone of the project finds the source tree
+    # first, where nothing was built. A build that is there but does not load says why itself.
+    import pathlib
+
+    if any(pathlib.Path(__path__[0]).glob("_mopsel*.so")):
+        raise
+    raise ImportError(
+        f"mopsel is imported from {__path__[0]}, which holds no build of it: run `make build` in "
+        "the project (it places the built files there), or start Python in another folder"
+    ) from error
 from mopsel import _pickle
 from mopsel._from_arrays import from_arrays
 from mopsel._highs import from_highs, to_highs
@@ -26,6 +41,10 @@ from mopsel._write import write
 
 _pickle.register()
 
+# The class of the native code's internal faults (derived from BaseException, not
+# Exception): the very class the native module raises, made here on import.
+PanicException = _mopsel._panic_exception()
+
 __all__ = [
     "CONTINUOUS",
     "INTEGER",
@@ -43,4 +62,5 @@ __all__ = [
     "to_milp",
     "to_highs",
     "from_highs",
+    "PanicException",
 ]

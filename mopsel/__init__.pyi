@@ -33,7 +33,14 @@ __all__ = [
     "to_milp",
     "to_highs",
     "from_highs",
+    "PanicException",
 ]
+
+__version__: str
+
+class PanicException(BaseException):
+    """An internal fault of the native code (a model edited into an impossible state, an array
+    held under an exclusive borrow): derived from BaseException, so except Exception passes it."""
 
 def from_arrays(
     *,

@@ -2,8 +2,9 @@
 
 Internal faults of the native code (an index out of range, a NumPy call that
 fails where it must not, an array held under an exclusive borrow) raise
-``mopsel._mopsel.PanicException``, a class derived directly from BaseException
-that is created on first need and is not a module attribute.
+``mopsel.PanicException``, a class derived directly from BaseException that is
+created on first need; it is not an attribute of this module (the package
+exports it, from ``_panic_exception()``).
 """
 
 from typing import Final, final
@@ -106,6 +107,9 @@ def write_file(model: Model, path: str) -> None:
 
 def write_str(model: Model) -> str:
     """Return the model rendered as MPS text."""
+
+def _panic_exception() -> type[BaseException]:
+    """The class PanicException (made on first use). Use mopsel.PanicException."""
 
 # The process-wide array borrow registry, a capsule named
 # "mopsel._mopsel._ARRAY_BORROWS" (PyCapsule_Import works) over this C table:

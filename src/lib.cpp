@@ -211,7 +211,7 @@ bool populate(PyObject* module) noexcept {
   // the entry points of the package's own functions.
   PyRef borrows(array_borrows_capsule());
   if (!borrows || PyObject_SetAttrString(module, "_ARRAY_BORROWS", borrows.get()) != 0) return false;
-  for (PyMethodDef* function : {&kModelFromArraysMethod, &kWriteModelMethod}) {
+  for (PyMethodDef* function : {&kModelFromArraysMethod, &kWriteModelMethod, &kPanicExceptionMethod}) {
     PyRef made(PyCFunction_NewEx(function, module, module_name.get()));
     if (!made || PyObject_SetAttrString(module, function->ml_name, made.get()) != 0) return false;
   }

@@ -56,12 +56,27 @@ std::string describe_exception(PyObject* type, PyObject* value) {
   return out.empty() ? std::string("no Python error was set") : out;
 }
 
+// New reference to the class PanicException, or null with an error set.
+PyObject* panic_exception_entry(PyObject*, PyObject*) noexcept {
+  PyObject* type = panic_exception_type();
+  Py_XINCREF(type);
+  return type;
+}
+
 }  // namespace
+
+PyMethodDef kPanicExceptionMethod = {
+    "_panic_exception",
+    panic_exception_entry,
+    METH_NOARGS,
+    "_panic_exception()\n--\n\nThe class PanicException. Use mopsel.PanicException.",
+};
 
 PyObject* panic_exception_type() noexcept {
   if (g_panic_type == nullptr) {
-    g_panic_type = PyErr_NewExceptionWithDoc("mopsel._mopsel.PanicException", kPanicDoc,
-                                             PyExc_BaseException, nullptr);
+    // Named for the package, which exports it: it prints and pickles as
+    // mopsel.PanicException.
+    g_panic_type = PyErr_NewExceptionWithDoc("mopsel.PanicException", kPanicDoc, PyExc_BaseException, nullptr);
   }
   return g_panic_type;
 }

@@ -21,6 +21,11 @@ inline constexpr std::string_view kGenericFault = "native code failed an interna
 // never released), or null with a Python error set. Needs the lock.
 PyObject* panic_exception_type() noexcept;
 
+// The private module function `_panic_exception()`: returns the class
+// PanicException (made on first use), so that the package can export it before
+// any fault has been raised.
+extern PyMethodDef kPanicExceptionMethod;
+
 // Writes the fault and where it happened to standard error, then sets
 // PanicException(message), replacing any error already set. Needs the lock.
 void raise_panic(std::string_view message, const std::source_location& where) noexcept;

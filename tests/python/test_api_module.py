@@ -1,12 +1,19 @@
 """The module itself: its contents and their order, constants, the function and class
-objects, the package that re-exports them (and its stub), and one-time initialisation."""
+objects, the package that re-exports them (and its stub, its version and PanicException), the
+installed files, and one-time initialisation."""
 
 import ast
+import importlib.metadata
 import importlib.resources
 import inspect
+import os
+import pickle
+import re
 import subprocess
 import sys
 import types
+import zipfile
+from pathlib import Path
 
 import pytest
 
@@ -15,7 +22,8 @@ import mopsel._mopsel as mm
 
 NAMES = ["CONTINUOUS", "INTEGER", "SEMI_CONTINUOUS", "SEMI_INTEGER", "Model", "SparseMatrix",
          "parse_file", "parse_str", "write_file", "write_str"]
-PACKAGE_NAMES = NAMES + ["from_arrays", "write", "to_scipy", "to_milp", "to_highs", "from_highs"]
+PACKAGE_FUNCTIONS = ["from_arrays", "write", "to_scipy", "to_milp", "to_highs", "from_highs"]
+PACKAGE_NAMES = NAMES + PACKAGE_FUNCTIONS + ["PanicException"]
 
 
 def test_module_contents_and_package():
@@ -31,7 +39,8 @@ def test_module_contents_and_package():
     assert [name for name in NAMES if name not in stub] == []
     assert type(mm._ARRAY_BORROWS).__name__ == "PyCapsule"
     # The package's own entry points are private: not in __all__, not public names.
-    assert all(isinstance(getattr(mm, name), types.BuiltinFunctionType) for name in ("_model_from_arrays", "_write_model"))
+    private = ("_model_from_arrays", "_write_model", "_panic_exception")
+    assert all(isinstance(getattr(mm, name), types.BuiltinFunctionType) for name in private)
     with pytest.raises(TypeError, match="^No constructor defined for Model$"):
         mm.Model()
 
@@ -40,7 +49,7 @@ def test_package_stub_declares_every_public_name():
     tree = ast.parse((importlib.resources.files("mopsel") / "__init__.pyi").read_text())
     functions = {node.name: node.args for node in tree.body if isinstance(node, ast.FunctionDef)}
     assert [ast.literal_eval(node.value) for node in tree.body if isinstance(node, ast.Assign)] == [PACKAGE_NAMES]
-    for name in PACKAGE_NAMES[len(NAMES):]:  # each function with the parameters it has
+    for name in PACKAGE_FUNCTIONS:  # each function with the parameters it has
         parameters = [a.arg for a in functions[name].args + functions[name].kwonlyargs]
         assert parameters == list(inspect.signature(getattr(mopsel, name)).parameters), name
 
@@ -86,3 +95,39 @@ def test_second_initialisation_in_one_process_is_refused(tmp_path):
                          cwd=tmp_path)
     assert out.returncode == 0, out.stderr
     assert out.stdout.startswith("refused:") and "ImportError" in out.stdout, out.stdout
+
+
+def test_version_is_the_one_pyproject_declares():
+    pyproject = (Path(__file__).parents[2] / "pyproject.toml").read_text()
+    declared = re.search(r'^version = "([^"]+)"$', pyproject, re.MULTILINE).group(1)
+    assert mopsel.__version__ == declared == importlib.metadata.version("mopsel")
+
+
+def test_panic_exception_is_the_class_the_native_code_raises(writer_model):
+    cls = mopsel.PanicException
+    assert cls.__bases__ == (BaseException,) and (cls.__module__, cls.__qualname__) == ("mopsel", "PanicException")
+    assert mm._panic_exception() is cls and not hasattr(mm, "PanicException")
+    writer_model.a_matrix.index[0] = 9
+    with pytest.raises(mopsel.PanicException) as caught:
+        mm.write_str(writer_model)
+    assert type(caught.value) is cls
+    # Exceptions travel between processes (multiprocessing results) pickled by their class's name.
+    copy = pickle.loads(pickle.dumps(caught.value))
+    assert type(copy) is cls and copy.args == caught.value.args
+
+
+def test_the_native_module_is_an_installed_build():
+    # The suite tests what is installed; a stale in-place build in the source tree must not shadow it.
+    source_tree = Path(__file__).resolve().parents[2] / "mopsel"
+    assert Path(mm.__file__).resolve().parent != source_tree
+
+
+@pytest.mark.skipif("MOPSEL_TEST_WHEEL" not in os.environ, reason="only when testing a wheel (tools/wheel_test.sh)")
+def test_every_file_of_the_package_comes_from_the_wheel_under_test():
+    site = Path(mopsel.__file__).resolve().parents[1]
+    assert Path(mm.__file__).resolve().parent == site / "mopsel"
+    assert site.is_relative_to(Path(sys.prefix).resolve())
+    with zipfile.ZipFile(os.environ["MOPSEL_TEST_WHEEL"]) as wheel:
+        files = [n for n in wheel.namelist() if n.startswith("mopsel") and ".dist-info/" not in n and n[-1] != "/"]
+        assert "mopsel/" + Path(mm.__file__).name in files
+        assert [n for n in files if (site / n).read_bytes() != wheel.read(n)] == []
