@@ -1,46 +1,93 @@
 // Profiling driver: the native half of parse_file (read_mps_file: load_source + read_mps)
 // on one file, repeated, without Python, so that perf and callgrind see the core's own
-// symbols. Build and run:
+// symbols. MODE reads with other options instead: strict, fixed, auto (read_mps with
+// ReadOptions) or check (check_mps); the file is loaded before the clock starts then.
+// Build and run:
 //   cmake -S . -B build/bench -DMOPSEL_BENCH=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 //   cmake --build build/bench -j2 --target profile_parse
 //   valgrind --tool=callgrind --toggle-collect='mopsel::read_mps_with_limits*'
 //     build/bench/profile_parse FILE 1
+//   valgrind --tool=callgrind --toggle-collect='mopsel::check_mps*' build/bench/profile_parse FILE 1 check
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "reader/read_mps.hpp"
 #include "source/load_source.hpp"
 
+namespace {
+
+struct Run {
+  double seconds;
+  uint32_t rows, columns;
+  size_t findings;
+};
+
+// One read of `text` in `mode`; false (with the message printed) when it fails.
+bool run_mode(std::string_view mode, std::string_view text, Run& run) {
+  mopsel::ReadOptions options;
+  if (mode == "check") {
+    const mopsel::CheckReport report = mopsel::check_mps(text, options);
+    run.findings = report.findings.size();
+    return true;
+  }
+  options.strict = mode == "strict";
+  options.format = mode == "fixed" ? mopsel::Format::Fixed : mode == "auto" ? mopsel::Format::Auto : mopsel::Format::Free;
+  auto model = mopsel::read_mps(text, options);
+  if (!model.ok()) {
+    std::fprintf(stderr, "%s: %s\n", model.error().message.c_str(), model.error().reason.c_str());
+    return false;
+  }
+  run.rows = model.value().num_row;
+  run.columns = model.value().num_col;
+  return true;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s FILE [REPEAT]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s FILE [REPEAT] [strict|fixed|auto|check]\n", argv[0]);
     return 2;
   }
   const int repeat = argc > 2 ? std::atoi(argv[2]) : 1;
-  struct Run {
-    double seconds;
-    uint32_t rows, columns;
-  };
+  const std::string_view mode = argc > 3 ? argv[3] : "";
   std::vector<Run> runs;
-  for (int i = 0; i < repeat; ++i) {
-    const auto start = std::chrono::steady_clock::now();
-    auto model = mopsel::read_mps_file(argv[1]);
-    if (!model.ok()) {
-      std::fprintf(stderr, "%s\n", model.error().message.c_str());
+  if (mode.empty()) {
+    for (int i = 0; i < repeat; ++i) {
+      const auto start = std::chrono::steady_clock::now();
+      auto model = mopsel::read_mps_file(argv[1]);
+      if (!model.ok()) {
+        std::fprintf(stderr, "%s\n", model.error().message.c_str());
+        return 1;
+      }
+      const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      runs.push_back({s, model.value().num_row, model.value().num_col, 0});
+    }
+  } else {
+    const auto text = mopsel::load_source(argv[1]);
+    if (!text.ok()) {
+      std::fprintf(stderr, "%s\n", text.error().message.c_str());
       return 1;
     }
-    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    runs.push_back({s, model.value().num_row, model.value().num_col});
+    for (int i = 0; i < repeat; ++i) {
+      Run run{0, 0, 0, 0};
+      const auto start = std::chrono::steady_clock::now();
+      if (!run_mode(mode, mopsel::as_view(text.value()), run)) return 1;
+      run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      runs.push_back(run);
+    }
   }
   // The text's size, for the MB/s figures, from one more load after the timed runs
   // (before them it would change what the allocator does in the first run).
   const auto text = mopsel::load_source(argv[1]);
   const size_t bytes = text.ok() ? text.value().size() : 0;
   for (const Run& run : runs) {
-    std::printf("%zu bytes, %u rows, %u columns in %.4f s (%.0f MB/s)\n", bytes, run.rows, run.columns,
-                run.seconds, bytes / 1e6 / run.seconds);
+    std::printf("%zu bytes, %u rows, %u columns, %zu findings in %.4f s (%.0f MB/s)\n", bytes, run.rows, run.columns,
+                run.findings, run.seconds, bytes / 1e6 / run.seconds);
   }
   return 0;
 }

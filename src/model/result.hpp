@@ -3,11 +3,14 @@
 // kind and a message. The Python boundary turns the kind into an exception class
 // in one place (python/errors.cpp); the message becomes the exception's text.
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <variant>
+
+#include "model/finding_code.hpp"
 
 namespace mopsel {
 
@@ -23,13 +26,23 @@ enum class ErrorKind : uint8_t {
 
 inline constexpr std::string_view kOutOfMemory = "out of memory";
 
-// A failure. It is made from a kind and a message only, so that details added
-// later (where in the input, and why) leave the places that make one unchanged.
+inline constexpr uint64_t kNoOffset = std::numeric_limits<uint64_t>::max();
+
+// A failure. It is made from a kind and a message only; the details below are
+// filled where they are known: the cause and byte offset by the reader, the line
+// by the entry that still holds the text (only when reading failed), the error
+// number by the file access.
 struct Error {
   Error(ErrorKind error_kind, std::string text) : kind(error_kind), message(std::move(text)) {}
 
   ErrorKind kind;
-  std::string message;
+  std::string message;           // the fixed text (for example "Failed to parse MPS file")
+  FindingCode cause = FindingCode::None;
+  std::string reason;            // what was wrong, one line: "unknown row type 'X' in ROWS"
+  uint64_t offset = kNoOffset;   // byte offset in the text where reading failed
+  uint64_t lineno = 0;           // 1-based line of `offset`; 0 when not known
+  std::string line;              // that line, shortened when long
+  int os_error = 0;              // the error number of an Os failure (0: none)
 };
 
 inline Error out_of_memory() { return {ErrorKind::OutOfMemory, std::string(kOutOfMemory)}; }

@@ -128,7 +128,43 @@ double convert_strict(const char* p, const char* end) noexcept {
   }
 }
 
+bool equals_lower(std::string_view text, std::string_view lower) noexcept {
+  if (text.size() != lower.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c) != lower[i]) return false;
+  }
+  return true;
+}
+
+inline bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
 }  // namespace
+
+bool is_mps_number(std::string_view field) noexcept {
+  size_t i = 0;
+  const size_t n = field.size();
+  if (i < n && (field[i] == '+' || field[i] == '-')) ++i;
+  const std::string_view word = field.substr(i);
+  // A NaN is "nan" exactly; a "+" before it is taken like any sign.
+  if (equals_lower(word, "inf") || equals_lower(word, "infinity") || equals_lower(word, "nan")) return true;
+  size_t digits = 0;
+  while (i < n && is_digit(field[i])) ++i, ++digits;
+  if (i < n && field[i] == '.') {
+    ++i;
+    while (i < n && is_digit(field[i])) ++i, ++digits;
+  }
+  if (digits == 0) return false;
+  if (i == n) return true;
+  // One exponent letter; "D" and "d" stand for "e" (only the first of them is read so).
+  const char e = field[i];
+  if (e != 'e' && e != 'E' && e != 'd' && e != 'D') return false;
+  ++i;
+  if (i < n && (field[i] == '+' || field[i] == '-')) ++i;
+  const size_t first = i;
+  while (i < n && is_digit(field[i])) ++i;
+  return i != first && i == n;
+}
 
 double parse_number_general(std::string_view field) noexcept {
   const char* const p = field.data();

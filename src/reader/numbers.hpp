@@ -15,6 +15,10 @@ namespace mopsel {
 // reads as 0.0.
 double parse_number_general(std::string_view field) noexcept;
 
+// True when `field` is a number of that grammar, so that parse_number reads it
+// and does not fall back to 0.0. The empty field is not a number.
+bool is_mps_number(std::string_view field) noexcept;
+
 namespace detail {
 // Exact powers of ten: every one up to 1e22 is a double.
 inline constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,

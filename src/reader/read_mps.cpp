@@ -3,11 +3,67 @@
 #include <utility>
 
 #include "reader/assemble.hpp"
+#include "reader/careful_lines.hpp"
+#include "reader/locate.hpp"
 #include "reader/sections.hpp"
 #include "reader/size_hints.hpp"
 #include "source/load_source.hpp"
 
 namespace mopsel {
+
+namespace {
+
+Error located(Error error, std::string_view text) {
+  attach_location(error, text);
+  return error;
+}
+
+void prepare(ReaderState& state, std::string_view text, const ReaderLimits& limits) {
+  state = ReaderState{};
+  state.limits = limits;
+  reserve_from_hints(scan_size_hints(text), text.size(), state);
+}
+
+// One careful read. The automatic format reads free format first and, when the text
+// turns out to need fixed columns, reads it all again in fixed format. On failure
+// (and when collecting, a failure found) returns false; `failure` then describes the
+// first failure with its line.
+bool careful_read(std::string_view text, const ReadOptions& options, const ReaderLimits& limits,
+                  ReaderState& state, Findings& findings, Error& failure) {
+  FixedTrigger trigger;
+  Format format = options.format == Format::Auto ? Format::Free : options.format;
+  for (;;) {
+    prepare(state, text, limits);
+    findings = Findings(text, options);
+    if (trigger.found) {
+      (void)report_at(findings, FindingCode::FixedFormat, trigger.offset, trigger.lineno, trigger.message);
+    }
+    const bool detect = options.format == Format::Auto && !trigger.found;
+    findings.defer_strict = detect && options.strict;
+    if (read_sections_careful(text, state, findings, format, detect, trigger, failure)) return true;
+    if (!(detect && trigger.found)) break;
+    format = Format::Fixed;
+  }
+  if (findings.stop) {
+    const Finding& stop = *findings.stop;
+    failure = reading_failure(stop.code, stop.message, stop.offset);
+    failure.lineno = stop.lineno;
+  }
+  failure = located(std::move(failure), text);
+  return false;
+}
+
+// Only after a failed read: the names of a record are checked once it is made, so
+// the text is read again carefully, which stops at the first bad name with its place.
+Error invalid_name_failure(std::string_view text, const ReaderLimits& limits) {
+  ReaderState state;
+  Findings findings(text, ReadOptions{});
+  Error failure = reading_failure(FindingCode::InvalidUtf8, failure_reason(FindingCode::InvalidUtf8, {}, limits), kNoOffset);
+  (void)careful_read(text, ReadOptions{}, limits, state, findings, failure);
+  return failure;
+}
+
+}  // namespace
 
 Result<ModelRecord> read_mps(std::string_view text) { return read_mps_with_limits(text, ReaderLimits{}); }
 
@@ -15,10 +71,23 @@ Result<ModelRecord> read_mps_with_limits(std::string_view text, const ReaderLimi
   ReaderState state;
   state.limits = limits;
   reserve_from_hints(scan_size_hints(text), text.size(), state);
-  if (Status read = read_sections(text, state); !read) return read.error();
+  if (Status read = read_sections(text, state); !read) return located(read.error(), text);
   ModelRecord record = finish_model(std::move(state));
   // A name that is not valid UTF-8 could not become a Python string.
-  if (!record_names_are_utf8(record)) return parse_failure();
+  if (!record_names_are_utf8(record)) return invalid_name_failure(text, limits);
+  return record;
+}
+
+Result<ModelRecord> read_mps(std::string_view text, const ReadOptions& options, const ReaderLimits& limits) {
+  ReadOptions reading = options;
+  reading.collect = false;
+  if (reading.is_default()) return read_mps_with_limits(text, limits);
+  ReaderState state;
+  Findings findings(text, reading);
+  Error failure = parse_failure();
+  if (!careful_read(text, reading, limits, state, findings, failure)) return failure;
+  ModelRecord record = finish_model(std::move(state));
+  if (!record_names_are_utf8(record)) return invalid_name_failure(text, limits);
   return record;
 }
 
@@ -26,6 +95,19 @@ Result<ModelRecord> read_mps_file(std::string_view path) {
   Result<ByteBuffer> text = load_source(path);
   if (!text) return text.error();
   return read_mps(as_view(text.value()));
+}
+
+CheckReport check_mps(std::string_view text, ReadOptions options, const ReaderLimits& limits) {
+  options.collect = true;
+  options.strict = false;
+  ReaderState state;
+  Findings findings(text, options);
+  Error failure = parse_failure();
+  (void)careful_read(text, options, limits, state, findings, failure);
+  CheckReport report;
+  report.findings = findings_in_file_order(std::move(findings.list));
+  report.counts = findings.counts;
+  return report;
 }
 
 }  // namespace mopsel

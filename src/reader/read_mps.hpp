@@ -3,26 +3,51 @@
 // or a failure out. The steps below it, in order: the size-hint scan
 // (size_hints), the section reader (sections, which applies the COLUMNS, RANGES
 // and BOUNDS records to the fields lines.hpp cuts), then assembly (assemble).
+// Reading with options other than the default (strict, fixed or automatic format)
+// and checking take the careful section reader (careful_lines).
+//
+// A failure is the Parse error kParseFailure carrying its cause, its reason, the
+// byte offset and the line (number and text) where reading failed: these details
+// are worked out only once a read has failed.
+#include <array>
+#include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "model/model_record.hpp"
 #include "model/result.hpp"
+#include "reader/findings.hpp"
+#include "reader/read_options.hpp"
 #include "reader/reader_state.hpp"
 
 namespace mopsel {
 
 // Reads free-format MPS text. The text must stay alive for the duration of the
-// call only: the returned record owns copies of every name. Fails with the Parse
-// error kParseFailure.
+// call only: the returned record owns copies of every name.
 Result<ModelRecord> read_mps(std::string_view text);
 
 // read_mps with size limits other than the representable ones (tests lower them
 // to reach them with small texts).
 Result<ModelRecord> read_mps_with_limits(std::string_view text, const ReaderLimits& limits);
 
+// Reads with `options` (format, strict; `collect` is ignored). The default options
+// read exactly as read_mps.
+Result<ModelRecord> read_mps(std::string_view text, const ReadOptions& options,
+                             const ReaderLimits& limits = ReaderLimits{});
+
 // Loads the file at `path` (gzip-expanded when the name ends in ".gz") and reads
 // it; the loaded text is released before the call returns. Fails with the Load
 // error of load_source or the Parse error of read_mps.
 Result<ModelRecord> read_mps_file(std::string_view path);
+
+// What a check found, in one pass over the text: the findings in file order (at
+// most options.limit of each code) and the count of each code, omitted ones
+// included. A text that cannot be read gives its failures as findings.
+struct CheckReport {
+  std::vector<Finding> findings;
+  std::array<uint64_t, kFindingCodeCount> counts{};
+};
+
+CheckReport check_mps(std::string_view text, ReadOptions options, const ReaderLimits& limits = ReaderLimits{});
 
 }  // namespace mopsel

@@ -14,6 +14,12 @@ void apply_range(ReaderState& state, const Fields& fields) noexcept {
   const size_t n = fields.count;
   // Without a vector name the record starts with a known row name.
   const size_t first = (n > 0 && find_name_memo(state.row_index, state.row_miss, f[0]) != nullptr) ? 0 : 1;
+  apply_range_pairs(state, fields, first);
+}
+
+void apply_range_pairs(ReaderState& state, const Fields& fields, size_t first) noexcept {
+  const auto& f = fields.at;
+  const size_t n = fields.count;
   for (size_t k = first; k + 1 < n; k += 2) {
     const int32_t* ref = find_name(state.row_index, f[k]);
     if (ref == nullptr || *ref < 0) continue;  // unknown, or an N row: no effect
@@ -61,47 +67,47 @@ bool find_column(ReaderState& state, std::string_view name, uint32_t& column) {
   return false;
 }
 
-}  // namespace
-
-bool apply_bound(ReaderState& state, const Fields& fields) {
+// Both steps are inlined into apply_bound, the default reader's path, so that the
+// laid-out record never goes through memory there.
+[[gnu::always_inline]] inline BoundRecord layout_of(ReaderState& state, const Fields& fields) {
   const auto& f = fields.at;
   const size_t n = fields.count;
-  if (n <= 1) return true;
-
-  std::string_view column = f[1];
-  std::string_view value_field;
-  bool has_value = false;
-  uint32_t j;
-  bool known = false;
+  BoundRecord record;
+  record.type = f[0];
+  record.column_name = f[1];
   if (n >= 3) {
-    known = find_column(state, f[1], j);
-    if (known) {
-      value_field = f[2];
-      has_value = true;
+    record.known = find_column(state, f[1], record.column);
+    if (record.known) {
+      record.value = f[2];
+      record.has_value = true;
     } else {
       // f[1] names the bound vector, which is ignored.
-      column = f[2];
-      known = find_column(state, column, j);
+      record.column_name = f[2];
+      record.known = find_column(state, record.column_name, record.column);
       if (n >= 4) {
-        value_field = f[3];
-        has_value = true;
+        record.value = f[3];
+        record.has_value = true;
       }
     }
   }
+  if (n == 2) record.known = find_column(state, record.column_name, record.column);
+  return record;
+}
 
-  if (n == 2) known = find_column(state, column, j);
-  if (!known) {
-    if (!append_column(state, column, code(IntegralityKind::CONTINUOUS), 0)) return false;
+[[gnu::always_inline]] inline bool apply_laid_out(ReaderState& state, const BoundRecord& record) {
+  uint32_t j = record.column;
+  if (!record.known) {
+    if (!append_column(state, record.column_name, code(IntegralityKind::CONTINUOUS), 0)) return false;
     j = state.num_col - 1;  // entered into col_index by the next lookup
   }
 
   state.last_bound_column = j;
 
   BoundType type;
-  if (!bound_type_of(f[0], type)) return false;
+  if (!bound_type_of(record.type, type)) return false;
 
   constexpr double inf = std::numeric_limits<double>::infinity();
-  auto value = [&] { return has_value ? parse_number(value_field) : 0.0; };
+  auto value = [&] { return record.has_value ? parse_number(record.value) : 0.0; };
   double& lower = state.col_lower[j];
   double& upper = state.col_upper[j];
   uint8_t& integrality = state.col_integrality[j];
@@ -140,6 +146,21 @@ bool apply_bound(ReaderState& state, const Fields& fields) {
       break;
   }
   return true;
+}
+
+}  // namespace
+
+BoundRecord bound_layout(ReaderState& state, const Fields& fields) { return layout_of(state, fields); }
+
+void find_bound_column(ReaderState& state, BoundRecord& record) {
+  record.known = find_column(state, record.column_name, record.column);
+}
+
+bool apply_bound_record(ReaderState& state, const BoundRecord& record) { return apply_laid_out(state, record); }
+
+bool apply_bound(ReaderState& state, const Fields& fields) {
+  if (fields.count <= 1) return true;
+  return apply_laid_out(state, layout_of(state, fields));
 }
 
 }  // namespace mopsel

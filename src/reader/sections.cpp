@@ -5,32 +5,18 @@
 #include <vector>
 
 #include "reader/columns.hpp"
+#include "reader/findings.hpp"
 #include "reader/keywords.hpp"
 #include "reader/lines.hpp"
 #include "reader/numbers.hpp"
 #include "reader/records.hpp"
+#include "reader/section_reader.hpp"
 #include "reader/size_hints.hpp"
 #include "reader/utf8.hpp"
 
 namespace mopsel {
 
 namespace {
-
-// The reader's position in the text. Section states are entered by the header
-// of the same kind; Outside is the start state and the state after a NAME header
-// or a blank-only line that ends a section; Failed means the read failed.
-enum class Section : uint8_t {
-  Outside,
-  ObjSense,
-  Rows,
-  Columns,
-  Rhs,
-  Bounds,
-  Ranges,
-  Unsupported,
-  EndData,
-  Failed,
-};
 
 Section section_of(HeaderKind kind) noexcept {
   switch (kind) {
@@ -49,21 +35,6 @@ Section section_of(HeaderKind kind) noexcept {
   return Section::Outside;
 }
 
-// Scratch state of the section being read; each entry into a section sets up
-// its own part afresh, so "the first value wins" rules hold per section.
-struct SectionReader {
-  SectionReader(ReaderState& s, const char* end) : state(s), text_end(end) {}
-  ReaderState& state;
-  const char* text_end;  // field scans may load up to here in blocks
-  Section section = Section::Outside;
-  bool objective_seen = false;        // ROWS
-  bool rows_header = false;           // a ROWS header was just read
-  ColumnsScratch columns;             // COLUMNS
-  std::vector<uint8_t> rhs_seen;      // RHS, one flag per constraint row
-  bool objective_rhs_seen = false;    // RHS
-  Fields fields;                      // the current line's fields, reused line to line
-};
-
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // True when the first three bytes of `word`, upper-cased, are `prefix`.
@@ -75,8 +46,18 @@ bool starts_with_upper(std::string_view word, std::string_view prefix) noexcept 
   return true;
 }
 
-// Leaves the current section through a header of kind `kind` and enters the
-// section it opens.
+// Which limit a failed COLUMNS or BOUNDS step reached.
+FindingCode column_limit_cause(const ReaderState& state) noexcept {
+  return state.num_col >= state.limits.max_columns ? FindingCode::TooManyColumns : FindingCode::TooManyEntries;
+}
+
+}  // namespace
+
+Error section_failure(const SectionReader& r) {
+  const uint64_t offset = static_cast<uint64_t>(r.failure_at.data() - r.text_begin);
+  return reading_failure(r.failure, failure_reason(r.failure, r.failure_at, r.state.limits), offset);
+}
+
 void take_header(SectionReader& r, HeaderKind kind) {
   ReaderState& state = r.state;
   switch (r.section) {
@@ -86,8 +67,8 @@ void take_header(SectionReader& r, HeaderKind kind) {
       if (!r.objective_seen) assign_name(state.row_index, kArtificialObjective, OBJECTIVE_ROW);
       break;
     case Section::Columns:
-      if (!end_columns(state, r.columns)) {
-        r.section = Section::Failed;
+      if (!end_columns(state, r.columns)) [[unlikely]] {
+        fail(r, column_limit_cause(state), r.fields.at[0]);
         return;
       }
       break;
@@ -108,11 +89,12 @@ void take_header(SectionReader& r, HeaderKind kind) {
   }
 }
 
-// Whether a line in a record section (COLUMNS, RHS, RANGES or BOUNDS) is a
-// header, and of which kind, or a record (Data); see sections.hpp. `line` is the
-// line as read (its first byte counts before any trimming); `fields` holds at
-// least one field.
-HeaderKind header_or_record(std::string_view line, const Fields& fields, bool in_rhs) noexcept {
+namespace {
+
+// The steps the default reader runs per line have internal linkage, so that the
+// compiler may specialise them for their one caller; the careful reader calls
+// them through the exported names below.
+HeaderKind header_kind(std::string_view line, const Fields& fields, bool in_rhs) noexcept {
   if (line.front() == ' ' || line.front() == '\t') return HeaderKind::Data;
   const HeaderKind kind = word_kind(fields.at[0]);
   switch (kind) {
@@ -128,6 +110,12 @@ HeaderKind header_or_record(std::string_view line, const Fields& fields, bool in
       // A section keyword with more fields is a record (a column may be called ROWS).
       return fields.count == 1 ? kind : HeaderKind::Data;
   }
+}
+
+}  // namespace
+
+HeaderKind header_or_record(std::string_view line, const Fields& fields, bool in_rhs) noexcept {
+  return header_kind(line, fields, in_rhs);
 }
 
 void outside_line(SectionReader& r, std::string_view line) {
@@ -161,16 +149,7 @@ void objsense_line(SectionReader& r, std::string_view line) {
   if (c.kind != HeaderKind::Data) take_header(r, c.kind);
 }
 
-void rows_line(SectionReader& r, std::string_view line) {
-  line = trim_unicode(line);
-  const LineClass c = classify_line(line);
-  if (c.kind != HeaderKind::Data) {
-    take_header(r, c.kind);
-    return;
-  }
-  Fields& fields = r.fields;
-  split_fields_into(line, 2, r.text_end, fields);
-  if (fields.count < 2) return;
+void row_record(SectionReader& r, const Fields& fields) {
   ReaderState& state = r.state;
   const std::string_view row_name = fields.at[1];
   double lower;
@@ -203,11 +182,11 @@ void rows_line(SectionReader& r, std::string_view line) {
       }
       return;
     default:
-      r.section = Section::Failed;  // unknown row type: the read fails
+      fail(r, FindingCode::UnknownRowType, fields.at[0]);  // the read fails
       return;
   }
   if (state.num_row >= state.limits.max_rows) [[unlikely]] {
-    r.section = Section::Failed;
+    fail(r, FindingCode::TooManyRows, fields.at[1]);
     return;
   }
   assign_name(state.row_index, row_name, static_cast<int32_t>(state.num_row));
@@ -218,11 +197,26 @@ void rows_line(SectionReader& r, std::string_view line) {
   ++state.num_row;
 }
 
+namespace {
+
+void rows_line(SectionReader& r, std::string_view line) {
+  line = trim_unicode(line);
+  const LineClass c = classify_line(line);
+  if (c.kind != HeaderKind::Data) {
+    take_header(r, c.kind);
+    return;
+  }
+  Fields& fields = r.fields;
+  split_fields_into(line, 2, r.text_end, fields);
+  if (fields.count < 2) return;
+  row_record(r, fields);
+}
+
 // A COLUMNS line already split into r.fields.
 [[gnu::always_inline]] inline void columns_fields(SectionReader& r, std::string_view line) {
   const Fields& fields = r.fields;
   if (fields.count == 0) return;
-  const HeaderKind kind = header_or_record(line, fields, false);
+  const HeaderKind kind = header_kind(line, fields, false);
   if (kind != HeaderKind::Data) [[unlikely]] {
     take_header(r, kind);
     return;
@@ -234,10 +228,12 @@ void rows_line(SectionReader& r, std::string_view line) {
   constexpr size_t kLookaheadSlots = size_t{1} << 16;
   if (state.row_index.slots.size() >= kLookaheadSlots) {
     const RowKeys keys = prepare_row_keys(state, fields);
-    if (!hold_columns_record(state, scratch, fields, keys)) r.section = Section::Failed;
+    if (!hold_columns_record(state, scratch, fields, keys)) [[unlikely]] {
+      fail(r, column_limit_cause(state), fields.at[0]);
+    }
     return;
   }
-  if (!columns_record(state, scratch, fields)) r.section = Section::Failed;
+  if (!columns_record(state, scratch, fields)) [[unlikely]] fail(r, column_limit_cause(state), fields.at[0]);
 }
 
 void columns_line(SectionReader& r, std::string_view line) {
@@ -245,12 +241,23 @@ void columns_line(SectionReader& r, std::string_view line) {
   columns_fields(r, line);
 }
 
-void rhs_record(SectionReader& r, const Fields& fields) {
+}  // namespace
+
+void columns_record_line(SectionReader& r, const Fields& fields, const RowKeys& keys) {
+  if (!columns_record(r.state, r.columns, fields, keys)) [[unlikely]] {
+    fail(r, column_limit_cause(r.state), fields.at[0]);
+  }
+}
+
+namespace {
+
+size_t first_rhs_pair(ReaderState& state, const Fields& fields) noexcept {
+  return find_name_memo(state.row_index, state.row_miss, fields.at[0]) != nullptr ? 0 : 1;
+}
+
+void apply_rhs_pairs(SectionReader& r, const Fields& fields, size_t first) {
   ReaderState& state = r.state;
   const auto& f = fields.at;
-  // Without a set name the record starts with a row name; any other first field
-  // is a set name, and every set applies.
-  const size_t first = find_name_memo(state.row_index, state.row_miss, f[0]) != nullptr ? 0 : 1;
   for (size_t k = first; k + 1 < fields.count; k += 2) {
     const int32_t* ref = find_name(state.row_index, f[k]);
     if (ref == nullptr) continue;
@@ -278,26 +285,44 @@ void rhs_record(SectionReader& r, const Fields& fields) {
   }
 }
 
+[[gnu::always_inline]] inline void record_line(SectionReader& r, const Fields& fields) {
+  switch (r.section) {
+    case Section::Rhs:
+      // Without a set name the record starts with a row name; any other first
+      // field is a set name, and every set applies.
+      apply_rhs_pairs(r, fields, first_rhs_pair(r.state, fields));
+      break;
+    case Section::Ranges: apply_range(r.state, fields); break;
+    case Section::Bounds:
+      if (!apply_bound(r.state, fields)) [[unlikely]] {
+        BoundType type;
+        fail(r, bound_type_of(fields.at[0], type) ? FindingCode::TooManyColumns : FindingCode::UnknownBoundType,
+             fields.at[0]);
+      }
+      break;
+    default: break;
+  }
+}
+
 // RHS, RANGES and BOUNDS: the line is trimmed for splitting only; whether it is
 // a header is still decided on the line as read.
 void trimmed_record_line(SectionReader& r, std::string_view line) {
   Fields& fields = r.fields;
   split_fields_into(trim_unicode(line), kMaxFields, r.text_end, fields);
   if (fields.count == 0) return;
-  const HeaderKind kind = header_or_record(line, fields, r.section == Section::Rhs);
+  const HeaderKind kind = header_kind(line, fields, r.section == Section::Rhs);
   if (kind != HeaderKind::Data) {
     take_header(r, kind);
     return;
   }
-  switch (r.section) {
-    case Section::Rhs: rhs_record(r, fields); break;
-    case Section::Ranges: apply_range(r.state, fields); break;
-    case Section::Bounds:
-      if (!apply_bound(r.state, fields)) r.section = Section::Failed;
-      break;
-    default: break;
-  }
+  record_line(r, fields);
 }
+
+}  // namespace
+
+size_t rhs_first_pair(ReaderState& state, const Fields& fields) noexcept { return first_rhs_pair(state, fields); }
+
+void rhs_pairs(SectionReader& r, const Fields& fields, size_t first) { apply_rhs_pairs(r, fields, first); }
 
 void unsupported_line(SectionReader& r, std::string_view line) {
   const LineClass c = classify_line(trim_unicode(line));
@@ -305,50 +330,43 @@ void unsupported_line(SectionReader& r, std::string_view line) {
   take_header(r, c.kind);
 }
 
+namespace {
+
+// The default reading: every line goes straight to its section's step.
+struct PlainLines {
+  static constexpr bool kColumnsFastPath = true;
+
+  static void start(SectionReader&, std::string_view) noexcept {}
+
+  static void columns_fields(SectionReader& r, std::string_view line) { mopsel::columns_fields(r, line); }
+
+  static void dispatch(SectionReader& r, std::string_view line) {
+    switch (r.section) {
+      case Section::Outside: outside_line(r, line); break;
+      case Section::ObjSense: objsense_line(r, line); break;
+      case Section::Rows: rows_line(r, line); break;
+      case Section::Columns: columns_line(r, line); break;
+      case Section::Rhs:
+      case Section::Ranges:
+      case Section::Bounds: trimmed_record_line(r, line); break;
+      case Section::Unsupported: unsupported_line(r, line); break;
+      case Section::EndData:
+      case Section::Failed: break;
+    }
+  }
+
+  static bool finish(SectionReader&) noexcept { return true; }
+
+  static void end_of_text(SectionReader&) noexcept {}
+};
+
 }  // namespace
 
 Status read_sections(std::string_view text, ReaderState& state) {
-  LineCursor cursor = line_cursor(text);
-  SectionReader r(state, cursor.end);
-  std::string_view line;
-  while (cursor.pos != cursor.end) {
-    if (r.section == Section::Columns && (*cursor.pos == ' ' || *cursor.pos == '\t')) {
-      // The usual COLUMNS record: the line end is found in the field scan.
-      next_line_fields(cursor, kMaxFields, r.fields, line);
-      columns_fields(r, line);
-      if (r.section == Section::Columns) continue;
-    } else {
-      next_line(cursor, line);
-      if (line.empty() || is_comment_line(line)) continue;
-      switch (r.section) {
-        case Section::Outside: outside_line(r, line); break;
-        case Section::ObjSense: objsense_line(r, line); break;
-        case Section::Rows: rows_line(r, line); break;
-        case Section::Columns: columns_line(r, line); break;
-        case Section::Rhs:
-        case Section::Ranges:
-        case Section::Bounds: trimmed_record_line(r, line); break;
-        case Section::Unsupported: unsupported_line(r, line); break;
-        case Section::EndData:
-        case Section::Failed: break;
-      }
-    }
-    if (r.rows_header) [[unlikely]] {
-      // Sized once for the rows that follow (and an artificial objective name):
-      // growing by doubling would rehash every row several times and leave the
-      // table up to twice as large.
-      r.rows_header = false;
-      const std::string_view rest(cursor.pos, static_cast<size_t>(cursor.end - cursor.pos));
-      reserve_names(state.row_index, state.row_index.count + count_row_lines(rest, text.size()) + 1);
-    }
-    if (r.section == Section::EndData) {
-      // The rest of the text is never read.
-      apply_binary_default(state);
-      return Status::success();
-    }
-    if (r.section == Section::Failed) break;
-  }
-  return parse_failure();
+  SectionReader r(state, text);
+  PlainLines lines;
+  if (run_sections(text, r, lines)) return Status::success();
+  return section_failure(r);
 }
 
 }  // namespace mopsel

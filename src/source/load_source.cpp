@@ -14,17 +14,27 @@ bool names_gzip(std::string_view path) {
   return path.size() >= 3 && path.substr(path.size() - 3) == ".gz";
 }
 
+// A Load error with `prefix` before the inner message, keeping the inner details.
+Error load_error(std::string_view prefix, const Error& inner) {
+  Error error{ErrorKind::Load, std::string(prefix) + inner.message};
+  error.reason = inner.message;
+  error.os_error = inner.os_error;
+  if (inner.kind == ErrorKind::Gzip) error.cause = FindingCode::CompressedData;
+  return error;
+}
+
 }  // namespace
 
-Result<ByteBuffer> load_source(std::string_view path) {
+Result<ByteBuffer> load_source(std::string_view path) { return load_source(path, names_gzip(path)); }
+
+Result<ByteBuffer> load_source(std::string_view path, bool gzip) {
   Result<OpenFile> opened = open_for_reading(path);
-  if (!opened) return Error{ErrorKind::Load, "Cannot open file: " + opened.error().message};
+  if (!opened) return load_error("Cannot open file: ", opened.error());
   // The file is closed when `file` goes away, after success and failure alike.
   const OpenFile file = std::move(opened.value());
 
-  Result<ByteBuffer> text =
-      names_gzip(path) ? decode_gzip_member(file.fd) : read_to_end(file.fd, remaining_size_hint(file.fd));
-  if (!text) return Error{ErrorKind::Load, "Read error: " + text.error().message};
+  Result<ByteBuffer> text = gzip ? decode_gzip_member(file.fd) : read_to_end(file.fd, remaining_size_hint(file.fd));
+  if (!text) return load_error("Read error: ", text.error());
   return text;
 }
 

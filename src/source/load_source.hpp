@@ -1,5 +1,5 @@
 #pragma once
-// Loads a model file into memory; paths ending in ".gz" are gzip-expanded.
+// Loads a model file into memory, plain or gzip-expanded.
 #include <string_view>
 
 #include "model/owned_array.hpp"
@@ -7,8 +7,14 @@
 
 namespace mopsel {
 
-// Returns the file's bytes (decompressed for ".gz"), or a Load error: "Cannot open
-// file: {}" / "Read error: {}" around the message of the failure.
+// Returns the file's bytes (decompressed for a name ending in ".gz"), or a Load error:
+// "Cannot open file: {}" / "Read error: {}" around the message of the failure.
 Result<ByteBuffer> load_source(std::string_view path);
+
+// The same with the format given by the caller (for example decided from the file's
+// first bytes) instead of the name. Besides the Load message, the error keeps what the
+// failure was: `reason` holds the inner text, `os_error` the error number of a system
+// call, and a gzip stream that cannot be decoded has the cause CompressedData.
+Result<ByteBuffer> load_source(std::string_view path, bool gzip);
 
 }  // namespace mopsel

@@ -38,7 +38,11 @@ std::string os_error_text(int error_number) {
   return message;
 }
 
-Error os_error(int error_number) { return {ErrorKind::Os, os_error_text(error_number)}; }
+Error os_error(int error_number) {
+  Error error{ErrorKind::Os, os_error_text(error_number)};
+  error.os_error = error_number;
+  return error;
+}
 
 Result<int> open_path(std::string_view path, int flags) {
   if (path.find('\0') != std::string_view::npos) return Error{ErrorKind::Os, std::string(kNulInPath)};

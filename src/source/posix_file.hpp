@@ -16,7 +16,7 @@ inline constexpr std::string_view kNulInPath = "file name contained an unexpecte
 // example "No such file or directory (os error 2)".
 std::string os_error_text(int error_number);
 
-// An Os error with os_error_text(error_number).
+// An Os error with os_error_text(error_number), carrying the number.
 Error os_error(int error_number);
 
 // Opens `path` (its bytes used as given) with the open(2) `flags` and, when the file is

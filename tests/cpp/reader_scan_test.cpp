@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "reader/fixed_fields.hpp"
 #include "reader/keywords.hpp"
 #include "reader/lines.hpp"
+#include "reader/locate.hpp"
 #include "reader/numbers.hpp"
 #include "reader/reader_state.hpp"
 #include "reader/size_hints.hpp"
@@ -41,6 +43,27 @@ TEST_P(ParseNumberTest, ConvertsExactlyToTheExpectedDouble) {
     // Bit patterns: 0.0 and -0.0 differ, and rounding must be exact.
     EXPECT_EQ(std::bit_cast<uint64_t>(got), std::bit_cast<uint64_t>(c.expected))
         << "field '" << c.field << "' gave " << got << ", expected " << c.expected;
+  }
+  // Whatever does not read as zero is in the grammar (zeros are told apart below).
+  if (got != 0.0) {
+    EXPECT_TRUE(is_mps_number(field.view)) << "'" << c.field << "'";
+  }
+}
+
+// The grammar check tells a number that is zero from a field that reads as zero only
+// because it is malformed.
+TEST(IsMpsNumber, ZerosWrittenAsNumbersAndEverythingElse) {
+  for (const std::string_view zero : {"0", "-0", "+0", "0.", ".0", "0e5", "0D1", "-0.0E-3", "1e-400", "-1d-999"}) {
+    const ExactBuffer field(zero);
+    EXPECT_TRUE(is_mps_number(field.view)) << zero;
+    EXPECT_EQ(parse_number(field.view), 0.0) << zero;
+  }
+  for (const std::string_view bad : {"", "1.0x", "1,5", "e5", "1e", "1e+", "+", "-", ".", "+-1", "--1", "nan(1)",
+                                     "nanx", "infinite", "0x10", "1_000", "\v1", "1e5.", "1DD5", "1De5", "D5",
+                                     "9/10", "50%", "1 000"}) {
+    const ExactBuffer field(bad);
+    EXPECT_FALSE(is_mps_number(field.view)) << bad;
+    EXPECT_EQ(parse_number(field.view), 0.0) << bad;
   }
 }
 
@@ -367,6 +390,66 @@ TEST(TrimUnicode, TrimsWhiteSpaceCodePointsOnlyAndNeverReadsOutside) {
     EXPECT_EQ(trim_unicode(text.view), c.trimmed) << ::testing::PrintToString(c.text);
     EXPECT_EQ(first_unicode_token(text.view), c.token) << ::testing::PrintToString(c.text);
   }
+}
+
+// Fixed columns 2-3, 5-12, 15-22, 25-36, 40-47, 50-61, trimmed; bytes between
+// them are found by fixed_gap_position.
+TEST(FixedFields, CutByColumnAndTrimmed) {
+  struct Case {
+    std::string line;
+    FixedRecord fields;
+    size_t gap;
+  };
+  constexpr size_t kNone = std::string_view::npos;
+  const Case cases[] = {
+      {" UP BND       X ONE          4.", {"UP", "BND", "X ONE", "4.", "", ""}, kNone},
+      {"    DEDO3 11  OB1PNW20        .02466   DEDO3 1R           -1.",
+       {"", "DEDO3 11", "OB1PNW20", ".02466", "DEDO3 1R", "-1."}, kNone},
+      {"    MARK0000  'MARKER'                 'INTORG'", {"", "MARK0000", "'MARKER'", "", "'INTORG'", ""}, kNone},
+      {"", {"", "", "", "", "", ""}, kNone},
+      {" E", {"E", "", "", "", "", ""}, kNone},
+      {" E  R", {"E", "R", "", "", "", ""}, kNone},
+      {"    A2345678901", {"", "A2345678", "1", "", "", ""}, 12},  // a name past column 12
+      {"X", {"", "", "", "", "", ""}, 0},                             // text in column 1
+      {std::string(61, ' ') + "beyond 61", {"", "", "", "", "", ""}, kNone},
+      {"    A\tB\t", {"", "A\tB", "", "", "", ""}, kNone},  // a tab is one byte, trimmed at the ends only
+      {"\tE\tR", {"E", "", "", "", "", ""}, 3},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(fixed_fields(c.line), c.fields) << "'" << c.line << "'";
+    EXPECT_EQ(fixed_gap_position(c.line), c.gap) << "'" << c.line << "'";
+  }
+}
+
+TEST(Locate, LineNumberAndTextOfAnOffset) {
+  struct Case {
+    std::string text;
+    uint64_t offset;
+    uint64_t lineno;
+    std::string line;
+  };
+  const Case cases[] = {
+      {"", 0, 1, ""},
+      {"abc", 1, 1, "abc"},
+      {"a\nbc\nd", 3, 2, "bc"},
+      {"a\nbc\nd", 2, 2, "bc"},
+      {"a\nbc\n", 5, 2, "bc"},          // the end after a final line feed is the last line
+      {"a\r\nbc\r\n", 3, 2, "bc"},       // CRLF: the CR is not part of the line
+      {"a\rb\rc", 4, 1, "a\rb\rc"},     // a lone CR does not end a line
+      {"a\n\n\nz", 5, 4, "z"},
+      {"a\nb", 99, 2, "b"},             // past the end: the end
+  };
+  for (const Case& c : cases) {
+    const TextPosition got = locate(c.text, c.offset);
+    EXPECT_EQ(got.lineno, c.lineno) << c.offset;
+    EXPECT_EQ(got.line, c.line) << c.offset;
+  }
+  const std::string long_line(1000, 'x');
+  EXPECT_EQ(shown_line("short", 3), "short");
+  EXPECT_EQ(shown_line(long_line, 0), long_line.substr(0, 114) + "...");
+  EXPECT_EQ(shown_line(long_line, 999), "..." + long_line.substr(0, 114));
+  EXPECT_EQ(shown_line(long_line, 500), "..." + long_line.substr(0, 114) + "...");
+  EXPECT_EQ(shown_line(long_line, 500).size(), kShownLine);
 }
 
 }  // namespace

@@ -62,6 +62,55 @@ TEST(ReadSections, FailuresGiveTheOneMessage) {
   for (const Case& c : cases) EXPECT_EQ(read_error(c.text), c.ok ? "" : kFailure) << c.why;
 }
 
+// A failure carries its cause, the line (number and text) and a reason; the message
+// stays the one fixed text.
+TEST(ReadSections, FailuresSayWhereAndWhy) {
+  struct Case {
+    std::string text;
+    FindingCode cause;
+    uint64_t lineno;
+    std::string line;
+    std::string reason;
+  };
+  const std::string long_line = " X " + std::string(300, 'r');
+  const Case cases[] = {
+      {"", FindingCode::NoEndData, 1, "", "no ENDATA line"},
+      {lines({"NAME x", "ROWS", " N obj"}), FindingCode::NoEndData, 3, " N obj", "no ENDATA line"},
+      {"ROWS\r\n N obj\r\n", FindingCode::NoEndData, 2, " N obj", "no ENDATA line"},
+      {"ROWS\n N obj", FindingCode::NoEndData, 2, " N obj", "no ENDATA line"},
+      {lines({"ROWS", " N obj", " X r1", "ENDATA"}), FindingCode::UnknownRowType, 3, " X r1",
+       "unknown row type 'X' in ROWS"},
+      {lines({"ROWS", " n obj", "ENDATA"}), FindingCode::UnknownRowType, 2, " n obj", "unknown row type 'n' in ROWS"},
+      {lines({"* c", "", "ROWS", long_line, "ENDATA"}), FindingCode::UnknownRowType, 4,
+       " X " + std::string(111, 'r') + "...", "unknown row type 'X' in ROWS"},
+      {lines({"COLUMNS", " x r 1", "BOUNDS", " lo BND x 1", "ENDATA"}), FindingCode::UnknownBoundType, 4,
+       " lo BND x 1", "unknown bound type 'lo' in BOUNDS"},
+      {lines({"BOUNDS", " XX B NEW 1", "ENDATA"}), FindingCode::UnknownBoundType, 2, " XX B NEW 1",
+       "unknown bound type 'XX' in BOUNDS"},
+      {lines({"ROWS", " L r1", " L r\xC3\x28", "ENDATA"}), FindingCode::InvalidUtf8, 3, " L r\xC3\x28",
+       "row name is not valid UTF-8 (byte 0xC3 at column 5)"},
+      {lines({"ROWS", " N o\xFF", "ENDATA"}), FindingCode::InvalidUtf8, 2, " N o\xFF",
+       "objective name is not valid UTF-8 (byte 0xFF at column 5)"},
+      {lines({"COLUMNS", "    ab\xED\xA0\x80 r 1", "ENDATA"}), FindingCode::InvalidUtf8, 2, "    ab\xED\xA0\x80 r 1",
+       "column name is not valid UTF-8 (byte 0xED at column 7)"},
+      {lines({"BOUNDS", " UP B x\xFF 1", "ENDATA"}), FindingCode::InvalidUtf8, 2, " UP B x\xFF 1",
+       "column name is not valid UTF-8 (byte 0xFF at column 8)"},
+      {lines({"NAME caf\xE9", "ROWS", "ENDATA"}), FindingCode::InvalidUtf8, 1, "NAME caf\xE9",
+       "model name is not valid UTF-8 (byte 0xE9 at column 9)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text.substr(0, 60));
+    Result<ModelRecord> got = read_mps(c.text);
+    ASSERT_FALSE(got.ok());
+    const Error& e = got.error();
+    EXPECT_EQ(e.message, kFailure);
+    EXPECT_EQ(e.cause, c.cause);
+    EXPECT_EQ(e.lineno, c.lineno);
+    EXPECT_EQ(e.line, c.line);
+    EXPECT_EQ(e.reason, c.reason);
+  }
+}
+
 TEST(ReadSections, NameAndObjectiveSense) {
   struct Case {
     std::string text;
@@ -283,13 +332,15 @@ TEST(ReadSections, SizeLimitsFailInsteadOfWrapping) {
   struct Case {
     ReaderLimits limits;
     bool ok;
+    uint64_t lineno = 0;
+    std::string reason;
   };
   const Case cases[] = {
-      {{2, 3, 3}, true},   // exactly at every limit
-      {{1, 3, 3}, false},  // two rows
-      {{2, 2, 3}, false},  // the BOUNDS column is the third
-      {{2, 1, 3}, false},  // the second COLUMNS column
-      {{2, 3, 2}, false},  // three entries
+      {{2, 3, 3}, true},                                     // exactly at every limit
+      {{1, 3, 3}, false, 4, "more than 1 rows"},            // two rows
+      {{2, 2, 3}, false, 9, "more than 2 columns"},         // the BOUNDS column is the third
+      {{2, 1, 3}, false, 7, "more than 1 columns"},         // the second COLUMNS column
+      {{2, 3, 2}, false, 8, "more than 2 matrix entries"},  // three entries, counted when y closes
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.limits.max_rows << " " << c.limits.max_columns << " "
@@ -299,6 +350,8 @@ TEST(ReadSections, SizeLimitsFailInsteadOfWrapping) {
     EXPECT_EQ(got.ok() ? check_record_invariants(got.value()) : got.error().message, c.ok ? "" : kFailure);
     if (!got.ok()) {
       EXPECT_EQ(got.error().kind, ErrorKind::Parse);
+      EXPECT_EQ(got.error().lineno, c.lineno);
+      EXPECT_EQ(got.error().reason, c.reason);
     }
   }
 }

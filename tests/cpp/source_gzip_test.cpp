@@ -361,5 +361,24 @@ TEST(LoadGzip, SharedModelsMatchZlibsReader) {
   if (checked == 0) GTEST_SKIP() << "no .gz file under " << root;
 }
 
+// The caller may decide the format from the content instead of the name.
+TEST(LoadSource, GzipAsTheCallerSays) {
+  TempDir dir;
+  const std::string text = "NAME x\nENDATA\n";
+  const std::string plain_as_gz = dir.write("plain.gz", text);
+  const std::string gzip_named_mps = dir.write("packed.mps", gzip(text));
+  Result<ByteBuffer> plain = load_source(plain_as_gz, false);
+  ASSERT_TRUE(plain.ok());
+  EXPECT_EQ(as_view(plain.value()), text);
+  Result<ByteBuffer> inflated = load_source(gzip_named_mps, true);
+  ASSERT_TRUE(inflated.ok());
+  EXPECT_EQ(as_view(inflated.value()), text);
+  Result<ByteBuffer> not_gzip = load_source(plain_as_gz, true);
+  ASSERT_FALSE(not_gzip.ok());
+  EXPECT_EQ(not_gzip.error().message, "Read error: invalid gzip header");
+  EXPECT_EQ(not_gzip.error().cause, FindingCode::CompressedData);
+  EXPECT_EQ(not_gzip.error().os_error, 0);
+}
+
 }  // namespace
 }  // namespace mopsel

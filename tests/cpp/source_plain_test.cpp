@@ -76,21 +76,24 @@ TEST(LoadSource, FailuresCarryTheirPrefixAndText) {
   const std::string secret = dir.write("secret.mps", "NAME x\n");
   ::chmod(secret.c_str(), 0);
   const bool root = ::geteuid() == 0;  // root reads files whatever their mode
+  // The error number travels with the message, so that Python can raise the OSError
+  // subclass it names; the inner text is kept as the reason.
   const struct {
     std::string path;
     std::string message;
+    int os_error;
   } cases[] = {
-      {dir.file("missing.mps"), "Cannot open file: No such file or directory (os error 2)"},
-      {dir.file("missing.mps.gz"), "Cannot open file: No such file or directory (os error 2)"},
-      {dir.file("nowhere/model.mps"), "Cannot open file: No such file or directory (os error 2)"},
-      {plain + "/inner.mps", "Cannot open file: Not a directory (os error 20)"},
-      {dir.file(std::string(300, 'n')), "Cannot open file: File name too long (os error 36)"},
-      {"", "Cannot open file: No such file or directory (os error 2)"},
-      {std::string("model\0.mps", 10), "Cannot open file: file name contained an unexpected NUL byte"},
-      {plain + std::string("\0.gz", 4), "Cannot open file: file name contained an unexpected NUL byte"},
-      {dir.file("folder"), "Read error: Is a directory (os error 21)"},
-      {dir.file("folder.gz"), "Read error: Is a directory (os error 21)"},
-      {secret, "Cannot open file: Permission denied (os error 13)"},
+      {dir.file("missing.mps"), "Cannot open file: No such file or directory (os error 2)", ENOENT},
+      {dir.file("missing.mps.gz"), "Cannot open file: No such file or directory (os error 2)", ENOENT},
+      {dir.file("nowhere/model.mps"), "Cannot open file: No such file or directory (os error 2)", ENOENT},
+      {plain + "/inner.mps", "Cannot open file: Not a directory (os error 20)", ENOTDIR},
+      {dir.file(std::string(300, 'n')), "Cannot open file: File name too long (os error 36)", ENAMETOOLONG},
+      {"", "Cannot open file: No such file or directory (os error 2)", ENOENT},
+      {std::string("model\0.mps", 10), "Cannot open file: file name contained an unexpected NUL byte", 0},
+      {plain + std::string("\0.gz", 4), "Cannot open file: file name contained an unexpected NUL byte", 0},
+      {dir.file("folder"), "Read error: Is a directory (os error 21)", EISDIR},
+      {dir.file("folder.gz"), "Read error: Is a directory (os error 21)", EISDIR},
+      {secret, "Cannot open file: Permission denied (os error 13)", EACCES},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
@@ -99,6 +102,8 @@ TEST(LoadSource, FailuresCarryTheirPrefixAndText) {
     ASSERT_FALSE(loaded.ok());
     EXPECT_EQ(loaded.error().message, c.message);
     EXPECT_EQ(loaded.error().kind, ErrorKind::Load);
+    EXPECT_EQ(loaded.error().os_error, c.os_error);
+    EXPECT_EQ(loaded.error().reason, c.message.substr(c.message.find(": ") + 2));
   }
 }
 

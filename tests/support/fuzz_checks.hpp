@@ -27,6 +27,7 @@
 #include "model/fault.hpp"
 #include "model/model_record.hpp"
 #include "model/owned_array.hpp"
+#include "reader/locate.hpp"
 #include "reader/read_mps.hpp"
 #include "source/load_source.hpp"
 #include "writer/mps_writer.hpp"
@@ -179,10 +180,11 @@ inline std::string check_reader_record(const ModelRecord& record) {
   return {};
 }
 
-// Runs read_mps and turns an escaping exception into a fault description.
-inline Result<ModelRecord> guarded_read(std::string_view text, std::string& fault) {
+// Runs read_mps (with `options`) and turns an escaping exception into a fault description.
+inline Result<ModelRecord> guarded_read(std::string_view text, std::string& fault,
+                                        const ReadOptions& options = ReadOptions{}) {
   try {
-    return read_mps(text);
+    return read_mps(text, options);
   } catch (const InternalFault& f) {
     fault = "read_mps raised an internal fault: " + f.message();
   } catch (const std::bad_alloc&) {
@@ -207,6 +209,88 @@ inline bool contains_endata_word(std::string_view text) {
     if (match) return true;
   }
   return false;
+}
+
+// The careful reader on the same text: check_mps finds no error exactly when strict
+// reading succeeds (then with the default record), and strict reading otherwise
+// fails at one of check's errors (the first it meets; a model name that is not
+// UTF-8 shows only at the end); the automatic format reads as free format unless
+// check reports the switch to fixed columns, and then as fixed format; fixed format
+// fails or keeps every invariant. `plain` is the default reading of the text.
+inline std::string check_careful_reads(std::string_view text, const Result<ModelRecord>& plain) {
+  std::vector<Finding> found;
+  std::vector<Finding> found_auto;
+  try {
+    found = check_mps(text, ReadOptions{}).findings;
+    ReadOptions automatic;
+    automatic.format = Format::Auto;
+    found_auto = check_mps(text, automatic).findings;
+  } catch (const std::exception& e) {
+    return std::string("check_mps threw: ") + e.what();
+  }
+  for (size_t i = 1; i < found.size(); ++i) {
+    if (found[i].lineno < found[i - 1].lineno) return "findings out of file order";
+  }
+  const Finding* first_error = nullptr;
+  for (const Finding& f : found) {
+    if (f.code == FindingCode::None || f.code >= FindingCode::Count) return "a finding without a code";
+    if (f.message.empty()) return std::string("a finding without a message: ") + std::string(finding_name(f.code));
+    const Weight weight = finding_weight(f.code);
+    if (first_error == nullptr && (weight == Weight::Fatal || weight == Weight::Strict)) first_error = &f;
+  }
+  std::string fault;
+  ReadOptions strict;
+  strict.strict = true;
+  Result<ModelRecord> strict_read = guarded_read(text, fault, strict);
+  if (!fault.empty()) return "strict: " + fault;
+  if ((first_error == nullptr) != strict_read.ok()) {
+    return first_error == nullptr ? "strict reading fails where check finds no error: " + strict_read.error().reason
+                                  : "strict reading succeeds where check finds " + std::string(finding_name(first_error->code));
+  }
+  if (strict_read.ok()) {
+    if (!plain.ok()) return "strict reading succeeds where the default reading fails";
+    std::string diff = compare_exact(plain.value(), strict_read.value());
+    if (!diff.empty()) return "strict reading changes the record: " + diff;
+  } else {
+    bool listed = false;
+    for (const Finding& f : found) {
+      listed = listed || (f.code == strict_read.error().cause && f.lineno == strict_read.error().lineno);
+    }
+    if (!listed) {
+      return "strict reading fails at " + std::string(finding_name(strict_read.error().cause)) + " line " +
+             std::to_string(strict_read.error().lineno) + ", which check does not list";
+    }
+  }
+
+  ReadOptions fixed;
+  fixed.format = Format::Fixed;
+  Result<ModelRecord> fixed_read = guarded_read(text, fault, fixed);
+  if (!fault.empty()) return "fixed: " + fault;
+  if (fixed_read.ok()) {
+    std::string broken = check_reader_record(fixed_read.value());
+    if (!broken.empty()) return "fixed format: record breaks an invariant: " + broken;
+  }
+  ReadOptions automatic;
+  automatic.format = Format::Auto;
+  Result<ModelRecord> auto_read = guarded_read(text, fault, automatic);
+  if (!fault.empty()) return "auto: " + fault;
+  bool switched = false;
+  for (const Finding& f : found_auto) switched = switched || f.code == FindingCode::FixedFormat;
+  const Result<ModelRecord>& chosen = switched ? fixed_read : plain;
+  if (auto_read.ok() != chosen.ok()) return "the automatic format reads otherwise than the format it chose";
+  if (auto_read.ok()) {
+    std::string diff = compare_exact(chosen.value(), auto_read.value());
+    if (!diff.empty()) return "the automatic format changes the record: " + diff;
+  }
+  automatic.strict = true;
+  Result<ModelRecord> auto_strict = guarded_read(text, fault, automatic);
+  if (!fault.empty()) return "auto, strict: " + fault;
+  bool auto_errors = false;
+  for (const Finding& f : found_auto) {
+    auto_errors = auto_errors || finding_weight(f.code) == Weight::Fatal || finding_weight(f.code) == Weight::Strict;
+  }
+  if (auto_strict.ok() == auto_errors) return "strict reading in the automatic format disagrees with its check";
+  return {};
 }
 
 // read_mps either fails with exactly "Failed to parse MPS file" (kind Parse) or returns a
@@ -247,11 +331,19 @@ inline std::string check_read_mps(std::string_view text) {
     if (!diff.empty()) return diff;
   }
 
+  // A failure says where and why.
+  if (!first.ok() && (first.error().cause == FindingCode::None || first.error().reason.empty() ||
+                      first.error().lineno == 0 || first.error().line.size() > kShownLine + 6)) {
+    return "a failure without its cause, reason or line: " + first.error().reason;
+  }
+
   // Hint comments that would ask for absurd reservations must change nothing.
   std::string hinted =
       "* ROWS: 4000000000\n* COLUMNS: (18446744073709551615)\n* NONZERO: 99999999999999\n";
   hinted.append(text);
-  return same_outcome(hinted, "absurd size hints");
+  std::string diff = same_outcome(hinted, "absurd size hints");
+  if (!diff.empty()) return diff;
+  return check_careful_reads(text, first);
 }
 
 // ---------------------------------------------------------------------------

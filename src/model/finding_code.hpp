@@ -1,0 +1,127 @@
+#pragma once
+// What reading can find in an input: one code per failure and per diagnostic, with
+// the stable name that Python shows (MpsError.code, Diagnostic.code) and its weight.
+// The names never change once published: scripts match on them.
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+namespace mopsel {
+
+enum class FindingCode : uint8_t {
+  None,
+  // The text cannot be read (any reading fails).
+  NoEndData,
+  UnknownRowType,
+  UnknownBoundType,
+  InvalidUtf8,
+  TooManyRows,
+  TooManyColumns,
+  TooManyEntries,
+  CompressedData,
+  // The default reading passes over these silently; strict reading rejects them.
+  BadNumber,
+  UnknownRow,
+  UnknownColumn,
+  DuplicateEntry,
+  SkippedSection,
+  UnicodeBlank,
+  // Warnings: well defined, but rarely what the author meant.
+  SeveralSets,
+  DuplicateRhs,
+  DuplicateRange,
+  DuplicateBound,
+  BoundConflict,
+  FractionalIntegerBound,
+  ExtraObjective,
+  ByteOrderMark,
+  CrLineEnd,
+  LongLine,
+  ExtraFields,
+  IncompleteRecord,
+  IgnoredLine,
+  Marker,
+  DuplicateRow,
+  DuplicateColumn,
+  NanValue,
+  UnknownSense,
+  IgnoredEntry,
+  MisalignedField,
+  // Information.
+  ObjectiveOffset,
+  LargeValue,
+  FixedFormat,
+  Count,
+};
+
+// Fatal: the read fails. Strict: strict reading fails. Warning and Info: reported only.
+enum class Weight : uint8_t { Fatal, Strict, Warning, Info };
+
+struct FindingInfo {
+  std::string_view name;
+  Weight weight;
+};
+
+inline constexpr size_t kFindingCodeCount = static_cast<size_t>(FindingCode::Count);
+
+inline constexpr std::array<FindingInfo, kFindingCodeCount> kFindingInfo = {{
+    {"none", Weight::Info},
+    {"no-endata", Weight::Fatal},
+    {"unknown-row-type", Weight::Fatal},
+    {"unknown-bound-type", Weight::Fatal},
+    {"invalid-utf8", Weight::Fatal},
+    {"too-many-rows", Weight::Fatal},
+    {"too-many-columns", Weight::Fatal},
+    {"too-many-entries", Weight::Fatal},
+    {"compressed-data", Weight::Fatal},
+    {"bad-number", Weight::Strict},
+    {"unknown-row", Weight::Strict},
+    {"unknown-column", Weight::Strict},
+    {"duplicate-entry", Weight::Strict},
+    {"skipped-section", Weight::Strict},
+    {"unicode-blank", Weight::Strict},
+    {"several-sets", Weight::Warning},
+    {"duplicate-rhs", Weight::Warning},
+    {"duplicate-range", Weight::Warning},
+    {"duplicate-bound", Weight::Warning},
+    {"bound-conflict", Weight::Warning},
+    {"fractional-integer-bound", Weight::Warning},
+    {"extra-objective", Weight::Warning},
+    {"byte-order-mark", Weight::Warning},
+    {"cr-line-end", Weight::Warning},
+    {"long-line", Weight::Warning},
+    {"extra-fields", Weight::Warning},
+    {"incomplete-record", Weight::Warning},
+    {"ignored-line", Weight::Warning},
+    {"marker", Weight::Warning},
+    {"duplicate-row", Weight::Warning},
+    {"duplicate-column", Weight::Warning},
+    {"nan-value", Weight::Warning},
+    {"unknown-sense", Weight::Warning},
+    {"ignored-entry", Weight::Warning},
+    {"misaligned-field", Weight::Warning},
+    {"objective-offset", Weight::Info},
+    {"large-value", Weight::Info},
+    {"fixed-format", Weight::Info},
+}};
+
+constexpr const FindingInfo& finding_info(FindingCode code) noexcept {
+  return kFindingInfo[static_cast<size_t>(code)];
+}
+
+constexpr std::string_view finding_name(FindingCode code) noexcept { return finding_info(code).name; }
+
+constexpr Weight finding_weight(FindingCode code) noexcept { return finding_info(code).weight; }
+
+// "error" for what fails a read (strict or not), "warning", "info".
+constexpr std::string_view severity_name(Weight weight) noexcept {
+  switch (weight) {
+    case Weight::Fatal:
+    case Weight::Strict: return "error";
+    case Weight::Warning: return "warning";
+    case Weight::Info: return "info";
+  }
+  return "info";
+}
+
+}  // namespace mopsel

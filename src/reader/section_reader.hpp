@@ -1,0 +1,142 @@
+#pragma once
+// The section reader's own state, its steps per line, and the loop over the lines.
+// The loop is a template over what it does with each line: the default reader
+// (sections.cpp) runs the steps as they are; the careful reader (careful_lines.cpp)
+// inspects each line first and reads fixed-format fields.
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "model/finding_code.hpp"
+#include "model/result.hpp"
+#include "reader/columns.hpp"
+#include "reader/keywords.hpp"
+#include "reader/lines.hpp"
+#include "reader/reader_state.hpp"
+#include "reader/size_hints.hpp"
+
+namespace mopsel {
+
+// The reader's position in the text. Section states are entered by the header
+// of the same kind; Outside is the start state and the state after a NAME header
+// or a blank-only line that ends a section; Failed means the read failed.
+enum class Section : uint8_t {
+  Outside,
+  ObjSense,
+  Rows,
+  Columns,
+  Rhs,
+  Bounds,
+  Ranges,
+  Unsupported,
+  EndData,
+  Failed,
+};
+
+// Scratch state of the section being read; each entry into a section sets up
+// its own part afresh, so "the first value wins" rules hold per section.
+struct SectionReader {
+  SectionReader(ReaderState& s, std::string_view text)
+      : state(s), text_begin(text.data()), text_end(text.data() + text.size()) {}
+  ReaderState& state;
+  const char* text_begin;
+  const char* text_end;  // field scans may load up to here in blocks
+  Section section = Section::Outside;
+  bool objective_seen = false;        // ROWS
+  bool rows_header = false;           // a ROWS header was just read
+  ColumnsScratch columns;             // COLUMNS
+  std::vector<uint8_t> rhs_seen;      // RHS, one flag per constraint row
+  bool objective_rhs_seen = false;    // RHS
+  Fields fields;                      // the current line's fields, reused line to line
+  // Why the read failed and where (a view into the text); set with `fail`.
+  FindingCode failure = FindingCode::None;
+  std::string_view failure_at;
+};
+
+// Ends the read: the cause and the offending text are kept for the error.
+inline void fail(SectionReader& r, FindingCode cause, std::string_view at) noexcept {
+  r.section = Section::Failed;
+  r.failure = cause;
+  r.failure_at = at;
+}
+
+// The Error of a failed read (the reader's one message, with cause, reason, offset).
+Error section_failure(const SectionReader& r);
+
+// Leaves the current section through a header of kind `kind` and enters the
+// section it opens.
+void take_header(SectionReader& r, HeaderKind kind);
+
+// Whether a line in a record section (COLUMNS, RHS, RANGES or BOUNDS) is a
+// header, and of which kind, or a record (Data); see sections.hpp. `line` is the
+// line as read (its first byte counts before any trimming); `fields` holds at
+// least one field.
+HeaderKind header_or_record(std::string_view line, const Fields& fields, bool in_rhs) noexcept;
+
+// The lines of the sections read with classify_line.
+void outside_line(SectionReader& r, std::string_view line);
+void objsense_line(SectionReader& r, std::string_view line);
+void unsupported_line(SectionReader& r, std::string_view line);
+
+// A ROWS record: the type in field 0, the name in field 1 (two fields or more).
+void row_record(SectionReader& r, const Fields& fields);
+
+// A COLUMNS record (not a header), with its row keys already prepared.
+void columns_record_line(SectionReader& r, const Fields& fields, const RowKeys& keys);
+
+// Where the (row, value) pairs of a free-format RHS or RANGES record start: 0 when
+// the first field names a row, else 1 (the first field is the set's name).
+size_t rhs_first_pair(ReaderState& state, const Fields& fields) noexcept;
+
+// The pairs of an RHS record from field `first` on.
+void rhs_pairs(SectionReader& r, const Fields& fields, size_t first);
+
+// True when the next line starts with a blank: the usual COLUMNS record.
+inline bool starts_indented(const LineCursor& cursor) noexcept {
+  return *cursor.pos == ' ' || *cursor.pos == '\t';
+}
+
+// Runs the section state machine over `text` up to ENDATA. `Lines` says what is done
+// with each line: `start(r, line)` sees every line as read; `dispatch(r, line)` every
+// line that is neither empty nor a comment; `finish(r)` runs after ENDATA (after the
+// binary default), `end_of_text(r)` when the text ends first. With
+// `kColumnsFastPath`, indented COLUMNS records take `columns_fields(r, line)` with
+// the line split while its end is found. True when the read succeeded.
+template <class Lines>
+bool run_sections(std::string_view text, SectionReader& r, Lines& lines) {
+  ReaderState& state = r.state;
+  LineCursor cursor = line_cursor(text);
+  std::string_view line;
+  while (cursor.pos != cursor.end) {
+    if (Lines::kColumnsFastPath && r.section == Section::Columns && starts_indented(cursor)) {
+      // The usual COLUMNS record: the line end is found in the field scan.
+      next_line_fields(cursor, kMaxFields, r.fields, line);
+      lines.columns_fields(r, line);
+      if (r.section == Section::Columns) continue;
+    } else {
+      next_line(cursor, line);
+      lines.start(r, line);
+      if (line.empty() || is_comment_line(line)) continue;
+      lines.dispatch(r, line);
+    }
+    if (r.rows_header) [[unlikely]] {
+      // Sized once for the rows that follow (and an artificial objective name):
+      // growing by doubling would rehash every row several times and leave the
+      // table up to twice as large.
+      r.rows_header = false;
+      const std::string_view rest(cursor.pos, static_cast<size_t>(cursor.end - cursor.pos));
+      reserve_names(state.row_index, state.row_index.count + count_row_lines(rest, text.size()) + 1);
+    }
+    if (r.section == Section::EndData) {
+      // The rest of the text is never read.
+      apply_binary_default(state);
+      return lines.finish(r);
+    }
+    if (r.section == Section::Failed) return false;
+  }
+  fail(r, FindingCode::NoEndData, std::string_view(cursor.end, 0));
+  lines.end_of_text(r);
+  return false;
+}
+
+}  // namespace mopsel
