@@ -1,10 +1,11 @@
 """mopsel: fast, faithful MPS reading and writing with NumPy arrays.
 
 The native module's names (parse_file, parse_str, write_file, write_str, Model, SparseMatrix
-and the integrality codes) are re-exported unchanged. The package adds from_arrays and write,
-pickling and copying of models, and the conversions to_scipy, to_milp (mopsel[scipy]) and
-to_highs, from_highs (mopsel[highs]); PanicException is the class of the native code's
-internal faults, and __version__ the installed version.
+and the integrality codes) are re-exported unchanged. The package adds read (any source,
+compressed input, fixed and automatic formats, strict reading) and check, with MpsError and
+Diagnostic; from_arrays and write, pickling and copying of models, and the conversions to_scipy,
+to_milp (mopsel[scipy]) and to_highs, from_highs (mopsel[highs]); PanicException is the class of
+the native code's internal faults, and __version__ the installed version.
 """
 
 try:
@@ -22,6 +23,7 @@ except ImportError as error:
         "the project (it places the built files there), or start Python in another folder"
     ) from error
 from mopsel import _pickle
+from mopsel._errors import MpsError
 from mopsel._from_arrays import from_arrays
 from mopsel._highs import from_highs, to_highs
 from mopsel._mopsel import (  # noqa: F401
@@ -36,6 +38,7 @@ from mopsel._mopsel import (  # noqa: F401
     write_file,
     write_str,
 )
+from mopsel._read import Diagnostic, check, read
 from mopsel._scipy import to_milp, to_scipy
 from mopsel._write import write
 
@@ -63,4 +66,8 @@ __all__ = [
     "to_highs",
     "from_highs",
     "PanicException",
+    "read",
+    "check",
+    "MpsError",
+    "Diagnostic",
 ]

@@ -1,7 +1,7 @@
 """Type stub of the package mopsel: the native module's names and the package's functions."""
 
 import os
-from typing import Any, BinaryIO, Literal, Optional, Sequence, Union
+from typing import Any, BinaryIO, List, Literal, NamedTuple, Optional, Sequence, Union
 
 from mopsel._mopsel import (
     CONTINUOUS as CONTINUOUS,
@@ -34,6 +34,10 @@ __all__ = [
     "to_highs",
     "from_highs",
     "PanicException",
+    "read",
+    "check",
+    "MpsError",
+    "Diagnostic",
 ]
 
 __version__: str
@@ -80,3 +84,38 @@ def to_highs(model: Model) -> Any:
 
 def from_highs(lp: Any, *, objective_name: Optional[str] = ...) -> Model:
     """A Model from a highspy.HighsLp (mopsel[highs])."""
+
+_Source = Union[str, bytes, os.PathLike[str], os.PathLike[bytes], BinaryIO, bytearray, memoryview]
+
+def read(source: _Source, *, format: Literal["free", "fixed", "auto"] = ..., strict: bool = ...) -> Model:
+    """A Model from a path, a binary file object or bytes of MPS text (gzip, bz2, xz, zstd by content)."""
+
+def check(source: _Source, *, format: Literal["free", "fixed", "auto"] = ..., limit: int = ...) -> List[Diagnostic]:
+    """Every finding of one reading pass, in file order: errors, warnings, information."""
+
+class MpsError(ValueError):
+    """Input that cannot be read (or that strict reading rejects), with where and why."""
+
+    reason: str
+    path: Optional[str]
+    lineno: Optional[int]
+    line: Optional[str]
+    code: str
+    def __init__(
+        self,
+        reason: str,
+        *,
+        path: Optional[str] = ...,
+        lineno: Optional[int] = ...,
+        line: Optional[str] = ...,
+        code: str = ...,
+    ) -> None: ...
+
+class Diagnostic(NamedTuple):
+    """One finding of check(): line, severity ("error", "warning", "info"), code, message, path."""
+
+    lineno: Optional[int]
+    severity: str
+    code: str
+    message: str
+    path: Optional[str] = ...

@@ -10,6 +10,7 @@ from types import ModuleType
 _EXTRAS = {
     "scipy": ("SciPy", "scipy"),
     "highspy": ("highspy", "highs"),
+    "zstandard": ("zstandard", "zstd"),
 }
 
 

@@ -17,6 +17,7 @@
 #include "python/model_from_arrays.hpp"
 #include "python/model_object.hpp"
 #include "python/python_c.hpp"
+#include "python/read_entry.hpp"
 #include "python/record_from_model.hpp"
 #include "python/utf8_error.hpp"
 #include "python/write_model.hpp"
@@ -51,9 +52,12 @@ bool model_argument(PyObject* value) noexcept {
   return instance_argument(value, model_type(), "Model", "model");
 }
 
-PyObject* model_or_error(Result<ModelRecord>&& outcome) {
+// The Model of a successful read; otherwise the exception of the failure, with
+// notes saying where and why (the path is empty for parse_str).
+PyObject* model_or_error(Result<ModelRecord>&& outcome, std::string_view path) {
   if (!outcome) {
     set_exception(outcome.error());
+    add_notes(failure_notes(outcome.error(), path));
     return nullptr;
   }
   return wrap_model(std::move(outcome).value());
@@ -70,7 +74,7 @@ PyObject* parse_file(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
       ReleasedLock unlocked;
       return read_mps_file(*path);
     }();
-    return model_or_error(std::move(outcome));
+    return model_or_error(std::move(outcome), *path);
   });
 }
 
@@ -84,7 +88,7 @@ PyObject* parse_str(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
     if (!text) return nullptr;
     Result<ModelRecord> outcome = read_mps(bytes_view(text.get()));
     text.reset();
-    return model_or_error(std::move(outcome));
+    return model_or_error(std::move(outcome), {});
   });
 }
 
@@ -211,7 +215,7 @@ bool populate(PyObject* module) noexcept {
   // the entry points of the package's own functions.
   PyRef borrows(array_borrows_capsule());
   if (!borrows || PyObject_SetAttrString(module, "_ARRAY_BORROWS", borrows.get()) != 0) return false;
-  for (PyMethodDef* function : {&kModelFromArraysMethod, &kWriteModelMethod, &kPanicExceptionMethod}) {
+  for (PyMethodDef* function : {&kModelFromArraysMethod, &kWriteModelMethod, &kPanicExceptionMethod, &kReadMethod}) {
     PyRef made(PyCFunction_NewEx(function, module, module_name.get()));
     if (!made || PyObject_SetAttrString(module, function->ml_name, made.get()) != 0) return false;
   }

@@ -124,4 +124,52 @@ void set_exception(const Error& error) noexcept {
   set_error(type, error.message);
 }
 
+std::vector<std::string> failure_notes(const Error& error, std::string_view path) {
+  std::vector<std::string> notes;
+  if (error.lineno != 0) {
+    const std::string number = std::to_string(error.lineno);
+    std::string where = path.empty() ? "line " + number : std::string(path) + ":" + number;
+    notes.push_back(where + ": " + error.reason);
+    notes.push_back("    " + number + " | " + error.line);
+  } else if (!error.reason.empty() && !path.empty()) {
+    notes.push_back(std::string(path) + ": " + error.reason);
+  }
+  return notes;
+}
+
+PyObject* escaped_text(std::string_view text) noexcept {
+  return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "backslashreplace");
+}
+
+void add_notes(const std::vector<std::string>& notes) noexcept {
+  if (notes.empty() || !PyErr_Occurred()) return;
+  PyObject* type = nullptr;
+  PyObject* value = nullptr;
+  PyObject* traceback = nullptr;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  if (value != nullptr) {
+    const bool has_add_note = PyObject_HasAttrString(value, "add_note") != 0;
+    for (const std::string& note : notes) {
+      PyRef text(escaped_text(note));
+      bool added = false;
+      if (text && has_add_note) {
+        PyRef result(PyObject_CallMethod(value, "add_note", "O", text.get()));
+        added = static_cast<bool>(result);
+      } else if (text) {
+        // Before Python 3.11: the list that add_note would keep.
+        PyRef list(PyObject_GetAttrString(value, "__notes__"));
+        if (!list) {
+          PyErr_Clear();
+          list.reset(PyList_New(0));
+          if (list && PyObject_SetAttrString(value, "__notes__", list.get()) != 0) list.reset();
+        }
+        added = list && PyList_Check(list.get()) && PyList_Append(list.get(), text.get()) == 0;
+      }
+      if (!added) PyErr_Clear();
+    }
+  }
+  PyErr_Restore(type, value, traceback);
+}
+
 }  // namespace mopsel::python

@@ -7,6 +7,7 @@
 #include <source_location>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/fault.hpp"
 #include "model/result.hpp"
@@ -40,6 +41,20 @@ void raise_panic(std::string_view message, const std::source_location& where) no
 // cannot be loaded, read or decoded), its one str argument is the message (bytes
 // that are not UTF-8 are replaced). Needs the lock.
 void set_exception(const Error& error) noexcept;
+
+// The notes that say where and why reading failed (none when the error has no
+// details): "{path}:{lineno}: {reason}" ("line {lineno}: {reason}" without a path)
+// and the line itself, or "{path}: {reason}" for a file that could not be loaded.
+std::vector<std::string> failure_notes(const Error& error, std::string_view path);
+
+// Adds `notes` to the exception currently set (PEP 678: add_note from Python 3.11
+// on, the list __notes__ set by hand before). A note that cannot be added is left
+// out; the exception stays as it was. Needs the lock.
+void add_notes(const std::vector<std::string>& notes) noexcept;
+
+// A str of UTF-8 text whose invalid bytes are kept as \xNN escapes (new reference,
+// or null with an error set).
+PyObject* escaped_text(std::string_view text) noexcept;
 
 // Runs the body of a module function or type slot and returns its result. A C++
 // exception escaping the body becomes a Python exception here and only here:

@@ -57,6 +57,34 @@ def test_parse_file_failures_are_value_errors(name, data, message, tmp_path):
         assert errors[0].args == (message,) and errors[0] is not errors[1]  # a new object each time
 
 
+# Notes say where and why (PEP 678), without changing the exception's type or message.
+NOTES = {
+    "no_endata": (b"ROWS\n N obj\n", ["{where}2: no ENDATA line", "    2 |  N obj"]),
+    "row_type": (b"ROWS\r\n N obj\r\n X r1\r\nENDATA\r\n",
+                 ["{where}3: unknown row type 'X' in ROWS", "    3 |  X r1"]),
+    "bound_type": (b"COLUMNS\n x r 1\nBOUNDS\n lo B x 1\nENDATA\n",
+                   ["{where}4: unknown bound type 'lo' in BOUNDS", "    4 |  lo B x 1"]),
+    "column_not_utf8": (b"COLUMNS\n    ca\xf1e r 1\nENDATA\n",
+                        ["{where}2: column name is not valid UTF-8 (byte 0xF1 at column 7)",
+                         "    2 |     ca\\xf1e r 1"]),
+}
+
+
+@pytest.mark.parametrize("data, notes", NOTES.values(), ids=list(NOTES))
+def test_failures_carry_notes_saying_where_and_why(data, notes, tmp_path):
+    path = tmp_path / "m.mps"
+    path.write_bytes(data)
+    e = value_error(mm.parse_file, str(path), keep=True)
+    assert e.args == (PARSE_FAIL,)
+    assert e.__notes__ == [note.format(where=f"{path}:") for note in notes]
+    if data.isascii():
+        e = value_error(mm.parse_str, data.decode(), keep=True)
+        assert e.__notes__ == [note.format(where="line ") for note in notes]
+    missing = str(tmp_path / "missing.mps")
+    e = value_error(mm.parse_file, missing, keep=True)
+    assert e.__notes__ == [f"{missing}: No such file or directory (os error 2)"]
+
+
 @pytest.mark.parametrize("path, message", [
     ("missing.mps", "Cannot open file: No such file or directory (os error 2)"),
     ("", "Cannot open file: No such file or directory (os error 2)"),

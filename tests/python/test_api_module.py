@@ -23,7 +23,8 @@ import mopsel._mopsel as mm
 NAMES = ["CONTINUOUS", "INTEGER", "SEMI_CONTINUOUS", "SEMI_INTEGER", "Model", "SparseMatrix",
          "parse_file", "parse_str", "write_file", "write_str"]
 PACKAGE_FUNCTIONS = ["from_arrays", "write", "to_scipy", "to_milp", "to_highs", "from_highs"]
-PACKAGE_NAMES = NAMES + PACKAGE_FUNCTIONS + ["PanicException"]
+READING = ["read", "check", "MpsError", "Diagnostic"]
+PACKAGE_NAMES = NAMES + PACKAGE_FUNCTIONS + ["PanicException"] + READING
 
 
 def test_module_contents_and_package():
@@ -39,7 +40,7 @@ def test_module_contents_and_package():
     assert [name for name in NAMES if name not in stub] == []
     assert type(mm._ARRAY_BORROWS).__name__ == "PyCapsule"
     # The package's own entry points are private: not in __all__, not public names.
-    private = ("_model_from_arrays", "_write_model", "_panic_exception")
+    private = ("_model_from_arrays", "_write_model", "_panic_exception", "_read")
     assert all(isinstance(getattr(mm, name), types.BuiltinFunctionType) for name in private)
     with pytest.raises(TypeError, match="^No constructor defined for Model$"):
         mm.Model()
@@ -48,8 +49,11 @@ def test_module_contents_and_package():
 def test_package_stub_declares_every_public_name():
     tree = ast.parse((importlib.resources.files("mopsel") / "__init__.pyi").read_text())
     functions = {node.name: node.args for node in tree.body if isinstance(node, ast.FunctionDef)}
-    assert [ast.literal_eval(node.value) for node in tree.body if isinstance(node, ast.Assign)] == [PACKAGE_NAMES]
-    for name in PACKAGE_FUNCTIONS:  # each function with the parameters it has
+    classes = {node.name for node in tree.body if isinstance(node, ast.ClassDef)}
+    assert [ast.literal_eval(node.value) for node in tree.body if isinstance(node, ast.Assign)
+            and isinstance(node.value, ast.List)] == [PACKAGE_NAMES]
+    assert {"PanicException", "MpsError", "Diagnostic"} <= classes
+    for name in PACKAGE_FUNCTIONS + ["read", "check"]:  # each function with the parameters it has
         parameters = [a.arg for a in functions[name].args + functions[name].kwonlyargs]
         assert parameters == list(inspect.signature(getattr(mopsel, name)).parameters), name
 

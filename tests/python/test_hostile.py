@@ -8,6 +8,7 @@ import gzip
 import json
 import os
 import random
+import re
 import subprocess
 import sys
 import threading
@@ -43,7 +44,7 @@ try:
     model = getattr(mm, job["call"])(arg)
     outcome = {"text": mm.write_str(model), "num_row": model.num_row, "num_col": model.num_col}
 except BaseException as exc:
-    outcome = {"error": type(exc).__name__, "message": str(exc)}
+    outcome = {"error": type(exc).__name__, "message": str(exc), "notes": getattr(exc, "__notes__", [])}
 print(json.dumps(outcome), flush=True)
 """
 
@@ -93,10 +94,14 @@ def test_binary_garbage_fails_cleanly(seed, tmp_path):
     data = random.Random(seed).randbytes(65536)
     path = tmp_path / "garbage.mps"
     path.write_bytes(data)
-    for call, arg in ((mm.parse_file, str(path)), (mm.parse_str, data.decode("latin-1"))):
+    for call, arg, where in ((mm.parse_file, str(path), f"{path}:"), (mm.parse_str, data.decode("latin-1"), "line ")):
         with pytest.raises(ValueError) as exc:
             call(arg)
         assert exc.value.args == (PARSE_FAILURE,)
+        # The last line of the text (lines end at LF only), shown shortened.
+        last = data.count(b"\n") + (0 if data.endswith(b"\n") else 1)
+        assert exc.value.__notes__[0] == f"{where}{last}: no ENDATA line"
+        assert len(exc.value.__notes__[1]) <= 20 + 4 * 120  # 120 bytes at most, escaped when not UTF-8
 
 
 def test_nul_bytes_in_names_are_kept_and_written():
@@ -144,6 +149,9 @@ def test_invalid_bytes_fail_only_in_names(old, new, fails, tmp_path):
         with pytest.raises(ValueError) as exc:
             mm.parse_file(str(dirty))
         assert exc.value.args == (PARSE_FAILURE,)
+        lineno = CLEAN[: CLEAN.index(old)].count(b"\n") + 1
+        assert re.fullmatch(rf"{re.escape(str(dirty))}:{lineno}: (model|objective|row|column) name is not valid "
+                            r"UTF-8 \(byte 0x[0-9A-F]{2} at column \d+\)", exc.value.__notes__[0])
     else:
         assert mm.write_str(mm.parse_file(str(dirty))) == mm.write_str(mm.parse_file(str(clean)))
 
@@ -173,8 +181,11 @@ HUNDRED_MB = 100 * 10**6
 @pytest.mark.parametrize(
     "call, make, expected",
     [
-        # A single 100 MB line and nothing else: no ENDATA, so the read fails.
-        ("parse_str", lambda: "x" * HUNDRED_MB, {"error": "ValueError", "message": PARSE_FAILURE}),
+        # A single 100 MB line and nothing else: no ENDATA, so the read fails; the note
+        # shows only the end of the line, where the text ends.
+        ("parse_str", lambda: "x" * HUNDRED_MB,
+         {"error": "ValueError", "message": PARSE_FAILURE,
+          "notes": ["line 1: no ENDATA line", "    1 | ..." + "x" * 114]}),
         ("parse_file", lambda: "x" * HUNDRED_MB, {"error": "ValueError", "message": PARSE_FAILURE}),
         # The same line as a comment, a one-field ROWS record and a pre-header line: ignored.
         ("parse_file", lambda: "*" + "c" * HUNDRED_MB + "\n" + SMALL_MPS, {"text": SMALL_TEXT}),
@@ -245,19 +256,21 @@ def test_truncated_gzip(keep, tmp_path):
     with pytest.raises(ValueError) as exc:
         mm.parse_file(str(path))
     assert exc.value.args == ("Read error: unexpected end of file",)
+    assert exc.value.__notes__ == [f"{path}: unexpected end of file"]
 
 
 @pytest.mark.parametrize(
-    "path, error",
-    [("", "Read error: Is a directory (os error 21)"),
-     ("/dev/null", PARSE_FAILURE)],  # a device with no data reads as an empty text
+    "path, error, note",
+    [("", "Read error: Is a directory (os error 21)", "{}: Is a directory (os error 21)"),
+     ("/dev/null", PARSE_FAILURE, "{}:1: no ENDATA line")],  # a device with no data reads as an empty text
 )
-def test_directory_and_device_paths(path, error, tmp_path):
+def test_directory_and_device_paths(path, error, note, tmp_path):
     if path and not os.path.exists(path):
         pytest.skip(f"{path} is absent")
     with pytest.raises(ValueError) as exc:
         mm.parse_file(path or str(tmp_path))
     assert exc.value.args == (error,)
+    assert exc.value.__notes__[0] == note.format(path or tmp_path)
 
 
 @pytest.mark.parametrize("path", ["a\0b.mps", "\0", "model.mps\0.gz"])
@@ -266,6 +279,7 @@ def test_paths_with_nul(path, tmp_path, monkeypatch):
     with pytest.raises(ValueError) as exc:
         mm.parse_file(path)
     assert exc.value.args == ("Cannot open file: file name contained an unexpected NUL byte",)
+    assert exc.value.__notes__ == [f"{path}: file name contained an unexpected NUL byte"]
     with pytest.raises(OSError) as exc:
         mm.write_file(mm.parse_str(SMALL_MPS), path)
     assert exc.value.args == ("file name contained an unexpected NUL byte",)

@@ -51,7 +51,8 @@ def by_rows(s: dict) -> dict:
 # such sections. HiGHS gets the text without them.
 REFUSED_BY_HIGHS = re.compile(rb"^(SOS|CSECTION)\b.*?(?=^(?!SOS|CSECTION)[A-Z])", re.M | re.S)
 # Rule 2: fixed-column files with blanks inside names. HiGHS falls back to fixed columns;
-# mopsel reads free format, where a name ends at the first blank.
+# parse_file reads free format, where a name ends at the first blank (mopsel.read with
+# format="fixed" or "auto" reads fixed columns).
 FIXED_FORMAT_FILES = {"forplan.mps.gz"}
 
 
@@ -74,6 +75,17 @@ def test_fixed_format_file_reads_as_free_format(path, tmp_path):
     # names share their first word merge into one.
     merged = [word for word, _ in itertools.groupby(n.split()[0] for n in theirs["col_names"])]
     assert ours.col_names == merged and ours.num_col < theirs["num_col"]
+
+
+@pytest.mark.parametrize("format", ["fixed", "auto"])
+@pytest.mark.parametrize("path", corpus_params(lambda p: p.name in FIXED_FORMAT_FILES))
+def test_fixed_format_file_equals_the_highs_reading_in_fixed_columns(path, format, tmp_path):
+    text = raw_text(path)
+    ours = snap(mopsel.read(text, format=format))
+    refused, theirs = read_with_highs(text, tmp_path)
+    assert not refused
+    assert (ours["num_row"], ours["num_col"]) == (161, 421)
+    assert differences(by_rows(ours), by_rows(theirs)) == []
 
 
 def probe(columns=" x obj 1 r1 1", rhs=" RHS r1 4", bounds="", extra=""):

@@ -1,0 +1,130 @@
+"""mopsel.read and mopsel.check: models from any source, with errors that say where, the
+fixed and automatic formats, strict reading, and the checker's diagnostics."""
+
+from __future__ import annotations
+
+import os
+from typing import BinaryIO, List, Literal, NamedTuple, Optional, Union
+
+from mopsel import _mopsel
+from mopsel._errors import MpsError, failure_exception
+from mopsel._mopsel import Model
+from mopsel._sources import resolve
+
+_FORMATS = {"free": 0, "fixed": 1, "auto": 2}
+
+Source = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]", BinaryIO, bytearray, memoryview]
+
+
+def _format_code(format: str) -> int:
+    try:
+        return _FORMATS[format]
+    except (KeyError, TypeError):
+        raise ValueError(f"format: expected 'free', 'fixed' or 'auto', got {format!r}") from None
+
+
+def read(source: Source, *, format: Literal["free", "fixed", "auto"] = "free", strict: bool = False) -> Model:
+    r"""Read an MPS model from `source` and return it as a Model.
+
+    source: a path (str, bytes or os.PathLike), a binary file object (its read() gives
+        the whole input), or bytes, bytearray or memoryview holding MPS text. A bytes
+        object without a line feed is taken for a path. Compressed input is recognised
+        by its first bytes, whatever the name: gzip (every member), bz2 and xz, and
+        zstd with Python 3.14 or the zstandard package (mopsel[zstd]).
+    format: "free" (fields separated by blanks, as parse_file reads), "fixed" (the classic
+        columns 2-3, 5-12, 15-22, 25-36, 40-47, 50-61: names may hold blanks) or "auto"
+        (free, unless a record shows the text needs fixed columns; docs/usage.md gives
+        the rule).
+    strict: raise MpsError where the default reading passes over something silently: a
+        malformed number read as 0, an entry for an unknown row or column, a repeated
+        matrix entry, a skipped section (SOS, QUADOBJ, ...), a Unicode blank where a
+        field separator belongs.
+
+    With the defaults, read(path) reads exactly as parse_file(path) for a plain or gzip
+    file. Raises MpsError (a ValueError) with path, lineno, line, reason and code for
+    input that cannot be read, and OSError (FileNotFoundError, IsADirectoryError, ...)
+    with errno and filename when the file cannot be opened or read.
+
+    >>> import mopsel
+    >>> m = mopsel.read(b"ROWS\n N obj\n L c\nCOLUMNS\n    x obj 1 c 2\nRHS\n    RHS c 4\nENDATA\n")
+    >>> m.num_row, m.num_col, m.row_upper.tolist()
+    (1, 1, [4.0])
+    >>> try:
+    ...     mopsel.read(b"ROWS\n N obj\n X c\nENDATA\n")
+    ... except mopsel.MpsError as e:
+    ...     print(e.lineno, e.code, e.reason)
+    3 unknown-row-type unknown row type 'X' in ROWS
+    """
+    code = _format_code(format)
+    src = resolve(source)
+    model, failure, _ = _mopsel._read(src.path, src.text, src.gzip, code, bool(strict), False, 0)
+    if failure is not None:
+        raise failure_exception(failure, src.name)
+    return model
+
+
+class Diagnostic(NamedTuple):
+    """One finding of check().
+
+    lineno: the 1-based line (None for a finding about the whole input, such as a count
+        of findings not listed).
+    severity: "error" (reading fails, or fails with strict=True), "warning" (read as
+        documented, but rarely what was meant) or "info".
+    code: a short stable identifier ("bad-number", "several-sets", ...); docs/usage.md
+        lists every code with an example.
+    message: one line saying what was found and what the reader makes of it.
+    path: the file, or None for text given in memory.
+    """
+
+    lineno: Optional[int]
+    severity: str
+    code: str
+    message: str
+    path: Optional[str] = None
+
+    def __str__(self) -> str:
+        where = self.path if self.path is not None else "<text>"
+        if self.lineno is not None:
+            where += f":{self.lineno}"
+        return f"{where}: {self.severity}: {self.message} [{self.code}]"
+
+
+def check(
+    source: Source, *, format: Literal["free", "fixed", "auto"] = "free", limit: int = 100
+) -> List[Diagnostic]:
+    r"""Read `source` (as read() takes it) once and return every finding, in file order.
+
+    The findings are every failure of reading, everything strict reading rejects (severity
+    "error"), and warnings a careful user wants (several RHS or BOUNDS sets, bounds that
+    contradict each other, integer columns with fractional bounds, records with more fields
+    than their section uses, repeated records, ...). At most `limit` findings of each code
+    are listed; a last Diagnostic per code (lineno None) counts the others. An empty list
+    means read(source, format=format, strict=True) succeeds and nothing looks suspicious;
+    no "error" means it succeeds.
+
+    Raises OSError when the file cannot be opened or read; problems of the content are
+    diagnostics, never exceptions.
+
+    >>> import mopsel
+    >>> for d in mopsel.check(b"ROWS\n N obj\n L c\nCOLUMNS\n    x obj 1,5 c 2\nENDATA\n"):
+    ...     print(d)
+    <text>:5: error: '1,5' is not a number (a decimal comma or digit separator): read as 0 [bad-number]
+    """
+    code = _format_code(format)
+    if isinstance(limit, bool) or not isinstance(limit, int) or limit < 0:
+        raise ValueError(f"limit: expected an int >= 0, got {limit!r}")
+    try:
+        src = resolve(source)
+    except MpsError as exc:
+        return [Diagnostic(exc.lineno, "error", exc.code, exc.reason, exc.path)]
+    _, failure, findings = _mopsel._read(src.path, src.text, src.gzip, code, False, True, limit)
+    if failure is not None:
+        exc = failure_exception(failure, src.name)
+        if isinstance(exc, MpsError):
+            return [Diagnostic(exc.lineno, "error", exc.code, exc.reason, exc.path)]
+        raise exc
+    listed, omitted = findings
+    out = [Diagnostic(lineno, severity, c, message, src.name) for lineno, severity, c, message in listed]
+    for c, severity, count in omitted:
+        out.append(Diagnostic(None, severity, c, f"{count:,} more {c} findings are not listed (limit {limit})", src.name))
+    return out

@@ -1,0 +1,207 @@
+"""mopsel.read: every kind of source and compression gives the model parse_str gives; failures
+are MpsError (with path, line and reason) or the fitting OSError subclass; fixed, automatic
+and strict reading."""
+
+from __future__ import annotations
+
+import bz2
+import errno
+import gzip
+import importlib.util
+import io
+import lzma
+import os
+import pickle
+import sys
+from pathlib import Path
+
+import pytest
+
+import mopsel
+from mopsel_testlib import SMALL_MPS, snapshot
+
+TEXT = SMALL_MPS.encode()
+EXPECTED = snapshot(mopsel.parse_str(SMALL_MPS))
+
+
+def has_zstd() -> bool:
+    return importlib.util.find_spec("zstandard") is not None or sys.version_info >= (3, 14)
+
+
+def zstd_compress(data: bytes) -> bytes:
+    if sys.version_info >= (3, 14):
+        from compression import zstd
+
+        return zstd.compress(data)
+    import zstandard
+
+    return zstandard.ZstdCompressor().compress(data)
+
+
+def two_members(compress, data: bytes) -> bytes:
+    """The text split in two, each half compressed on its own and concatenated."""
+    half = len(data) // 2
+    return compress(data[:half]) + compress(data[half:])
+
+
+COMPRESSED = {
+    "plain": lambda d: d,
+    "gzip": lambda d: gzip.compress(d, mtime=0),
+    "bz2": bz2.compress,
+    "bz2-two-streams": lambda d: two_members(bz2.compress, d),
+    "xz": lzma.compress,
+    "xz-two-streams": lambda d: two_members(lzma.compress, d),
+    "zstd": pytest.param(zstd_compress, marks=pytest.mark.skipif(not has_zstd(), reason="no zstd decoder installed")),
+}
+
+
+@pytest.mark.parametrize("compress", list(COMPRESSED.values()), ids=list(COMPRESSED))
+@pytest.mark.parametrize("kind", ["str-path", "pathlib", "bytes-path", "file-object", "bytes", "memoryview"])
+def test_every_source_and_compression_reads_alike(kind, compress, tmp_path):
+    data = compress(TEXT)
+    path = tmp_path / "model.data"  # the name says nothing: the content decides
+    path.write_bytes(data)
+    if kind == "file-object":
+        with open(path, "rb") as f:
+            model = mopsel.read(f)
+    else:
+        source = {"str-path": str(path), "pathlib": path, "bytes-path": os.fsencode(path), "bytes": data,
+                  "memoryview": memoryview(bytearray(data))}[kind]
+        model = mopsel.read(source)
+    assert snapshot(model) == EXPECTED
+
+
+def test_gzip_members_in_memory_all_count():
+    assert snapshot(mopsel.read(two_members(gzip.compress, TEXT))) == EXPECTED
+    assert snapshot(mopsel.read(io.BytesIO(two_members(gzip.compress, TEXT)))) == EXPECTED
+
+
+def test_default_reading_is_parse_file(tmp_path):
+    path = tmp_path / "m.mps.gz"
+    path.write_bytes(gzip.compress(TEXT))
+    assert snapshot(mopsel.read(path)) == snapshot(mopsel.parse_file(str(path))) == EXPECTED
+    assert snapshot(mopsel.read(TEXT, strict=True)) == EXPECTED  # a clean text reads strictly too
+
+
+# Text -> (code, lineno, line, reason) of the MpsError, read without and with strict.
+MPS_ERRORS = {
+    "no-endata": (b"ROWS\n N obj\n", False, ("no-endata", 2, " N obj", "no ENDATA line")),
+    "row-type": (b"ROWS\n N obj\n X r\nENDATA\n", False, ("unknown-row-type", 3, " X r", "unknown row type 'X' in ROWS")),
+    "not-utf8": (b"ROWS\n L r\xe9\nENDATA\n", False,
+                 ("invalid-utf8", 2, " L r\\xe9", "row name is not valid UTF-8 (byte 0xE9 at column 5)")),
+    "bad-number": (b"ROWS\n L r\nCOLUMNS\n x r 2,5\nENDATA\n", True,
+                   ("bad-number", 4, " x r 2,5", "'2,5' is not a number (a decimal comma or digit separator): read as 0")),
+    "skipped": (b"ROWS\n L r\nQUADOBJ\n x x 1\nENDATA\n", True,
+                ("skipped-section", 3, "QUADOBJ", "section QUADOBJ is not supported: its records are skipped")),
+    "unknown-column": (b"ROWS\n L r\nBOUNDS\n UP B y 1\nENDATA\n", True,
+                       ("unknown-column", 4, " UP B y 1", "unknown column 'y' in BOUNDS: a new column is made")),
+}
+
+
+@pytest.mark.parametrize("text, strict_only, want", MPS_ERRORS.values(), ids=list(MPS_ERRORS))
+def test_mps_errors_say_where_and_why(text, strict_only, want, tmp_path):
+    code, lineno, line, reason = want
+    if strict_only:
+        mopsel.read(text)  # the default reading passes over it
+    with pytest.raises(mopsel.MpsError) as ei:
+        mopsel.read(text, strict=True)
+    e = ei.value
+    assert isinstance(e, ValueError)
+    assert (e.code, e.lineno, e.line, e.reason, e.path) == (code, lineno, line, reason, None)
+    assert str(e) == f"line {lineno}: {reason}"
+    assert e.__notes__ == [f"    {lineno} | {line}"]
+    path = tmp_path / "bad.mps"
+    path.write_bytes(text)
+    with pytest.raises(mopsel.MpsError) as ei:
+        mopsel.read(path, strict=True)
+    assert (ei.value.path, str(ei.value)) == (str(path), f"{path}:{lineno}: {reason}")
+    again = pickle.loads(pickle.dumps(ei.value))
+    assert (type(again), again.args, again.code, again.line) == (mopsel.MpsError, ei.value.args, code, line)
+
+
+def test_compressed_data_that_cannot_be_decoded(tmp_path):
+    cases = {
+        "cut.gz": gzip.compress(TEXT)[:-5],
+        "cut.bz2": bz2.compress(TEXT)[:-5],
+        "bad.xz": lzma.compress(TEXT)[:20] + b"\0" * 40,
+    }
+    for name, data in cases.items():
+        (tmp_path / name).write_bytes(data)
+        for source in (tmp_path / name, data):
+            with pytest.raises(mopsel.MpsError) as ei:
+                mopsel.read(source)
+            kind = {"gz": "gzip", "bz2": "bz2", "xz": "xz"}[name.split(".")[1]]
+            assert ei.value.code == "compressed-data" and ei.value.lineno is None, name
+            assert ei.value.reason.startswith(f"{kind} data cannot be decompressed: "), ei.value.reason
+
+
+def test_os_errors_are_the_fitting_subclass(tmp_path):
+    secret = tmp_path / "secret.mps"
+    secret.write_bytes(TEXT)
+    secret.chmod(0)
+    cases = [(tmp_path / "missing.mps", FileNotFoundError, errno.ENOENT),
+             (tmp_path, IsADirectoryError, errno.EISDIR),
+             (str(tmp_path / "plain.mps" / "inner.mps"), NotADirectoryError, errno.ENOTDIR)]
+    (tmp_path / "plain.mps").write_bytes(TEXT)
+    if os.geteuid() != 0:
+        cases.append((secret, PermissionError, errno.EACCES))
+    for source, kind, number in cases:
+        with pytest.raises(OSError) as ei:
+            mopsel.read(source)
+        assert type(ei.value) is kind and ei.value.errno == number
+        assert os.fsdecode(ei.value.filename) == str(source)
+        with pytest.raises(kind):
+            mopsel.check(source)
+
+
+@pytest.mark.parametrize(
+    "call, error, message",
+    [
+        (lambda: mopsel.read(TEXT, format="FIXED"), ValueError, "format: expected 'free', 'fixed' or 'auto', got 'FIXED'"),
+        (lambda: mopsel.read(12), TypeError, "source: expected a path, a binary file object or bytes of MPS text, got int"),
+        (lambda: mopsel.read(io.StringIO(SMALL_MPS)), TypeError, "source: a text file object; open the file in binary mode ('rb')"),
+        (lambda: mopsel.check(TEXT, limit=-1), ValueError, "limit: expected an int >= 0, got -1"),
+    ],
+    ids=["format", "int", "text-file", "limit"],
+)
+def test_argument_errors(call, error, message):
+    with pytest.raises(error) as ei:
+        call()
+    assert str(ei.value) == message
+
+
+def test_zstd_without_a_decoder_names_the_extra(monkeypatch):
+    if sys.version_info >= (3, 14):
+        pytest.skip("the standard library reads zstd")
+    monkeypatch.setitem(sys.modules, "zstandard", None)
+    with pytest.raises(ImportError) as ei:
+        mopsel.read(b"\x28\xb5\x2f\xfd" + bytes(20))
+    assert str(ei.value) == "reading zstd-compressed input needs zstandard, which is not installed: " \
+                            "pip install 'mopsel[zstd]'"
+
+
+def fixed_line(*fields: str) -> str:
+    """A fixed-format line: each field starts in its column (2, 5, 15, 25, 40, 50)."""
+    line = ""
+    for start, field in zip((1, 4, 14, 24, 39, 49), fields):
+        if field:
+            line = line.ljust(start) + field
+    return line
+
+
+# Names with blanks in fixed columns: free format reads another model, fixed and auto the
+# intended one.
+FIXED = "\n".join([
+    "NAME          FIXED", "ROWS", fixed_line("N", "COST"), fixed_line("L", "LIM 1"), "COLUMNS",
+    fixed_line("", "X ONE", "COST", "1.0", "LIM 1", "2.0"), "RHS", fixed_line("", "RHS 1", "LIM 1", "4.0"), "ENDATA", "",
+]).encode()
+
+
+def test_fixed_and_automatic_formats():
+    fixed = mopsel.read(FIXED, format="fixed")
+    assert (fixed.row_names, fixed.col_names, fixed.row_upper.tolist()) == (["LIM 1"], ["X ONE"], [4.0])
+    assert (fixed.col_cost.tolist(), fixed.a_matrix.value.tolist()) == ([1.0], [2.0])
+    assert snapshot(mopsel.read(FIXED, format="auto")) == snapshot(fixed)
+    free = mopsel.read(FIXED)
+    assert (free.row_names, free.col_names) == (["LIM"], ["X"])
+    assert snapshot(mopsel.read(TEXT, format="auto")) == EXPECTED
