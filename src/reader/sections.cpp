@@ -149,7 +149,9 @@ void objsense_line(SectionReader& r, std::string_view line) {
   if (c.kind != HeaderKind::Data) take_header(r, c.kind);
 }
 
-void row_record(SectionReader& r, const Fields& fields) {
+namespace {
+
+[[gnu::always_inline]] inline void add_row(SectionReader& r, const Fields& fields) {
   ReaderState& state = r.state;
   const std::string_view row_name = fields.at[1];
   double lower;
@@ -197,8 +199,6 @@ void row_record(SectionReader& r, const Fields& fields) {
   ++state.num_row;
 }
 
-namespace {
-
 void rows_line(SectionReader& r, std::string_view line) {
   line = trim_unicode(line);
   const LineClass c = classify_line(line);
@@ -209,7 +209,7 @@ void rows_line(SectionReader& r, std::string_view line) {
   Fields& fields = r.fields;
   split_fields_into(line, 2, r.text_end, fields);
   if (fields.count < 2) return;
-  row_record(r, fields);
+  add_row(r, fields);
 }
 
 // A COLUMNS line already split into r.fields.
@@ -255,7 +255,7 @@ size_t first_rhs_pair(ReaderState& state, const Fields& fields) noexcept {
   return find_name_memo(state.row_index, state.row_miss, fields.at[0]) != nullptr ? 0 : 1;
 }
 
-void apply_rhs_pairs(SectionReader& r, const Fields& fields, size_t first) {
+[[gnu::always_inline]] inline void apply_rhs_pairs(SectionReader& r, const Fields& fields, size_t first) {
   ReaderState& state = r.state;
   const auto& f = fields.at;
   for (size_t k = first; k + 1 < fields.count; k += 2) {
@@ -319,6 +319,8 @@ void trimmed_record_line(SectionReader& r, std::string_view line) {
 }
 
 }  // namespace
+
+void row_record(SectionReader& r, const Fields& fields) { add_row(r, fields); }
 
 size_t rhs_first_pair(ReaderState& state, const Fields& fields) noexcept { return first_rhs_pair(state, fields); }
 
