@@ -1,12 +1,15 @@
 // Profiling driver: the native half of parse_file (read_mps_file: load_source + read_mps)
 // on one file, repeated, without Python, so that perf and callgrind see the core's own
 // symbols. MODE reads with other options instead: strict, fixed, auto (read_mps with
-// ReadOptions) or check (check_mps); the file is loaded before the clock starts then.
+// ReadOptions) or check (check_mps); the file is loaded before the clock starts then
+// ("file", the default, is read_mps_file). The name maps take a random seed per
+// process, so the probe counts (and with them the instruction count) vary a little
+// from run to run; a SEED fixes them.
 // Build and run:
 //   cmake -S . -B build/bench -DMOPSEL_BENCH=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 //   cmake --build build/bench -j2 --target profile_parse
 //   valgrind --tool=callgrind --toggle-collect='mopsel::read_mps_with_limits*'
-//     build/bench/profile_parse FILE 1
+//     build/bench/profile_parse FILE 1 [file SEED]
 //   valgrind --tool=callgrind --toggle-collect='mopsel::check_mps*' build/bench/profile_parse FILE 1 check
 #include <chrono>
 #include <cstdio>
@@ -15,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "reader/name_seed.hpp"
 #include "reader/read_mps.hpp"
 #include "source/load_source.hpp"
 
@@ -50,13 +54,14 @@ bool run_mode(std::string_view mode, std::string_view text, Run& run) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s FILE [REPEAT] [strict|fixed|auto|check]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s FILE [REPEAT [file|strict|fixed|auto|check [SEED]]]\n", argv[0]);
     return 2;
   }
   const int repeat = argc > 2 ? std::atoi(argv[2]) : 1;
-  const std::string_view mode = argc > 3 ? argv[3] : "";
+  const std::string_view mode = argc > 3 ? argv[3] : "file";
+  if (argc > 4) mopsel::use_fixed_name_seed(std::strtoull(argv[4], nullptr, 0));
   std::vector<Run> runs;
-  if (mode.empty()) {
+  if (mode == "file") {
     for (int i = 0; i < repeat; ++i) {
       const auto start = std::chrono::steady_clock::now();
       auto model = mopsel::read_mps_file(argv[1]);

@@ -21,6 +21,7 @@
 #include "python/record_from_model.hpp"
 #include "python/utf8_error.hpp"
 #include "python/write_model.hpp"
+#include "reader/name_seed.hpp"
 #include "reader/read_mps.hpp"
 #include "writer/mps_writer.hpp"
 
@@ -146,6 +147,24 @@ PyObject* write_str(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
   });
 }
 
+// For tests only, not in __all__: _fix_name_seed(value) makes the name maps of
+// later reads take the fixed seed made from the integer `value` (0 to 2**64-1),
+// so that a test can prepare names that collide; None returns to a random seed.
+PyObject* fix_name_seed(PyObject*, PyObject* value) noexcept {
+  return guarded([&]() -> PyObject* {
+    if (value == Py_None) {
+      use_fixed_name_seed(std::nullopt);
+      Py_RETURN_NONE;
+    }
+    const unsigned long long seed = PyLong_AsUnsignedLongLong(value);
+    if (seed == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return nullptr;
+    use_fixed_name_seed(seed);
+    Py_RETURN_NONE;
+  });
+}
+
+PyMethodDef g_fix_name_seed = {"_fix_name_seed", fix_name_seed, METH_O, nullptr};
+
 // A tuple-and-keywords function as the untyped pointer PyMethodDef stores.
 PyCFunction as_method(PyObject* (*function)(PyObject*, PyObject*, PyObject*) noexcept) noexcept {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
@@ -212,10 +231,12 @@ bool populate(PyObject* module) noexcept {
     }
   }
   // Not part of __all__: the borrow registry shared with other native code, and
-  // the entry points of the package's own functions.
+  // the entry points of the package's own functions and the tests' hook for
+  // the name seed.
   PyRef borrows(array_borrows_capsule());
   if (!borrows || PyObject_SetAttrString(module, "_ARRAY_BORROWS", borrows.get()) != 0) return false;
-  for (PyMethodDef* function : {&kModelFromArraysMethod, &kWriteModelMethod, &kPanicExceptionMethod, &kReadMethod}) {
+  for (PyMethodDef* function : {&kModelFromArraysMethod, &kWriteModelMethod, &kPanicExceptionMethod, &kReadMethod,
+                                &g_fix_name_seed}) {
     PyRef made(PyCFunction_NewEx(function, module, module_name.get()));
     if (!made || PyObject_SetAttrString(module, function->ml_name, made.get()) != 0) return false;
   }

@@ -11,6 +11,10 @@
 //
 // Columns enter in creation order and a name seen again takes the later
 // column, so a repeated name maps to its last column at any point.
+//
+// Probes are bounded as in the row map (name_map.hpp): lookups stop after the
+// longest distance of a stored name from home, and a name that would land
+// further than kMaxShift moves the index to the keyed hash.
 #include <cstdint>
 #include <string_view>
 
@@ -24,6 +28,8 @@ struct ColumnIndex {
   SlotTable<uint64_t> slots;          // (tag << 32) | (column + 1), or 0
   size_t count = 0;                   // distinct names entered
   uint32_t indexed = 0;               // columns [0, indexed) have been entered
+  HashSeed seed = process_name_seed();
+  size_t max_shift = 0;               // longest distance of a stored name from its home slot
 };
 
 namespace detail {
@@ -38,42 +44,92 @@ inline bool column_tag_matches(uint64_t slot, uint64_t hash) noexcept {
   return (slot >> 32) == (hash & 0xffffffffu);
 }
 
-// Position of `key`, or of the free slot where it belongs.
-inline size_t probe_column(const ColumnIndex& index, const NameList& names, const NameKey& key) noexcept {
+inline bool column_matches(uint64_t slot, const NameList& names, const NameKey& key) noexcept {
+  return column_tag_matches(slot, key.hash) &&
+         same_name(names[static_cast<uint32_t>(slot) - 1], {key.data, key.size});
+}
+
+// Position of `key` among the entered names, or SIZE_MAX.
+inline size_t find_column_slot(const ColumnIndex& index, const NameList& names, const NameKey& key) noexcept {
   const size_t size = index.slots.size();
   size_t i = home_slot(key.hash, size);
-  for (;;) {
+  for (size_t shift = 0;; ++shift) {
     const uint64_t slot = index.slots[i];
-    if (slot == 0) return i;
-    if (column_tag_matches(slot, key.hash) &&
-        same_name(names[static_cast<uint32_t>(slot) - 1], {key.data, key.size})) {
-      return i;
-    }
+    if (slot == 0 || shift > index.max_shift) return SIZE_MAX;
+    if (column_matches(slot, names, key)) return i;
     if (++i == size) i = 0;
   }
 }
 
-// Rebuilds the table with `slot_count` slots; stored names are unique, so no
-// name compare is needed.
+// Puts `slot` for `hash` at the first free slot from its home (the name is not
+// stored yet). False, with nothing stored, when under the fast mix that slot
+// lies further than kMaxShift from home.
+inline bool place_column(ColumnIndex& index, uint64_t hash, uint64_t slot) noexcept {
+  const size_t size = index.slots.size();
+  size_t i = home_slot(hash, size);
+  size_t shift = 0;
+  while (index.slots[i] != 0) {
+    if (++i == size) i = 0;
+    if (++shift > kMaxShift && !index.seed.keyed) [[unlikely]]
+      return false;
+  }
+  index.slots[i] = slot;
+  if (shift > index.max_shift) index.max_shift = shift;
+  return true;
+}
+
+// Rebuilds the table with `slot_count` slots under the index's seed; stored
+// names are unique, so no name compare is needed. Moves to the keyed hash (and
+// starts over) when the fast mix puts a name too far from home.
 inline void rehash_columns(ColumnIndex& index, const NameList& names, size_t slot_count) {
   SlotTable<uint64_t> old;
   old.swap(index.slots);
-  index.slots.assign_free(slot_count);
-  for (const uint64_t slot : old) {
-    if (slot == 0) continue;
-    const uint64_t hash = name_key(names[static_cast<uint32_t>(slot) - 1]).hash;
-    size_t i = home_slot(hash, slot_count);
-    while (index.slots[i] != 0) {
-      if (++i == slot_count) i = 0;
+  for (;;) {
+    index.slots.assign_free(slot_count);
+    index.max_shift = 0;
+    bool placed = true;
+    for (const uint64_t slot : old) {
+      if (slot == 0) continue;
+      const uint32_t column = static_cast<uint32_t>(slot) - 1;
+      const uint64_t hash = name_key(names[column], index.seed).hash;
+      placed = place_column(index, hash, column_slot(hash, column));
+      if (!placed) break;
     }
-    index.slots[i] = slot;
+    if (placed) return;
+    index.seed = keyed_name_seed();
   }
 }
 
-inline void enter_column(ColumnIndex& index, const NameList& names, const NameKey& key, uint32_t column) {
-  uint64_t& slot = index.slots[probe_column(index, names, key)];
-  if (slot == 0) ++index.count;
-  slot = column_slot(key.hash, column);
+// Enters `key` for `column` (a name entered before takes the new column).
+// False, with nothing changed, when under the fast mix its free slot lies
+// further than kMaxShift from home.
+[[gnu::always_inline]] inline bool try_enter_column(ColumnIndex& index, const NameList& names, const NameKey& key,
+                                                    uint32_t column) noexcept {
+  const size_t size = index.slots.size();
+  size_t i = home_slot(key.hash, size);
+  size_t shift = 0;
+  // The name, if entered, lies before the first free slot from its home.
+  for (uint64_t slot; (slot = index.slots[i]) != 0;) {
+    if (column_matches(slot, names, key)) {
+      index.slots[i] = column_slot(key.hash, column);
+      return true;
+    }
+    if (++i == size) i = 0;
+    if (++shift > kMaxShift && !index.seed.keyed) [[unlikely]]
+      return false;
+  }
+  index.slots[i] = column_slot(key.hash, column);
+  ++index.count;
+  if (shift > index.max_shift) index.max_shift = shift;
+  return true;
+}
+
+// This is uncommon: names pile up near one slot. Moves the index to the keyed
+// hash and enters the name of `column` under it.
+[[gnu::noinline]] inline void enter_column_keyed(ColumnIndex& index, const NameList& names, uint32_t column) {
+  index.seed = keyed_name_seed();
+  rehash_columns(index, names, index.slots.size());
+  try_enter_column(index, names, name_key(names[column], index.seed), column);
 }
 
 }  // namespace detail
@@ -96,16 +152,20 @@ inline void sync_columns(ColumnIndex& index, const NameList& names) {
   const size_t first = index.indexed;
   const size_t size = index.slots.size();
   for (size_t j = first; j < total && j - first < kAhead; ++j) {
-    ahead[j % kAhead] = name_key(names[j]);
+    ahead[j % kAhead] = name_key(names[j], index.seed);
     __builtin_prefetch(&index.slots[home_slot(ahead[j % kAhead].hash, size)]);
   }
   for (size_t j = first; j < total; ++j) {
     const NameKey key = ahead[j % kAhead];
     if (j + kAhead < total) {
-      ahead[j % kAhead] = name_key(names[j + kAhead]);
+      ahead[j % kAhead] = name_key(names[j + kAhead], index.seed);
       __builtin_prefetch(&index.slots[home_slot(ahead[j % kAhead].hash, size)]);
     }
-    detail::enter_column(index, names, key, static_cast<uint32_t>(j));
+    if (!detail::try_enter_column(index, names, key, static_cast<uint32_t>(j))) [[unlikely]] {
+      detail::enter_column_keyed(index, names, static_cast<uint32_t>(j));
+      // The keys made ahead belong to the seed the index has left.
+      for (size_t k = j + 1; k < total && k <= j + kAhead; ++k) ahead[k % kAhead] = name_key(names[k], index.seed);
+    }
   }
   index.indexed = static_cast<uint32_t>(total);
 }
@@ -115,9 +175,9 @@ inline void sync_columns(ColumnIndex& index, const NameList& names) {
 inline bool find_column_index(const ColumnIndex& index, const NameList& names, std::string_view name,
                               uint32_t& column) noexcept {
   if (index.count == 0) return false;
-  const uint64_t slot = index.slots[detail::probe_column(index, names, name_key(name))];
-  if (slot == 0) return false;
-  column = static_cast<uint32_t>(slot) - 1;
+  const size_t i = detail::find_column_slot(index, names, name_key(name, index.seed));
+  if (i == SIZE_MAX) return false;
+  column = static_cast<uint32_t>(index.slots[i]) - 1;
   return true;
 }
 

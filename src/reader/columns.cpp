@@ -19,7 +19,7 @@ RowKeys prepare_row_keys(const ReaderState& state, const Fields& fields) noexcep
   if (fields.count >= 3 && f[1] == kMarker) [[unlikely]] return prepared;
   prepared.pairs = fields.count >= 5 ? 2 : (fields.count >= 3 ? 1 : 0);
   for (size_t i = 0; i < prepared.pairs; ++i) {
-    prepared.keys[i] = name_key(f[1 + 2 * i]);
+    prepared.keys[i] = map_key(state.row_index, f[1 + 2 * i]);
     prefetch_name(state.row_index, prepared.keys[i]);
   }
   return prepared;
@@ -81,7 +81,7 @@ bool columns_record(ReaderState& state, ColumnsScratch& scratch, const Fields& f
   const auto& f = fields.at;
   const size_t pairs = fields.count >= 5 ? 2 : (fields.count >= 3 ? 1 : 0);
   for (size_t i = 0; i < pairs; ++i) {
-    apply_pair(scratch, find_key(state.row_index, name_key(f[1 + 2 * i])), f[2 + 2 * i]);
+    apply_pair(scratch, find_key(state.row_index, map_key(state.row_index, f[1 + 2 * i])), f[2 + 2 * i]);
   }
   return true;
 }

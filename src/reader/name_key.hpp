@@ -3,10 +3,14 @@
 // One 128-bit multiply hashes a short name; the key of a name of up to
 // kInlineName bytes holds two words that determine it (with its length), so maps
 // can store and compare short names without touching the text they came from.
+// The hash is keyed by the map's seed (name_seed.hpp): random per process, so
+// that nobody can prepare names that collide.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+
+#include "reader/name_seed.hpp"
 
 namespace mopsel {
 
@@ -28,10 +32,6 @@ inline uint64_t fold_multiply(uint64_t a, uint64_t b) noexcept {
   return static_cast<uint64_t>(r) ^ static_cast<uint64_t>(r >> 64);
 }
 
-inline constexpr uint64_t kSeed0 = 0xa0761d6478bd642fULL;
-inline constexpr uint64_t kSeed1 = 0xe7037ed1a0b428dbULL;
-inline constexpr uint64_t kSeed2 = 0x8ebc6af09c88c6e3ULL;
-
 }  // namespace detail
 
 // Names up to this length are determined by the words `a` and `b` of their key
@@ -49,8 +49,15 @@ struct NameKey {
   uint64_t hash;
 };
 
+namespace detail {
+// The hash of a map that gave up on the fast mix; this is uncommon.
+[[gnu::noinline]] inline uint64_t keyed_hash(const HashSeed& seed, const char* p, size_t n) noexcept {
+  return siphash<1, 3>(seed.k1, seed.k2, p, n);
+}
+}  // namespace detail
+
 // Reads only the bytes of the name (overlapping loads inside it, never past it).
-inline NameKey name_key(std::string_view name) noexcept {
+[[gnu::always_inline]] inline NameKey name_key(std::string_view name, const HashSeed& seed) noexcept {
   using namespace detail;
   const char* p = name.data();
   const size_t n = name.size();
@@ -71,18 +78,26 @@ inline NameKey name_key(std::string_view name) noexcept {
     } else {
       a = b = 0;
     }
-    // One multiply mixes both words; the length is in the key compare anyway.
-    return {p != nullptr ? p : "", n, a, b, fold_multiply(a ^ kSeed1, b ^ kSeed2 ^ n)};
+    if (seed.keyed) [[unlikely]]
+      return {p != nullptr ? p : "", n, a, b, keyed_hash(seed, p, n)};
+    // One wide multiply mixes both words. Its folded product's high bits,
+    // which choose the home slot, follow too few input bits when names differ
+    // only in a digit or two, so a second multiply spreads them; the length
+    // goes in between, so that names of different lengths with the same loaded
+    // words differ whatever the seed.
+    const uint64_t mixed = fold_multiply(a ^ seed.k1, b ^ seed.k2);
+    return {p != nullptr ? p : "", n, a, b, (mixed ^ (mixed >> 32) ^ n) * seed.k0};
   } else {
-    // Long names: 16 bytes per round, then the last 16 bytes (overlapping).
-    uint64_t seed = kSeed0 ^ (n * kSeed1);
-    size_t i = 0;
-    for (; i + 16 < n; i += 16) {
-      seed = fold_multiply(load64(p + i) ^ kSeed1, load64(p + i + 8) ^ seed);
-    }
     a = load64(p + n - 16);
     b = load64(p + n - 8);
-    const uint64_t hash = fold_multiply(kSeed1 ^ n, fold_multiply(a ^ kSeed1, b ^ seed) ^ kSeed2);
+    if (seed.keyed) [[unlikely]]
+      return {p, n, a, b, keyed_hash(seed, p, n)};
+    // Long names: 16 bytes per round, then the last 16 bytes (overlapping).
+    uint64_t state = seed.k0 ^ (n * seed.k1);
+    for (size_t i = 0; i + 16 < n; i += 16) {
+      state = fold_multiply(load64(p + i) ^ seed.k1, load64(p + i + 8) ^ state);
+    }
+    const uint64_t hash = fold_multiply(seed.k1 ^ n, fold_multiply(a ^ seed.k1, b ^ state) ^ seed.k2);
     return {p, n, a, b, hash};
   }
 }

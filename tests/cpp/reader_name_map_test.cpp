@@ -2,6 +2,8 @@
 // to many names, and hashing that stays inside each name.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -9,6 +11,8 @@
 
 #include "reader/column_index.hpp"
 #include "reader/name_map.hpp"
+#include "reader/reader_state.hpp"
+#include "reader/sections.hpp"
 
 namespace mopsel {
 namespace {
@@ -61,7 +65,7 @@ TEST(NameMap, ReservingKeepsEntriesAndHashReadsOnlyTheName) {
     std::unique_ptr<char[]> block(new char[n == 0 ? 1 : n]);
     for (size_t i = 0; i < n; ++i) block[i] = static_cast<char>('a' + i % 26);
     const std::string_view name(block.get(), n);
-    EXPECT_EQ(name_key(name).hash, name_key(std::string(name)).hash);
+    EXPECT_EQ(map_key(map, name).hash, map_key(map, std::string(name)).hash);
     assign_name(map, name, static_cast<uint32_t>(n));
     EXPECT_EQ(*find_name(map, std::string(name)), n);
     map = NameMap<uint32_t>{};  // keys are views: drop them before the block
@@ -113,6 +117,103 @@ TEST(ColumnIndex, AgreesWithAPlainMapAcrossStagedSyncsAndRepeats) {
       EXPECT_FALSE(find_column_index(index, names, missing, column)) << stage.what << ": " << missing;
     }
   }
+}
+
+TEST(NameSeed, SipHashGivesTheReferenceValues) {
+  // The reference vectors of SipHash-2-4 (key 00..0f, messages 00.., of 0, 7, 8
+  // and 15 bytes); SipHash-1-3 is the same code with fewer rounds.
+  char message[16];
+  for (int i = 0; i < 16; ++i) message[i] = static_cast<char>(i);
+  const uint64_t k0 = 0x0706050403020100ULL;
+  const uint64_t k1 = 0x0f0e0d0c0b0a0908ULL;
+  EXPECT_EQ((siphash<2, 4>(k0, k1, message, 0)), 0x726fdb47dd0e0e31ULL);
+  EXPECT_EQ((siphash<2, 4>(k0, k1, message, 7)), 0xab0200f58b01d137ULL);
+  EXPECT_EQ((siphash<2, 4>(k0, k1, message, 8)), 0x93f5f5799a932462ULL);
+  EXPECT_EQ((siphash<2, 4>(k0, k1, message, 15)), 0xa129ca6149be45e5ULL);
+}
+
+// Names prepared against a known seed: with k1 equal to the first eight bytes of
+// a 16-byte name, the first multiply sees a zero operand, so every such name gets
+// the same hash. The seed is fixed for the test and random again afterwards.
+class FloodedNames : public ::testing::Test {
+ protected:
+  static constexpr char kPrefix[] = "ZZZZZZZZ";
+  void SetUp() override {
+    uint64_t prefix;
+    std::memcpy(&prefix, kPrefix, 8);
+    use_fixed_name_seed(prefix);
+    for (int i = 0; i < 20000; ++i) {
+      char name[17];
+      std::snprintf(name, sizeof name, "%s%08d", kPrefix, i);
+      names.emplace_back(name);
+    }
+  }
+  void TearDown() override { use_fixed_name_seed(std::nullopt); }
+
+  std::vector<std::string> names;
+};
+
+TEST_F(FloodedNames, RowMapMovesToTheKeyedHashAndKeepsProbesShort) {
+  {
+    const NameMap<uint32_t> probe;
+    for (const std::string& name : names) ASSERT_EQ(map_key(probe, name).hash, map_key(probe, names[0]).hash);
+  }
+  for (const bool fixed : {true, false}) {
+    if (!fixed) use_fixed_name_seed(std::nullopt);  // a random seed: the same names spread
+    NameMap<uint32_t> map;
+    for (uint32_t i = 0; i < names.size(); ++i) assign_name(map, names[i], i);
+    EXPECT_EQ(map.seed.keyed, fixed);
+    EXPECT_LE(map.max_shift, fixed ? kMaxShift : kMaxShift / 2);
+    for (uint32_t i = 0; i < names.size(); ++i) {
+      const uint32_t* found = find_name(map, names[i]);
+      ASSERT_NE(found, nullptr) << names[i];
+      EXPECT_EQ(*found, i);
+    }
+    EXPECT_EQ(find_name(map, std::string(kPrefix) + "99999999"), nullptr);
+    reserve_names(map, 4 * names.size());  // regrown under the seed it has
+    EXPECT_EQ(*find_name(map, names.back()), names.size() - 1);
+  }
+}
+
+TEST_F(FloodedNames, ColumnIndexMovesToTheKeyedHashAndKeepsProbesShort) {
+  for (const bool fixed : {true, false}) {
+    if (!fixed) use_fixed_name_seed(std::nullopt);
+    NameList list;
+    ColumnIndex index;
+    // Two stages, so that the switch happens both while entering and while regrowing.
+    for (size_t i = 0; i < names.size(); ++i) {
+      list.push_back(names[i]);
+      if (i == 100) sync_columns(index, list);
+    }
+    list.push_back(names[7]);  // a repeated name takes the later column
+    sync_columns(index, list);
+    EXPECT_EQ(index.seed.keyed, fixed);
+    EXPECT_LE(index.max_shift, fixed ? kMaxShift : kMaxShift / 2);
+    uint32_t column = 0;
+    for (uint32_t i = 0; i < names.size(); ++i) {
+      ASSERT_TRUE(find_column_index(index, list, names[i], column)) << names[i];
+      EXPECT_EQ(column, i == 7 ? names.size() : i);
+    }
+    EXPECT_FALSE(find_column_index(index, list, std::string(kPrefix) + "99999999", column));
+  }
+}
+
+TEST_F(FloodedNames, AWholeReadOfPreparedRowNamesIsRight) {
+  std::string text = "NAME flood\nROWS\n N obj\n";
+  for (const std::string& name : names) text += " L " + name + "\n";
+  text += "COLUMNS\n";
+  for (size_t i = 0; i < names.size(); ++i) text += " x " + names[i] + " " + std::to_string(i + 1) + "\n";
+  text += "RHS\n";
+  for (size_t i = 0; i < names.size(); i += 2) text += " rhs " + names[i] + " 3\n";
+  text += "ENDATA\n";
+  ReaderState state;
+  ASSERT_TRUE(read_sections(text, state).ok());
+  EXPECT_TRUE(state.row_index.seed.keyed);
+  EXPECT_LE(state.row_index.max_shift, kMaxShift);
+  ASSERT_EQ(state.num_row, names.size());
+  ASSERT_EQ(state.nnz, names.size());
+  for (uint32_t k = 0; k < state.nnz; ++k) EXPECT_EQ(state.entry_value[k], state.entry_row[k] + 1.0);
+  for (uint32_t r = 0; r < state.num_row; ++r) EXPECT_EQ(state.row_upper[r], r % 2 == 0 ? 3.0 : 0.0);
 }
 
 }  // namespace
