@@ -33,7 +33,8 @@ bool is_sense_word(std::string_view word) noexcept {
 }
 
 void careful_outside(CarefulLines& c, SectionReader& r, std::string_view line) {
-  const LineClass cls = classify_line(line);
+  LineClass cls = classify_line(line);
+  cls.kind = rule_a_kind(line, cls);
   if (cls.kind == HeaderKind::Data && wants(c.findings, FindingCode::IgnoredLine)) {
     (void)note(c, FindingCode::IgnoredLine, cls.word,
                "line outside any section is ignored: " + quoted(trim_unicode(line)));
@@ -58,8 +59,8 @@ void careful_objsense(CarefulLines& c, SectionReader& r, std::string_view line) 
 void careful_rows(CarefulLines& c, SectionReader& r, std::string_view raw) {
   const std::string_view line = trim_unicode(raw);
   const LineClass cls = classify_line(line);
-  if (cls.kind != HeaderKind::Data) {
-    take_header(r, cls.kind);
+  if (const HeaderKind kind = rule_a_kind(raw, cls); kind != HeaderKind::Data) {
+    take_header(r, kind);
     return;
   }
   Fields& fields = c.fields;
@@ -160,8 +161,11 @@ void report_repeated_columns(CarefulLines& c, ReaderState& state) {
 void CarefulLines::start(SectionReader& r, std::string_view line) {
   ++findings.lineno;
   findings.line_start = static_cast<uint64_t>(line.data() - r.text_begin);
-  if (findings.lineno == 1 && line.substr(0, 3) == "\xEF\xBB\xBF" && wants(findings, FindingCode::ByteOrderMark)) {
-    (void)report(findings, FindingCode::ByteOrderMark, line.substr(0, 3), "the text starts with a UTF-8 byte-order mark");
+  // The mark is skipped, so the first line starts after it.
+  if (findings.lineno == 1 && line.data() - r.text_begin == static_cast<ptrdiff_t>(kByteOrderMark.size()) &&
+      wants(findings, FindingCode::ByteOrderMark)) {
+    (void)report(findings, FindingCode::ByteOrderMark, std::string_view(r.text_begin, kByteOrderMark.size()),
+                 "the text starts with a UTF-8 byte-order mark");
   }
   const unsigned marks = line_marks(line, r.text_end);
   odd_bytes = (marks & 3) != 0;

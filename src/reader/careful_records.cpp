@@ -347,7 +347,7 @@ void careful_record_line(CarefulLines& c, SectionReader& r, std::string_view lin
     const std::string_view split_from = trims ? trim_unicode(line) : line;
     split_fields_into(split_from, kMaxFields, r.text_end, fields);
     if (fields.count == 0) return;
-    const HeaderKind kind = header_or_record(line, fields, r.section == Section::Rhs);
+    const HeaderKind kind = header_or_record(r, line, fields);
     if (kind != HeaderKind::Data) {
       take_header(r, kind);
       return;

@@ -22,8 +22,14 @@ struct LineCursor {
   const char* end;
 };
 
+// The UTF-8 encoding of U+FEFF, which Windows editors put before the text.
+inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// A cursor from the start of the model text; a byte-order mark at the very start
+// is not part of the first line.
 inline LineCursor line_cursor(std::string_view text) noexcept {
-  return {text.data(), text.data() + text.size()};
+  const size_t skip = text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
+  return {text.data() + skip, text.data() + text.size()};
 }
 
 // Yields the next line without its terminator; false at the end of the text.

@@ -9,12 +9,38 @@
 
 namespace mopsel {
 
+namespace {
+
+// True when the fields from `first` on hold at least one complete (name, value)
+// pair and every value of a complete pair is a number.
+bool pairs_are_numbers(const Fields& fields, size_t first) noexcept {
+  if (first + 1 >= fields.count) return false;
+  for (size_t k = first + 1; k < fields.count; k += 2) {
+    if (!is_mps_number(fields.at[k])) return false;
+  }
+  return true;
+}
+
+bool names_a_row(ReaderState& state, const Fields& fields) noexcept {
+  return fields.count > 0 && find_name_memo(state.row_index, state.row_miss, fields.at[0]) != nullptr;
+}
+
+}  // namespace
+
+size_t set_record_start(ReaderState& state, const Fields& fields) noexcept {
+  if (!names_a_row(state, fields)) return 1;
+  // This is uncommon: a set name that is also a row name, e.g. "RHS".
+  if (fields.count >= 3 && !pairs_are_numbers(fields, 0) && pairs_are_numbers(fields, 1)) [[unlikely]]
+    return 1;
+  return 0;
+}
+
+bool is_set_record(ReaderState& state, const Fields& fields) noexcept {
+  return (names_a_row(state, fields) && pairs_are_numbers(fields, 0)) || pairs_are_numbers(fields, 1);
+}
+
 void apply_range(ReaderState& state, const Fields& fields) noexcept {
-  const auto& f = fields.at;
-  const size_t n = fields.count;
-  // Without a vector name the record starts with a known row name.
-  const size_t first = (n > 0 && find_name_memo(state.row_index, state.row_miss, f[0]) != nullptr) ? 0 : 1;
-  apply_range_pairs(state, fields, first);
+  apply_range_pairs(state, fields, set_record_start(state, fields));
 }
 
 void apply_range_pairs(ReaderState& state, const Fields& fields, size_t first) noexcept {
@@ -67,6 +93,15 @@ bool find_column(ReaderState& state, std::string_view name, uint32_t& column) {
   return false;
 }
 
+// Whether "TYPE SET COLUMN [VALUE]" reads as a well-formed record: the value
+// a bound type uses is a number, and one it does not use is absent or a number.
+bool set_name_reading_fits(const Fields& fields) noexcept {
+  BoundType type;
+  if (!bound_type_of(fields.at[0], type)) return false;
+  if (fields.count >= 4) return is_mps_number(fields.at[3]);
+  return type == BoundType::FR || type == BoundType::MI || type == BoundType::PL || type == BoundType::BV;
+}
+
 // Both steps are inlined into apply_bound, the default reader's path, so that the
 // laid-out record never goes through memory there.
 [[gnu::always_inline]] inline BoundRecord layout_of(ReaderState& state, const Fields& fields) {
@@ -77,6 +112,9 @@ bool find_column(ReaderState& state, std::string_view name, uint32_t& column) {
   record.column_name = f[1];
   if (n >= 3) {
     record.known = find_column(state, f[1], record.column);
+    // This is uncommon: a set name that is also a column name, e.g. "BND".
+    if (record.known && !is_mps_number(f[2]) && set_name_reading_fits(fields)) [[unlikely]]
+      record.known = false;
     if (record.known) {
       record.value = f[2];
       record.has_value = true;

@@ -11,6 +11,17 @@
 
 namespace mopsel {
 
+// Where the (row, value) pairs of a free-format RHS or RANGES record start: 0 when
+// the first field names a row, 1 when it is the set name. A row name still counts
+// as the set name when reading it as a row puts a name where a number belongs
+// while the record read with a set name is all names and numbers: with a row
+// called RHS, "RHS R1 5" sets R1.
+[[nodiscard]] size_t set_record_start(ReaderState& state, const Fields& fields) noexcept;
+
+// Whether the fields read as an RHS or RANGES record with at least one (row,
+// number) pair, with or without a set name.
+[[nodiscard]] bool is_set_record(ReaderState& state, const Fields& fields) noexcept;
+
 // Turns one-sided and equality rows into two-sided rows. Never fails; unknown
 // rows and N rows are skipped.
 void apply_range(ReaderState& state, const Fields& fields) noexcept;
@@ -30,7 +41,9 @@ struct BoundRecord {
 };
 
 // The layout of a free-format BOUNDS record of two fields or more: without a set
-// name when field 1 names a known column, else with one.
+// name when field 1 names a known column, else with one. A known column in the
+// set-name position gives way as a row name does in set_record_start: with
+// columns BND and X, "UP BND X 4" bounds X.
 BoundRecord bound_layout(ReaderState& state, const Fields& fields);
 
 // Looks `record.column_name` up (filling `known` and `column`), for a layout given by

@@ -71,7 +71,13 @@ void take_header(SectionReader& r, HeaderKind kind);
 // header, and of which kind, or a record (Data); see sections.hpp. `line` is the
 // line as read (its first byte counts before any trimming); `fields` holds at
 // least one field.
-HeaderKind header_or_record(std::string_view line, const Fields& fields, bool in_rhs) noexcept;
+HeaderKind header_or_record(SectionReader& r, std::string_view line, const Fields& fields);
+
+// The kind of a line outside the record sections (classify_line's class `c` of it),
+// with one addition: a line that starts in the first column with RHS, RANGES or
+// BOUNDS followed by one word that is not a number is that section's header, the
+// word naming its set. `line` is the line as read.
+HeaderKind rule_a_kind(std::string_view line, const LineClass& c) noexcept;
 
 // The lines of the sections read with classify_line.
 void outside_line(SectionReader& r, std::string_view line);

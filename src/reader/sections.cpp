@@ -4,6 +4,7 @@
 #include <limits>
 #include <vector>
 
+#include "model/mps_codes.hpp"
 #include "reader/columns.hpp"
 #include "reader/findings.hpp"
 #include "reader/keywords.hpp"
@@ -91,11 +92,26 @@ void take_header(SectionReader& r, HeaderKind kind) {
 
 namespace {
 
-// The steps the default reader runs per line have internal linkage, so that the
-// compiler may specialise them for their one caller; the careful reader calls
-// them through the exported names below.
-HeaderKind header_kind(std::string_view line, const Fields& fields, bool in_rhs) noexcept {
-  if (line.front() == ' ' || line.front() == '\t') return HeaderKind::Data;
+// Whether a line that starts with RHS, RANGES or BOUNDS followed by more fields,
+// in a record section, is that section's header carrying the name of its set
+// ("RHS RIGHT", "BOUNDS BND"): so it is when it cannot be a well-formed record
+// of the current section. A COLUMNS record needs a value, an RHS or RANGES
+// record (row, number) pairs, and no bound type is a section keyword.
+bool is_set_header(SectionReader& r, HeaderKind kind, const Fields& fields) {
+  if (kind != HeaderKind::Rhs && kind != HeaderKind::Ranges && kind != HeaderKind::Bounds) return false;
+  switch (r.section) {
+    case Section::Columns:
+      return fields.count == 2 || (fields.at[1] != kMarker && !is_mps_number(fields.at[2]));
+    case Section::Rhs:
+    case Section::Ranges: return !is_set_record(r.state, fields);
+    case Section::Bounds: return true;
+    default: return false;
+  }
+}
+
+// The kind of a line in a record section that starts in the first column: a
+// header, or a record (Data); see header_kind.
+[[gnu::noinline]] HeaderKind first_column_kind(SectionReader& r, const Fields& fields) {
   const HeaderKind kind = word_kind(fields.at[0]);
   switch (kind) {
     case HeaderKind::Data: return HeaderKind::Data;
@@ -104,22 +120,45 @@ HeaderKind header_kind(std::string_view line, const Fields& fields, bool in_rhs)
     case HeaderKind::Unsupported: return kind;
     case HeaderKind::Rhs:
       // The usual name of the right-hand-side set, never a header inside RHS.
-      if (in_rhs) return HeaderKind::Data;
+      if (r.section == Section::Rhs) return HeaderKind::Data;
       [[fallthrough]];
     default:
-      // A section keyword with more fields is a record (a column may be called ROWS).
-      return fields.count == 1 ? kind : HeaderKind::Data;
+      // A section keyword with more fields is a record (a column may be called
+      // ROWS), unless it is a header that names its set.
+      if (fields.count == 1) return kind;
+      return is_set_header(r, kind, fields) ? kind : HeaderKind::Data;
   }
+}
+
+// The steps the default reader runs per line have internal linkage, so that the
+// compiler may specialise them for their one caller; the careful reader calls
+// them through the exported names below.
+[[gnu::always_inline]] inline HeaderKind header_kind(SectionReader& r, std::string_view line,
+                                                     const Fields& fields) {
+  if (line.front() == ' ' || line.front() == '\t') [[likely]] return HeaderKind::Data;
+  return first_column_kind(r, fields);
 }
 
 }  // namespace
 
-HeaderKind header_or_record(std::string_view line, const Fields& fields, bool in_rhs) noexcept {
-  return header_kind(line, fields, in_rhs);
+HeaderKind header_or_record(SectionReader& r, std::string_view line, const Fields& fields) {
+  return header_kind(r, line, fields);
+}
+
+HeaderKind rule_a_kind(std::string_view line, const LineClass& c) noexcept {
+  if (c.kind != HeaderKind::Data || line.empty() || line.front() == ' ' || line.front() == '\t') return c.kind;
+  const HeaderKind kind = word_kind(c.word);
+  if (kind != HeaderKind::Rhs && kind != HeaderKind::Ranges && kind != HeaderKind::Bounds) return c.kind;
+  const std::string_view set = trim_unicode(c.rest);
+  for (const char byte : set) {
+    if (is_field_separator(byte)) return c.kind;
+  }
+  return is_mps_number(set) ? c.kind : kind;
 }
 
 void outside_line(SectionReader& r, std::string_view line) {
-  const LineClass c = classify_line(line);
+  LineClass c = classify_line(line);
+  c.kind = rule_a_kind(line, c);
   switch (c.kind) {
     case HeaderKind::Name: {
       const std::string_view token = first_unicode_token(c.rest);
@@ -146,7 +185,7 @@ void objsense_line(SectionReader& r, std::string_view line) {
   } else if (starts_with_upper(c.word, "MIN")) {
     r.state.obj_sense_minimize = 1;
   }
-  if (c.kind != HeaderKind::Data) take_header(r, c.kind);
+  if (const HeaderKind kind = rule_a_kind(line, c); kind != HeaderKind::Data) take_header(r, kind);
 }
 
 namespace {
@@ -200,10 +239,11 @@ namespace {
 }
 
 void rows_line(SectionReader& r, std::string_view line) {
+  const std::string_view as_read = line;
   line = trim_unicode(line);
   const LineClass c = classify_line(line);
-  if (c.kind != HeaderKind::Data) {
-    take_header(r, c.kind);
+  if (const HeaderKind kind = rule_a_kind(as_read, c); kind != HeaderKind::Data) {
+    take_header(r, kind);
     return;
   }
   Fields& fields = r.fields;
@@ -216,7 +256,7 @@ void rows_line(SectionReader& r, std::string_view line) {
 [[gnu::always_inline]] inline void columns_fields(SectionReader& r, std::string_view line) {
   const Fields& fields = r.fields;
   if (fields.count == 0) return;
-  const HeaderKind kind = header_kind(line, fields, false);
+  const HeaderKind kind = header_kind(r, line, fields);
   if (kind != HeaderKind::Data) [[unlikely]] {
     take_header(r, kind);
     return;
@@ -252,7 +292,7 @@ void columns_record_line(SectionReader& r, const Fields& fields, const RowKeys& 
 namespace {
 
 size_t first_rhs_pair(ReaderState& state, const Fields& fields) noexcept {
-  return find_name_memo(state.row_index, state.row_miss, fields.at[0]) != nullptr ? 0 : 1;
+  return set_record_start(state, fields);
 }
 
 [[gnu::always_inline]] inline void apply_rhs_pairs(SectionReader& r, const Fields& fields, size_t first) {
@@ -310,7 +350,7 @@ void trimmed_record_line(SectionReader& r, std::string_view line) {
   Fields& fields = r.fields;
   split_fields_into(trim_unicode(line), kMaxFields, r.text_end, fields);
   if (fields.count == 0) return;
-  const HeaderKind kind = header_kind(line, fields, r.section == Section::Rhs);
+  const HeaderKind kind = header_kind(r, line, fields);
   if (kind != HeaderKind::Data) {
     take_header(r, kind);
     return;
@@ -327,9 +367,9 @@ size_t rhs_first_pair(ReaderState& state, const Fields& fields) noexcept { retur
 void rhs_pairs(SectionReader& r, const Fields& fields, size_t first) { apply_rhs_pairs(r, fields, first); }
 
 void unsupported_line(SectionReader& r, std::string_view line) {
-  const LineClass c = classify_line(trim_unicode(line));
-  if (c.kind == HeaderKind::Data || c.kind == HeaderKind::Unsupported) return;
-  take_header(r, c.kind);
+  const HeaderKind kind = rule_a_kind(line, classify_line(trim_unicode(line)));
+  if (kind == HeaderKind::Data || kind == HeaderKind::Unsupported) return;
+  take_header(r, kind);
 }
 
 namespace {

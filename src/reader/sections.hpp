@@ -11,6 +11,10 @@
 //    field is looked up as a keyword, and a section keyword only counts when it
 //    stands alone (NAME, OBJSENSE and skipped-section keywords may carry more
 //    fields). In RHS the word RHS is never a header.
+//  - Either way, RHS, RANGES and BOUNDS in the first column may carry the name
+//    of their set ("RHS RIGHT"): in a record section when the line cannot be a
+//    well-formed record there, elsewhere when one word that is not a number
+//    follows.
 #include <string_view>
 
 #include "model/result.hpp"

@@ -295,8 +295,8 @@ TEST(LookupShortcuts, GiveTheSameRecordsAsPlainLookups) {
   const Case cases[] = {
       {"a bound-vector name that later becomes a column is a column from then on",
        lines({"ROWS", " N obj", "COLUMNS", " X obj 1", "BOUNDS", " UP BND X 2", " UP V BND 7",
-              " UP BND X 3", "ENDATA"}),
-       {0, 0}, {2, 0}, {}, {}},
+              " UP BND 3", "ENDATA"}),
+       {0, 0}, {2, 3}, {}, {}},
       {"a repeated column name: the later column is the one bounds reach",
        lines({"ROWS", " N obj", "COLUMNS", " X1 obj 1", " X2 obj 1", " X1 obj 1", "BOUNDS",
               " UP BND X1 4", " UP BND X2 5", " UP BND X1 6", "ENDATA"}),

@@ -125,6 +125,7 @@ TEST(ReadMps, RangesRecords) {
       {"one field", {" l"}, {-kInf, 10, 10}, {10, kInf, 10}},
       {"vector name and one more field", {" RNG l"}, {-kInf, 10, 10}, {10, kInf, 10}},
       {"malformed value is zero", {" RNG l x"}, {10, 10, 10}, {10, kInf, 10}},
+      {"a set name that is also a row name", {" l g 4"}, {-kInf, 10, 10}, {10, 14, 10}},
   };
   for (const Case& c : cases) {
     std::string text = head + "RANGES\n";
@@ -182,7 +183,6 @@ TEST(ReadMps, BoundsRecords) {
       {"integer column with UP", {" UP B i 7"}, {0, 0, 0}, {kInf, 7, kInf}, {0, 1, 0}},
       {"integer column with MI", {" MI B i"}, {0, -kInf, 0}, {kInf, kInf, kInf}, {0, 1, 0}},
       {"integer column with FR", {" FR B i"}, {0, -kInf, 0}, {kInf, kInf, kInf}, {0, 1, 0}},
-      {"vector name equal to a column name", {" UP BND1 c 4"}, {0, 0, 0}, {kInf, 1, 0}, {0, 1, 0}},
       {"new column", {" UP B NEW 5"}, {0, 0, 0, 0}, {kInf, 1, kInf, 5}, {0, 1, 0, 0}},
       {"new column found again", {" UP B NEW 5", " LO NEW 2"}, {0, 0, 0, 2}, {kInf, 1, kInf, 5}, {0, 1, 0, 0}},
       {"new column from two fields", {" BV NEW"}, {0, 0, 0, 0}, {kInf, 1, kInf, 1}, {0, 1, 0, 1}},
@@ -190,6 +190,11 @@ TEST(ReadMps, BoundsRecords) {
       {"one field ignored", {" UP"}, {0, 0, 0}, {kInf, 1, kInf}, {0, 1, 0}},
       {"non-indented record", {"UP B c 4"}, {0, 0, 0}, {4, 1, kInf}, {0, 1, 0}},
       {"no consistency check", {" LO B c 5", " UP B c 1"}, {5, 0, 0}, {1, 1, kInf}, {0, 1, 0}},
+      {"a set name that is also a column name", {" UP BND1 c 4"}, {0, 0, 0}, {4, 1, kInf}, {0, 1, 0}},
+      {"the same without a value for a type that takes none", {" MI BND1 c"}, {-kInf, 0, 0}, {kInf, 1, kInf}, {0, 1, 0}},
+      {"the column reading stays when the other lacks its value", {" UP BND1 c"}, {0, 0, 0}, {kInf, 1, 0}, {0, 1, 0}},
+      {"the column reading stays when the other is malformed too", {" UP BND1 c x"}, {0, 0, 0}, {kInf, 1, 0}, {0, 1, 0}},
+      {"a column and a number is no set name", {" UP BND1 7"}, {0, 0, 0}, {kInf, 1, 7}, {0, 1, 0}},
   };
   for (const Case& c : cases) {
     std::string text = head;

@@ -271,6 +271,10 @@ TEST(ReadSections, RightHandSides) {
       {"only six fields are kept", lines({"RHS", " e 1 g 2 l 3 e 9"}), {1, 2, -kInf}, {1, kInf, 3}, 0.0},
       {"RHS alone is no header inside RHS", lines({"RHS", "RHS", "RHS e 4"}), {4, 0, -kInf}, {4, kInf, 0}, 0.0},
       {"non-indented record", lines({"RHS", "RHS1 l 7"}), {0, 0, -kInf}, {0, kInf, 7}, 0.0},
+      {"a set name that is also a row name", lines({"RHS", " e g 2 l 3"}), {0, 2, -kInf}, {0, kInf, 3}, 0.0},
+      {"a set and a row of one name", lines({"RHS", " e e 5"}), {5, 0, -kInf}, {5, kInf, 0}, 0.0},
+      {"a set name that is the objective", lines({"RHS", " obj e 5"}), {5, 0, -kInf}, {5, kInf, 0}, 0.0},
+      {"malformed lines keep the row reading", lines({"RHS", " l 1,5 g 3"}), {0, 3, -kInf}, {0, kInf, 0}, 0.0},
   };
   for (const Case& c : cases) {
     const Expected e{.offset = c.offset, .row_lower = c.lower, .row_upper = c.upper};
@@ -279,6 +283,84 @@ TEST(ReadSections, RightHandSides) {
   // An RHS section before ROWS changes nothing.
   const ModelRecord early = read_valid(lines({"RHS", " R c 4", "ROWS", " L c", "ENDATA"}));
   EXPECT_EQ(testing::values_of(early.row_upper), std::vector<double>{0.0});
+}
+
+// Generators that write the set name on the header line: RHS, RANGES and BOUNDS
+// headers with a name read as the plain headers do, after every section that can
+// come before them. The table after it holds lines that look alike but are records.
+TEST(ReadSections, HeadersThatNameTheirSet) {
+  const std::string head = lines({"NAME sets", "ROWS", " N obj", " L r1", " G r2", "COLUMNS",
+                                  " x obj 1 r1 2", " y r2 3"});
+  const std::vector<std::string> before = {
+      "", lines({"RHS", " RHS r2 1"}), lines({"RANGES", " RNG r2 5"}), lines({"BOUNDS", " UP BND x 4"}),
+      lines({"SOS", " S1 SOS", "  x 1"})};
+  struct Header {
+    std::string named, plain, record;
+  };
+  const Header headers[] = {
+      {"RHS           RIGHT", "RHS", " RIGHT r1 7"},
+      {"RANGES RNG", "RANGES", " RNG r1 3"},
+      {"bounds\tBND", "BOUNDS", " UP BND y 9"},
+  };
+  for (const std::string& section : before) {
+    for (const Header& h : headers) {
+      const std::string tail = h.record + "\nENDATA\n";
+      const std::string text = head + section + h.named + "\n" + tail;
+      const ModelRecord named = read_valid(text);
+      const ModelRecord plain = read_valid(head + section + h.plain + "\n" + tail);
+      EXPECT_EQ(testing::record_difference(plain, named), "") << text;
+    }
+  }
+  // Outside the record sections too (where the word after the keyword must not be a number).
+  EXPECT_EQ(testing::record_difference(read_valid(lines({"ROWS", " L r", "RHS R", " R r 4", "ENDATA"})),
+                                       read_valid(lines({"ROWS", " L r", "RHS", " R r 4", "ENDATA"}))),
+            "");
+  EXPECT_EQ(read_error(lines({"ROWS", " L r", "RHS 5", " R r 4", "ENDATA"})), kFailure);
+
+  struct Case {
+    const char* why;
+    std::string lines;
+    Expected expected;
+  };
+  const std::string rows = lines({"ROWS", " N obj", " L r1", " G r2"});
+  const Case records[] = {
+      {"COLUMNS: a column called RHS with a value", lines({"COLUMNS", "RHS r1 5", "RHS RIGHT 2"}),
+       {.col_names = {{"RHS"}}, .start = {{0, 1}}, .index = {{0}}, .value = {{5}}}},
+      {"COLUMNS: a marker line whose first field is a keyword",
+       lines({"COLUMNS", "BOUNDS 'MARKER' 'INTORG'", " x r1 1", "RANGES 'MARKER' 'INTEND'"}),
+       {.col_names = {{"x"}}, .integrality = {{1}}}},
+      {"RHS: a set called RANGES", lines({"COLUMNS", " x r1 1", "RHS", "RANGES r1 5"}),
+       {.row_upper = {{5, kInf}}}},
+      {"RHS: a set called BOUNDS and a row pair", lines({"COLUMNS", " x r1 1", "RHS", "BOUNDS r2 6 r1 1"}),
+       {.row_lower = {{-kInf, 6}}, .row_upper = {{1, kInf}}}},
+      {"RANGES: a set called RHS", lines({"COLUMNS", " x r1 1", "RANGES", "RHS r1 2"}),
+       {.row_lower = {{-2, 0}}}},
+      {"a skipped section keeps an indented pair", lines({"SOS", " RHS 1", "ENDATA"}), {.row_upper = {{0, kInf}}}},
+  };
+  for (const Case& c : records) {
+    testing::expect_record(read_valid(rows + c.lines + (c.lines.ends_with("ENDATA\n") ? "" : "ENDATA\n")),
+                           c.expected, c.why);
+  }
+  // In BOUNDS no bound type is a keyword, so a keyword with more fields is always
+  // a header (it made the read fail before).
+  EXPECT_EQ(read_error(lines({"ROWS", " L r", "COLUMNS", " x r 1", "BOUNDS", "RANGES RNG", " RNG r 2",
+                              "ENDATA"})),
+            "");
+}
+
+// A UTF-8 byte-order mark at the start of the text is not part of the first line;
+// anywhere else it is text as before.
+TEST(ReadSections, ByteOrderMark) {
+  const std::string text = lines({"NAME bom", "ROWS", " L r", "COLUMNS", " x r 1", "ENDATA"});
+  const ModelRecord plain = read_valid(text);
+  EXPECT_EQ(testing::record_difference(read_valid("\xEF\xBB\xBF" + text), plain), "");
+  EXPECT_EQ(read_valid("\xEF\xBB\xBF" + text).name, "bom");
+  EXPECT_EQ(testing::record_difference(read_valid("\xEF\xBB\xBF* ROWS: 1\n" + text), plain), "");
+  // A mark before a first header in the record sections' test (first column) too.
+  EXPECT_EQ(testing::record_difference(read_valid("\xEF\xBB\xBFROWS\n L r\nCOLUMNS\n x r 1\nENDATA\n"),
+                                       read_valid("ROWS\n L r\nCOLUMNS\n x r 1\nENDATA\n")),
+            "");
+  EXPECT_EQ(read_valid("NAME \xEF\xBB\xBF" "bom\nENDATA\n").name, "\xEF\xBB\xBF" "bom");
 }
 
 // LF, CRLF and a missing final line end read alike.
