@@ -16,9 +16,11 @@
 #include "python/gil.hpp"
 #include "python/model_from_arrays.hpp"
 #include "python/model_object.hpp"
+#include "python/numpy_c.hpp"
 #include "python/python_c.hpp"
 #include "python/read_entry.hpp"
 #include "python/record_from_model.hpp"
+#include "python/signal_watch.hpp"
 #include "python/utf8_error.hpp"
 #include "python/write_model.hpp"
 #include "reader/name_seed.hpp"
@@ -53,9 +55,11 @@ bool model_argument(PyObject* value) noexcept {
   return instance_argument(value, model_type(), "Model", "model");
 }
 
-// The Model of a successful read; otherwise the exception of the failure, with
-// notes saying where and why (the path is empty for parse_str).
-PyObject* model_or_error(Result<ModelRecord>&& outcome, std::string_view path) {
+// The Model of a successful read; otherwise the exception of the failure: a
+// signal handler's, or the core's with notes saying where and why (the path is
+// empty for parse_str).
+PyObject* model_or_error(Result<ModelRecord>&& outcome, std::string_view path, SignalWatch& watch) {
+  if (watch.raise_caught()) return nullptr;
   if (!outcome) {
     set_exception(outcome.error());
     add_notes(failure_notes(outcome.error(), path));
@@ -70,12 +74,16 @@ PyObject* parse_file(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
     if (!bind_arguments("parse_file", kPathParameters, args, kwargs, values)) return nullptr;
     std::optional<std::string> path = path_argument(values[0]);
     if (!path) return nullptr;
+    // NumPy is imported before the work, so that Ctrl-C during the import
+    // raises as itself and costs no read.
+    if (!import_numpy_api()) return nullptr;
+    SignalWatch watch(true);
     // Loading, reading and releasing the loaded text all happen without the lock.
     Result<ModelRecord> outcome = [&] {
       ReleasedLock unlocked;
-      return read_mps_file(*path);
+      return read_mps_file(*path, watch.interruption());
     }();
-    return model_or_error(std::move(outcome), *path);
+    return model_or_error(std::move(outcome), *path, watch);
   });
 }
 
@@ -87,9 +95,11 @@ PyObject* parse_str(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
     // reader runs on it with the lock held.
     PyRef text(utf8_argument(values[0], "content"));
     if (!text) return nullptr;
-    Result<ModelRecord> outcome = read_mps(bytes_view(text.get()));
+    if (!import_numpy_api()) return nullptr;
+    SignalWatch watch(false);
+    Result<ModelRecord> outcome = read_mps(bytes_view(text.get()), watch.interruption());
     text.reset();
-    return model_or_error(std::move(outcome), {});
+    return model_or_error(std::move(outcome), {}, watch);
   });
 }
 
@@ -103,16 +113,14 @@ PyObject* write_file(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
     // A failure here happens before the file is opened: an existing file stays.
     std::optional<ModelRecord> record = record_from_model(values[0]);
     if (!record) return nullptr;
+    SignalWatch watch(true);
     Status status;
     {
       ReleasedLock unlocked;
-      status = write_mps_to_file(*record, *path);
+      status = write_mps_to_file(*record, *path, {}, watch.interruption());
       record.reset();
     }
-    if (!status) {
-      set_exception(status.error());
-      return nullptr;
-    }
+    if (set_call_exception(status, watch)) return nullptr;
     Py_RETURN_NONE;
   });
 }
@@ -124,17 +132,18 @@ PyObject* write_str(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
     if (!model_argument(values[0])) return nullptr;
     std::optional<ModelRecord> record = record_from_model(values[0]);
     if (!record) return nullptr;
+    SignalWatch watch(true);
     ByteBuffer text;
     Status status;
     {
       ReleasedLock unlocked;
-      status = write_mps_to_buffer(*record, text);
+      status = write_mps_to_buffer(*record, text, {}, watch.interruption());
       record.reset();
     }
-    if (!status) {
-      set_exception(status.error());
-      return nullptr;
-    }
+    if (set_call_exception(status, watch)) return nullptr;
+    // Decoding cannot be interrupted (one CPython call, about a second per GB):
+    // a signal that came during the last poll interval is raised before it.
+    if (PyErr_CheckSignals() != 0) return nullptr;
     const std::string_view bytes = text.empty() ? std::string_view() : as_view(text);
     PyObject* result = PyUnicode_DecodeUTF8(bytes.empty() ? "" : bytes.data(),
                                             static_cast<Py_ssize_t>(bytes.size()), "strict");

@@ -38,8 +38,9 @@ void raise_panic(std::string_view message, const std::source_location& where) no
 
 // Sets the Python exception of a core failure: its class follows the error's
 // kind (OSError for Os, MemoryError for OutOfMemory, ValueError for input that
-// cannot be loaded, read or decoded), its one str argument is the message (bytes
-// that are not UTF-8 are replaced). Needs the lock.
+// cannot be loaded, read or decoded, KeyboardInterrupt for Interrupted), its one
+// str argument is the message (bytes that are not UTF-8 are replaced). Needs the
+// lock.
 void set_exception(const Error& error) noexcept;
 
 // The notes that say where and why reading failed (none when the error has no

@@ -11,15 +11,26 @@ namespace {
 
 constexpr std::string_view kCapsuleFailure = "Failed to access NumPy array API capsule";
 
+// The ways fetching NumPy's table can end: the table, an exception raised by
+// importing NumPy (a KeyboardInterrupt, a broken installation: the caller's to
+// raise), or another failure (an internal fault).
+enum class Fetch { Table, ImportRaised, Failed };
+
 // New reference to the major version of the running NumPy as a Python int, or
-// null with an error set.
-PyObject* numpy_major_version() {
+// null with an error set (`import_raised` tells an import's exception apart).
+PyObject* numpy_major_version(bool& import_raised) {
   PyRef numpy(PyImport_ImportModule("numpy"));
-  if (!numpy) return nullptr;
+  if (!numpy) {
+    import_raised = true;
+    return nullptr;
+  }
   PyRef version(PyObject_GetAttrString(numpy.get(), "__version__"));
   if (!version) return nullptr;
   PyRef lib(PyImport_ImportModule("numpy.lib"));
-  if (!lib) return nullptr;
+  if (!lib) {
+    import_raised = true;
+    return nullptr;
+  }
   PyRef parser(PyObject_GetAttrString(lib.get(), "NumpyVersion"));
   if (!parser) return nullptr;
   PyRef parsed(PyObject_CallFunctionObjArgs(parser.get(), version.get(), nullptr));
@@ -27,27 +38,26 @@ PyObject* numpy_major_version() {
   return PyObject_GetAttrString(parsed.get(), "major");
 }
 
-// Returns the table from the capsule, or null with an error set.
-void** fetch_table() {
-  PyRef major(numpy_major_version());
-  if (!major) return nullptr;
+// Sets `table` from the capsule; otherwise returns how it failed, with an error set.
+Fetch fetch_table(void**& table) {
+  bool import_raised = false;
+  PyRef major(numpy_major_version(import_raised));
+  if (!major) return import_raised ? Fetch::ImportRaised : Fetch::Failed;
   const long major_number = PyLong_AsLong(major.get());
-  if (major_number == -1 && PyErr_Occurred()) return nullptr;
+  if (major_number == -1 && PyErr_Occurred()) return Fetch::Failed;
   const char* module_name = major_number >= 2 ? "numpy._core.multiarray" : "numpy.core.multiarray";
   PyRef module(PyImport_ImportModule(module_name));
-  if (!module) return nullptr;
+  if (!module) return Fetch::ImportRaised;
   PyRef capsule(PyObject_GetAttrString(module.get(), "_ARRAY_API"));
-  if (!capsule) return nullptr;
+  if (!capsule) return Fetch::Failed;
   if (!PyCapsule_CheckExact(capsule.get())) {
     PyErr_SetString(PyExc_TypeError, "_ARRAY_API is not a capsule");
-    return nullptr;
+    return Fetch::Failed;
   }
-  void* table = PyCapsule_GetPointer(capsule.get(), nullptr);
-  if (table == nullptr && !PyErr_Occurred()) {
-    PyErr_SetString(PyExc_ValueError, "_ARRAY_API holds a null pointer");
-  }
-  // The table lives in NumPy's extension module, which is never unloaded.
-  return static_cast<void**>(table);
+  table = static_cast<void**>(PyCapsule_GetPointer(capsule.get(), nullptr));
+  if (table != nullptr) return Fetch::Table;  // it lives in NumPy's extension module, never unloaded
+  if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "_ARRAY_API holds a null pointer");
+  return Fetch::Failed;
 }
 
 // With the table in place: checks that this build can use it. Returns false
@@ -75,15 +85,24 @@ bool table_is_usable() {
 
 }  // namespace
 
-void ensure_numpy_api(std::source_location where) {
-  if (PyArray_API != nullptr) return;
-  void** table = fetch_table();
-  if (table == nullptr) fault_from_python_error(kCapsuleFailure, where);
+bool import_numpy_api(std::source_location where) {
+  if (PyArray_API != nullptr) return true;
+  void** table = nullptr;
+  switch (fetch_table(table)) {
+    case Fetch::Table: break;
+    case Fetch::ImportRaised: return false;
+    case Fetch::Failed: fault_from_python_error(kCapsuleFailure, where);
+  }
   PyArray_API = table;
   if (!table_is_usable()) {
     PyArray_API = nullptr;
     fault_from_python_error(kCapsuleFailure, where);
   }
+  return true;
+}
+
+void ensure_numpy_api(std::source_location where) {
+  if (!import_numpy_api(where)) fault_from_python_error(kCapsuleFailure, where);
 }
 
 }  // namespace mopsel::python

@@ -26,8 +26,15 @@ namespace mopsel::python {
 // Makes NumPy's C interface usable: the first call imports numpy, picks the
 // capsule "_ARRAY_API" of "numpy._core.multiarray" (NumPy 2 and later) or
 // "numpy.core.multiarray" (NumPy 1) by the major version of numpy.__version__,
-// and checks ABI version and byte order; later calls return at once. Failure is
-// an internal fault "Failed to access NumPy array API capsule: ...". Needs the lock.
+// and checks ABI version and byte order; later calls return at once. An
+// exception raised while importing (Ctrl-C during the import, a broken NumPy)
+// returns false with that exception set, for the caller to raise as it is; any
+// other failure is an internal fault "Failed to access NumPy array API capsule:
+// ...". Needs the lock.
+[[nodiscard]] bool import_numpy_api(std::source_location where = std::source_location::current());
+
+// import_numpy_api where NumPy is known to be loaded already (a Model exists):
+// every failure is an internal fault.
 void ensure_numpy_api(std::source_location where = std::source_location::current());
 
 }  // namespace mopsel::python

@@ -12,6 +12,8 @@
 #include "python/errors.hpp"
 #include "python/gil.hpp"
 #include "python/model_object.hpp"
+#include "python/numpy_c.hpp"
+#include "python/signal_watch.hpp"
 #include "reader/read_mps.hpp"
 #include "source/load_source.hpp"
 
@@ -123,18 +125,21 @@ PyObject* read_entry(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
     if (limit == static_cast<size_t>(-1) && PyErr_Occurred()) return nullptr;
     options.limit = limit;
 
+    if (!import_numpy_api()) return nullptr;  // Ctrl-C during the import raises as itself
+
     // The path is copied so that it can be used without the lock; a bytes text is
     // immutable and held by the call's arguments, so it is read in place.
     const std::string path = from_path ? std::string(*source) : std::string();
     std::optional<Result<ModelRecord>> record;
     std::optional<CheckReport> report;
     std::optional<Error> load_failure;
+    SignalWatch watch(true);
     {
       ReleasedLock unlocked;
       std::optional<Result<ByteBuffer>> loaded;
       std::string_view text = *source;
       if (from_path) {
-        loaded.emplace(load_source(path, gzip));
+        loaded.emplace(load_source(path, gzip, watch.interruption()));
         if (loaded->ok()) {
           text = loaded->value().empty() ? std::string_view() : as_view(loaded->value());
         } else {
@@ -143,12 +148,13 @@ PyObject* read_entry(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
       }
       if (!load_failure) {
         if (options.collect) {
-          report.emplace(check_mps(text, options));
+          report.emplace(check_mps(text, options, ReaderLimits{}, watch.interruption()));
         } else {
-          record.emplace(read_mps(text, options));
+          record.emplace(read_mps(text, options, ReaderLimits{}, watch.interruption()));
         }
       }
     }  // the loaded text is released here, before the lock is taken back
+    if (watch.raise_caught()) return nullptr;
 
     PyRef model;
     PyRef failure;

@@ -10,6 +10,7 @@
 #include "python/gil.hpp"
 #include "python/model_object.hpp"
 #include "python/record_from_model.hpp"
+#include "python/signal_watch.hpp"
 #include "writer/mps_writer.hpp"
 
 namespace mopsel::python {
@@ -51,18 +52,16 @@ PyObject* write_model(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
     // A failure here happens before the file is opened: an existing file stays.
     std::optional<ModelRecord> record = record_from_model(values[0]);
     if (!record) return nullptr;
+    SignalWatch watch(true);
     ByteBuffer text;
     Status status;
     {
       ReleasedLock unlocked;
-      status =
-          path ? write_mps_to_file(*record, *path, *options) : write_mps_to_buffer(*record, text, *options);
+      status = path ? write_mps_to_file(*record, *path, *options, watch.interruption())
+                    : write_mps_to_buffer(*record, text, *options, watch.interruption());
       record.reset();
     }
-    if (!status) {
-      set_exception(status.error());
-      return nullptr;
-    }
+    if (set_call_exception(status, watch)) return nullptr;
     if (path) Py_RETURN_NONE;
     return PyBytes_FromStringAndSize(text.empty() ? "" : text.data(), static_cast<Py_ssize_t>(text.size()));
   });

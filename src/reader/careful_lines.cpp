@@ -256,6 +256,10 @@ bool read_sections_careful(std::string_view text, ReaderState& state, Findings& 
   CarefulLines lines(findings, format, detect_fixed, trigger);
   // A strict finding kept while the format was open ends the read now.
   const bool ok = run_sections(text, r, lines) && !(findings.stop && !findings.options.collect);
+  if (r.interrupted) {
+    failure = interrupted();
+    return false;
+  }
   if (!ok && r.failure != FindingCode::None && r.failure != FindingCode::FixedFormat) failure = section_failure(r);
   return ok;
 }

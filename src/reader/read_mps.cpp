@@ -18,22 +18,24 @@ Error located(Error error, std::string_view text) {
   return error;
 }
 
-void prepare(ReaderState& state, std::string_view text, const ReaderLimits& limits) {
+void prepare(ReaderState& state, std::string_view text, const ReaderLimits& limits,
+             const Interruption& interruption) {
   state = ReaderState{};
   state.limits = limits;
+  state.interruption = interruption;
   reserve_from_hints(scan_size_hints(text), text.size(), state);
 }
 
 // One careful read. The automatic format reads free format first and, when the text
 // turns out to need fixed columns, reads it all again in fixed format. On failure
 // (and when collecting, a failure found) returns false; `failure` then describes the
-// first failure with its line.
+// first failure with its line. An interruption is the failure as it is.
 bool careful_read(std::string_view text, const ReadOptions& options, const ReaderLimits& limits,
-                  ReaderState& state, Findings& findings, Error& failure) {
+                  const Interruption& interruption, ReaderState& state, Findings& findings, Error& failure) {
   FixedTrigger trigger;
   Format format = options.format == Format::Auto ? Format::Free : options.format;
   for (;;) {
-    prepare(state, text, limits);
+    prepare(state, text, limits, interruption);
     findings = Findings(text, options);
     if (trigger.found) {
       (void)report_at(findings, FindingCode::FixedFormat, trigger.offset, trigger.lineno, trigger.message);
@@ -41,6 +43,7 @@ bool careful_read(std::string_view text, const ReadOptions& options, const Reade
     const bool detect = options.format == Format::Auto && !trigger.found;
     findings.defer_strict = detect && options.strict;
     if (read_sections_careful(text, state, findings, format, detect, trigger, failure)) return true;
+    if (failure.kind == ErrorKind::Interrupted) return false;
     if (!(detect && trigger.found)) break;
     format = Format::Fixed;
   }
@@ -59,51 +62,60 @@ Error invalid_name_failure(std::string_view text, const ReaderLimits& limits) {
   ReaderState state;
   Findings findings(text, ReadOptions{});
   Error failure = reading_failure(FindingCode::InvalidUtf8, failure_reason(FindingCode::InvalidUtf8, {}, limits), kNoOffset);
-  (void)careful_read(text, ReadOptions{}, limits, state, findings, failure);
+  (void)careful_read(text, ReadOptions{}, limits, Interruption{}, state, findings, failure);
   return failure;
 }
 
 }  // namespace
 
-Result<ModelRecord> read_mps(std::string_view text) { return read_mps_with_limits(text, ReaderLimits{}); }
+Result<ModelRecord> read_mps(std::string_view text, const Interruption& interruption) {
+  return read_mps_with_limits(text, ReaderLimits{}, interruption);
+}
 
-Result<ModelRecord> read_mps_with_limits(std::string_view text, const ReaderLimits& limits) {
+Result<ModelRecord> read_mps_with_limits(std::string_view text, const ReaderLimits& limits,
+                                         const Interruption& interruption) {
   ReaderState state;
   state.limits = limits;
+  state.interruption = interruption;
   reserve_from_hints(scan_size_hints(text), text.size(), state);
-  if (Status read = read_sections(text, state); !read) return located(read.error(), text);
+  if (Status read = read_sections(text, state); !read) {
+    if (read.error().kind == ErrorKind::Interrupted) return read.error();
+    return located(read.error(), text);
+  }
   ModelRecord record = finish_model(std::move(state));
   // A name that is not valid UTF-8 could not become a Python string.
   if (!record_names_are_utf8(record)) return invalid_name_failure(text, limits);
   return record;
 }
 
-Result<ModelRecord> read_mps(std::string_view text, const ReadOptions& options, const ReaderLimits& limits) {
+Result<ModelRecord> read_mps(std::string_view text, const ReadOptions& options, const ReaderLimits& limits,
+                             const Interruption& interruption) {
   ReadOptions reading = options;
   reading.collect = false;
-  if (reading.is_default()) return read_mps_with_limits(text, limits);
+  if (reading.is_default()) return read_mps_with_limits(text, limits, interruption);
   ReaderState state;
   Findings findings(text, reading);
   Error failure = parse_failure();
-  if (!careful_read(text, reading, limits, state, findings, failure)) return failure;
+  if (!careful_read(text, reading, limits, interruption, state, findings, failure)) return failure;
   ModelRecord record = finish_model(std::move(state));
   if (!record_names_are_utf8(record)) return invalid_name_failure(text, limits);
   return record;
 }
 
-Result<ModelRecord> read_mps_file(std::string_view path) {
-  Result<ByteBuffer> text = load_source(path);
+Result<ModelRecord> read_mps_file(std::string_view path, const Interruption& interruption) {
+  Result<ByteBuffer> text = load_source(path, interruption);
   if (!text) return text.error();
-  return read_mps(as_view(text.value()));
+  return read_mps(as_view(text.value()), interruption);
 }
 
-CheckReport check_mps(std::string_view text, ReadOptions options, const ReaderLimits& limits) {
+CheckReport check_mps(std::string_view text, ReadOptions options, const ReaderLimits& limits,
+                      const Interruption& interruption) {
   options.collect = true;
   options.strict = false;
   ReaderState state;
   Findings findings(text, options);
   Error failure = parse_failure();
-  (void)careful_read(text, options, limits, state, findings, failure);
+  (void)careful_read(text, options, limits, interruption, state, findings, failure);
   CheckReport report;
   report.findings = findings_in_file_order(std::move(findings.list));
   report.counts = findings.counts;

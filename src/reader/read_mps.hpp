@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "model/interrupt.hpp"
 #include "model/model_record.hpp"
 #include "model/result.hpp"
 #include "reader/findings.hpp"
@@ -23,22 +24,25 @@
 namespace mopsel {
 
 // Reads free-format MPS text. The text must stay alive for the duration of the
-// call only: the returned record owns copies of every name.
-Result<ModelRecord> read_mps(std::string_view text);
+// call only: the returned record owns copies of every name. Fails with the Parse
+// error kParseFailure, or with Interrupted when `interruption` asked to stop (every
+// entry below takes one and stops so too).
+Result<ModelRecord> read_mps(std::string_view text, const Interruption& interruption = {});
 
 // read_mps with size limits other than the representable ones (tests lower them
 // to reach them with small texts).
-Result<ModelRecord> read_mps_with_limits(std::string_view text, const ReaderLimits& limits);
+Result<ModelRecord> read_mps_with_limits(std::string_view text, const ReaderLimits& limits,
+                                         const Interruption& interruption = {});
 
 // Reads with `options` (format, strict; `collect` is ignored). The default options
 // read exactly as read_mps.
 Result<ModelRecord> read_mps(std::string_view text, const ReadOptions& options,
-                             const ReaderLimits& limits = ReaderLimits{});
+                             const ReaderLimits& limits = ReaderLimits{}, const Interruption& interruption = {});
 
 // Loads the file at `path` (gzip-expanded when the name ends in ".gz") and reads
 // it; the loaded text is released before the call returns. Fails with the Load
-// error of load_source or the Parse error of read_mps.
-Result<ModelRecord> read_mps_file(std::string_view path);
+// error of load_source, the Parse error of read_mps, or Interrupted.
+Result<ModelRecord> read_mps_file(std::string_view path, const Interruption& interruption = {});
 
 // What a check found, in one pass over the text: the findings in file order (at
 // most options.limit of each code) and the count of each code, omitted ones
@@ -48,6 +52,8 @@ struct CheckReport {
   std::array<uint64_t, kFindingCodeCount> counts{};
 };
 
-CheckReport check_mps(std::string_view text, ReadOptions options, const ReaderLimits& limits = ReaderLimits{});
+// An interruption ends the check early: the report then holds what was found so far.
+CheckReport check_mps(std::string_view text, ReadOptions options, const ReaderLimits& limits = ReaderLimits{},
+                      const Interruption& interruption = {});
 
 }  // namespace mopsel

@@ -13,6 +13,7 @@
 #include <limits>
 #include <string_view>
 
+#include "model/interrupt.hpp"
 #include "model/mps_codes.hpp"
 #include "model/name_list.hpp"
 #include "model/owned_array.hpp"
@@ -74,6 +75,7 @@ struct ReaderState {
   uint8_t obj_sense_minimize = 1;
 
   ReaderLimits limits;
+  Interruption interruption;  // asked every kPollStride bytes of text
 
   // Lookup shortcuts; they never change a result.
   MissMemo row_miss;         // first field of RHS and RANGES records

@@ -51,6 +51,7 @@ struct SectionReader {
   // Why the read failed and where (a view into the text); set with `fail`.
   FindingCode failure = FindingCode::None;
   std::string_view failure_at;
+  bool interrupted = false;  // the state's interruption asked to stop
 };
 
 // Ends the read: the cause and the offending text are kept for the error.
@@ -107,13 +108,26 @@ inline bool starts_indented(const LineCursor& cursor) noexcept {
 // line that is neither empty nor a comment; `finish(r)` runs after ENDATA (after the
 // binary default), `end_of_text(r)` when the text ends first. With
 // `kColumnsFastPath`, indented COLUMNS records take `columns_fields(r, line)` with
-// the line split while its end is found. True when the read succeeded.
+// the line split while its end is found. True when the read succeeded; when it was
+// interrupted, r.interrupted is set.
 template <class Lines>
 bool run_sections(std::string_view text, SectionReader& r, Lines& lines) {
   ReaderState& state = r.state;
   LineCursor cursor = line_cursor(text);
   std::string_view line;
-  while (cursor.pos != cursor.end) {
+  // The loop tests the position against the next poll point rather than the end
+  // of the text, so asking the interruption costs nothing per line.
+  const char* poll_at = cursor.pos;
+  for (;;) {
+    if (cursor.pos >= poll_at) [[unlikely]] {
+      if (cursor.pos == cursor.end) break;
+      if (state.interruption.requested()) {
+        r.section = Section::Failed;
+        r.interrupted = true;
+        return false;
+      }
+      poll_at = static_cast<size_t>(cursor.end - cursor.pos) > kPollStride ? cursor.pos + kPollStride : cursor.end;
+    }
     if (Lines::kColumnsFastPath && r.section == Section::Columns && starts_indented(cursor)) {
       // The usual COLUMNS record: the line end is found in the field scan.
       next_line_fields(cursor, kMaxFields, r.fields, line);

@@ -408,6 +408,7 @@ Status read_sections(std::string_view text, ReaderState& state) {
   SectionReader r(state, text);
   PlainLines lines;
   if (run_sections(text, r, lines)) return Status::success();
+  if (r.interrupted) return interrupted();
   return section_failure(r);
 }
 

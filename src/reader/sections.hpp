@@ -25,7 +25,8 @@ namespace mopsel {
 // Reads every section up to ENDATA (and applies the binary default there).
 // Fails with parse_failure() when the text ends before ENDATA, on an
 // unknown row type in ROWS, an unknown bound type in BOUNDS, or when a size
-// limit of the state is exceeded. On failure the state is to be discarded.
+// limit of the state is exceeded; with Interrupted when the state's
+// interruption asks to stop. On failure the state is to be discarded.
 Status read_sections(std::string_view text, ReaderState& state);
 
 }  // namespace mopsel

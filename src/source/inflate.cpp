@@ -43,9 +43,14 @@ Result<InflateOutcome> inflate_raw(InputBuffer& in, ByteBuffer& text, size_t exp
 
   InflateOutcome outcome;
   uLong crc = crc32(0L, Z_NULL, 0);
+  size_t next_poll = text.size() + kPollStride;
   try {
-    text.reserve(text.size() + std::max<size_t>(expected_size, 1));
+    if (expected_size > 0) text.reserve(text.size() + expected_size);
     for (;;) {
+      if (text.size() >= next_poll) {
+        if (in.interruption.requested()) return interrupted();
+        next_poll = text.size() + kPollStride;
+      }
       if (in.available() == 0) {
         Result<size_t> got = refill(in);
         if (!got) return got.error();
@@ -54,7 +59,9 @@ Result<InflateOutcome> inflate_raw(InputBuffer& in, ByteBuffer& text, size_t exp
       }
       if (text.size() == text.capacity()) text.reserve(grown_capacity(text.capacity()));
 
-      const size_t room = std::min<size_t>(text.capacity() - text.size(), UINT_MAX);
+      // A few polls' worth of text per call, so that highly compressed input
+      // does not hold the poll off for long.
+      const size_t room = std::min<size_t>(text.capacity() - text.size(), 8 * kPollStride);
       unsigned char* out = reinterpret_cast<unsigned char*>(text.data() + text.size());
       const size_t in_before = in.available();
       z.stream.next_in = in.bytes.get() + in.pos;

@@ -19,8 +19,9 @@ struct InflateOutcome {
 
 // Inflates the deflate stream that starts at the input's position, appending to `text`.
 // On return the input stands just after the stream (its bytes beyond are left unread).
-// `expected_size` is a guess used for the first reservation only. Fails with the Gzip
-// error "corrupt deflate stream", OutOfMemory or an Os error.
+// `expected_size` is a guess used for the first reservation only (0: none). Asks the
+// input's interruption every kPollStride bytes of text. Fails with the Gzip error
+// "corrupt deflate stream", OutOfMemory, an Os error or Interrupted.
 Result<InflateOutcome> inflate_raw(InputBuffer& in, ByteBuffer& text, size_t expected_size);
 
 // The first reservation for the text of `compressed_size` bytes of gzip input: a few

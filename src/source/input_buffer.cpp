@@ -9,9 +9,10 @@
 
 namespace mopsel {
 
-Result<InputBuffer> make_input_buffer(int fd) {
+Result<InputBuffer> make_input_buffer(int fd, const Interruption& interruption) {
   InputBuffer in;
   in.fd = fd;
+  in.interruption = interruption;
   // Value-initialised, so the buffer starts zero-filled.
   in.bytes.reset(new (std::nothrow) unsigned char[kInputBufferSize]());
   if (!in.bytes) return out_of_memory();
@@ -20,11 +21,26 @@ Result<InputBuffer> make_input_buffer(int fd) {
 
 Result<size_t> refill(InputBuffer& in) {
   if (in.pos != in.end) raise_fault("input buffer refilled while it still holds bytes");
-  Result<size_t> got = read_some(in.fd, reinterpret_cast<char*>(in.bytes.get()), kInputBufferSize);
+  Result<size_t> got =
+      read_some(in.fd, reinterpret_cast<char*>(in.bytes.get()), kInputBufferSize, in.interruption);
   if (!got) return got;
   in.pos = 0;
   in.end = got.value();
   return got;
+}
+
+Result<size_t> buffer_ahead(InputBuffer& in, size_t count) {
+  while (in.available() < count) {
+    std::memmove(in.bytes.get(), in.bytes.get() + in.pos, in.available());
+    in.end -= in.pos;
+    in.pos = 0;
+    Result<size_t> got = read_some(in.fd, reinterpret_cast<char*>(in.bytes.get()) + in.end,
+                                   kInputBufferSize - in.end, in.interruption);
+    if (!got) return got.error();
+    if (got.value() == 0) break;
+    in.end += got.value();
+  }
+  return in.available();
 }
 
 Status require_byte(InputBuffer& in) {

@@ -20,9 +20,9 @@ namespace {
   return xsi_result == 0 ? buffer : "Unknown error";
 }
 
-// read(2) moves at most this much at once on Linux; asking for more is harmless but
-// keeping requests below it keeps the count in ssize_t range everywhere.
-constexpr size_t kMaxReadRequest = size_t{1} << 30;
+// One read(2) copies at most this much: a copy of a gigabyte from the page cache
+// alone would take longer than an interrupt may wait.
+constexpr size_t kMaxReadRequest = kPollStride;
 
 constexpr size_t kMinGrowth = size_t{64} << 10;
 constexpr size_t kMaxGrowth = size_t{1} << 30;
@@ -44,13 +44,14 @@ Error os_error(int error_number) {
   return error;
 }
 
-Result<int> open_path(std::string_view path, int flags) {
+Result<int> open_path(std::string_view path, int flags, const Interruption& interruption) {
   if (path.find('\0') != std::string_view::npos) return Error{ErrorKind::Os, std::string(kNulInPath)};
   const std::string terminated(path);
   for (;;) {
     const int fd = ::open(terminated.c_str(), flags, 0666);
     if (fd >= 0) return fd;
     if (errno != EINTR) return os_error(errno);
+    if (interruption.requested(true)) return interrupted();
   }
 }
 
@@ -69,8 +70,8 @@ OpenFile::~OpenFile() {
   if (fd >= 0) ::close(fd);
 }
 
-Result<OpenFile> open_for_reading(std::string_view path) {
-  Result<int> fd = open_path(path, O_RDONLY | O_CLOEXEC);
+Result<OpenFile> open_for_reading(std::string_view path, const Interruption& interruption) {
+  Result<int> fd = open_path(path, O_RDONLY | O_CLOEXEC, interruption);
   if (!fd) return fd.error();
   return OpenFile(fd.value());
 }
@@ -84,12 +85,13 @@ size_t remaining_size_hint(int fd) {
   return remaining > SIZE_MAX ? SIZE_MAX : static_cast<size_t>(remaining);
 }
 
-Result<size_t> read_some(int fd, char* into, size_t room) {
+Result<size_t> read_some(int fd, char* into, size_t room, const Interruption& interruption) {
   room = std::min(room, kMaxReadRequest);
   for (;;) {
     const ssize_t got = ::read(fd, into, room);
     if (got >= 0) return static_cast<size_t>(got);
     if (errno != EINTR) return os_error(errno);
+    if (interruption.requested(true)) return interrupted();
   }
 }
 
@@ -99,24 +101,26 @@ size_t grown_capacity(size_t current) {
   return current + step;
 }
 
-Result<ByteBuffer> read_to_end(int fd, size_t size_hint) {
+Result<ByteBuffer> read_to_end(int fd, size_t size_hint, const Interruption& interruption) {
   try {
     ByteBuffer text;
     if (size_hint > 0) text.reserve(size_hint);
     for (;;) {
+      if (interruption.requested()) return interrupted();
       if (text.size() == text.capacity()) {
         // Full: normally the end of a file whose size was known, so a small probe read
         // finds the end without regrowing. Otherwise the size was unknown or the file
         // grew, and the probe's bytes start the next stretch.
         char probe[4096];
-        Result<size_t> got = read_some(fd, probe, sizeof probe);
+        Result<size_t> got = read_some(fd, probe, sizeof probe, interruption);
         if (!got) return got.error();
         if (got.value() == 0) return text;
         text.reserve(grown_capacity(text.capacity()));
         text.append(probe, got.value());
         continue;
       }
-      Result<size_t> got = read_some(fd, text.data() + text.size(), text.capacity() - text.size());
+      Result<size_t> got =
+          read_some(fd, text.data() + text.size(), text.capacity() - text.size(), interruption);
       if (!got) return got.error();
       // A file that shrank since its size was taken just ends early.
       if (got.value() == 0) return text;

@@ -10,42 +10,58 @@
 namespace mopsel {
 namespace {
 
-// Writes all of [data, data + size), retrying after signals. Returns 0 on
-// success, -1 when the file accepted no bytes, or the errno of the failure.
-// `written` counts the bytes accepted, also on failure.
-int write_all(RawWrite raw_write, int fd, const char* data, size_t size, size_t& written) {
+// write_all's result when the interruption asked to stop.
+constexpr int kInterrupted = -2;
+
+}  // namespace
+
+// Writes all of [data, data + size). Returns 0 on success, -1 when the file
+// accepted no bytes, kInterrupted, or the errno of the failure. A write cut short
+// by a signal asks the interruption and goes on unless it says stop. `written`
+// counts the bytes accepted, also on failure.
+int FileSink::write_all(const char* data, size_t size, size_t& written) {
   written = 0;
   while (written < size) {
-    const ssize_t n = raw_write(fd, data + written, size - written);
+    const ssize_t n = raw_write_(fd_, data + written, size - written);
     if (n > 0) {
       written += static_cast<size_t>(n);
     } else if (n == 0) {
       return -1;
     } else if (errno != EINTR) {
       return errno;
+    } else if (interruption_.requested(true)) {
+      return kInterrupted;
     }
+  }
+  unpolled_ += size;
+  if (unpolled_ >= kPollStride) {
+    unpolled_ = 0;
+    if (interruption_.requested()) return kInterrupted;
   }
   return 0;
 }
 
-}  // namespace
-
-FileSink::FileSink(int fd, RawWrite raw_write) noexcept
-    : fd_(fd), raw_write_(raw_write != nullptr ? raw_write : ::write) {}
+FileSink::FileSink(int fd, RawWrite raw_write, const Interruption& interruption) noexcept
+    : fd_(fd), raw_write_(raw_write != nullptr ? raw_write : ::write), interruption_(interruption) {}
 
 FileSink::~FileSink() {
-  if (used_ != 0) flush_buffer(false);
+  // After an interruption nothing more is written: the caller asked to stop.
+  if (used_ != 0 && !(failed_ && error_->kind == ErrorKind::Interrupted)) flush_buffer(false);
   ::close(fd_);
 }
 
 void FileSink::fail(int result, const char* accepted_nothing) {
   failed_ = true;
-  error_ = result < 0 ? Error{ErrorKind::Os, accepted_nothing} : os_error(result);
+  if (result == kInterrupted) {
+    error_ = interrupted();
+  } else {
+    error_ = result < 0 ? Error{ErrorKind::Os, accepted_nothing} : os_error(result);
+  }
 }
 
 bool FileSink::flush_buffer(bool record_error) {
   size_t written = 0;
-  const int result = write_all(raw_write_, fd_, buffer_, used_, written);
+  const int result = write_all(buffer_, used_, written);
   // Keep only what the file has not taken yet.
   if (written != 0) {
     std::memmove(buffer_, buffer_ + written, used_ - written);
@@ -65,7 +81,7 @@ void FileSink::put_large(std::string_view piece) {
     return;
   }
   size_t written = 0;
-  const int result = write_all(raw_write_, fd_, piece.data(), piece.size(), written);
+  const int result = write_all(piece.data(), piece.size(), written);
   if (result != 0) fail(result, "failed to write whole buffer");
 }
 

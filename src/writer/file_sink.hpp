@@ -6,7 +6,10 @@
 // space left, the buffer is written out first; a piece at least as large as the
 // whole buffer then goes straight to the file. The first failing write is kept
 // as the sink's error and every later piece is dropped, so the caller sees one
-// error and the file holds the text up to that failure.
+// error and the file holds the text up to that failure. The interruption is asked
+// every kPollStride bytes written and whenever a signal interrupts a write (a
+// FIFO whose reader stalls blocks there); when it says stop, the sink fails
+// with Interrupted.
 #include <sys/types.h>
 
 #include <cstddef>
@@ -14,6 +17,7 @@
 #include <optional>
 #include <string_view>
 
+#include "model/interrupt.hpp"
 #include "model/result.hpp"
 #include "writer/sink.hpp"
 
@@ -27,7 +31,7 @@ class FileSink {
   static constexpr size_t kCapacity = 8192;
 
   // Takes ownership of `fd`.
-  explicit FileSink(int fd, RawWrite raw_write = nullptr) noexcept;
+  explicit FileSink(int fd, RawWrite raw_write = nullptr, const Interruption& interruption = {}) noexcept;
   FileSink(const FileSink&) = delete;
   FileSink& operator=(const FileSink&) = delete;
   // Writes out whatever is still buffered as far as the file accepts it (no
@@ -68,9 +72,13 @@ class FileSink {
   bool flush_buffer(bool record_error);
   // Keeps the error of a write that returned `result` (write_all's value, not 0).
   void fail(int result, const char* accepted_nothing);
+  // Writes all of [data, data + size); see write_all in file_sink.cpp.
+  int write_all(const char* data, size_t size, size_t& written);
 
   int fd_;
   RawWrite raw_write_;
+  Interruption interruption_;
+  size_t unpolled_ = 0;  // bytes written since the interruption was last asked
   size_t used_ = 0;
   bool failed_ = false;
   std::optional<Error> error_;

@@ -30,7 +30,8 @@ void render(const ModelRecord& record, Sink& sink, const WriteOptions& options) 
 
 }  // namespace
 
-Status write_mps_to_buffer(const ModelRecord& record, ByteBuffer& out, const WriteOptions& options) {
+Status write_mps_to_buffer(const ModelRecord& record, ByteBuffer& out, const WriteOptions& options,
+                           const Interruption& interruption) {
   // One allocation for the whole text on usual models: growing a buffer of many
   // megabytes by doubling copies it each time. Compressed text takes about a
   // tenth. It is only a hint: when that much cannot be had, the buffer grows as needed.
@@ -39,17 +40,19 @@ Status write_mps_to_buffer(const ModelRecord& record, ByteBuffer& out, const Wri
     out.reserve(out.size() + (options.gzip ? estimate / 8 : estimate));
   } catch (const std::bad_alloc&) {
   }
-  BufferSink sink(out);
+  BufferSink sink(out, interruption);
   render(record, sink, options);
+  if (!sink.ok()) return interrupted();
   return Status::success();
 }
 
-Status write_mps_to_file(const ModelRecord& record, std::string_view path, const WriteOptions& options) {
-  Result<int> fd = open_path(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC);
+Status write_mps_to_file(const ModelRecord& record, std::string_view path, const WriteOptions& options,
+                         const Interruption& interruption) {
+  Result<int> fd = open_path(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, interruption);
   if (!fd) return fd.error();
   // On an internal fault the sink's destructor still writes out the buffered
   // text and closes the file, so the file keeps everything produced so far.
-  FileSink sink(fd.value());
+  FileSink sink(fd.value(), nullptr, interruption);
   render(record, sink, options);
   return sink.finish();
 }

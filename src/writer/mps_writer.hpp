@@ -5,6 +5,7 @@
 // produced up to that point stays in the sink.
 #include <string_view>
 
+#include "model/interrupt.hpp"
 #include "model/model_record.hpp"
 #include "model/owned_array.hpp"
 #include "model/result.hpp"
@@ -13,15 +14,17 @@
 namespace mopsel {
 
 // Appends the whole text (gzip-compressed with options.gzip) to `out`. The
-// in-memory sink cannot fail (short of std::bad_alloc), so the status is always
-// success.
-Status write_mps_to_buffer(const ModelRecord& record, ByteBuffer& out, const WriteOptions& options = {});
+// in-memory sink cannot fail (short of std::bad_alloc), so the status is success
+// unless `interruption` asked to stop (Interrupted; the text so far stays in `out`).
+Status write_mps_to_buffer(const ModelRecord& record, ByteBuffer& out, const WriteOptions& options = {},
+                           const Interruption& interruption = {});
 
 // The one path writer: creates or truncates the file at `path` (bytes used as
 // given; mode 0666 before the umask) and writes the text (gzip-compressed with
 // options.gzip) through an 8192-byte buffer. Fails with an Os error whose
 // message is the bare text, e.g. "No space left on device (os error 28)", or
-// "file name contained an unexpected NUL byte".
-Status write_mps_to_file(const ModelRecord& record, std::string_view path, const WriteOptions& options = {});
+// "file name contained an unexpected NUL byte"; or with Interrupted.
+Status write_mps_to_file(const ModelRecord& record, std::string_view path, const WriteOptions& options = {},
+                         const Interruption& interruption = {});
 
 }  // namespace mopsel

@@ -209,7 +209,9 @@ TEST(FuzzOracle, ZlibVerdictsOnDamagedMembers) {
   };
   EXPECT_EQ(verdict(good).kind, GzipVerdict::kText);
   EXPECT_EQ(verdict(good).text, kSmall);
-  EXPECT_EQ(verdict(good + gzip_member("second")).text, kSmall);  // first member only
+  // Members joined, zero padding skipped, other trailing bytes left unread.
+  EXPECT_EQ(verdict(good + std::string(3, '\0') + gzip_member("second")).text, kSmall + "second");
+  EXPECT_EQ(verdict(good + "\x1f" + "x").text, kSmall);
 
   struct Damage {
     const char* what;
@@ -235,6 +237,9 @@ TEST(FuzzOracle, ZlibVerdictsOnDamagedMembers) {
       {"method", bad_method, GzipVerdict::kBadHeader},
       {"name over 65535 bytes", long_name, GzipVerdict::kFieldTooLong},
       {"plain text", kSmall, GzipVerdict::kBadHeader},
+      {"a second member's name over 65535 bytes", good + long_name, GzipVerdict::kFieldTooLong},
+      {"a second member cut short", good + good.substr(0, 20), GzipVerdict::kTruncated},
+      {"a second member's method", good + bad_method, GzipVerdict::kBadHeader},
   };
   for (const Damage& c : cases) EXPECT_EQ(verdict(c.bytes).kind, c.kind) << c.what;
 }

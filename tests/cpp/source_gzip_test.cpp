@@ -183,10 +183,17 @@ std::vector<Case> gzip_cases() {
       accepts("stored blocks", gzip(kModel, {.level = 0}), kModel),
       accepts("input larger than the input buffer",
               gzip(pseudo_random_text(400'000, 7), {.level = 1}), pseudo_random_text(400'000, 7)),
-      accepts("second member ignored", member + gzip("NAME second\nENDATA\n"), kModel),
-      accepts("corrupt second member ignored", member + gzip("x", {.crc_xor = 1}), kModel),
+      accepts("a second member is read", member + gzip("NAME second\nENDATA\n"), kModel + "NAME second\nENDATA\n"),
+      accepts("members of every size, one empty, one past the input buffer",
+              member + gzip("") + gzip(pseudo_random_text(100'000, 3), {.name = "b"}) + gzip("x"),
+              kModel + pseudo_random_text(100'000, 3) + "x"),
+      accepts("zero padding between members", member + std::string(40'000, '\0') + gzip("x"), kModel + "x"),
       accepts("trailing garbage ignored", member + "garbage that is no gzip\n", kModel),
+      accepts("garbage that starts like a member ignored", member + "\x1F" + "x", kModel),
       accepts("trailing zero bytes ignored", member + std::string(100, '\0'), kModel),
+      rejects("a corrupt second member", member + gzip("x", {.crc_xor = 1}), kChecksum),
+      rejects("a second member cut short", member + gzip(kModel).substr(0, 30), kEnd),
+      rejects("a second member with a bad header", member + gzip("x", {.method = 7}), kHeader),
 
       rejects("empty file", "", kEnd),
       rejects("plain text", kModel, kHeader),
@@ -240,7 +247,7 @@ TEST(LoadGzip, HeadersBodiesAndTrailers) {
       // The decoder's own failure, before the loader wraps it, says that the data is bad.
       Result<OpenFile> file = open_for_reading(path);
       ASSERT_TRUE(file.ok());
-      Result<ByteBuffer> decoded = decode_gzip_member(file.value().fd);
+      Result<ByteBuffer> decoded = decode_gzip_members(file.value().fd);
       ASSERT_FALSE(decoded.ok());
       EXPECT_EQ("Read error: " + decoded.error().message, c.error);
       EXPECT_EQ(decoded.error().kind, ErrorKind::Gzip);

@@ -109,8 +109,15 @@ LOADS_AS_SMALL = {
     "gzip_every_header_field": ("m.mps.gz", gzip_member(PAYLOAD, extra=b"AB\x04\x00wxyz", fname=b"m.mps",
                                                         fcomment=b"note", fhcrc=True, flags=1)),
     "python_gzip": ("m.mps.gz", gzip.compress(PAYLOAD)),
-    # Only the first member counts; what follows is neither read nor checked.
+    # Members read one after another, as gzip -d does (cat a.gz b.gz, pigz, bgzip);
+    # text after ENDATA is never read.
     "gzip_concatenated": ("m.mps.gz", gzip_member(PAYLOAD) + gzip.compress(b"NAME other\nENDATA\n")),
+    "gzip_members_split_mid_line": ("m.mps.gz", b"".join(
+        gzip.compress(PAYLOAD[a:b]) for a, b in [(0, 7), (7, 100), (100, 101), (101, None)])),
+    "gzip_members_with_zero_padding": ("m.mps.gz", gzip.compress(PAYLOAD[:50]) + bytes(512)
+                                       + gzip.compress(PAYLOAD[50:]) + bytes(100)),
+    # A UTF-8 byte-order mark, as Windows editors write it.
+    "byte_order_mark": ("m.mps", b"\xef\xbb\xbf" + PAYLOAD),
 }
 
 

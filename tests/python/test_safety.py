@@ -3,10 +3,17 @@ files, writes that must not destroy the file they replace, gzip as other tools w
 
 from __future__ import annotations
 
+import os
+import signal
+import subprocess
+import sys
+import time
+
 import numpy as np
 import pytest
 
 import mopsel._mopsel as mm
+from mopsel_testlib import SMALL_MPS
 
 PREFIX = "ZZZZZZZZ"
 
@@ -44,3 +51,160 @@ def test_names_prepared_against_a_known_seed_read_right(prepared_seed):
 def test_the_seed_hook_takes_only_a_64_bit_count(value):
     with pytest.raises((OverflowError, TypeError)):
         mm._fix_name_seed(value)
+
+
+# ---------------------------------------------------------------------------
+# Ctrl-C. Each case runs in a child interpreter with Python's own SIGINT handler
+# (a test runner may have started with SIGINT ignored). The child says "ready"
+# just before its call; the signal is repeated until the child ends, so the
+# outcome does not depend on when the call starts to wait, and a child that
+# never ends fails the test instead of hanging it.
+
+CHILD_PRELUDE = """
+import signal, sys
+def interrupt_once(*_, fired=[]):
+    # Ctrl-C's handler, raising only once: the repeats must not hit the report.
+    if not fired:
+        fired.append(True)
+        raise KeyboardInterrupt
+signal.signal(signal.SIGINT, interrupt_once)
+import mopsel._mopsel as mm
+mm.parse_str("ROWS\\nENDATA\\n")  # NumPy is loaded before the call
+"""
+
+
+def run_interrupted(body: str, tmp_path, peer=None, send=True, seconds: float = 60.0) -> str:
+    """Runs CHILD_PRELUDE + body in a child; once it prints "ready", runs peer()
+    (which may block until the child's call has opened a FIFO), then sends SIGINT
+    every 0.1 s (unless `send` is false) until the child exits. Returns what the
+    child printed."""
+    child = subprocess.Popen(
+        [sys.executable, "-c", CHILD_PRELUDE + body], cwd=tmp_path, text=True,
+        stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+    )
+    try:
+        assert child.stdout.readline() == "ready\n", child.stderr.read()
+        # A peer's open returns once the child's call has opened the FIFO;
+        # without one, the call gets a moment to reach its blocking point.
+        held = peer() if peer else time.sleep(0.3)
+        deadline = time.monotonic() + seconds
+        while child.poll() is None:
+            assert time.monotonic() < deadline, "the child did not stop on SIGINT"
+            if send:
+                os.kill(child.pid, signal.SIGINT)
+            time.sleep(0.1)
+        out, err = child.communicate()
+        del held
+        assert child.returncode == 0, err
+        return out
+    finally:
+        if child.poll() is None:
+            child.kill()
+            child.wait()
+
+
+CALL_AND_REPORT = """
+try:
+    print("ready", flush=True)
+    {call}
+    print("finished")
+except KeyboardInterrupt:
+    print("KeyboardInterrupt")
+except BaseException as exc:
+    print(type(exc).__name__, exc)
+"""
+
+
+@pytest.mark.parametrize("peer", ["none", "stalls"])
+def test_ctrl_c_ends_a_read_from_a_fifo(peer, tmp_path):
+    fifo = tmp_path / "model.mps"
+    os.mkfifo(fifo)
+
+    def stalled_writer():
+        # Opening blocks until the child's call opens the FIFO; then a few bytes and no more.
+        f = open(fifo, "w")
+        f.write("ROWS\n")
+        f.flush()
+        return f
+
+    out = run_interrupted(
+        CALL_AND_REPORT.format(call=f"mm.parse_file({str(fifo)!r})"), tmp_path,
+        peer=stalled_writer if peer == "stalls" else None,
+    )
+    assert out == "KeyboardInterrupt\n"
+
+
+@pytest.mark.parametrize("peer", ["none", "stalls"])
+def test_ctrl_c_ends_a_write_to_a_fifo(peer, tmp_path):
+    fifo = tmp_path / "out.mps"
+    os.mkfifo(fifo)
+
+    def stalled_reader():
+        return open(fifo, "rb")  # never read: the pipe fills and the child's write blocks
+
+    # Some 600 kB of text: more than a pipe holds.
+    body = (
+        "model = mm.parse_str('ROWS\\n N obj\\nCOLUMNS\\n' + ''.join("
+        "'    column_%d  obj  %d\\n' % (j, j + 1) for j in range(20000)) + 'ENDATA\\n')\n"
+        + CALL_AND_REPORT.format(call=f"mm.write_file(model, {str(fifo)!r})")
+    )
+    out = run_interrupted(body, tmp_path, peer=stalled_reader if peer == "stalls" else None)
+    assert out == "KeyboardInterrupt\n"
+
+
+def test_ctrl_c_ends_a_long_parse_str(tmp_path):
+    # parse_str holds the lock throughout; it runs the handlers itself. The alarm
+    # goes off 10 ms into a parse of some 40 MB (far longer on any machine).
+    body = """
+text = "ROWS\\n N obj\\n L r\\nCOLUMNS\\n" + "    x  r  1.5  obj  2\\n" * 2_000_000 + "ENDATA\\n"
+signal.signal(signal.SIGALRM, interrupt_once)
+ended = []  # how parse_str itself ended: the exception must come out of the call
+sys.setprofile(lambda frame, event, arg: ended.append(event) if getattr(arg, "__name__", "") == "parse_str" else None)
+""" + CALL_AND_REPORT.format(call='signal.setitimer(signal.ITIMER_REAL, 0.01); mm.parse_str(text)') + """
+sys.setprofile(None)
+print(ended)
+"""
+    out = run_interrupted(body, tmp_path, send=False)
+    assert out == "KeyboardInterrupt\n['c_call', 'c_exception']\n"
+
+
+IMPORT_REFUSED = """
+import sys, tracemalloc
+class Refuse:
+    def find_spec(self, name, path=None, target=None):
+        if name == "numpy":
+            raise {exc}
+sys.meta_path.insert(0, Refuse())
+import mopsel._mopsel as mm
+text = {text!r}
+with open("model.mps", "w") as f:
+    f.write(text)
+for call in (lambda: mm.parse_str(text), lambda: mm.parse_file("model.mps")):
+    try:
+        call()
+    except BaseException as exc:
+        print(type(exc).__name__, exc)
+tracemalloc.start()
+before = tracemalloc.get_traced_memory()[0]
+for _ in range(50):
+    try:
+        mm.parse_str(text * 20)
+    except BaseException:
+        pass
+print("grew", tracemalloc.get_traced_memory()[0] - before > 1_000_000)
+sys.meta_path.pop(0)
+print(mm.parse_str(text).num_row)
+"""
+
+
+@pytest.mark.parametrize(
+    "exc, shown",
+    [("KeyboardInterrupt", "KeyboardInterrupt "), ("RuntimeError('numpy is broken')", "RuntimeError numpy is broken")],
+)
+def test_an_exception_while_importing_numpy_propagates_as_itself(exc, shown, tmp_path):
+    child = subprocess.run(
+        [sys.executable, "-c", IMPORT_REFUSED.format(exc=exc, text=SMALL_MPS)],
+        cwd=tmp_path, capture_output=True, text=True, timeout=60,
+    )
+    assert child.returncode == 0, child.stderr
+    assert child.stdout.splitlines() == [shown, shown, "grew False", "3"]

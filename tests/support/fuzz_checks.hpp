@@ -386,29 +386,43 @@ inline bool header_field_too_long(const uint8_t* data, size_t size) {
   return false;
 }
 
+// Members follow one another as gzip -d reads them: zero bytes between them are
+// padding, and bytes after a member that do not start with the two magic bytes
+// end the data unread.
 inline GzipVerdict decode_with_zlib(const uint8_t* data, size_t size) {
-  if (header_field_too_long(data, size)) return {GzipVerdict::kFieldTooLong, {}};
   z_stream zs{};
   if (inflateInit2(&zs, 16 + MAX_WBITS) != Z_OK) std::abort();
   zs.next_in = const_cast<Bytef*>(data);
   zs.avail_in = static_cast<uInt>(size);
   GzipVerdict verdict{GzipVerdict::kTruncated, {}};
   std::vector<char> chunk(1 << 16);
-  for (;;) {
+  if (header_field_too_long(data, size)) verdict.kind = GzipVerdict::kFieldTooLong;
+  while (verdict.kind != GzipVerdict::kFieldTooLong) {
     zs.next_out = reinterpret_cast<Bytef*>(chunk.data());
     zs.avail_out = static_cast<uInt>(chunk.size());
     const int rc = inflate(&zs, Z_NO_FLUSH);
     verdict.text.append(chunk.data(), chunk.size() - zs.avail_out);
     if (rc == Z_STREAM_END) {
       verdict.kind = GzipVerdict::kText;
-      break;
+      while (zs.avail_in > 0 && *zs.next_in == 0) {
+        ++zs.next_in;
+        --zs.avail_in;
+      }
+      if (zs.avail_in < 2 || zs.next_in[0] != 0x1F || zs.next_in[1] != 0x8B) break;
+      if (header_field_too_long(zs.next_in, zs.avail_in)) {
+        verdict.kind = GzipVerdict::kFieldTooLong;
+        break;
+      }
+      if (inflateReset(&zs) != Z_OK) std::abort();
+      verdict.kind = GzipVerdict::kTruncated;
+      continue;
     }
     if (rc == Z_DATA_ERROR) {
       const std::string_view msg = zs.msg ? zs.msg : "";
       if (msg == "incorrect header check" || msg == "unknown compression method" ||
           msg == "unknown header flags set") {
         verdict.kind = GzipVerdict::kBadHeader;
-        verdict.also_truncated = size < 10;
+        verdict.also_truncated = zs.total_in + zs.avail_in < 10;  // what this member has left
       } else if (msg == "header crc mismatch" || msg == "incorrect data check" ||
                  msg == "incorrect length check") {
         verdict.kind = GzipVerdict::kBadChecksum;
@@ -468,9 +482,9 @@ inline Result<ByteBuffer> guarded_load(const std::string& path, std::string& fau
   return Error{ErrorKind::Load, "(exception)"};
 }
 
-// load_source on a ".gz" path gives exactly the first gzip member's text, or the
-// message that matches the first defect zlib finds; on a plain path it gives the
-// bytes unchanged.
+// load_source on a ".gz" path gives exactly the members' text, or the message
+// that matches the first defect zlib finds; on a plain path it gives the bytes
+// unchanged.
 inline std::string check_load_source(const uint8_t* data, size_t size, ScratchFile& gz, ScratchFile& plain) {
   std::string fault;
   gz.fill(data, size);
