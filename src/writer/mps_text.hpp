@@ -7,8 +7,9 @@
 // piece either way. Rendering stops at the first line after which the sink is
 // no longer ok.
 //
-// Inconsistent records raise InternalFault ("index out of bounds: ..."); the
-// text produced before the failing check stays in the sink.
+// The record must have passed check_writable (record_checks.hpp): the matrix
+// positions and their rows are not checked again here. The other lookups still
+// raise InternalFault ("index out of bounds: ...") should they fail.
 #include "model/model_record.hpp"
 #include "writer/sink.hpp"
 #include "writer/write_options.hpp"

@@ -185,27 +185,6 @@ bool write_rows(const ModelRecord& record, const std::vector<RowClass>& rows, st
   return true;
 }
 
-// Makes every check that gathering the entries of positions [begin, end) makes,
-// in the same order, before any text of the column is written: a position inside
-// `index`, then inside `value`, then for a non-zero coefficient its row inside
-// the row names.
-void check_column_positions(const ModelRecord& record, size_t begin, size_t end) {
-  const SparseMatrixRecord& matrix = record.a_matrix;
-  const size_t rows = record.row_names.size();
-  if (end <= matrix.index.size() && end <= matrix.value.size()) {
-    for (size_t k = begin; k < end; ++k) {
-      if (matrix.index[k] >= rows && matrix.value[k] != 0.0) [[unlikely]]
-        check_index(rows, matrix.index[k]);
-    }
-    return;
-  }
-  for (size_t k = begin; k < end; ++k) {
-    check_index(matrix.index.size(), k);
-    check_index(matrix.value.size(), k);
-    if (matrix.value[k] != 0.0) check_index(rows, matrix.index[k]);
-  }
-}
-
 template <class Out>
 bool write_columns(const ModelRecord& record, std::string_view objective, Out& out) {
   const SparseMatrixRecord& matrix = record.a_matrix;
@@ -226,9 +205,9 @@ bool write_columns(const ModelRecord& record, std::string_view objective, Out& o
     check_index(matrix.start.size(), j);
     check_index(matrix.start.size(), j + 1);
     const std::string_view column = record.col_names[j];
+    // The positions and their rows were checked before any text (record_checks.hpp).
     const size_t begin = matrix.start[j];
     const size_t end = matrix.start[j + 1];
-    check_column_positions(record, begin, end);
 
     // The entries (the cost first, unless zero; then the non-zero coefficients
     // in storage order) go out two per line as they come; `held` is the first

@@ -1,14 +1,13 @@
 #include "writer/mps_writer.hpp"
 
-#include <fcntl.h>
-
 #include <new>
 
-#include "source/posix_file.hpp"
+#include "source/output_file.hpp"
 #include "writer/buffer_sink.hpp"
 #include "writer/file_sink.hpp"
 #include "writer/gzip_sink.hpp"
 #include "writer/mps_text.hpp"
+#include "writer/record_checks.hpp"
 #include "writer/text_size.hpp"
 
 namespace mopsel {
@@ -32,6 +31,7 @@ void render(const ModelRecord& record, Sink& sink, const WriteOptions& options) 
 
 Status write_mps_to_buffer(const ModelRecord& record, ByteBuffer& out, const WriteOptions& options,
                            const Interruption& interruption) {
+  check_writable(record);
   // One allocation for the whole text on usual models: growing a buffer of many
   // megabytes by doubling copies it each time. Compressed text takes about a
   // tenth. It is only a hint: when that much cannot be had, the buffer grows as needed.
@@ -48,13 +48,18 @@ Status write_mps_to_buffer(const ModelRecord& record, ByteBuffer& out, const Wri
 
 Status write_mps_to_file(const ModelRecord& record, std::string_view path, const WriteOptions& options,
                          const Interruption& interruption) {
-  Result<int> fd = open_path(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, interruption);
-  if (!fd) return fd.error();
-  // On an internal fault the sink's destructor still writes out the buffered
-  // text and closes the file, so the file keeps everything produced so far.
-  FileSink sink(fd.value(), nullptr, interruption);
-  render(record, sink, options);
-  return sink.finish();
+  // Every check before the file is touched: an inconsistent record leaves it as it was.
+  check_writable(record);
+  Result<OutputFile> output = OutputFile::open(path, interruption);
+  if (!output) return output.error();
+  Status written;
+  {
+    FileSink sink(output.value().release_descriptor(), nullptr, interruption);
+    render(record, sink, options);
+    written = sink.finish();
+  }  // closed here; on failure the output's destructor removes a temporary
+  if (!written) return written;
+  return output.value().commit();
 }
 
 }  // namespace mopsel

@@ -1,8 +1,8 @@
 #pragma once
 // Renders a ModelRecord as MPS text with a fixed, byte-exact layout.
 //
-// Inconsistent records (an index out of range) raise InternalFault; the text
-// produced up to that point stays in the sink.
+// Inconsistent records (an index out of range) raise InternalFault before any
+// text is produced or any file is touched (record_checks.hpp).
 #include <string_view>
 
 #include "model/interrupt.hpp"
@@ -19,11 +19,13 @@ namespace mopsel {
 Status write_mps_to_buffer(const ModelRecord& record, ByteBuffer& out, const WriteOptions& options = {},
                            const Interruption& interruption = {});
 
-// The one path writer: creates or truncates the file at `path` (bytes used as
-// given; mode 0666 before the umask) and writes the text (gzip-compressed with
-// options.gzip) through an 8192-byte buffer. Fails with an Os error whose
-// message is the bare text, e.g. "No space left on device (os error 28)", or
-// "file name contained an unexpected NUL byte"; or with Interrupted.
+// The one path writer: writes the text (gzip-compressed with options.gzip) to
+// the file at `path` (bytes used as given) through an 8192-byte buffer: a
+// regular file is replaced whole once the text is complete, other files are
+// written directly (output_file.hpp). Fails with an Os error whose message is
+// the bare text, e.g. "No space left on device (os error 28)", or "file name
+// contained an unexpected NUL byte"; or with Interrupted. After a failure an
+// existing file is as it was.
 Status write_mps_to_file(const ModelRecord& record, std::string_view path, const WriteOptions& options = {},
                          const Interruption& interruption = {});
 

@@ -1,15 +1,20 @@
 // The file sink: creation, error texts, the 8192-byte buffer's flushing rule,
 // retries, and what the file keeps after a failure, also behind the gzip sink.
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <thread>
+#include <vector>
 
 #include "model/fault.hpp"
 #include "writer/file_sink.hpp"
@@ -90,14 +95,127 @@ TEST_F(WriterFile, CreationAndWriteFailures) {
   EXPECT_FALSE(fs::exists(dir_ / "a"));
 }
 
-TEST_F(WriterFile, InternalFaultKeepsTheTextProducedSoFar) {
+TEST_F(WriterFile, AnInconsistentRecordLeavesTheFileUntouched) {
   ModelRecord record = sample_record(3000);
   record.a_matrix.index[record.a_matrix.index.size() - 1] = 99;  // the last entry's row is out of range
-  EXPECT_THROW((void)write_mps_to_file(record, (dir_ / "fault.mps").string()), InternalFault);
+  const fs::path kept = dir_ / "kept.mps";
+  { std::ofstream(kept) << "old text\n"; }
+  EXPECT_THROW((void)write_mps_to_file(record, kept.string()), InternalFault);
+  EXPECT_THROW((void)write_mps_to_file(record, (dir_ / "new.mps").string()), InternalFault);
+  EXPECT_EQ(file_text(kept), "old text\n");
+  EXPECT_FALSE(fs::exists(dir_ / "new.mps"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);  // no temporary left
   ByteBuffer partial;
   EXPECT_THROW((void)write_mps_to_buffer(record, partial), InternalFault);
-  EXPECT_GT(partial.size(), 100000u);
-  EXPECT_EQ(file_text(dir_ / "fault.mps"), std::string(as_view(partial)));
+  EXPECT_EQ(partial.size(), 0u);
+}
+
+// Everything in the test directory, for checking that no temporary is left.
+std::vector<std::string> listing(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+mode_t mode_of(const fs::path& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
+}
+
+// A regular file is replaced whole: its permission bits stay, a link to it stays a
+// link, and nothing else appears in the directory.
+TEST_F(WriterFile, RegularFilesAreReplacedWholeAndKeepTheirMode) {
+  const ModelRecord record = sample_record(40);
+  const std::string text = text_of(record);
+  struct Case {
+    const char* what;
+    const char* written;  // the path given to the writer
+    const char* lands;    // the file that gets the text
+    mode_t mode;          // its mode afterwards
+  };
+  const Case cases[] = {
+      {"a file of mode 0640", "plain.mps", "plain.mps", 0640},
+      {"a file of mode 0755", "exec.mps", "exec.mps", 0755},
+      {"a link to a file", "link.mps", "target.mps", 0600},
+      {"a link to a link to a file", "link2.mps", "target.mps", 0600},
+      {"a link to a file not there yet", "dangling.mps", "sub/new.mps", 0644},
+      {"a new file", "fresh.mps", "fresh.mps", 0644},
+  };
+  fs::create_directories(dir_ / "sub");
+  for (const char* name : {"plain.mps", "exec.mps", "target.mps"}) std::ofstream(dir_ / name) << "old\n";
+  fs::permissions(dir_ / "plain.mps", fs::perms(0640));
+  fs::permissions(dir_ / "exec.mps", fs::perms(0755));
+  fs::permissions(dir_ / "target.mps", fs::perms(0600));
+  fs::create_symlink("target.mps", dir_ / "link.mps");
+  fs::create_symlink(dir_ / "link.mps", dir_ / "link2.mps");
+  fs::create_symlink("sub/new.mps", dir_ / "dangling.mps");
+  const mode_t old_mask = ::umask(022);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(write_mps_to_file(record, (dir_ / c.written).string()).ok());
+    EXPECT_EQ(file_text(dir_ / c.lands), text);
+    EXPECT_EQ(mode_of(dir_ / c.lands), c.mode);
+  }
+  ::umask(old_mask);
+  EXPECT_TRUE(fs::is_symlink(dir_ / "link.mps"));
+  EXPECT_TRUE(fs::is_symlink(dir_ / "dangling.mps"));
+  EXPECT_EQ(listing(dir_), (std::vector<std::string>{"dangling.mps", "exec.mps", "fresh.mps", "link.mps",
+                                                     "link2.mps", "plain.mps", "sub", "target.mps"}));
+  EXPECT_EQ(listing(dir_ / "sub"), std::vector<std::string>{"new.mps"});
+
+  // A name too long for the temporary's suffix is written in place.
+  const std::string long_name(250, 'm');
+  ASSERT_TRUE(write_mps_to_file(record, (dir_ / long_name).string()).ok());
+  EXPECT_EQ(file_text(dir_ / long_name), text);
+  // Devices and FIFOs are written directly.
+  EXPECT_TRUE(write_mps_to_file(record, "/dev/null").ok());
+  const std::string fifo = (dir_ / "fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::string received;
+  std::thread reader([&] { received = file_text(fifo); });
+  ASSERT_TRUE(write_mps_to_file(record, fifo).ok());
+  reader.join();
+  EXPECT_EQ(received, text);
+}
+
+// A reader opening the file while it is rewritten sees the old or the new text,
+// never a part of either; a write that fails midway leaves the old text.
+TEST_F(WriterFile, ReadersSeeOneWholeTextAndFailuresLeaveTheOld) {
+  const ModelRecord small = sample_record(30), large = sample_record(3000);
+  const std::string small_text = text_of(small), large_text = text_of(large);
+  const fs::path path = dir_ / "model.mps";
+  ASSERT_TRUE(write_mps_to_file(small, path.string()).ok());
+  std::atomic<bool> done{false};
+  std::atomic<int> torn{0}, reads{0};
+  std::thread reader([&] {
+    while (!done) {
+      const std::string seen = file_text(path);
+      if (seen != small_text && seen != large_text) ++torn;
+      ++reads;
+    }
+  });
+  for (int round = 0; round < 40; ++round) {
+    ASSERT_TRUE(write_mps_to_file(round % 2 == 0 ? large : small, path.string()).ok());
+  }
+  done = true;
+  reader.join();
+  EXPECT_EQ(torn, 0) << "of " << reads << " reads";
+
+  // A file-size limit stops the write midway (EFBIG instead of the signal).
+  void (*previous)(int) = ::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limit {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+  struct rlimit lowered = limit;
+  lowered.rlim_cur = 65536;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &lowered), 0);
+  const Status status = write_mps_to_file(large, path.string());
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  ::signal(SIGXFSZ, previous);
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.error().message, "File too large (os error 27)");
+  EXPECT_EQ(file_text(path), small_text);
+  EXPECT_EQ(listing(dir_), std::vector<std::string>{"model.mps"});
 }
 
 // A scripted stand-in for write(2): records each call's size and what it took.

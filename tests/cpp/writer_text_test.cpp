@@ -156,32 +156,33 @@ void drop_last(OwnedArray<T>& a) {
   a = std::move(shorter);
 }
 
-// Each bounds check in its order: the fault text and the last line written before it.
+// Each bounds check in its order: the fault text; every check is made before any
+// text is produced.
 TEST(MpsText, InternalFaultChecksInOrder) {
   struct Case {
     const char* what;
     void (*spoil)(ModelRecord&);
     uint32_t len, index;
-    const char* text_ends_with;
   };
   const Case cases[] = {
-      {"row_lower", [](ModelRecord& r) { drop_last(r.row_lower); }, 3, 3, "OBJSENSE\n    MAX\n"},
-      {"row_upper", [](ModelRecord& r) { drop_last(r.row_upper); }, 3, 3, "    MAX\n"},
-      {"row_names", [](ModelRecord& r) { drop_last(r.row_names.ends); }, 3, 3, " E  c3\n"},
-      {"col_integrality, before the marker",
-       [](ModelRecord& r) { drop_last(r.col_integrality); drop_last(r.col_integrality); }, 1, 1,
-       "    x  c2  2.000000000000e0\n"},
-      {"col_names, after the marker", [](ModelRecord& r) { drop_last(r.col_names.ends); drop_last(r.col_names.ends); },
-       1, 1, "'INTORG'\n"},
-      {"col_cost", [](ModelRecord& r) { drop_last(r.col_cost); }, 2, 2, "'INTEND'\n"},
-      {"start empty", [](ModelRecord& r) { r.a_matrix.start = OwnedArray<uint32_t>{}; }, 0, 0, "COLUMNS\n"},
-      {"start short", [](ModelRecord& r) { drop_last(r.a_matrix.start); }, 3, 3, "'INTEND'\n"},
-      {"index", [](ModelRecord& r) { drop_last(r.a_matrix.index); }, 2, 2, "'INTORG'\n"},
-      {"value", [](ModelRecord& r) { drop_last(r.a_matrix.value); }, 2, 2, "'INTORG'\n"},
-      {"row index beyond the rows", [](ModelRecord& r) { r.a_matrix.index[1] = 9; }, 4, 9, "COLUMNS\n"},
-      {"col_lower in BOUNDS", [](ModelRecord& r) { drop_last(r.col_lower); }, 2, 2, " BV BND1  y\n"},
-      {"col_upper in BOUNDS", [](ModelRecord& r) { drop_last(r.col_upper); drop_last(r.col_upper); }, 1, 1,
-       "BOUNDS\n"},
+      {"row_lower", [](ModelRecord& r) { drop_last(r.row_lower); }, 3, 3},
+      {"row_upper", [](ModelRecord& r) { drop_last(r.row_upper); }, 3, 3},
+      {"row_names", [](ModelRecord& r) { drop_last(r.row_names.ends); }, 3, 3},
+      {"col_integrality", [](ModelRecord& r) { drop_last(r.col_integrality); drop_last(r.col_integrality); }, 1, 1},
+      {"col_names", [](ModelRecord& r) { drop_last(r.col_names.ends); drop_last(r.col_names.ends); }, 1, 1},
+      {"col_cost", [](ModelRecord& r) { drop_last(r.col_cost); }, 2, 2},
+      {"start empty", [](ModelRecord& r) { r.a_matrix.start = OwnedArray<uint32_t>{}; }, 0, 0},
+      {"start short", [](ModelRecord& r) { drop_last(r.a_matrix.start); }, 3, 3},
+      {"index", [](ModelRecord& r) { drop_last(r.a_matrix.index); }, 2, 2},
+      {"value", [](ModelRecord& r) { drop_last(r.a_matrix.value); }, 2, 2},
+      {"row index beyond the rows", [](ModelRecord& r) { r.a_matrix.index[1] = 9; }, 4, 9},
+      {"col_lower", [](ModelRecord& r) { drop_last(r.col_lower); }, 2, 2},
+      {"col_upper", [](ModelRecord& r) { drop_last(r.col_upper); drop_last(r.col_upper); }, 1, 1},
+      // Where two checks fail, the earlier one in writing order is reported.
+      {"row names and a column's row", [](ModelRecord& r) { drop_last(r.row_names.ends); r.a_matrix.index[0] = 9; }, 3, 3},
+      {"cost before a later column's start",
+       [](ModelRecord& r) { drop_last(r.col_cost); drop_last(r.a_matrix.start); }, 2, 2},
+      {"a column's rows before the bounds", [](ModelRecord& r) { drop_last(r.col_lower); r.a_matrix.index[1] = 9; }, 4, 9},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -195,10 +196,7 @@ TEST(MpsText, InternalFaultChecksInOrder) {
       EXPECT_EQ(fault.message(), "index out of bounds: the len is " + std::to_string(c.len) + " but the index is " +
                                      std::to_string(c.index));
     }
-    // What was written is a prefix of the sound text, ending at the expected line.
-    const std::string text(as_view(out)), tail = c.text_ends_with;
-    EXPECT_EQ(std::string(kWorkedExample).substr(0, text.size()), text);
-    EXPECT_TRUE(text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail) << text;
+    EXPECT_EQ(out.size(), 0u);
   }
 }
 

@@ -3,6 +3,7 @@ their order, internal faults (PanicException) from the writer's bounds checks, a
 process-wide array borrow registry published as `_ARRAY_BORROWS`."""
 
 import ctypes
+import os
 
 import numpy as np
 import pytest
@@ -176,12 +177,14 @@ FAULT_CASES = {
 @pytest.mark.parametrize("step, message", FAULT_CASES.values(), ids=list(FAULT_CASES))
 def test_inconsistent_arrays_raise_panic(step, message, writer_model, borrows, tmp_path, capfd):
     _edit(step)(writer_model)
-    out = tmp_path / "partial.mps"
-    for call in (lambda: mm.write_str(writer_model), lambda: mm.write_file(writer_model, str(out))):
+    kept = tmp_path / "kept.mps"
+    kept.write_text("previous contents")
+    for call in (lambda: mm.write_str(writer_model), lambda: mm.write_file(writer_model, str(tmp_path / "new.mps")),
+                 lambda: mm.write_file(writer_model, str(kept))):
         with raises_panic(message):
             call()
-    # Text produced before the fault stays in the file; the diagnostic goes to standard error.
-    assert out.read_text().startswith("NAME          demo\nOBJSENSE\n")
+    # Every check comes before the file is touched; the diagnostic goes to standard error.
+    assert os.listdir(tmp_path) == ["kept.mps"] and kept.read_text() == "previous contents"
     assert message in capfd.readouterr().err
     borrows.assert_all_free(writer_model)
 

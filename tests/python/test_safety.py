@@ -13,7 +13,7 @@ import numpy as np
 import pytest
 
 import mopsel._mopsel as mm
-from mopsel_testlib import SMALL_MPS
+from mopsel_testlib import SMALL_MPS, raises_panic
 
 PREFIX = "ZZZZZZZZ"
 
@@ -208,3 +208,33 @@ def test_an_exception_while_importing_numpy_propagates_as_itself(exc, shown, tmp
     )
     assert child.returncode == 0, child.stderr
     assert child.stdout.splitlines() == [shown, shown, "grew False", "3"]
+
+
+# ---------------------------------------------------------------------------
+# write_file replaces a file whole, or leaves it as it was.
+
+
+def test_a_bad_index_edit_leaves_the_file_as_it_was(tmp_path, small_model):
+    target = tmp_path / "model.mps"
+    target.write_text("old text\n")
+    small_model.a_matrix.index[0] = 10**6
+    with raises_panic("index out of bounds: the len is 3 but the index is 1000000"):
+        mm.write_file(small_model, str(target))
+    assert target.read_text() == "old text\n"
+    assert os.listdir(tmp_path) == ["model.mps"]
+
+
+def test_write_file_keeps_the_mode_and_replaces_what_a_link_names(tmp_path, small_model):
+    target = tmp_path / "target.mps"
+    target.write_text("old text\n")
+    target.chmod(0o640)
+    (tmp_path / "link.mps").symlink_to("target.mps")
+    mm.write_file(small_model, str(tmp_path / "link.mps"))
+    assert (tmp_path / "link.mps").is_symlink()
+    assert target.read_text() == mm.write_str(small_model)
+    assert target.stat().st_mode & 0o777 == 0o640
+    assert sorted(os.listdir(tmp_path)) == ["link.mps", "target.mps"]
+
+
+def test_a_byte_order_mark_in_a_str_is_skipped():
+    assert mm.write_str(mm.parse_str("\ufeff" + SMALL_MPS)) == mm.write_str(mm.parse_str(SMALL_MPS))
