@@ -103,7 +103,9 @@ def parse_str(content: str) -> Model:
     """Read MPS text (ValueError when it cannot be parsed)."""
 
 def write_file(model: Model, path: str) -> None:
-    """Write the model as MPS text to path, creating or truncating the file (OSError on failure)."""
+    """Write the model as MPS text to path, gzip-compressed when it ends in ".gz" (OSError on
+    failure). A regular file is replaced whole once the text is complete: on any failure the
+    old file stays as it was."""
 
 def write_str(model: Model) -> str:
     """Return the model rendered as MPS text."""

@@ -19,11 +19,12 @@ def write(
     digits: Optional[int] = 13,
     compress: Literal["auto", "gzip", None] = "auto",
 ) -> None:
-    r"""Write `model` as MPS text to `target`: a path (str or os.PathLike), created or
-    truncated, or a binary file object, whose write() receives the whole text at once.
+    r"""Write `model` as MPS text to `target`: a path (str or os.PathLike), whose file is
+    replaced whole once the text is complete (as write_file does), or a binary file object,
+    whose write() receives the whole text at once.
 
-    digits: significant digits per number, 1 to 17 (default 13: with the other defaults and a
-        path not ending in ".gz", write(m, path) writes the bytes write_file(m, path) writes). None writes every
+    digits: significant digits per number, 1 to 17 (default 13: with the other defaults,
+        write(m, path) writes the bytes write_file(m, path) writes). None writes every
         number as the shortest text that reads back to the same double (plain notation when
         it is not longer: "1", "0.1", "1e-7", "1.5e300"), writes semi-continuous and
         semi-integer columns with SC and SI bounds, and expresses rows and bounds without the

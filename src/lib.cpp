@@ -25,6 +25,7 @@
 #include "python/write_model.hpp"
 #include "reader/name_seed.hpp"
 #include "reader/read_mps.hpp"
+#include "source/load_source.hpp"
 #include "writer/mps_writer.hpp"
 
 namespace mopsel::python {
@@ -117,7 +118,8 @@ PyObject* write_file(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
     Status status;
     {
       ReleasedLock unlocked;
-      status = write_mps_to_file(*record, *path, {}, watch.interruption());
+      // A path that reading takes for gzip gets gzip, so mopsel reads its own output.
+      status = write_mps_to_file(*record, *path, {.gzip = names_gzip(*path)}, watch.interruption());
       record.reset();
     }
     if (set_call_exception(status, watch)) return nullptr;

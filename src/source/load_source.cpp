@@ -9,11 +9,6 @@
 namespace mopsel {
 namespace {
 
-// The format comes from the name alone, case-sensitively: "x.GZ" is read as plain bytes.
-bool names_gzip(std::string_view path) {
-  return path.size() >= 3 && path.substr(path.size() - 3) == ".gz";
-}
-
 // A Load error with `prefix` before the inner message, keeping the inner details;
 // an interruption stays what it is.
 Error load_error(std::string_view prefix, const Error& inner) {
@@ -26,6 +21,8 @@ Error load_error(std::string_view prefix, const Error& inner) {
 }
 
 }  // namespace
+
+bool names_gzip(std::string_view path) noexcept { return path.ends_with(".gz"); }
 
 Result<ByteBuffer> load_source(std::string_view path, const Interruption& interruption) {
   return load_source(path, names_gzip(path), interruption);

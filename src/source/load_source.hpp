@@ -8,6 +8,10 @@
 
 namespace mopsel {
 
+// Whether a path names gzip data: it ends in ".gz", case-sensitively ("x.GZ" is
+// plain). The content is not looked at. Reading and write_file both use this rule.
+bool names_gzip(std::string_view path) noexcept;
+
 // Returns the file's bytes (decompressed for a name ending in ".gz": every member,
 // as gzip -d gives them), or a Load error: "Cannot open file: {}" / "Read error: {}"
 // around the message of the failure; or Interrupted when `interruption` asked to stop.

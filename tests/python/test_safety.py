@@ -3,6 +3,7 @@ files, writes that must not destroy the file they replace, gzip as other tools w
 
 from __future__ import annotations
 
+import gzip
 import os
 import signal
 import subprocess
@@ -169,13 +170,17 @@ print(ended)
 
 
 IMPORT_REFUSED = """
-import sys, tracemalloc
+import glob, importlib.util, os, sys, tracemalloc
 class Refuse:
     def find_spec(self, name, path=None, target=None):
         if name == "numpy":
             raise {exc}
 sys.meta_path.insert(0, Refuse())
-import mopsel._mopsel as mm
+# The extension alone: the package around it imports NumPy itself.
+package = importlib.util.find_spec("mopsel").submodule_search_locations[0]
+spec = importlib.util.spec_from_file_location("_mopsel", glob.glob(os.path.join(package, "_mopsel*.so"))[0])
+mm = importlib.util.module_from_spec(spec)
+spec.loader.exec_module(mm)
 text = {text!r}
 with open("model.mps", "w") as f:
     f.write(text)
@@ -234,6 +239,15 @@ def test_write_file_keeps_the_mode_and_replaces_what_a_link_names(tmp_path, smal
     assert target.read_text() == mm.write_str(small_model)
     assert target.stat().st_mode & 0o777 == 0o640
     assert sorted(os.listdir(tmp_path)) == ["link.mps", "target.mps"]
+
+
+@pytest.mark.parametrize("name, gzipped", [("model.mps.gz", True), ("model.mps.GZ", False), ("model.mps", False)])
+def test_write_file_gzips_what_parse_file_takes_for_gzip(name, gzipped, tmp_path, small_model):
+    path = tmp_path / name
+    mm.write_file(small_model, str(path))
+    data = path.read_bytes()
+    assert (gzip.decompress(data) if gzipped else data).decode() == mm.write_str(small_model)
+    assert mm.write_str(mm.parse_file(str(path))) == mm.write_str(small_model)
 
 
 def test_a_byte_order_mark_in_a_str_is_skipped():
