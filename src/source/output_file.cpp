@@ -112,6 +112,7 @@ Result<OutputFile> OutputFile::open(std::string_view path, const Interruption& i
     if (!fd) return fd.error();
     return OutputFile(fd.value(), {}, std::string(path));
   };
+  if (path.empty()) return direct();  // no file can have that name; open(2) says so
   const std::optional<std::string> target = final_target(std::string(path));
   if (!target) return direct();
   struct stat existing {};
