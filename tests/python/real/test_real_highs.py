@@ -121,6 +121,17 @@ RULE_CASES = {
     "several RHS sets in one section: the first value per row in both": (
         probe(rhs=" RHS1 r1 4\n RHS2 r1 6 r2 3"), [("row_upper", [4.0, np.inf], [4.0, np.inf]),
                                                   ("row_lower", [-np.inf, 3.0], [-np.inf, 3.0])]),
+    "repeated records in one set: RHS the first value in both, ranges and bounds the last in mopsel": (
+        probe(rhs=" RHS r1 4\n RHS r1 6", bounds=" UP BND x 5\n UP BND x 7", extra="RANGES\n RNG r2 2\n RNG r2 3\n"),
+        [("row_upper", [4.0, 3.0], [4.0, 2.0]), ("col_upper", [7.0], [5.0])]),
+    "QCMATRIX is skipped by mopsel (the constraint's linear part stays) and refused by HiGHS": (
+        probe(extra="QCMATRIX r1\n    x x 1\n"), [("value", [1.0], None), ("row_upper", [4.0, np.inf], None)]),
+    "INDICATORS is skipped by mopsel and refused by HiGHS": (
+        probe(bounds=" BV BND x", extra="INDICATORS\n IF r1 x 1\n"), [("col_upper", [1.0], None)]),
+    "a number written as a fraction reads as 0 in mopsel, as its numeric prefix in HiGHS": (
+        probe(columns=" x obj 9/10 r1 1"), [("col_cost", [0.0], [9.0])]),
+    "a header carrying its set name is read by mopsel and refused by HiGHS": (
+        probe(rhs=" RIGHT r1 4").replace("RHS\n", "RHS           RIGHT\n"), [("row_upper", [4.0, np.inf], None)]),
     # Older HiGHS versions moved the lower bound to -inf here; the version in use does not.
     "negative upper bound leaves the lower bound 0 in both": (probe(bounds=" UP BND x -3"), [
         ("col_lower", [0.0], [0.0]), ("col_upper", [-3.0], [-3.0])]),
