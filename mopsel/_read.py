@@ -4,7 +4,7 @@ fixed and automatic formats, strict reading, and the checker's diagnostics."""
 from __future__ import annotations
 
 import os
-from typing import BinaryIO, List, Literal, NamedTuple, Optional, Union
+from typing import BinaryIO, List, Literal, NamedTuple, Optional, Tuple, Union
 
 from mopsel import _mopsel
 from mopsel._errors import MpsError, failure_exception
@@ -110,21 +110,32 @@ def check(
     ...     print(d)
     <text>:5: error: '1,5' is not a number (a decimal comma or digit separator): read as 0 [bad-number]
     """
+    listed, omitted = check_counted(source, format=format, limit=limit)
+    return listed + [d for d, _ in omitted]
+
+
+def check_counted(
+    source: Source, *, format: str = "free", limit: int = 100
+) -> Tuple[List[Diagnostic], List[Tuple[Diagnostic, int]]]:
+    """check(), split in two: the findings listed, and for each code with more than `limit`
+    findings the Diagnostic that says so (lineno None) with the number not listed."""
     code = _format_code(format)
     if isinstance(limit, bool) or not isinstance(limit, int) or limit < 0:
         raise ValueError(f"limit: expected an int >= 0, got {limit!r}")
     try:
         src = resolve(source)
     except MpsError as exc:
-        return [Diagnostic(exc.lineno, "error", exc.code, exc.reason, exc.path)]
+        return [Diagnostic(exc.lineno, "error", exc.code, exc.reason, exc.path)], []
     _, failure, findings = _mopsel._read(src.path, src.text, src.gzip, code, False, True, limit)
     if failure is not None:
         exc = failure_exception(failure, src.name)
         if isinstance(exc, MpsError):
-            return [Diagnostic(exc.lineno, "error", exc.code, exc.reason, exc.path)]
+            return [Diagnostic(exc.lineno, "error", exc.code, exc.reason, exc.path)], []
         raise exc
     listed, omitted = findings
     out = [Diagnostic(lineno, severity, c, message, src.name) for lineno, severity, c, message in listed]
-    for c, severity, count in omitted:
-        out.append(Diagnostic(None, severity, c, f"{count:,} more {c} findings are not listed (limit {limit})", src.name))
-    return out
+    more = [
+        (Diagnostic(None, severity, c, f"{count:,} more {c} findings are not listed (limit {limit})", src.name), count)
+        for c, severity, count in omitted
+    ]
+    return out, more

@@ -1,10 +1,12 @@
 """Shared helpers for the real-model tests: the corpora (beside the project, never inside it;
 tests skip with a reason when they are absent), plain model snapshots compared bit for bit,
-the record invariants and the writer's number rounding."""
+the record invariants, the writer's number rounding and the published MIPLIB 3 catalogue."""
 
 from __future__ import annotations
 
+import functools
 import gzip
+import re
 from pathlib import Path
 
 import numpy as np
@@ -96,3 +98,19 @@ def check_invariants(model) -> None:
     keys = column_of_entries(start) * max(nr, 1) + index
     assert len(np.unique(keys)) == nnz, "a row occurs twice in one column"
     assert np.all(s["col_integrality"] <= 3)
+
+
+CATALOGUE = DATA_DIR / "miplib3" / "miplib3.cat"
+
+
+@functools.cache
+def catalogue() -> dict[str, tuple[int, ...]]:
+    """Part A: name -> (rows, columns, integer, binary, continuous). Rows exclude the
+    objective; "ALL" in the 0/1 column means every integer column is binary."""
+    entries = {}
+    for line in CATALOGUE.read_text().split("INDEX - PART B")[0].splitlines():
+        m = re.match(r"\s*(\S+)\s+(\d+)\s+(\d+)\s+(\d+)\s+(ALL|\d+)\s+(\d+)\s", line)
+        if m:
+            name, rows, cols, ints, binary, cont = m.groups()
+            entries[name] = (int(rows), int(cols), int(ints), int(ints if binary == "ALL" else binary), int(cont))
+    return entries

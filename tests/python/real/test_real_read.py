@@ -3,14 +3,11 @@ and from text, and matches the published MIPLIB 3 catalogue."""
 
 from __future__ import annotations
 
-import functools
-import re
-
 import numpy as np
 import pytest
 
 import mopsel
-from real_corpus import DATA_DIR, MISSING_REASON, check_invariants, corpus_params, differences, raw_text, snap
+from real_corpus import CATALOGUE, MISSING_REASON, catalogue, check_invariants, corpus_params, differences, raw_text, snap
 
 SECTIONS = {"NAME", "OBJSENSE", "ROWS", "COLUMNS", "RHS", "RANGES", "BOUNDS", "ENDATA"}
 
@@ -43,22 +40,6 @@ def test_every_file_reads_with_invariants_and_equals_its_inflated_text(path):
     assert model.num_col > 0 and len(model.a_matrix.value) > 0
     # For .gz files the text comes from Python's gzip module, an independent inflater.
     assert differences(snap(model), snap(mopsel.parse_str(text))) == []
-
-
-CATALOGUE = DATA_DIR / "miplib3" / "miplib3.cat"
-
-
-@functools.cache
-def catalogue() -> dict[str, tuple[int, ...]]:
-    """Part A: name -> (rows, columns, integer, binary, continuous). Rows exclude the
-    objective; "ALL" in the 0/1 column means every integer column is binary."""
-    entries = {}
-    for line in CATALOGUE.read_text().split("INDEX - PART B")[0].splitlines():
-        m = re.match(r"\s*(\S+)\s+(\d+)\s+(\d+)\s+(\d+)\s+(ALL|\d+)\s+(\d+)\s", line)
-        if m:
-            name, rows, cols, ints, binary, cont = m.groups()
-            entries[name] = (int(rows), int(cols), int(ints), int(ints if binary == "ALL" else binary), int(cont))
-    return entries
 
 
 def test_catalogue_parses_into_plausible_entries():
