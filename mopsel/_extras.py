@@ -11,6 +11,7 @@ _EXTRAS = {
     "scipy": ("SciPy", "scipy"),
     "highspy": ("highspy", "highs"),
     "zstandard": ("zstandard", "zstd"),
+    "matplotlib": ("matplotlib", "plot"),
 }
 
 

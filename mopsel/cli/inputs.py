@@ -1,0 +1,80 @@
+"""What the commands read: a path, or "-" for standard input, in any compression and format
+mopsel.read takes; timed, with the size of the input as stored."""
+
+from __future__ import annotations
+
+import io
+import os
+import sys
+import time
+from typing import NamedTuple, Optional
+
+from mopsel._errors import MpsError
+from mopsel._mopsel import Model
+from mopsel._read import read
+from mopsel._sources import compression_of
+
+EXIT_OK = 0
+EXIT_FOUND = 1  # errors in a file, or differences between two
+EXIT_TROUBLE = 2  # bad usage, files that cannot be opened, a missing optional package
+
+STDIN = "-"
+STDIN_NAME = "<stdin>"
+
+
+class CommandError(Exception):
+    """Stops a command with a message for standard error and an exit status."""
+
+    def __init__(self, message: str, status: int = EXIT_TROUBLE) -> None:
+        super().__init__(message)
+        self.status = status
+
+
+class Loaded(NamedTuple):
+    model: Model
+    label: str  # how messages name the input: the path as given, or <stdin>
+    seconds: float  # the time mopsel.read took (standard input is read before the clock starts)
+    size: int  # bytes of the input as stored (compressed, for a compressed file)
+    compression: Optional[str]  # "gzip", "bz2", "xz", "zstd", or None for plain text
+
+
+def load(arg: str, format: str) -> Loaded:
+    """Reads the model at `arg` ("-": standard input). Raises OSError when the file cannot be
+    opened or read and MpsError when its text cannot be read as MPS."""
+    if arg == STDIN:
+        data = sys.stdin.buffer.read()
+        source = io.BytesIO(data)
+        source.name = STDIN_NAME  # read() names the input after the file object's name
+        label, size, head = STDIN_NAME, len(data), data[:8]
+    else:
+        with open(arg, "rb") as f:
+            head = f.read(8)
+            size = os.fstat(f.fileno()).st_size
+        source, label = arg, arg
+    start = time.perf_counter()
+    model = read(source, format=format)
+    return Loaded(model, label, time.perf_counter() - start, size, compression_of(head))
+
+
+def failure_lines(error: MpsError) -> str:
+    """A read failure in the compilers' form, `file:line: error: reason [code]`, with the line."""
+    where = error.path if error.path is not None else STDIN_NAME
+    if error.lineno is not None:
+        where += f":{error.lineno}"
+    text = f"{where}: error: {error.reason} [{error.code}]"
+    if error.lineno is not None and error.line is not None:
+        text += f"\n    {error.lineno} | {error.line}"
+    return text
+
+
+def os_error_text(error: OSError) -> str:
+    """`path: reason` for a file that cannot be opened, read or written."""
+    if error.filename is not None and error.strerror:
+        return f"{os.fsdecode(error.filename)}: {error.strerror}"
+    return str(error)
+
+
+def one_stdin(paths) -> None:
+    """Standard input can be read once: refuses "-" given twice."""
+    if sum(p == STDIN for p in paths) > 1:
+        raise CommandError("standard input (-) can be read only once")

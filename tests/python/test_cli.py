@@ -1,0 +1,462 @@
+"""The mopsel command, run as a user runs it (a subprocess, outside the source tree): exit
+statuses, standard input and compressed input, the figures of info, check's diagnostics,
+convert's output, diff's differences (also against a plain dict-based reference on random
+models), and the pictures of spy and info --plot, down to where the ink lands."""
+
+from __future__ import annotations
+
+import bz2
+import gzip
+import importlib.metadata
+import json
+import lzma
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+import numpy as np
+import pytest
+
+import mopsel
+from mopsel.cli.diff import compare, side
+from mopsel.cli.pictures import sparsity_grid
+
+# Every kind of row, column and bound once or more, an empty row and an empty column.
+KINDS_MPS = """\
+NAME          KINDS
+ROWS
+ N  obj
+ E  e1
+ L  l1
+ G  g1
+ L  r1
+ E  empty
+COLUMNS
+    c1  obj  1  e1  2
+    c1  l1  -0.5
+    MARKER  'MARKER'  'INTORG'
+    i1  obj  -3  g1  1
+    b1  e1  1  r1  4
+    MARKER  'MARKER'  'INTEND'
+    z  obj  0.25
+    s1  g1  1.5
+    f1  e1  3
+    u1  l1  1
+    w  l1  1
+RHS
+    RHS  e1  10  l1  8
+    RHS  g1  -2  r1  6
+    RHS  obj  1.5
+RANGES
+    RNG  r1  4
+BOUNDS
+ UP BND  c1  40
+ UI BND  i1  7
+ FR BND  z
+ SC BND  s1  5
+ FX BND  f1  3
+ MI BND  u1
+ UP BND  u1  4
+ENDATA
+"""
+
+KINDS_STATS = {
+    "name": "KINDS", "objective": "obj", "sense": "minimise", "constant": -1.5,
+    "rows": 5, "row_kinds": {"E": 2, "L": 1, "G": 1, "ranged": 1, "free": 0}, "empty_rows": 1,
+    "columns": 8, "empty_columns": 1,
+    "column_kinds": {"continuous": 5, "integer": 1, "binary": 1, "semi-continuous": 1, "semi-integer": 0},
+    "bounds": {"fixed": 1, "boxed": 4, "lower only": 1, "upper only": 1, "free": 1},
+    "nonzeros": 9, "density": 9 / 40, "costs": 3,
+    "ranges": {"matrix": [0.5, 4.0], "cost": [0.25, 3.0], "bounds": [1.0, 40.0], "bounds_continuous": [3.0, 40.0],
+               "bounds_non_continuous": [1.0, 7.0], "rhs": [2.0, 10.0]},
+}
+
+BASE_MPS = """\
+NAME          BASE
+ROWS
+ N  obj
+ L  r1
+ G  r2
+ E  r3
+COLUMNS
+    x  obj  1  r1  1
+    x  r2  2
+    y  obj  2  r1  1
+    y  r3  1
+    z  r2  1  r3  -1
+RHS
+    RHS  r1  4  r2  1
+BOUNDS
+ UP BND  x  4
+ENDATA
+"""
+
+
+def mopsel_run(*args, stdin: bytes = b"", cwd=None, env=None) -> subprocess.CompletedProcess:
+    """`python -m mopsel ARGS`, by default in the temporary folder: outside the source tree, so
+    that the installed package runs, as the console script would."""
+    return subprocess.run([sys.executable, "-m", "mopsel", *map(str, args)], input=stdin, capture_output=True,
+                          cwd=cwd or tempfile.gettempdir(), env=env, timeout=120)
+
+
+@pytest.fixture
+def kinds(tmp_path):
+    path = tmp_path / "kinds.mps"
+    path.write_text(KINDS_MPS)
+    return path
+
+
+def test_the_console_script_and_every_help(tmp_path):
+    try:
+        importlib.metadata.distribution("mopsel")
+    except importlib.metadata.PackageNotFoundError:
+        pytest.skip("mopsel is not installed (the console script comes with the installation)")
+    script = shutil.which("mopsel", path=os.path.dirname(sys.executable))
+    assert script, "pip install placed no mopsel script beside the interpreter"
+    done = subprocess.run([script, "--version"], capture_output=True, text=True, cwd=tmp_path)
+    assert (done.returncode, done.stdout) == (0, f"mopsel {mopsel.__version__}\n")
+    for command in ("info", "check", "convert", "diff", "spy"):
+        done = mopsel_run(command, "--help", cwd=tmp_path)
+        assert done.returncode == 0 and b"--format" in done.stdout, command
+
+
+@pytest.mark.parametrize("args", [
+    [], ["info"], ["frobnicate", "x"], ["info", "--format", "loose", "x"], ["convert", "--digits", "0", "a", "b"],
+    ["convert", "--exact", "--digits", "3", "a", "b"], ["diff", "-", "-"], ["diff", "--rtol", "-1", "a", "b"],
+    ["info", "--plot", "p.png", "a", "b"], ["spy", "a"], ["check", "--limit", "-1", "a"],
+    ["info", "--json", "--table", "a"],
+], ids=lambda a: " ".join(a) or "nothing")
+def test_bad_usage_exits_2(args, tmp_path):
+    done = mopsel_run(*args, cwd=tmp_path)
+    assert done.returncode == 2 and done.stderr and not done.stdout
+
+
+def test_info_json_gives_every_figure(kinds):
+    done = mopsel_run("info", "--json", kinds)
+    assert done.returncode == 0, done.stderr
+    (record,) = json.loads(done.stdout)
+    assert record["file"] == str(kinds)
+    assert {k: record[k] for k in KINDS_STATS} == KINDS_STATS
+    assert record["read"]["bytes"] == len(KINDS_MPS) and record["read"]["compression"] is None
+
+
+def test_info_block_and_table(kinds, tmp_path):
+    done = mopsel_run("info", kinds)
+    lines = done.stdout.decode().splitlines()
+    for want in ("rows         5: 2 E, 1 L, 1 G, 1 ranged; 1 empty",
+                 "columns      8: 5 continuous, 1 integer, 1 binary, 1 semi-continuous; 1 empty",
+                 "|matrix|     [5e-01, 4e+00]", "|bounds|     [3e+00, 4e+01] continuous, [1e+00, 7e+00] non-continuous"):
+        assert "  " + want in lines
+    other = tmp_path / "base.mps"
+    other.write_text(BASE_MPS)
+    done = mopsel_run("info", "--table", kinds, other)
+    heading, *rows = done.stdout.decode().splitlines()
+    assert heading.split()[:4] == ["file", "rows", "columns", "nonzeros"]
+    assert [r.split()[:4] for r in rows] == [[str(kinds), "5", "8", "9"], [str(other), "3", "3", "6"]]
+
+
+COMPRESSORS = {"plain": lambda b: b, "gzip": gzip.compress, "bz2": bz2.compress, "xz": lzma.compress}
+
+
+@pytest.mark.parametrize("kind", COMPRESSORS)
+@pytest.mark.parametrize("via_stdin", [False, True], ids=["path", "stdin"])
+def test_every_compression_from_a_path_or_standard_input(kind, via_stdin, tmp_path):
+    data = COMPRESSORS[kind](KINDS_MPS.encode())
+    path = tmp_path / "model"
+    path.write_bytes(data)
+    done = mopsel_run("info", "--json", "-" if via_stdin else path, stdin=data if via_stdin else b"")
+    (record,) = json.loads(done.stdout)
+    assert record["nonzeros"] == 9 and record["file"] == ("<stdin>" if via_stdin else str(path))
+    assert record["read"]["compression"] == (None if kind == "plain" else kind)
+
+
+def test_format_decides_how_names_with_blanks_read(tmp_path):
+    # Fixed columns: the column "MY COL" has entries in rows R1 and R2. Read freely, the line
+    # names a column MY with an entry in an unknown row COL.
+    path = tmp_path / "fixed.mps"
+    path.write_text("NAME          F\nROWS\n N  OBJ\n L  R1\n L  R2\nCOLUMNS\n"
+                    "    MY COL    R1        1.0            R2        2.0\nENDATA\n")
+    nonzeros = {fmt: json.loads(mopsel_run("info", "--json", "--format", fmt, path).stdout)[0]["nonzeros"]
+                for fmt in ("free", "fixed", "auto")}
+    assert nonzeros == {"free": 0, "fixed": 2, "auto": 2}
+
+
+def test_info_on_files_that_cannot_be_read(kinds, tmp_path):
+    bad = tmp_path / "bad.mps"
+    bad.write_text("ROWS\n N obj\n X r1\nENDATA\n")
+    done = mopsel_run("info", kinds, bad)
+    assert done.returncode == 1 and b"KINDS" in done.stdout
+    assert done.stderr.decode().startswith(f"{bad}:3: error: unknown row type 'X' in ROWS [unknown-row-type]\n")
+    done = mopsel_run("info", tmp_path / "missing.mps", kinds)
+    assert done.returncode == 2 and b"No such file" in done.stderr and b"KINDS" in done.stdout
+
+
+HEAD = "NAME m\nROWS\n N obj\n L r1\n"
+# Text, arguments -> exit status and the (line, severity, code) of each diagnostic.
+CHECKS = {
+    "clean": (HEAD + "COLUMNS\n x obj 1 r1 2\nENDATA\n", [], 0, []),
+    "error": (HEAD + "COLUMNS\n x obj 1,5\nENDATA\n", [], 1, [(6, "error", "bad-number")]),
+    "warning": (HEAD + "COLUMNS\n x r1 1 r1\nENDATA\n", [], 0, [(6, "warning", "incomplete-record")]),
+    "warning, strict": (HEAD + "COLUMNS\n x r1 1 r1\nENDATA\n", ["--strict"], 1, [(6, "warning", "incomplete-record")]),
+    "info, strict": (HEAD + "RHS\n RHS obj 2\nENDATA\n", ["--strict"], 0, [(6, "info", "objective-offset")]),
+    "failure": (HEAD + " X r2\nENDATA\n", [], 1, [(5, "error", "unknown-row-type")]),
+}
+
+
+@pytest.mark.parametrize("text, args, status, want", CHECKS.values(), ids=list(CHECKS))
+def test_check_exit_status_and_compiler_style_lines(text, args, status, want, tmp_path):
+    path = tmp_path / "m.mps"
+    path.write_text(text)
+    done = mopsel_run("check", *args, path)
+    assert done.returncode == status
+    *found, summary = done.stdout.decode().splitlines()
+    assert [line.split(": ")[:2] for line in found] == [[f"{path}:{n}", s] for n, s, _ in want]
+    assert [line.rsplit(" ", 1)[1] for line in found] == [f"[{c}]" for _, _, c in want]
+    errors = sum(s == "error" for _, s, _ in want)
+    assert summary.startswith(f"{path}: {errors} error")
+    (record,) = json.loads(mopsel_run("check", "--json", path).stdout)
+    assert [(d["line"], d["severity"], d["code"]) for d in record["diagnostics"]] == want
+
+
+def test_check_counts_what_the_limit_leaves_out_and_reads_standard_input(tmp_path):
+    text = (HEAD + "COLUMNS\n" + " x r9 1\n" * 30 + "ENDATA\n").encode()
+    done = mopsel_run("check", "--limit", "5", "-", stdin=gzip.compress(text))
+    lines = done.stdout.decode().splitlines()
+    assert done.returncode == 1 and len(lines) == 7 and lines[0].startswith("<stdin>:6: error: ")
+    assert lines[5] == "<stdin>: error: 25 more unknown-row findings are not listed (limit 5) [unknown-row]"
+    assert lines[6] == "<stdin>: 30 errors, 0 warnings, 0 infos"
+    done = mopsel_run("check", tmp_path / "missing.mps")
+    assert done.returncode == 2 and b"No such file" in done.stderr
+
+
+def test_convert_writes_gzip_exactly_or_rounded(tmp_path):
+    model = mopsel.from_arrays(col_cost=[0.1 + 0.2, 1.0], a_matrix=np.array([[1 / 3, 2.0]]),
+                               row_lower=[-np.inf], row_upper=[1.0], col_integrality=[0, 1], col_upper=[1.0, 5.0])
+    source = tmp_path / "in.mps.bz2"
+    source.write_bytes(bz2.compress(mopsel.write_str(model).encode()))
+    mopsel.write(model, tmp_path / "exact-in.mps", digits=None)
+    assert mopsel_run("convert", "--exact", tmp_path / "exact-in.mps", tmp_path / "out.mps.gz").returncode == 0
+    assert (tmp_path / "out.mps.gz").read_bytes()[:2] == b"\x1f\x8b"
+    back = mopsel.read(tmp_path / "out.mps.gz")
+    assert back.col_cost[0] == 0.1 + 0.2 and back.a_matrix.value[0] == 1 / 3
+    done = mopsel_run("convert", "--digits", "3", source, "-")
+    assert done.returncode == 0 and mopsel.read(done.stdout).col_cost.tolist() == [0.3, 1.0]
+    assert b"3.33e-1" in done.stdout and not done.stdout.startswith(b"\x1f\x8b")
+
+
+def test_convert_failures_leave_no_output(tmp_path):
+    bad = tmp_path / "bad.mps"
+    bad.write_text("ROWS\n N obj\n")
+    done = mopsel_run("convert", bad, tmp_path / "out.mps")
+    assert done.returncode == 1 and b"no ENDATA line [no-endata]" in done.stderr
+    assert not (tmp_path / "out.mps").exists()
+    bad.write_text(BASE_MPS)
+    done = mopsel_run("convert", bad, tmp_path / "no" / "such" / "dir.mps")
+    assert done.returncode == 2 and b"No such file or directory" in done.stderr
+
+
+# Edits of BASE_MPS -> the kinds of difference diff reports, with their counts.
+DIFFS = {
+    "same": ([], [], {}),
+    "value": ([("x  r2  2", "x  r2  2.5")], [], {"matrix values": 1}),
+    "value within rtol": ([("x  r2  2", "x  r2  2.5")], ["--rtol", "0.25"], {}),
+    "value within atol": ([("x  r2  2", "x  r2  2.5")], ["--atol", "0.5"], {}),
+    "entry added": ([("y  r3  1", "y  r3  1  r2  7")], [], {"matrix entries added": 1}),
+    "entry removed": ([("z  r2  1  r3  -1", "z  r3  -1")], [], {"matrix entries removed": 1}),
+    "column renamed": ([("    z  ", "    w  ")], [], {"columns removed": 1, "columns added": 1}),
+    "rows reordered": ([(" L  r1\n G  r2", " G  r2\n L  r1")], [], {"rows in another order": 2}),
+    "row added": ([(" E  r3", " E  r3\n L  r4"), ("x  r2  2", "x  r2  2  r4  1")], [], {"rows added": 1}),
+    "bound": ([("x  4", "x  5")], [], {"column bounds": 1}),
+    "cost": ([("y  obj  2", "y  obj  3")], [], {"column costs": 1}),
+    "rhs": ([("RHS  r1  4  r2  1", "RHS  r1  4  r2  3")], [], {"row bounds": 1}),
+    "sense": ([("ROWS", "OBJSENSE\n    MAX\nROWS")], [], {"sense": 1}),
+    "constant": ([("r2  1\n", "r2  1\n    RHS  obj  5\n")], [], {"objective constant": 1}),
+    "integrality": ([("    y  obj", "    MARKER  'MARKER'  'INTORG'\n    y  obj"),
+                     ("    z  r2", "    MARKER  'MARKER'  'INTEND'\n    z  r2")], [],
+                    {"integrality": 1, "column bounds": 1}),
+    "names": ([("BASE", "OTHER")], [], {"model name": 1}),
+}
+
+
+@pytest.mark.parametrize("edits, args, want", DIFFS.values(), ids=list(DIFFS))
+def test_diff_reports_each_kind_of_difference(edits, args, want, tmp_path):
+    text = BASE_MPS
+    for old, new in edits:
+        assert old in text
+        text = text.replace(old, new)
+    (tmp_path / "a.mps").write_text(BASE_MPS)
+    (tmp_path / "b.mps.gz").write_bytes(gzip.compress(text.encode()))
+    done = mopsel_run("diff", "--json", *args, "a.mps", "b.mps.gz", cwd=tmp_path)
+    assert done.returncode == (1 if want else 0), done.stderr
+    found = json.loads(done.stdout)["differences"]
+    assert {d["kind"]: d["count"] for d in found} == want
+
+
+def test_diff_text_names_what_differs(tmp_path):
+    (tmp_path / "a.mps").write_text(BASE_MPS)
+    text = BASE_MPS.replace("x  r2  2", "x  r2  2.5").replace("    z  ", "    w  ")
+    done = mopsel_run("diff", "a.mps", "-", stdin=text.encode(), cwd=tmp_path)
+    assert done.returncode == 1
+    assert done.stdout.decode().splitlines() == [
+        "--- a.mps", "+++ <stdin>", "columns removed: 1", "    z", "columns added: 1", "    w",
+        "matrix values: 1 of 4", "    (r2, x): 2.0 -> 2.5", "3 kinds of difference"]
+    (tmp_path / "bad.mps").write_text("ROWS\n")
+    done = mopsel_run("diff", "a.mps", "bad.mps", cwd=tmp_path)
+    assert done.returncode == 2 and b"bad.mps:1: error: no ENDATA line" in done.stderr
+
+
+def random_pair(seed: int):
+    """A random model and an edited copy: rows and columns dropped, added and shuffled, and a
+    few costs, bounds and matrix values changed, entries dropped and added."""
+    rng = np.random.default_rng(seed)
+    n_row, n_col = rng.integers(5, 30, size=2)
+    dense = np.where(rng.random((n_row, n_col)) < 0.3, rng.integers(1, 5, (n_row, n_col)), 0).astype(float)
+    a = dict(col_cost=rng.integers(0, 3, n_col).astype(float), a_matrix=dense, row_lower=np.full(n_row, -np.inf),
+             row_upper=rng.integers(0, 9, n_row).astype(float), col_upper=rng.integers(1, 9, n_col).astype(float),
+             col_integrality=rng.integers(0, 2, n_col), row_names=[f"r{i}" for i in range(n_row)],
+             col_names=[f"c{j}" for j in range(n_col)])
+    b = {k: (v.copy() if isinstance(v, np.ndarray) else list(v)) for k, v in a.items()}
+    for key in ("col_cost", "row_upper", "col_upper"):
+        b[key][rng.integers(0, len(b[key]), 2)] += 1
+    b["col_integrality"][rng.integers(0, n_col)] ^= 1
+    changed = b["a_matrix"]
+    changed[rng.integers(0, n_row, 4), rng.integers(0, n_col, 4)] = rng.integers(0, 3, 4)
+    b["row_names"][0], b["col_names"][-1] = "new_row", "new_col"
+    keep_r, keep_c = rng.permutation(n_row)[: n_row - 1], rng.permutation(n_col)[: n_col - 1]
+    for key, keep in (("row_upper", keep_r), ("row_lower", keep_r), ("col_cost", keep_c), ("col_upper", keep_c),
+                      ("col_integrality", keep_c)):
+        b[key] = b[key][keep]
+    b["row_names"], b["col_names"] = [b["row_names"][i] for i in keep_r], [b["col_names"][j] for j in keep_c]
+    b["a_matrix"] = changed[np.ix_(keep_r, keep_c)]
+    return mopsel.from_arrays(**a), mopsel.from_arrays(**b)
+
+
+def reference_counts(ma, mb) -> dict:
+    """The counts of each kind of difference, by dicts of names (the slow, obvious way)."""
+    def entries(m):
+        rows, cols, start = m.row_names, m.col_names, m.a_matrix.start
+        return {(rows[i], cols[j]): v for j in range(m.num_col)
+                for i, v in zip(m.a_matrix.index[start[j]:start[j + 1]], m.a_matrix.value[start[j]:start[j + 1]])}
+
+    out = {}
+    for what, na, nb in (("row", ma.row_names, mb.row_names), ("column", ma.col_names, mb.col_names)):
+        out[f"{what}s removed"] = len(set(na) - set(nb))
+        out[f"{what}s added"] = len(set(nb) - set(na))
+        common_a, common_b = [n for n in na if n in set(nb)], [n for n in nb if n in set(na)]
+        out[f"{what}s in another order"] = sum(x != y for x, y in zip(common_a, common_b))
+    ra, rb = dict(zip(ma.row_names, zip(ma.row_lower, ma.row_upper))), dict(zip(mb.row_names, zip(mb.row_lower, mb.row_upper)))
+    out["row bounds"] = sum(ra[n] != rb[n] for n in ra if n in rb)
+    for kind, field in (("column costs", "col_cost"), ("integrality", "col_integrality")):
+        fa, fb = dict(zip(ma.col_names, getattr(ma, field))), dict(zip(mb.col_names, getattr(mb, field)))
+        out[kind] = sum(fa[n] != fb[n] for n in fa if n in fb)
+    ca = dict(zip(ma.col_names, zip(ma.col_lower, ma.col_upper)))
+    cb = dict(zip(mb.col_names, zip(mb.col_lower, mb.col_upper)))
+    out["column bounds"] = sum(ca[n] != cb[n] for n in ca if n in cb)
+    ea, eb = entries(ma), entries(mb)
+    shared = lambda key, names: key[0] in names[0] and key[1] in names[1]  # noqa: E731
+    names_b, names_a = (set(mb.row_names), set(mb.col_names)), (set(ma.row_names), set(ma.col_names))
+    out["matrix entries removed"] = sum(k not in eb and shared(k, names_b) for k in ea)
+    out["matrix entries added"] = sum(k not in ea and shared(k, names_a) for k in eb)
+    out["matrix values"] = sum(ea[k] != eb[k] for k in ea if k in eb)
+    return {k: v for k, v in out.items() if v}
+
+
+@pytest.mark.parametrize("seed", range(12))
+def test_diff_agrees_with_a_dict_based_reference(seed):
+    ma, mb = random_pair(seed)
+    found = {d.kind: d.count for d in compare(side(ma), side(mb))}
+    assert found == reference_counts(ma, mb)
+    assert compare(side(ma), side(ma)) == []
+
+
+def test_diff_matches_repeated_names_by_occurrence():
+    text = "NAME\nROWS\n N obj\n L r\n L r\n L s\nCOLUMNS\n x r 1 s 2\nRHS\n RHS r 1\nENDATA\n"
+    a, b = mopsel.parse_str(text), mopsel.parse_str(text.replace(" L s\n", "").replace(" s 2", ""))
+    assert {d.kind: d.count for d in compare(side(a), side(b))} == {"rows removed": 1}
+
+
+# Pictures ----------------------------------------------------------------------------------
+
+
+def test_sparsity_grid_keeps_every_entry_in_its_bin():
+    rng = np.random.default_rng(3)
+    dense = (rng.random((7, 11)) < 0.4).astype(float)
+    model = mopsel.from_arrays(col_cost=np.zeros(11), a_matrix=dense, row_lower=np.zeros(7), row_upper=1.0,
+                               col_integrality=np.arange(11) % 2)
+    counts, integer = sparsity_grid(model, 3, 4)
+    rows, cols = np.nonzero(dense)
+    want = np.zeros((3, 4), dtype=int)
+    np.add.at(want, (rows * 3 // 7, cols * 4 // 11), 1)
+    assert counts.tolist() == want.tolist()
+    want_int = np.zeros((3, 4), dtype=int)
+    odd = cols % 2 == 1
+    np.add.at(want_int, (rows[odd] * 3 // 7, cols[odd] * 4 // 11), 1)
+    assert integer.tolist() == want_int.tolist()
+
+
+def ink(path):
+    """Masks of the pixels inside the matrix's frame (below its top edge, the first row of the
+    image with a long dark line, so the legend above it is left out) that are drawn in blue
+    (continuous columns) or orange (integer columns)."""
+    image = pytest.importorskip("matplotlib.image").imread(path)[..., :3]
+    dark = np.cumsum(image.max(axis=2) < 0.6, axis=1)
+    frame_top = np.flatnonzero((dark[:, 40:] - dark[:, :-40] == 40).any(axis=1))[0]
+    image = image.copy()
+    image[: frame_top + 1] = 1.0
+    r, g, b = image[..., 0], image[..., 1], image[..., 2]
+    return (b - r > 0.25), (r - b > 0.25) & (g < 0.8)
+
+
+def spy(tmp_path, dense, size, integrality=None):
+    model = mopsel.from_arrays(col_cost=np.zeros(dense.shape[1]), a_matrix=dense, row_lower=np.zeros(dense.shape[0]),
+                               row_upper=9.0, col_integrality=integrality)
+    mopsel.write(model, tmp_path / "m.mps.gz")
+    done = mopsel_run("spy", "m.mps.gz", "-o", "m.png", "--size", size, cwd=tmp_path)
+    assert done.returncode == 0, done.stderr
+    return tmp_path / "m.png"
+
+
+def test_spy_draws_the_identity_on_the_diagonal(tmp_path):
+    pytest.importorskip("matplotlib")
+    blue, orange = ink(spy(tmp_path, np.eye(60), 60))
+    ys, xs = np.nonzero(blue)
+    assert not orange.any() and 55 <= ys.max() - ys.min() <= 61 and 55 <= xs.max() - xs.min() <= 61
+    assert np.abs((xs - xs.min()) - (ys - ys.min())).max() <= 1  # every ink pixel on the diagonal
+
+
+def test_spy_draws_a_dense_row_as_a_band_and_colours_integer_columns(tmp_path):
+    pytest.importorskip("matplotlib")
+    dense = np.zeros((10, 50))
+    dense[3, :] = 1.0
+    dense[0, 0] = dense[9, 49] = 1.0  # the corners mark the matrix's extent
+    integrality = (np.arange(50) >= 25).astype(int)
+    blue, orange = ink(spy(tmp_path, dense, 200, integrality))
+    every = blue | orange
+    ys, xs = np.nonzero(every)
+    top, height = ys.min(), ys.max() - ys.min() + 1  # 50 pixels: the 10:50 shape drawn 1:4
+    band = np.flatnonzero(every.sum(axis=1) > 150)
+    assert 49 <= height <= 51 and band.min() >= top + 15 - 1 and band.max() <= top + 20
+    # Continuous columns (the left half) in blue, integer columns in orange.
+    middle = (xs.min() + xs.max()) / 2
+    assert (np.nonzero(blue)[1] <= middle + 1).all() and (np.nonzero(orange)[1] >= middle - 1).all()
+    assert blue.sum() > 400 and orange.sum() > 400
+
+
+def test_spy_size_and_a_histogram_that_decodes(tmp_path, kinds):
+    image = pytest.importorskip("matplotlib.image")
+    widths = {size: image.imread(spy(tmp_path, np.eye(30), size)).shape[:2] for size in (300, 600)}
+    assert np.subtract(widths[600], widths[300]).tolist() == [300, 300]
+    done = mopsel_run("info", "--plot", tmp_path / "h.png", kinds)
+    assert done.returncode == 0 and image.imread(tmp_path / "h.png").shape[2] in (3, 4)
+
+
+def test_pictures_without_matplotlib_name_the_extra(tmp_path, kinds):
+    blocker = tmp_path / "blocker" / "matplotlib"
+    blocker.mkdir(parents=True)
+    (blocker / "__init__.py").write_text("raise ImportError('matplotlib is blocked for this test')\n")
+    env = {**os.environ, "PYTHONPATH": os.pathsep.join([str(blocker.parent), os.environ.get("PYTHONPATH", "")])}
+    done = mopsel_run("spy", kinds, "-o", tmp_path / "m.png", env=env)
+    assert done.returncode == 2 and b"pip install 'mopsel[plot]'" in done.stderr
+    assert not (tmp_path / "m.png").exists()
