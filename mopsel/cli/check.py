@@ -90,4 +90,4 @@ def run(args) -> int:
 
 def summary(counts: Counter) -> str:
     """"2 errors, 1 warning, 0 infos"."""
-    return ", ".join(f"{counts[s]} {s}{'' if counts[s] == 1 else 's'}" for s in SEVERITIES)
+    return ", ".join(f"{counts[s]:,} {s}{'' if counts[s] == 1 else 's'}" for s in SEVERITIES)

@@ -3,10 +3,15 @@
 from __future__ import annotations
 
 import sys
+from typing import Optional
 
 from mopsel.cli.inputs import EXIT_FOUND, EXIT_OK, STDIN, failure_lines, load
 from mopsel._errors import MpsError
+from mopsel._mopsel import Model
 from mopsel._write import write
+
+# Free MPS separates fields by blanks: a name holding one does not read back as itself.
+_BLANKS = [chr(c) for c in range(128) if chr(c).isspace()]
 
 
 def register(commands, common) -> None:
@@ -15,7 +20,9 @@ def register(commands, common) -> None:
         parents=[common],
         help="read any supported input, write MPS (gzip when OUT ends in .gz)",
         description="Reads IN (plain or compressed, in the --format given) and writes it to OUT as "
-        "free MPS text, gzip-compressed when OUT ends in .gz (- writes plain text to standard output).",
+        "free MPS text, gzip-compressed when OUT ends in .gz (- writes plain text to standard output). "
+        "A model whose names hold blanks (read with --format fixed or auto) cannot be written freely: "
+        "it is refused with exit status 1.",
     )
     p.add_argument("input", metavar="IN", help="the model to read (- for standard input)")
     p.add_argument("output", metavar="OUT", help="the file to write (- for standard output)")
@@ -37,11 +44,33 @@ def register(commands, common) -> None:
     p.set_defaults(run=run)
 
 
+def unwritable_name(model: Model) -> Optional[str]:
+    """The first name (objective, rows, columns) that free MPS text cannot carry, a name with
+    an ASCII blank inside or an empty one, or None. Only a fixed-format reading makes them."""
+    for names in ([model.objective_name], model.row_names, model.col_names):
+        # Scans of all the names joined, no loop over them in Python: one str.find (a memchr)
+        # per blank; "\0" cannot be in a name read from text.
+        joined = "\0".join(names)
+        found = [at for at in map(joined.find, _BLANKS) if at >= 0]
+        if found:
+            return names[joined.count("\0", 0, min(found))]
+        if names and (joined == "" or "\0\0" in joined or joined[0] == "\0" or joined[-1] == "\0"):
+            return ""
+    return None
+
+
 def run(args) -> int:
     try:
         loaded = load(args.input, args.format)
     except MpsError as error:
         print(failure_lines(error), file=sys.stderr)
+        return EXIT_FOUND
+    # A free reading splits fields at blanks, so its names are all writable (and not checked).
+    name = None if args.format == "free" else unwritable_name(loaded.model)
+    if name is not None:
+        # The writer writes names as they stand: the output would read back as another model.
+        print(f"{loaded.label}: the name {name!r} cannot be written in free MPS (a blank inside, or empty): "
+              "nothing written", file=sys.stderr)
         return EXIT_FOUND
     digits = None if args.exact else args.digits
     if args.output == STDIN:

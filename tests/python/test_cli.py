@@ -15,11 +15,13 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import types
 
 import numpy as np
 import pytest
 
 import mopsel
+from mopsel.cli.convert import unwritable_name
 from mopsel.cli.diff import compare, side
 from mopsel.cli.pictures import sparsity_grid
 
@@ -172,12 +174,15 @@ def test_every_compression_from_a_path_or_standard_input(kind, via_stdin, tmp_pa
     assert record["read"]["compression"] == (None if kind == "plain" else kind)
 
 
+FIXED_MPS = ("NAME          F\nROWS\n N  OBJ\n L  R1\n L  R2\nCOLUMNS\n"
+             "    MY COL    R1        1.0            R2        2.0\nENDATA\n")
+
+
 def test_format_decides_how_names_with_blanks_read(tmp_path):
     # Fixed columns: the column "MY COL" has entries in rows R1 and R2. Read freely, the line
     # names a column MY with an entry in an unknown row COL.
     path = tmp_path / "fixed.mps"
-    path.write_text("NAME          F\nROWS\n N  OBJ\n L  R1\n L  R2\nCOLUMNS\n"
-                    "    MY COL    R1        1.0            R2        2.0\nENDATA\n")
+    path.write_text(FIXED_MPS)
     nonzeros = {fmt: json.loads(mopsel_run("info", "--json", "--format", fmt, path).stdout)[0]["nonzeros"]
                 for fmt in ("free", "fixed", "auto")}
     assert nonzeros == {"free": 0, "fixed": 2, "auto": 2}
@@ -255,6 +260,22 @@ def test_convert_failures_leave_no_output(tmp_path):
     bad.write_text(BASE_MPS)
     done = mopsel_run("convert", bad, tmp_path / "no" / "such" / "dir.mps")
     assert done.returncode == 2 and b"No such file or directory" in done.stderr
+    # Names with blanks (fixed columns) would split into fields when written freely.
+    bad.write_text(FIXED_MPS)
+    done = mopsel_run("convert", "--format", "auto", bad, tmp_path / "out.mps")
+    assert done.returncode == 1 and b"the name 'MY COL' cannot be written" in done.stderr
+    assert not (tmp_path / "out.mps").exists()
+    bad.write_text(FIXED_MPS.replace("MY COL", "MY_COL"))
+    assert mopsel_run("convert", "--format", "fixed", bad, tmp_path / "out.mps").returncode == 0
+
+
+@pytest.mark.parametrize("rows, cols, want", [
+    (["r1", "r 2"], ["c1"], "r 2"), (["r1"], ["c1", "c2", "c\t3"], "c\t3"), (["r1"], ["c1", ""], ""),
+    ([""], ["c1"], ""), (["r1", "r2"], ["c1"], None), (["r\u00a0"], ["c\u2003"], None),
+])
+def test_unwritable_name_finds_the_first_name_with_a_blank(rows, cols, want):
+    names = types.SimpleNamespace(objective_name="obj", row_names=rows, col_names=cols)
+    assert unwritable_name(names) == want
 
 
 # Edits of BASE_MPS -> the kinds of difference diff reports, with their counts.
