@@ -25,6 +25,7 @@ _DPI = 100
 # Margins around the matrix, in pixels: room for the tick labels and the title.
 _LEFT, _RIGHT, _TOP, _BOTTOM = 80, 30, 50, 45
 _LONGEST_SIDE_RATIO = 4  # a matrix far wider than tall (or taller than wide) is drawn 4:1
+_MAX_SIZE = 10_000
 
 
 def register(commands, common) -> None:
@@ -43,7 +44,7 @@ def register(commands, common) -> None:
         type=int,
         default=800,
         metavar="PIXELS",
-        help="pixels along the longer side of the matrix (default 800)",
+        help="pixels along the longer side of the matrix, 16 to 10,000 (default 800)",
     )
     p.set_defaults(run=run)
 
@@ -170,8 +171,8 @@ def draw_magnitudes(model: Model, label: str, path: str) -> None:
 
 
 def run(args) -> int:
-    if args.size < 16:
-        raise CommandError("--size: expected at least 16 pixels")
+    if not 16 <= args.size <= _MAX_SIZE:  # the figure is held in memory: 10,000 pixels square is 400 MB
+        raise CommandError(f"--size: expected 16 to {_MAX_SIZE:,} pixels")
     try:
         loaded = load(args.file, args.format)
     except MpsError as error:

@@ -127,10 +127,13 @@ def test_the_console_script_and_every_help(tmp_path):
 @pytest.mark.parametrize("args", [
     [], ["info"], ["frobnicate", "x"], ["info", "--format", "loose", "x"], ["convert", "--digits", "0", "a", "b"],
     ["convert", "--exact", "--digits", "3", "a", "b"], ["diff", "-", "-"], ["diff", "--rtol", "-1", "a", "b"],
-    ["info", "--plot", "p.png", "a", "b"], ["spy", "a"], ["check", "--limit", "-1", "a"],
+    ["info", "--plot", "p.png", "a", "b"], ["spy", "a"], ["spy", "a", "-o", "a.png", "--size", "10001"],
+    ["check", "--limit", "-1", "a"],
     ["info", "--json", "--table", "a"],
 ], ids=lambda a: " ".join(a) or "nothing")
 def test_bad_usage_exits_2(args, tmp_path):
+    for name in ("a", "b"):  # files that read, so that only the usage can fail
+        (tmp_path / name).write_text(BASE_MPS)
     done = mopsel_run(*args, cwd=tmp_path)
     assert done.returncode == 2 and done.stderr and not done.stdout
 
