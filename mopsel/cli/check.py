@@ -8,7 +8,7 @@ import json
 import sys
 from collections import Counter
 
-from mopsel.cli.inputs import EXIT_FOUND, EXIT_OK, EXIT_TROUBLE, STDIN, STDIN_NAME, one_stdin, os_error_text
+from mopsel.cli.inputs import EXIT_FOUND, EXIT_OK, EXIT_TROUBLE, STDIN, STDIN_NAME, count, one_stdin, os_error_text
 from mopsel._read import check_counted
 
 SEVERITIES = ("error", "warning", "info")
@@ -28,19 +28,12 @@ def register(commands, common) -> None:
     p.add_argument("--json", action="store_true", help="a JSON list with one object per file")
     p.add_argument(
         "--limit",
-        type=_limit,
+        type=count,
         default=100,
         metavar="N",
         help="list at most N findings of each kind per file, then count the rest (default 100)",
     )
     p.set_defaults(run=run)
-
-
-def _limit(text: str) -> int:
-    n = int(text)
-    if n < 0:
-        raise ValueError(text)
-    return n
 
 
 def run(args) -> int:

@@ -22,7 +22,7 @@ from typing import Dict, List, NamedTuple, Optional, Sequence
 
 import numpy as np
 
-from mopsel.cli.inputs import EXIT_FOUND, EXIT_OK, EXIT_TROUBLE, STDIN, CommandError, failure_lines, load, one_stdin
+from mopsel.cli.inputs import EXIT_FOUND, EXIT_OK, EXIT_TROUBLE, STDIN, count, failure_lines, load, one_stdin, tolerance
 from mopsel._errors import MpsError
 from mopsel._mopsel import Model
 
@@ -42,18 +42,11 @@ def register(commands, common) -> None:
     )
     p.add_argument("a", metavar="A", help="the first model (- for standard input)")
     p.add_argument("b", metavar="B", help="the second model (- for standard input)")
-    p.add_argument("--rtol", type=_tolerance, default=0.0, metavar="R", help="relative tolerance (default 0)")
-    p.add_argument("--atol", type=_tolerance, default=0.0, metavar="A", help="absolute tolerance (default 0)")
-    p.add_argument("--show", type=int, default=5, metavar="N", help="examples listed per kind (default 5)")
+    p.add_argument("--rtol", type=tolerance, default=0.0, metavar="R", help="relative tolerance (default 0)")
+    p.add_argument("--atol", type=tolerance, default=0.0, metavar="A", help="absolute tolerance (default 0)")
+    p.add_argument("--show", type=count, default=5, metavar="N", help="examples listed per kind (default 5)")
     p.add_argument("--json", action="store_true", help="the differences as a JSON object")
     p.set_defaults(run=run)
-
-
-def _tolerance(text: str) -> float:
-    value = float(text)
-    if not value >= 0 or value == np.inf:
-        raise ValueError(text)
-    return value
 
 
 class Difference(NamedTuple):
@@ -379,8 +372,6 @@ def report(label_a: str, label_b: str, found: List[Difference]) -> str:
 
 def run(args) -> int:
     one_stdin((args.a, args.b))
-    if args.show < 0:
-        raise CommandError("--show: expected a count >= 0")
 
     def load_side(path: str):
         loaded = load(path, args.format)

@@ -3,7 +3,9 @@ mopsel.read takes; timed, with the size of the input as stored."""
 
 from __future__ import annotations
 
+import argparse
 import io
+import math
 import os
 import sys
 import time
@@ -72,6 +74,28 @@ def os_error_text(error: OSError) -> str:
     if error.filename is not None and error.strerror:
         return f"{os.fsdecode(error.filename)}: {error.strerror}"
     return str(error)
+
+
+def count(text: str) -> int:
+    """An option's whole number >= 0 (argparse names the option when this fails)."""
+    try:
+        value = int(text)
+    except ValueError:
+        value = -1
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"expected a whole number >= 0, got {text!r}")
+    return value
+
+
+def tolerance(text: str) -> float:
+    """An option's finite number >= 0."""
+    try:
+        value = float(text)
+    except ValueError:
+        value = math.nan
+    if not 0 <= value < math.inf:
+        raise argparse.ArgumentTypeError(f"expected a finite number >= 0, got {text!r}")
+    return value
 
 
 def one_stdin(paths) -> None:

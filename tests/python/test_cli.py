@@ -127,6 +127,7 @@ def test_the_console_script_and_every_help(tmp_path):
 @pytest.mark.parametrize("args", [
     [], ["info"], ["frobnicate", "x"], ["info", "--format", "loose", "x"], ["convert", "--digits", "0", "a", "b"],
     ["convert", "--exact", "--digits", "3", "a", "b"], ["diff", "-", "-"], ["diff", "--rtol", "-1", "a", "b"],
+    ["diff", "--atol", "inf", "a", "b"], ["diff", "--show", "-1", "a", "b"],
     ["info", "--plot", "p.png", "a", "b"], ["spy", "a"], ["spy", "a", "-o", "a.png", "--size", "10001"],
     ["check", "--limit", "-1", "a"],
     ["info", "--json", "--table", "a"],
