@@ -107,6 +107,9 @@ except KeyboardInterrupt:
     print("KeyboardInterrupt")
 except BaseException as exc:
     print(type(exc).__name__, exc)
+# The parent repeats SIGINT until the child exits, and shutdown puts Python's own
+# handler back to the default (killing): an ignored signal stays ignored.
+signal.signal(signal.SIGINT, signal.SIG_IGN)
 """
 
 
