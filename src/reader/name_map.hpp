@@ -190,14 +190,17 @@ const V* find_name(const NameMap<V>& map, std::string_view key) noexcept {
   return find_key(map, map_key(map, key));
 }
 
-// Inserts `name` or replaces its value.
+// Inserts `name` or replaces its value. `prepared`, when given, is the name's
+// key under the map's present seed (see map_key).
 template <class V>
-void assign_name(NameMap<V>& map, std::string_view name, V value) {
+void assign_name(NameMap<V>& map, std::string_view name, V value, const NameKey* prepared = nullptr) {
   if (slots_for(map.count + 1) > map.slots.size()) [[unlikely]] {
+    const bool keyed = map.seed.keyed;
     detail::rehash(map, map.slots.empty() ? 16 : map.slots.size() * 2);
+    if (map.seed.keyed != keyed) prepared = nullptr;  // the rehash changed the seed
   }
   for (;;) {
-    const NameKey name_key = map_key(map, name);
+    const NameKey name_key = prepared != nullptr ? *prepared : map_key(map, name);
     const detail::SlotKey key = detail::slot_key(name_key);
     const size_t size = map.slots.size();
     size_t i = home_slot(name_key.hash, size);
@@ -213,6 +216,7 @@ void assign_name(NameMap<V>& map, std::string_view name, V value) {
       // keyed hash.
       map.seed = keyed_name_seed();
       detail::rehash(map, size);
+      prepared = nullptr;
       continue;
     }
     auto& slot = map.slots[i];

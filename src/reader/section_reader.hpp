@@ -33,6 +33,23 @@ enum class Section : uint8_t {
   Failed,
 };
 
+// ROWS names waiting to enter the row map, in file order. Each name's home slot
+// is asked for when the row is read and the name is inserted a few rows later,
+// so that on a map beyond the caches the fetches of several rows overlap instead
+// of each insert waiting for its own. Only the default reader queues: the careful
+// reader looks names up between rows.
+struct PendingRowNames {
+  static constexpr size_t kDepth = 8;
+  struct Entry {
+    NameKey key;     // under the map's seed when queued
+    bool keyed;      // whether that seed was the keyed one
+    int32_t value;
+  };
+  Entry at[kDepth];
+  size_t first = 0;
+  size_t count = 0;
+};
+
 // Scratch state of the section being read; each entry into a section sets up
 // its own part afresh, so "the first value wins" rules hold per section.
 struct SectionReader {
@@ -44,6 +61,7 @@ struct SectionReader {
   Section section = Section::Outside;
   bool objective_seen = false;        // ROWS
   bool rows_header = false;           // a ROWS header was just read
+  PendingRowNames pending_rows;       // ROWS, default reader only
   ColumnsScratch columns;             // COLUMNS
   std::vector<uint8_t> rhs_seen;      // RHS, one flag per constraint row
   bool objective_rhs_seen = false;    // RHS
@@ -86,7 +104,11 @@ void objsense_line(SectionReader& r, std::string_view line);
 void unsupported_line(SectionReader& r, std::string_view line);
 
 // A ROWS record: the type in field 0, the name in field 1 (two fields or more).
+// The name enters the row map at once.
 void row_record(SectionReader& r, const Fields& fields);
+
+// Inserts the queued ROWS names into the row map (take_header does on leaving ROWS).
+void flush_row_names(SectionReader& r);
 
 // A COLUMNS record (not a header), with its row keys already prepared.
 void columns_record_line(SectionReader& r, const Fields& fields, const RowKeys& keys);

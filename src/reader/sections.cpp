@@ -63,6 +63,7 @@ void take_header(SectionReader& r, HeaderKind kind) {
   ReaderState& state = r.state;
   switch (r.section) {
     case Section::Rows:
+      flush_row_names(r);
       // Without an N row, this name refers to the objective; objective_name
       // keeps its default.
       if (!r.objective_seen) assign_name(state.row_index, kArtificialObjective, OBJECTIVE_ROW);
@@ -190,6 +191,36 @@ void objsense_line(SectionReader& r, std::string_view line) {
 
 namespace {
 
+// Inserts the oldest queued name.
+void insert_oldest_row_name(SectionReader& r) {
+  PendingRowNames& q = r.pending_rows;
+  const PendingRowNames::Entry& e = q.at[q.first];
+  NameMap<int32_t>& map = r.state.row_index;
+  const std::string_view name(e.key.data, e.key.size);
+  assign_name(map, name, e.value, e.keyed == map.seed.keyed ? &e.key : nullptr);
+  q.first = (q.first + 1) % PendingRowNames::kDepth;
+  --q.count;
+}
+
+// Queues `name` for the row map (or, with `queued` false, inserts it at once).
+template <bool queued>
+[[gnu::always_inline]] inline void name_row(SectionReader& r, std::string_view name, int32_t value) {
+  NameMap<int32_t>& map = r.state.row_index;
+  if constexpr (!queued) {
+    assign_name(map, name, value);
+  } else {
+    PendingRowNames& q = r.pending_rows;
+    if (q.count == PendingRowNames::kDepth) insert_oldest_row_name(r);
+    PendingRowNames::Entry& e = q.at[(q.first + q.count) % PendingRowNames::kDepth];
+    e.key = map_key(map, name);
+    e.keyed = map.seed.keyed;
+    e.value = value;
+    ++q.count;
+    prefetch_name(map, e.key);
+  }
+}
+
+template <bool queued>
 [[gnu::always_inline]] inline void add_row(SectionReader& r, const Fields& fields) {
   ReaderState& state = r.state;
   const std::string_view row_name = fields.at[1];
@@ -216,10 +247,10 @@ namespace {
     case 'N':
       if (!r.objective_seen) {
         state.objective_name = row_name;
-        assign_name(state.row_index, row_name, OBJECTIVE_ROW);
+        name_row<queued>(r, row_name, OBJECTIVE_ROW);
         r.objective_seen = true;
       } else {
-        assign_name(state.row_index, row_name, EXTRA_N_ROW);
+        name_row<queued>(r, row_name, EXTRA_N_ROW);
       }
       return;
     default:
@@ -230,7 +261,7 @@ namespace {
     fail(r, FindingCode::TooManyRows, fields.at[1]);
     return;
   }
-  assign_name(state.row_index, row_name, static_cast<int32_t>(state.num_row));
+  name_row<queued>(r, row_name, static_cast<int32_t>(state.num_row));
   state.row_names.push_back(row_name);
   state.row_lower.push_back(lower);
   state.row_upper.push_back(upper);
@@ -249,7 +280,7 @@ void rows_line(SectionReader& r, std::string_view line) {
   Fields& fields = r.fields;
   split_fields_into(line, 2, r.text_end, fields);
   if (fields.count < 2) return;
-  add_row(r, fields);
+  add_row<true>(r, fields);
 }
 
 // A COLUMNS line already split into r.fields.
@@ -360,7 +391,11 @@ void trimmed_record_line(SectionReader& r, std::string_view line) {
 
 }  // namespace
 
-void row_record(SectionReader& r, const Fields& fields) { add_row(r, fields); }
+void row_record(SectionReader& r, const Fields& fields) { add_row<false>(r, fields); }
+
+void flush_row_names(SectionReader& r) {
+  while (r.pending_rows.count > 0) insert_oldest_row_name(r);
+}
 
 size_t rhs_first_pair(ReaderState& state, const Fields& fields) noexcept { return first_rhs_pair(state, fields); }
 
