@@ -24,6 +24,7 @@
 #include "python/utf8_error.hpp"
 #include "python/write_model.hpp"
 #include "reader/name_seed.hpp"
+#include "reader/reading_threads.hpp"
 #include "reader/read_mps.hpp"
 #include "source/load_source.hpp"
 #include "writer/mps_writer.hpp"
@@ -176,6 +177,31 @@ PyObject* fix_name_seed(PyObject*, PyObject* value) noexcept {
 
 PyMethodDef g_fix_name_seed = {"_fix_name_seed", fix_name_seed, METH_O, nullptr};
 
+// For tests only, not in __all__: _use_reading_threads((threads, min_bytes, piece_bytes))
+// makes later reads split COLUMNS sections of at least min_bytes (to the end of the
+// text) into pieces of piece_bytes (0: the usual size) across `threads` threads, so
+// that small models take the threaded path; None returns to the usual plan.
+PyObject* use_reading_threads(PyObject*, PyObject* value) noexcept {
+  return guarded([&]() -> PyObject* {
+    if (value == Py_None) {
+      use_thread_plan_for_tests(std::nullopt);
+      Py_RETURN_NONE;
+    }
+    if (!PyTuple_Check(value)) {
+      PyErr_SetString(PyExc_TypeError, "expected a tuple (threads, min_bytes, piece_bytes) or None");
+      return nullptr;
+    }
+    unsigned int threads = 0;
+    unsigned long long min_bytes = 0;
+    unsigned long long piece_bytes = 0;
+    if (!PyArg_ParseTuple(value, "IKK", &threads, &min_bytes, &piece_bytes)) return nullptr;
+    use_thread_plan_for_tests(ThreadPlan{threads, static_cast<size_t>(min_bytes), static_cast<size_t>(piece_bytes)});
+    Py_RETURN_NONE;
+  });
+}
+
+PyMethodDef g_use_reading_threads = {"_use_reading_threads", use_reading_threads, METH_O, nullptr};
+
 // A tuple-and-keywords function as the untyped pointer PyMethodDef stores.
 PyCFunction as_method(PyObject* (*function)(PyObject*, PyObject*, PyObject*) noexcept) noexcept {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
@@ -242,12 +268,12 @@ bool populate(PyObject* module) noexcept {
     }
   }
   // Not part of __all__: the borrow registry shared with other native code, and
-  // the entry points of the package's own functions and the tests' hook for
-  // the name seed.
+  // the entry points of the package's own functions and the tests' hooks for
+  // the name seed and the reading threads.
   PyRef borrows(array_borrows_capsule());
   if (!borrows || PyObject_SetAttrString(module, "_ARRAY_BORROWS", borrows.get()) != 0) return false;
   for (PyMethodDef* function : {&kModelFromArraysMethod, &kWriteModelMethod, &kPanicExceptionMethod, &kReadMethod,
-                                &g_fix_name_seed}) {
+                                &g_fix_name_seed, &g_use_reading_threads}) {
     PyRef made(PyCFunction_NewEx(function, module, module_name.get()));
     if (!made || PyObject_SetAttrString(module, function->ml_name, made.get()) != 0) return false;
   }

@@ -41,6 +41,7 @@ struct SetTrack {
 // what it keeps between lines.
 struct CarefulLines {
   static constexpr bool kColumnsFastPath = false;
+  static constexpr bool kParallelColumns = false;
 
   CarefulLines(Findings& f, Format format, bool detect, FixedTrigger& t)
       : findings(f), fixed(format == Format::Fixed), detect_fixed(detect), trigger(t) {}

@@ -22,6 +22,10 @@ struct RowKeys {
   NameKey keys[2];
 };
 
+// Row maps of this many slots or more are beyond the caches: COLUMNS lines then
+// ask for their row slots a few lines before they are applied.
+inline constexpr size_t kLookaheadSlots = size_t{1} << 16;
+
 // Lives for one COLUMNS section; every section starts afresh.
 struct ColumnsScratch {
   std::string_view current_column;

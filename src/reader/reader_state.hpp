@@ -76,6 +76,9 @@ struct ReaderState {
 
   ReaderLimits limits;
   Interruption interruption;  // asked every kPollStride bytes of text
+  // Whether a large COLUMNS section may be read by several threads (a read that
+  // has to start over on one thread clears it).
+  bool threads_allowed = true;
 
   // Lookup shortcuts; they never change a result.
   MissMemo row_miss;         // first field of RHS and RANGES records

@@ -62,6 +62,7 @@ struct SectionReader {
   bool objective_seen = false;        // ROWS
   bool rows_header = false;           // a ROWS header was just read
   PendingRowNames pending_rows;       // ROWS, default reader only
+  bool columns_begun = false;         // a COLUMNS header was just read
   ColumnsScratch columns;             // COLUMNS
   std::vector<uint8_t> rhs_seen;      // RHS, one flag per constraint row
   bool objective_rhs_seen = false;    // RHS
@@ -70,6 +71,7 @@ struct SectionReader {
   FindingCode failure = FindingCode::None;
   std::string_view failure_at;
   bool interrupted = false;  // the state's interruption asked to stop
+  bool restart = false;      // the text must be read again on one thread
 };
 
 // Ends the read: the cause and the offending text are kept for the error.
@@ -130,8 +132,10 @@ inline bool starts_indented(const LineCursor& cursor) noexcept {
 // line that is neither empty nor a comment; `finish(r)` runs after ENDATA (after the
 // binary default), `end_of_text(r)` when the text ends first. With
 // `kColumnsFastPath`, indented COLUMNS records take `columns_fields(r, line)` with
-// the line split while its end is found. True when the read succeeded; when it was
-// interrupted, r.interrupted is set.
+// the line split while its end is found. With `kParallelColumns`, `columns_begun(r,
+// cursor)` runs right after a COLUMNS header and may read on from the cursor (false:
+// the read ends there). True when the read succeeded; when it was interrupted,
+// r.interrupted is set.
 template <class Lines>
 bool run_sections(std::string_view text, SectionReader& r, Lines& lines) {
   ReaderState& state = r.state;
@@ -160,6 +164,14 @@ bool run_sections(std::string_view text, SectionReader& r, Lines& lines) {
       lines.start(r, line);
       if (line.empty() || is_comment_line(line)) continue;
       lines.dispatch(r, line);
+      if constexpr (Lines::kParallelColumns) {
+        if (r.columns_begun) [[unlikely]] {
+          r.columns_begun = false;
+          if (!lines.columns_begun(r, cursor)) return false;
+          poll_at = cursor.pos;  // the cursor may have moved on, to the end even
+          continue;
+        }
+      }
     }
     if (r.rows_header) [[unlikely]] {
       // Sized once for the rows that follow (and an artificial objective name):

@@ -10,6 +10,8 @@
 #include "reader/keywords.hpp"
 #include "reader/lines.hpp"
 #include "reader/numbers.hpp"
+#include "reader/parallel_columns.hpp"
+#include "reader/reading_threads.hpp"
 #include "reader/records.hpp"
 #include "reader/section_reader.hpp"
 #include "reader/size_hints.hpp"
@@ -82,7 +84,10 @@ void take_header(SectionReader& r, HeaderKind kind) {
       r.objective_seen = false;
       r.rows_header = true;
       break;
-    case Section::Columns: begin_columns(state, r.columns); break;
+    case Section::Columns:
+      begin_columns(state, r.columns);
+      r.columns_begun = true;
+      break;
     case Section::Rhs:
       r.rhs_seen.assign(state.num_row, 0);
       r.objective_rhs_seen = false;
@@ -296,7 +301,6 @@ void rows_line(SectionReader& r, std::string_view line) {
   ColumnsScratch& scratch = r.columns;
   // A row map too large for the caches: a line is applied only a few lines
   // later, when its row slots have arrived (end_columns applies the last ones).
-  constexpr size_t kLookaheadSlots = size_t{1} << 16;
   if (state.row_index.slots.size() >= kLookaheadSlots) {
     const RowKeys keys = prepare_row_keys(state, fields);
     if (!hold_columns_record(state, scratch, fields, keys)) [[unlikely]] {
@@ -412,6 +416,20 @@ namespace {
 // The default reading: every line goes straight to its section's step.
 struct PlainLines {
   static constexpr bool kColumnsFastPath = true;
+  static constexpr bool kParallelColumns = true;
+
+  // A large COLUMNS section is read by several threads when the state allows.
+  static bool columns_begun(SectionReader& r, LineCursor& cursor) {
+    if (!r.state.threads_allowed) return true;
+    switch (read_columns_in_parallel(r, cursor, reading_thread_plan())) {
+      case ParallelColumns::Read:
+      case ParallelColumns::OneThread: return true;
+      case ParallelColumns::Restart: r.restart = true; break;
+      case ParallelColumns::Interrupted: r.interrupted = true; break;
+    }
+    r.section = Section::Failed;
+    return false;
+  }
 
   static void start(SectionReader&, std::string_view) noexcept {}
 
@@ -440,11 +458,22 @@ struct PlainLines {
 }  // namespace
 
 Status read_sections(std::string_view text, ReaderState& state) {
-  SectionReader r(state, text);
-  PlainLines lines;
-  if (run_sections(text, r, lines)) return Status::success();
-  if (r.interrupted) return interrupted();
-  return section_failure(r);
+  {
+    SectionReader r(state, text);
+    PlainLines lines;
+    if (run_sections(text, r, lines)) return Status::success();
+    if (r.interrupted) return interrupted();
+    if (!r.restart) return section_failure(r);
+  }
+  // This is uncommon: threads met a size limit (or might have); the one-thread
+  // reader finds where, from the start.
+  ReaderState fresh;
+  fresh.limits = state.limits;
+  fresh.interruption = state.interruption;
+  fresh.threads_allowed = false;
+  reserve_from_hints(scan_size_hints(text), text.size(), fresh);
+  state = std::move(fresh);
+  return read_sections(text, state);
 }
 
 }  // namespace mopsel

@@ -1,0 +1,381 @@
+#include "reader/parallel_columns.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <exception>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "model/mps_codes.hpp"
+#include "reader/columns.hpp"
+#include "reader/keywords.hpp"
+#include "reader/numbers.hpp"
+
+namespace mopsel {
+
+namespace {
+
+// A column's marker state "as before the piece": known only when the pieces
+// before it have been appended.
+constexpr uint8_t kMarkerAsBefore = 2;
+
+// One piece of the COLUMNS text and what reading it gave.
+struct Piece {
+  const char* begin = nullptr;
+  const char* end = nullptr;
+  const char* stop = nullptr;  // the line that may end the section, or null
+  NameList names;              // the piece's columns, in order
+  OwnedArray<double> cost;
+  OwnedArray<uint8_t> marker;        // 0, 1 or kMarkerAsBefore
+  OwnedArray<uint32_t> first_entry;  // per column, into entry_row / entry_value
+  OwnedArray<uint32_t> entry_row;
+  OwnedArray<double> entry_value;
+  std::string_view last_name;  // the last column's name in the text
+  int end_marker = -1;         // the marker state after the piece; -1: as before it
+  std::exception_ptr failure;
+  std::atomic<bool> done{false};
+};
+
+struct Work {
+  Work(const ReaderState& s, const char* text_end) : state(s), readable(text_end) {}
+  const ReaderState& state;  // only its row map is read, which nobody changes meanwhile
+  const char* readable;      // loads may reach up to here
+  std::vector<std::unique_ptr<Piece>> pieces;
+  std::atomic<size_t> next{0};                                         // next piece to take
+  std::atomic<size_t> needed{std::numeric_limits<size_t>::max()};      // pieces from here on are not
+  std::atomic<bool> stop{false};                                       // everyone stops
+  std::mutex lock;
+  std::condition_variable finished;
+};
+
+// Per thread: which rows the open column has a value for, one bit each.
+using RowBits = std::vector<uint64_t>;
+
+void mark_not_needed_from(Work& work, size_t index) noexcept {
+  size_t seen = work.needed.load();
+  while (index < seen && !work.needed.compare_exchange_weak(seen, index)) {
+  }
+}
+
+enum class PieceEnd : uint8_t { Read, NotNeeded, Interrupted };
+
+class PieceReader {
+ public:
+  PieceReader(Work& work, Piece& piece, RowBits& bits) : work_(work), piece_(piece), bits_(bits) {}
+
+  PieceEnd read(size_t index, const Interruption* interruption) {
+    if (work_.state.row_index.slots.size() >= kLookaheadSlots) return read_lines<true>(index, interruption);
+    return read_lines<false>(index, interruption);
+  }
+
+ private:
+  // With `prefetch`, a few lines are split and their row slots asked for before
+  // any is applied; otherwise each line is applied as it is split.
+  template <bool prefetch>
+  PieceEnd read_lines(size_t index, const Interruption* interruption) {
+    LineCursor cursor{piece_.begin, piece_.end};
+    const char* poll_at = cursor.pos;
+    constexpr size_t kBatch = 8;
+    Fields batch[kBatch];
+    RowKeys keys[kBatch];
+    std::string_view line;
+    bool stopped = false;
+    while (!stopped && cursor.pos < cursor.end) {
+      if (cursor.pos >= poll_at) {
+        if (work_.stop.load(std::memory_order_relaxed) || index >= work_.needed.load(std::memory_order_relaxed))
+          return PieceEnd::NotNeeded;
+        if (interruption != nullptr && interruption->requested()) return PieceEnd::Interrupted;
+        poll_at = cursor.pos + kPollStride;
+      }
+      size_t n = 0;
+      while (n < (prefetch ? kBatch : 1) && cursor.pos < cursor.end) {
+        const char* at = cursor.pos;
+        Fields& fields = batch[n];
+        if (starts_indented(cursor)) {
+          next_line_fields(cursor, kMaxFields, fields, line);
+        } else {
+          next_line(cursor, line);
+          if (line.empty() || is_comment_line(line)) continue;
+          split_fields_into(line, kMaxFields, work_.readable, fields);
+          if (fields.count > 0 && word_kind(fields.at[0]) != HeaderKind::Data) {
+            // A header, or a record that starts with a keyword: the one-thread
+            // reader decides from here.
+            piece_.stop = at;
+            stopped = true;
+            break;
+          }
+        }
+        if (fields.count == 0) continue;
+        if constexpr (prefetch) keys[n] = prepare_row_keys(work_.state, fields);
+        ++n;
+      }
+      for (size_t i = 0; i < n; ++i) apply<prefetch>(batch[i], keys[i]);
+    }
+    if (open_) close();
+    return PieceEnd::Read;
+  }
+
+  // One line; with `prefetch` its row keys come prepared in `keys`.
+  template <bool prefetch>
+  void apply(const Fields& fields, const RowKeys& keys) {
+    const auto& f = fields.at;
+    if (fields.count >= 3 && f[1] == kMarker) [[unlikely]] {
+      if (f[2] == kIntegerStart) {
+        marker_ = piece_.end_marker = 1;
+      } else if (f[2] == kIntegerEnd) {
+        marker_ = piece_.end_marker = 0;
+      }
+      return;
+    }
+    if (!open_ || !same_name(f[0], current_)) {
+      if (open_) close();
+      piece_.names.push_back(f[0]);
+      piece_.marker.push_back(marker_);
+      piece_.first_entry.push_back(static_cast<uint32_t>(piece_.entry_row.size()));
+      open_ = true;
+      current_ = f[0];
+      cost_ = 0.0;
+    }
+    const NameMap<int32_t>& rows = work_.state.row_index;
+    const size_t pairs = prefetch ? keys.pairs : (fields.count >= 5 ? 2 : (fields.count >= 3 ? 1 : 0));
+    for (size_t i = 0; i < pairs; ++i) {
+      const int32_t* ref = find_key(rows, prefetch ? keys.keys[i] : map_key(rows, f[1 + 2 * i]));
+      if (ref == nullptr) continue;
+      const double value = parse_number(f[2 + 2 * i]);
+      if (value == 0.0) continue;  // zeros (also malformed numbers) are dropped; NaN is kept
+      const int32_t row = *ref;
+      if (row >= 0) {
+        const auto r = static_cast<uint32_t>(row);
+        uint64_t& word = bits_[r >> 6];
+        const uint64_t bit = uint64_t{1} << (r & 63);
+        if ((word & bit) != 0) continue;  // the first nonzero value per row wins
+        word |= bit;
+        piece_.entry_row.push_back(r);
+        piece_.entry_value.push_back(value);
+      } else if (row == OBJECTIVE_ROW && cost_ == 0.0) {
+        cost_ = value;
+      }
+    }
+  }
+
+  void close() {
+    piece_.cost.push_back(cost_);
+    const uint32_t first = piece_.first_entry[piece_.first_entry.size() - 1];
+    for (size_t e = first; e < piece_.entry_row.size(); ++e) {
+      const uint32_t r = piece_.entry_row[e];
+      bits_[r >> 6] &= ~(uint64_t{1} << (r & 63));
+    }
+    piece_.last_name = current_;
+    open_ = false;
+  }
+
+  Work& work_;
+  Piece& piece_;
+  RowBits& bits_;
+  bool open_ = false;
+  std::string_view current_;
+  double cost_ = 0.0;
+  uint8_t marker_ = kMarkerAsBefore;
+};
+
+// Reads piece `index` into its record (a failure is kept there too).
+PieceEnd read_piece(Work& work, size_t index, RowBits& bits, const Interruption* interruption) {
+  Piece& piece = *work.pieces[index];
+  PieceEnd end;
+  try {
+    end = PieceReader(work, piece, bits).read(index, interruption);
+    if (end == PieceEnd::Read && piece.stop != nullptr) mark_not_needed_from(work, index + 1);
+  } catch (...) {
+    piece.failure = std::current_exception();
+    end = PieceEnd::Read;
+  }
+  if (end == PieceEnd::Read) {
+    {
+      const std::lock_guard<std::mutex> hold(work.lock);
+      piece.done.store(true, std::memory_order_release);
+    }
+    work.finished.notify_all();
+  }
+  return end;
+}
+
+void helper(Work& work, uint32_t num_row) {
+  RowBits bits;
+  try {
+    bits.assign(num_row / 64 + 1, 0);
+  } catch (...) {
+    return;  // the reading thread reads the pieces itself
+  }
+  for (;;) {
+    const size_t i = work.next.fetch_add(1);
+    if (i >= work.pieces.size() || i >= work.needed.load() || work.stop.load()) return;
+    if (read_piece(work, i, bits, nullptr) != PieceEnd::Read) return;
+  }
+}
+
+uint8_t resolved(uint8_t marker, uint8_t before) noexcept { return marker == kMarkerAsBefore ? before : marker; }
+
+// Adds entries of the piece to the open column as the one-thread reader would
+// have added them line by line.
+void continue_open_column(ColumnsScratch& s, const Piece& p, size_t from, size_t to, double cost) {
+  for (size_t e = from; e < to; ++e) {
+    const uint32_t row = p.entry_row[e];
+    double& pending = s.pending_value[row];
+    if (pending != 0.0) continue;
+    pending = p.entry_value[e];
+    s.pending_rows.push_back(row);
+  }
+  if (s.pending_cost == 0.0) s.pending_cost = cost;
+}
+
+// Appends the piece's columns [from, to), all complete, in one block each array.
+void append_complete_columns(ReaderState& state, const Piece& p, size_t from, size_t to, uint8_t before) {
+  const size_t n = to - from;
+  if (n == 0) return;
+  const uint64_t name_from = from == 0 ? 0 : p.names.ends[from - 1];
+  const uint64_t name_to = p.names.ends[to - 1];
+  const uint64_t shift = state.col_names.bytes.size() - name_from;
+  state.col_names.bytes.append(p.names.bytes.data() + name_from, name_to - name_from);
+  state.col_names.ends.reserve(state.col_names.ends.size() + n);
+  for (size_t c = from; c < to; ++c) state.col_names.ends.push_back(p.names.ends[c] + shift);
+  state.col_cost.append(p.cost.data() + from, n);
+  const uint32_t entry_from = p.first_entry[from];
+  const uint32_t entry_to = p.first_entry[to];
+  state.col_start.reserve(state.col_start.size() + n);
+  state.col_lower.reserve(state.col_lower.size() + n);
+  state.col_upper.reserve(state.col_upper.size() + n);
+  state.col_integrality.reserve(state.col_integrality.size() + n);
+  state.col_default_binary.reserve(state.col_default_binary.size() + n);
+  for (size_t c = from; c < to; ++c) {
+    state.col_start.push_back(state.nnz + (p.first_entry[c] - entry_from));
+    state.col_lower.push_back(0.0);
+    state.col_upper.push_back(std::numeric_limits<double>::infinity());
+    const uint8_t marker = resolved(p.marker[c], before);
+    state.col_integrality.push_back(marker);
+    state.col_default_binary.push_back(marker);
+  }
+  state.entry_row.append(p.entry_row.data() + entry_from, entry_to - entry_from);
+  state.entry_value.append(p.entry_value.data() + entry_from, entry_to - entry_from);
+  state.num_col += static_cast<uint32_t>(n);
+  state.nnz += entry_to - entry_from;
+}
+
+// Appends a read piece to the state as if its lines had been read one by one.
+// False when a size limit might be reached: the one-thread reader then finds
+// where.
+bool append_piece(ReaderState& state, ColumnsScratch& s, const Piece& p) {
+  const size_t columns = p.names.size();
+  if (columns > 0) {
+    if (columns > state.limits.max_columns - state.num_col ||
+        p.entry_row.size() + s.pending_rows.size() > state.limits.max_entries - state.nnz) {
+      return false;
+    }
+    const uint8_t before = s.integer_marker;
+    const auto entries_of = [&](size_t c) { return c + 1 < columns ? p.first_entry[c + 1] : p.entry_row.size(); };
+    size_t c = 0;
+    if (s.column_open && same_name(p.names[0], s.current_column)) {
+      continue_open_column(s, p, 0, entries_of(0), p.cost[0]);
+      c = 1;
+    }
+    if (c < columns) {
+      if (s.column_open && !close_column(state, s)) return false;
+      const size_t last = columns - 1;
+      append_complete_columns(state, p, c, last, before);
+      const uint8_t marker = resolved(p.marker[last], before);
+      if (!append_column(state, p.last_name, marker, marker)) return false;
+      s.column_open = true;
+      s.current_column = p.last_name;
+      s.current_index = state.num_col - 1;
+      continue_open_column(s, p, p.first_entry[last], p.entry_row.size(), p.cost[last]);
+    }
+  }
+  if (p.end_marker >= 0) s.integer_marker = static_cast<uint8_t>(p.end_marker);
+  return true;
+}
+
+// Cuts [begin, end) into pieces of about `size` bytes that start at line starts.
+void cut_pieces(Work& work, const char* begin, const char* end, size_t size) {
+  while (begin < end) {
+    const char* stop = end;
+    if (static_cast<size_t>(end - begin) > size) {
+      const auto* lf = static_cast<const char*>(std::memchr(begin + size, '\n', static_cast<size_t>(end - begin - size)));
+      if (lf != nullptr) stop = lf + 1;
+    }
+    auto piece = std::make_unique<Piece>();
+    piece->begin = begin;
+    piece->end = stop;
+    work.pieces.push_back(std::move(piece));
+    begin = stop;
+  }
+}
+
+// Stops and joins the helpers however the reading thread leaves.
+struct Helpers {
+  Work& work;
+  std::vector<std::thread> threads;
+  ~Helpers() {
+    work.stop.store(true);
+    for (std::thread& t : threads) t.join();
+  }
+};
+
+}  // namespace
+
+ParallelColumns read_columns_in_parallel(SectionReader& r, LineCursor& cursor, const ThreadPlan& plan) {
+  const size_t bytes = static_cast<size_t>(cursor.end - cursor.pos);
+  if (plan.threads < 2 || bytes == 0 || bytes < plan.min_bytes) return ParallelColumns::OneThread;
+  ThreadLease lease(plan.threads, plan.threads);
+  if (lease.helpers() == 0) return ParallelColumns::OneThread;
+  ReaderState& state = r.state;
+  const size_t threads = lease.helpers() + 1;
+  // Enough pieces that the threads stay busy to the end, and that little is
+  // read in vain past the section's end.
+  const size_t size = plan.chunk_bytes != 0 ? plan.chunk_bytes : std::max<size_t>(size_t{1} << 20, bytes / (16 * threads));
+
+  Work work(state, r.text_end);
+  cut_pieces(work, cursor.pos, cursor.end, size);
+  RowBits bits(state.num_row / 64 + 1, 0);
+  Helpers helpers{work, {}};
+  for (size_t t = 0; t < lease.helpers(); ++t) {
+    try {
+      helpers.threads.emplace_back(helper, std::ref(work), state.num_row);
+    } catch (const std::system_error&) {
+      break;  // fewer helpers: the reading thread takes more pieces
+    }
+  }
+  const Interruption* interruption = &state.interruption;
+  for (size_t merged = 0; merged < work.pieces.size();) {
+    Piece& piece = *work.pieces[merged];
+    if (piece.done.load(std::memory_order_acquire)) {
+      if (piece.failure) std::rethrow_exception(piece.failure);
+      if (!append_piece(state, r.columns, piece)) return ParallelColumns::Restart;
+      if (piece.stop != nullptr) {
+        cursor.pos = piece.stop;
+        return ParallelColumns::Read;
+      }
+      work.pieces[merged].reset();
+      ++merged;
+      continue;
+    }
+    if (interruption->requested()) return ParallelColumns::Interrupted;
+    // Read a piece too, or wait for the next one to append.
+    const size_t i = work.next.fetch_add(1);
+    if (i < work.pieces.size() && i < work.needed.load()) {
+      if (read_piece(work, i, bits, interruption) == PieceEnd::Interrupted) return ParallelColumns::Interrupted;
+      continue;
+    }
+    std::unique_lock<std::mutex> hold(work.lock);
+    work.finished.wait_for(hold, std::chrono::milliseconds(2),
+                           [&] { return piece.done.load(std::memory_order_acquire); });
+  }
+  cursor.pos = cursor.end;
+  return ParallelColumns::Read;
+}
+
+}  // namespace mopsel

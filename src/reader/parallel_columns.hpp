@@ -1,0 +1,31 @@
+#pragma once
+// A large COLUMNS section read by several threads, with the same result as the
+// one-thread reader.
+//
+// The text from the line after the COLUMNS header on is cut into pieces at line
+// starts. Threads take the pieces in order and read each on its own: its
+// columns (names, cost, integer marker or "as before the piece"), and their
+// entries, with the first nonzero value per row kept as the one-thread reader
+// keeps it. A piece stops at the first line that could end the section (a
+// line in the first column whose first word is a section keyword); the pieces
+// after it are not needed. The reading thread appends the pieces to the state
+// in order: a piece's first column continues the open column when it has the
+// same name, and its last column stays open for the next piece or the lines
+// after it. Then the one-thread reader goes on from where the last piece stopped.
+#include "reader/lines.hpp"
+#include "reader/reading_threads.hpp"
+#include "reader/section_reader.hpp"
+
+namespace mopsel {
+
+enum class ParallelColumns : uint8_t {
+  Read,         // the pieces are in the state; the cursor stands where they stopped
+  OneThread,    // nothing was read: read on one thread from here (too small, no helpers)
+  Restart,      // the state is spoiled (a size limit was met): read the text again on one thread
+  Interrupted,  // the state's interruption asked to stop
+};
+
+// Called right after the COLUMNS header; `cursor` stands at the next line.
+ParallelColumns read_columns_in_parallel(SectionReader& r, LineCursor& cursor, const ThreadPlan& plan);
+
+}  // namespace mopsel

@@ -1,0 +1,244 @@
+// Reading a large COLUMNS section with several threads gives what one thread gives:
+// the same record bit for bit, or the same failure (cause, offset, line), on the
+// real models and on texts made to put piece boundaries everywhere that matters;
+// an interruption still stops the read; the process-wide thread count holds.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "reader/read_mps.hpp"
+#include "reader/reading_threads.hpp"
+#include "reader_test_support.hpp"
+#include "source/load_source.hpp"
+
+namespace mopsel {
+namespace {
+using namespace mopsel::testing;
+
+// Sets the plan of later reads for the life of the object.
+struct PlanScope {
+  explicit PlanScope(ThreadPlan plan) { use_thread_plan_for_tests(plan); }
+  ~PlanScope() { use_thread_plan_for_tests(std::nullopt); }
+};
+
+ThreadPlan one_thread() { return ThreadPlan{1, 0, 0}; }
+ThreadPlan threaded(unsigned threads, size_t piece_bytes) { return ThreadPlan{threads, 0, piece_bytes}; }
+
+Result<ModelRecord> read_with(const ThreadPlan& plan, std::string_view text, const ReaderLimits& limits = {}) {
+  PlanScope scope(plan);
+  return read_mps_with_limits(text, limits);
+}
+
+// Empty when both reads give the same record or the same failure.
+std::string outcome_difference(const Result<ModelRecord>& a, const Result<ModelRecord>& b) {
+  if (a.ok() != b.ok()) return a.ok() ? "only the first read succeeded" : "only the second read succeeded";
+  if (a.ok()) return record_difference(a.value(), b.value());
+  const Error& x = a.error();
+  const Error& y = b.error();
+  if (x.kind != y.kind || x.message != y.message || x.cause != y.cause || x.reason != y.reason ||
+      x.offset != y.offset || x.lineno != y.lineno || x.line != y.line) {
+    return "failures differ: '" + x.reason + "' at " + std::to_string(x.offset) + " against '" + y.reason +
+           "' at " + std::to_string(y.offset);
+  }
+  return {};
+}
+
+// Reads `text` on one thread and with every plan of `plans`; all must agree.
+void expect_same_with_threads(std::string_view text, const std::vector<ThreadPlan>& plans,
+                              const ReaderLimits& limits = {}) {
+  const Result<ModelRecord> one = read_with(one_thread(), text, limits);
+  for (const ThreadPlan& plan : plans) {
+    SCOPED_TRACE("threads " + std::to_string(plan.threads) + ", pieces of " + std::to_string(plan.chunk_bytes));
+    EXPECT_EQ(outcome_difference(one, read_with(plan, text, limits)), "");
+  }
+  EXPECT_EQ(reading_threads_in_use(), 0u);
+}
+
+// Every piece size from one byte (a piece per line) to past the whole section, so that
+// the pieces start at every line.
+std::vector<ThreadPlan> every_cut(size_t text_size) {
+  std::vector<ThreadPlan> plans;
+  for (size_t bytes = 1; bytes <= text_size + 1; bytes += bytes < 48 ? 1 : 7) {
+    plans.push_back(threaded(2 + static_cast<unsigned>(bytes % 3), bytes));
+  }
+  return plans;
+}
+
+struct Case {
+  const char* what;
+  std::string text;
+};
+
+const ReaderLimits kNoLimits{};
+
+std::vector<Case> cases() {
+  const std::string rows = "NAME t\nROWS\n N obj\n L r1\n G r2\n E r3\n N extra\nCOLUMNS\n";
+  return {
+      {"a column across many lines: duplicates, zeros, malformed values, second costs, NaN",
+       rows + "    x r1 1 obj 0\n    x r1 2 r2 0\n    x obj 3 r2 1,5\n    x obj 4 r2 5\n    x r3 nan r3 6\n"
+              "    x extra 7 nope 8\n    x r1 9\n    y r2 -1\n    y r2 -2 obj 1e400\nRHS\n    rhs r1 4\nENDATA\n"},
+      {"markers before, inside and across columns",
+       rows + "    a r1 1\n    m 'MARKER' 'INTORG'\n    a r2 1\n    b r1 1\n    b r2 2\n    m2 'MARKER' 'INTEND'\n"
+              "    c r1 1\n    m3 'MARKER' 'INTORG'\n    m4 'MARKER' 'OTHER'\n    d r3 1\n    e r3 2\n"
+              "BOUNDS\n UP BND d 5\nENDATA\n"},
+      {"names that come back, one-field lines, records in the first column, comments and blank lines",
+       rows + "    x1 r1 1\n    x2 r1 2\n* comment\n\n    x1 r2 3\n    x1\n$ also a comment\nx3 r1 1 r2 2\n"
+              "   \t\n    x3 r3 4\nROWS2 r1 5\n    x4 r1 1 r2\nENDATA\n"},
+      {"CRLF line ends and no final line feed",
+       "ROWS\r\n N obj\r\n L r1\r\nCOLUMNS\r\n    x r1 1\r\n    x obj 2\r\n    y r1 3\r\nRHS\r\n    rhs r1 4\r\nENDATA"},
+      {"a header that names its set, a second COLUMNS section",
+       rows + "    x r1 1\n    y r2 2\nRHS RIGHT\n    RIGHT r1 1\nCOLUMNS\n    y r1 7\n    z r2 1\nENDATA\n"},
+      {"the section keyword as a column name with a number, then the header alone",
+       rows + "    x r1 1\nRANGES r1 2\n    y r2 3\nRANGES\n    rng r1 4\nENDATA\n"},
+      {"the text ends inside COLUMNS", rows + "    x r1 1\n    x r2 2\n    y r3 3\n"},
+      {"an unknown bound type after COLUMNS", rows + "    x r1 1\n    y r2 2\nBOUNDS\n XX BND x 1\nENDATA\n"},
+      {"no ROWS at all", "COLUMNS\n    x r1 1\n    y r2 2\nENDATA\n"},
+  };
+}
+
+TEST(ParallelColumns, EveryPieceBoundaryGivesTheOneThreadResult) {
+  for (const Case& c : cases()) {
+    SCOPED_TRACE(c.what);
+    const ExactBuffer text(c.text);
+    expect_same_with_threads(text.view, every_cut(c.text.size()));
+  }
+}
+
+TEST(ParallelColumns, SizeLimitsMetInPiecesFailAsOnOneThread) {
+  std::string many = "ROWS\n N obj\n L r1\n L r2\nCOLUMNS\n";
+  for (int j = 0; j < 40; ++j) many += "    c" + std::to_string(j) + " r1 1 r2 2\n";
+  many += "ENDATA\n";
+  for (const ReaderLimits& limits : {ReaderLimits{100, 7, 1000}, ReaderLimits{100, 1000, 11},
+                                     ReaderLimits{100, 40, 80}, ReaderLimits{100, 39, 80}}) {
+    SCOPED_TRACE("columns " + std::to_string(limits.max_columns) + ", entries " + std::to_string(limits.max_entries));
+    expect_same_with_threads(many, every_cut(many.size()), limits);
+  }
+}
+
+// A model of about `megabytes` MB with `rows` rows: columns with markers, duplicates
+// and repeated names, so that large pieces see everything the small cases show.
+std::string generated(size_t megabytes, size_t rows = 500) {
+  std::string text = "NAME gen\nROWS\n N cost\n";
+  for (size_t i = 0; i < rows; ++i) text += " L r" + std::to_string(i) + "\n";
+  text += "COLUMNS\n";
+  for (size_t j = 0; text.size() < megabytes << 20; ++j) {
+    const std::string name = "    c" + std::to_string(j % 5000 == 0 ? 7 : j);
+    if (j % 97 == 0) text += j % 194 == 0 ? "    M 'MARKER' 'INTORG'\n" : "    M 'MARKER' 'INTEND'\n";
+    for (size_t k = 0; k < 1 + j % 4; ++k) {
+      text += name + " r" + std::to_string((j * 7 + k * 13) % rows) + " " + std::to_string(k + 1) + ".5 cost " +
+              std::to_string(j % 3) + "\n";
+    }
+  }
+  return text + "RHS\n    rhs r1 1\nBOUNDS\n UP b c1 4\nENDATA\n";
+}
+
+TEST(ParallelColumns, LargeTextsWithTheDefaultPieceSizes) {
+  // A row map that fits the caches, and one beyond them (rows asked for ahead).
+  for (const size_t rows : {500, 60000}) {
+    SCOPED_TRACE(std::to_string(rows) + " rows");
+    expect_same_with_threads(generated(6, rows),
+                             {ThreadPlan{2, 0, 0}, ThreadPlan{3, 0, 0}, ThreadPlan{4, 0, 100000}, ThreadPlan{2, 0, 300}});
+  }
+}
+
+// Answers false `allowed` times, then true.
+struct StopAfter {
+  int allowed;
+  std::atomic<int> polls{0};
+  Interruption interruption() { return {&StopAfter::poll, this}; }
+  static bool poll(void* context, bool) noexcept {
+    auto* self = static_cast<StopAfter*>(context);
+    return self->polls++ >= self->allowed;
+  }
+};
+
+TEST(ParallelColumns, AnInterruptionStopsEveryThread) {
+  const std::string text = generated(12);
+  PlanScope scope(ThreadPlan{2, 0, 1 << 20});
+  for (int allowed : {0, 1, 4}) {
+    StopAfter hook{allowed};
+    const Result<ModelRecord> read = read_mps(text, hook.interruption());
+    ASSERT_FALSE(read.ok());
+    EXPECT_EQ(read.error().kind, ErrorKind::Interrupted);
+    EXPECT_EQ(reading_threads_in_use(), 0u);
+  }
+  StopAfter never{1 << 30};
+  EXPECT_TRUE(read_mps(text, never.interruption()).ok());
+}
+
+TEST(ParallelColumns, RealModelsReadAlikeWithThreads) {
+  namespace fs = std::filesystem;
+  const fs::path data(MOPSEL_SHARED_DATA_DIR);
+  std::vector<fs::path> files;
+  std::error_code ec;
+  for (const char* folder : {"netlib", "miplib3", "sample"}) {
+    for (const auto& entry : fs::directory_iterator(data / folder, ec)) {
+      const std::string name = entry.path().filename().string();
+      if (name.ends_with(".mps") || name.ends_with(".gz")) files.push_back(entry.path());
+    }
+  }
+  if (files.empty()) GTEST_SKIP() << "no real models at " << data << " (shared data absent)";
+  std::sort(files.begin(), files.end());
+  for (const fs::path& file : files) {
+    SCOPED_TRACE(file.string());
+    Result<ByteBuffer> loaded = load_source(file.string());
+    ASSERT_TRUE(loaded.ok());
+    const std::string_view text = as_view(loaded.value());
+    // About a dozen pieces, and pieces of a few lines.
+    expect_same_with_threads(text, {threaded(2, text.size() / 11 + 1), threaded(3, 2000)});
+  }
+}
+
+TEST(ReadingThreads, TheProcessCountIsSharedByConcurrentReads) {
+  ASSERT_EQ(reading_threads_in_use(), 0u);
+  {
+    ThreadLease first(3, 3);
+    EXPECT_EQ(first.helpers(), 2u);
+    ThreadLease second(3, 3);  // the count is taken: this read runs alone
+    EXPECT_EQ(second.helpers(), 0u);
+    EXPECT_EQ(reading_threads_in_use(), 4u);
+  }
+  {
+    ThreadLease only(4, 4);
+    EXPECT_EQ(only.helpers(), 3u);
+    ThreadLease one(1, 4);
+    EXPECT_EQ(one.helpers(), 0u);
+  }
+  EXPECT_EQ(reading_threads_in_use(), 0u);
+}
+
+TEST(ReadingThreads, ConcurrentThreadedReadsAgree) {
+  const std::string text = generated(3);
+  const Result<ModelRecord> one = read_with(one_thread(), text);
+  PlanScope scope(ThreadPlan{2, 0, 50000});
+  std::vector<std::string> differences(3);
+  std::vector<std::thread> readers;
+  for (size_t i = 0; i < differences.size(); ++i) {
+    readers.emplace_back([&, i] { differences[i] = outcome_difference(one, read_mps(text)); });
+  }
+  for (std::thread& t : readers) t.join();
+  for (const std::string& d : differences) EXPECT_EQ(d, "");
+  EXPECT_EQ(reading_threads_in_use(), 0u);
+}
+
+TEST(ReadingThreads, ThreadCountFromTheEnvironment) {
+  struct Row {
+    const char* text;
+    std::optional<unsigned> count;
+  };
+  for (const Row& row : {Row{"1", 1u}, Row{"2", 2u}, Row{"16", 16u}, Row{"1024", 1024u}, Row{"1025", std::nullopt},
+                         Row{"0", std::nullopt}, Row{"", std::nullopt}, Row{"-2", std::nullopt},
+                         Row{"2 ", std::nullopt}, Row{"two", std::nullopt}, Row{"99999999999", std::nullopt}}) {
+    EXPECT_EQ(parse_thread_count(row.text), row.count) << "'" << row.text << "'";
+  }
+  EXPECT_EQ(parse_thread_count(nullptr), std::nullopt);
+}
+
+}  // namespace
+}  // namespace mopsel
