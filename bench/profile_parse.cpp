@@ -11,6 +11,8 @@
 //   valgrind --tool=callgrind --toggle-collect='mopsel::read_mps_with_limits*'
 //     build/bench/profile_parse FILE 1 [file SEED]
 //   valgrind --tool=callgrind --toggle-collect='mopsel::check_mps*' build/bench/profile_parse FILE 1 check
+#include <time.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -24,8 +26,19 @@
 
 namespace {
 
+// CPU seconds of the calling thread and of the whole process so far: with threads,
+// the reading thread's share is the wall time the read needs when every helper has
+// a core of its own, however busy the machine was.
+double cpu_seconds(clockid_t clock) {
+  timespec t{};
+  clock_gettime(clock, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
 struct Run {
   double seconds;
+  double thread_cpu = 0;
+  double process_cpu = 0;
   uint32_t rows, columns;
   size_t findings;
 };
@@ -63,6 +76,8 @@ int main(int argc, char** argv) {
   std::vector<Run> runs;
   if (mode == "file") {
     for (int i = 0; i < repeat; ++i) {
+      const double thread_start = cpu_seconds(CLOCK_THREAD_CPUTIME_ID);
+      const double process_start = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
       const auto start = std::chrono::steady_clock::now();
       auto model = mopsel::read_mps_file(argv[1]);
       if (!model.ok()) {
@@ -70,7 +85,9 @@ int main(int argc, char** argv) {
         return 1;
       }
       const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      runs.push_back({s, model.value().num_row, model.value().num_col, 0});
+      runs.push_back({s, cpu_seconds(CLOCK_THREAD_CPUTIME_ID) - thread_start,
+                      cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - process_start, model.value().num_row,
+                      model.value().num_col, 0});
     }
   } else {
     const auto text = mopsel::load_source(argv[1]);
@@ -79,10 +96,14 @@ int main(int argc, char** argv) {
       return 1;
     }
     for (int i = 0; i < repeat; ++i) {
-      Run run{0, 0, 0, 0};
+      Run run{0, 0, 0, 0, 0, 0};
+      const double thread_start = cpu_seconds(CLOCK_THREAD_CPUTIME_ID);
+      const double process_start = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
       const auto start = std::chrono::steady_clock::now();
       if (!run_mode(mode, mopsel::as_view(text.value()), run)) return 1;
       run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      run.thread_cpu = cpu_seconds(CLOCK_THREAD_CPUTIME_ID) - thread_start;
+      run.process_cpu = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - process_start;
       runs.push_back(run);
     }
   }
@@ -91,8 +112,10 @@ int main(int argc, char** argv) {
   const auto text = mopsel::load_source(argv[1]);
   const size_t bytes = text.ok() ? text.value().size() : 0;
   for (const Run& run : runs) {
-    std::printf("%zu bytes, %u rows, %u columns, %zu findings in %.4f s (%.0f MB/s)\n", bytes, run.rows, run.columns,
-                run.findings, run.seconds, bytes / 1e6 / run.seconds);
+    std::printf("%zu bytes, %u rows, %u columns, %zu findings in %.4f s (%.0f MB/s); CPU s: reading thread %.4f, "
+                "process %.4f\n",
+                bytes, run.rows, run.columns, run.findings, run.seconds, bytes / 1e6 / run.seconds, run.thread_cpu,
+                run.process_cpu);
   }
   return 0;
 }

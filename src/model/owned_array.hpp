@@ -63,6 +63,9 @@ class OwnedArray {
     data_[size_++] = value;
   }
 
+  // Empties the array and keeps its storage for reuse.
+  void clear() noexcept { size_ = 0; }
+
   // Appends a block of elements with one copy.
   void append(const T* values, size_t n) {
     if (n == 0) return;

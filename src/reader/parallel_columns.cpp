@@ -25,17 +25,32 @@ namespace {
 // before it have been appended.
 constexpr uint8_t kMarkerAsBefore = 2;
 
-// One piece of the COLUMNS text and what reading it gave.
-struct Piece {
-  const char* begin = nullptr;
-  const char* end = nullptr;
-  const char* stop = nullptr;  // the line that may end the section, or null
-  NameList names;              // the piece's columns, in order
+// The columns and entries read from one piece.
+struct PieceColumns {
+  NameList names;  // the piece's columns, in order
   OwnedArray<double> cost;
   OwnedArray<uint8_t> marker;        // 0, 1 or kMarkerAsBefore
   OwnedArray<uint32_t> first_entry;  // per column, into entry_row / entry_value
   OwnedArray<uint32_t> entry_row;
   OwnedArray<double> entry_value;
+
+  void clear() noexcept {
+    names.bytes.clear();
+    names.ends.clear();
+    cost.clear();
+    marker.clear();
+    first_entry.clear();
+    entry_row.clear();
+    entry_value.clear();
+  }
+};
+
+// One piece of the COLUMNS text and what reading it gave.
+struct Piece {
+  const char* begin = nullptr;
+  const char* end = nullptr;
+  const char* stop = nullptr;  // the line that may end the section, or null
+  PieceColumns out;
   std::string_view last_name;  // the last column's name in the text
   int end_marker = -1;         // the marker state after the piece; -1: as before it
   std::exception_ptr failure;
@@ -52,6 +67,9 @@ struct Work {
   std::atomic<bool> stop{false};                                       // everyone stops
   std::mutex lock;
   std::condition_variable finished;
+  // Storage of appended pieces, kept for the next pieces read: fresh memory costs
+  // a page fault per 4 KiB on first touch, more than the reading of it.
+  std::vector<PieceColumns> spare;  // under `lock`
 };
 
 // Per thread: which rows the open column has a value for, one bit each.
@@ -135,9 +153,9 @@ class PieceReader {
     }
     if (!open_ || !same_name(f[0], current_)) {
       if (open_) close();
-      piece_.names.push_back(f[0]);
-      piece_.marker.push_back(marker_);
-      piece_.first_entry.push_back(static_cast<uint32_t>(piece_.entry_row.size()));
+      piece_.out.names.push_back(f[0]);
+      piece_.out.marker.push_back(marker_);
+      piece_.out.first_entry.push_back(static_cast<uint32_t>(piece_.out.entry_row.size()));
       open_ = true;
       current_ = f[0];
       cost_ = 0.0;
@@ -156,8 +174,8 @@ class PieceReader {
         const uint64_t bit = uint64_t{1} << (r & 63);
         if ((word & bit) != 0) continue;  // the first nonzero value per row wins
         word |= bit;
-        piece_.entry_row.push_back(r);
-        piece_.entry_value.push_back(value);
+        piece_.out.entry_row.push_back(r);
+        piece_.out.entry_value.push_back(value);
       } else if (row == OBJECTIVE_ROW && cost_ == 0.0) {
         cost_ = value;
       }
@@ -165,10 +183,10 @@ class PieceReader {
   }
 
   void close() {
-    piece_.cost.push_back(cost_);
-    const uint32_t first = piece_.first_entry[piece_.first_entry.size() - 1];
-    for (size_t e = first; e < piece_.entry_row.size(); ++e) {
-      const uint32_t r = piece_.entry_row[e];
+    piece_.out.cost.push_back(cost_);
+    const uint32_t first = piece_.out.first_entry[piece_.out.first_entry.size() - 1];
+    for (size_t e = first; e < piece_.out.entry_row.size(); ++e) {
+      const uint32_t r = piece_.out.entry_row[e];
       bits_[r >> 6] &= ~(uint64_t{1} << (r & 63));
     }
     piece_.last_name = current_;
@@ -187,6 +205,13 @@ class PieceReader {
 // Reads piece `index` into its record (a failure is kept there too).
 PieceEnd read_piece(Work& work, size_t index, RowBits& bits, const Interruption* interruption) {
   Piece& piece = *work.pieces[index];
+  {
+    const std::lock_guard<std::mutex> hold(work.lock);
+    if (!work.spare.empty()) {
+      piece.out = std::move(work.spare.back());
+      work.spare.pop_back();
+    }
+  }
   PieceEnd end;
   try {
     end = PieceReader(work, piece, bits).read(index, interruption);
@@ -225,10 +250,10 @@ uint8_t resolved(uint8_t marker, uint8_t before) noexcept { return marker == kMa
 // have added them line by line.
 void continue_open_column(ColumnsScratch& s, const Piece& p, size_t from, size_t to, double cost) {
   for (size_t e = from; e < to; ++e) {
-    const uint32_t row = p.entry_row[e];
+    const uint32_t row = p.out.entry_row[e];
     double& pending = s.pending_value[row];
     if (pending != 0.0) continue;
-    pending = p.entry_value[e];
+    pending = p.out.entry_value[e];
     s.pending_rows.push_back(row);
   }
   if (s.pending_cost == 0.0) s.pending_cost = cost;
@@ -238,30 +263,30 @@ void continue_open_column(ColumnsScratch& s, const Piece& p, size_t from, size_t
 void append_complete_columns(ReaderState& state, const Piece& p, size_t from, size_t to, uint8_t before) {
   const size_t n = to - from;
   if (n == 0) return;
-  const uint64_t name_from = from == 0 ? 0 : p.names.ends[from - 1];
-  const uint64_t name_to = p.names.ends[to - 1];
+  const uint64_t name_from = from == 0 ? 0 : p.out.names.ends[from - 1];
+  const uint64_t name_to = p.out.names.ends[to - 1];
   const uint64_t shift = state.col_names.bytes.size() - name_from;
-  state.col_names.bytes.append(p.names.bytes.data() + name_from, name_to - name_from);
+  state.col_names.bytes.append(p.out.names.bytes.data() + name_from, name_to - name_from);
   state.col_names.ends.reserve(state.col_names.ends.size() + n);
-  for (size_t c = from; c < to; ++c) state.col_names.ends.push_back(p.names.ends[c] + shift);
-  state.col_cost.append(p.cost.data() + from, n);
-  const uint32_t entry_from = p.first_entry[from];
-  const uint32_t entry_to = p.first_entry[to];
+  for (size_t c = from; c < to; ++c) state.col_names.ends.push_back(p.out.names.ends[c] + shift);
+  state.col_cost.append(p.out.cost.data() + from, n);
+  const uint32_t entry_from = p.out.first_entry[from];
+  const uint32_t entry_to = p.out.first_entry[to];
   state.col_start.reserve(state.col_start.size() + n);
   state.col_lower.reserve(state.col_lower.size() + n);
   state.col_upper.reserve(state.col_upper.size() + n);
   state.col_integrality.reserve(state.col_integrality.size() + n);
   state.col_default_binary.reserve(state.col_default_binary.size() + n);
   for (size_t c = from; c < to; ++c) {
-    state.col_start.push_back(state.nnz + (p.first_entry[c] - entry_from));
+    state.col_start.push_back(state.nnz + (p.out.first_entry[c] - entry_from));
     state.col_lower.push_back(0.0);
     state.col_upper.push_back(std::numeric_limits<double>::infinity());
-    const uint8_t marker = resolved(p.marker[c], before);
+    const uint8_t marker = resolved(p.out.marker[c], before);
     state.col_integrality.push_back(marker);
     state.col_default_binary.push_back(marker);
   }
-  state.entry_row.append(p.entry_row.data() + entry_from, entry_to - entry_from);
-  state.entry_value.append(p.entry_value.data() + entry_from, entry_to - entry_from);
+  state.entry_row.append(p.out.entry_row.data() + entry_from, entry_to - entry_from);
+  state.entry_value.append(p.out.entry_value.data() + entry_from, entry_to - entry_from);
   state.num_col += static_cast<uint32_t>(n);
   state.nnz += entry_to - entry_from;
 }
@@ -270,29 +295,29 @@ void append_complete_columns(ReaderState& state, const Piece& p, size_t from, si
 // False when a size limit might be reached: the one-thread reader then finds
 // where.
 bool append_piece(ReaderState& state, ColumnsScratch& s, const Piece& p) {
-  const size_t columns = p.names.size();
+  const size_t columns = p.out.names.size();
   if (columns > 0) {
     if (columns > state.limits.max_columns - state.num_col ||
-        p.entry_row.size() + s.pending_rows.size() > state.limits.max_entries - state.nnz) {
+        p.out.entry_row.size() + s.pending_rows.size() > state.limits.max_entries - state.nnz) {
       return false;
     }
     const uint8_t before = s.integer_marker;
-    const auto entries_of = [&](size_t c) { return c + 1 < columns ? p.first_entry[c + 1] : p.entry_row.size(); };
+    const auto entries_of = [&](size_t c) { return c + 1 < columns ? p.out.first_entry[c + 1] : p.out.entry_row.size(); };
     size_t c = 0;
-    if (s.column_open && same_name(p.names[0], s.current_column)) {
-      continue_open_column(s, p, 0, entries_of(0), p.cost[0]);
+    if (s.column_open && same_name(p.out.names[0], s.current_column)) {
+      continue_open_column(s, p, 0, entries_of(0), p.out.cost[0]);
       c = 1;
     }
     if (c < columns) {
       if (s.column_open && !close_column(state, s)) return false;
       const size_t last = columns - 1;
       append_complete_columns(state, p, c, last, before);
-      const uint8_t marker = resolved(p.marker[last], before);
+      const uint8_t marker = resolved(p.out.marker[last], before);
       if (!append_column(state, p.last_name, marker, marker)) return false;
       s.column_open = true;
       s.current_column = p.last_name;
       s.current_index = state.num_col - 1;
-      continue_open_column(s, p, p.first_entry[last], p.entry_row.size(), p.cost[last]);
+      continue_open_column(s, p, p.out.first_entry[last], p.out.entry_row.size(), p.out.cost[last]);
     }
   }
   if (p.end_marker >= 0) s.integer_marker = static_cast<uint8_t>(p.end_marker);
@@ -358,6 +383,11 @@ ParallelColumns read_columns_in_parallel(SectionReader& r, LineCursor& cursor, c
       if (piece.stop != nullptr) {
         cursor.pos = piece.stop;
         return ParallelColumns::Read;
+      }
+      piece.out.clear();
+      {
+        const std::lock_guard<std::mutex> hold(work.lock);
+        work.spare.push_back(std::move(piece.out));
       }
       work.pieces[merged].reset();
       ++merged;
