@@ -142,7 +142,7 @@ TEST(ParallelColumns, LargeTextsWithTheDefaultPieceSizes) {
   // A row map that fits the caches, and one beyond them (rows asked for ahead).
   for (const size_t rows : {500, 60000}) {
     SCOPED_TRACE(std::to_string(rows) + " rows");
-    expect_same_with_threads(generated(6, rows),
+    expect_same_with_threads(generated(3, rows),
                              {ThreadPlan{2, 0, 0}, ThreadPlan{3, 0, 0}, ThreadPlan{4, 0, 100000}, ThreadPlan{2, 0, 300}});
   }
 }
@@ -214,7 +214,7 @@ TEST(ReadingThreads, TheProcessCountIsSharedByConcurrentReads) {
 }
 
 TEST(ReadingThreads, ConcurrentThreadedReadsAgree) {
-  const std::string text = generated(3);
+  const std::string text = generated(2);
   const Result<ModelRecord> one = read_with(one_thread(), text);
   PlanScope scope(ThreadPlan{2, 0, 50000});
   std::vector<std::string> differences(3);
