@@ -62,9 +62,10 @@ struct Work {
   const ReaderState& state;  // only its row map is read, which nobody changes meanwhile
   const char* readable;      // loads may reach up to here
   std::vector<std::unique_ptr<Piece>> pieces;
-  std::atomic<size_t> next{0};                                         // next piece to take
-  std::atomic<size_t> needed{std::numeric_limits<size_t>::max()};      // pieces from here on are not
-  std::atomic<bool> stop{false};                                       // everyone stops
+  std::atomic<size_t> next{0};  // the next piece to take
+  // Pieces from this index on are not needed: an earlier piece found the section's end.
+  std::atomic<size_t> needed{std::numeric_limits<size_t>::max()};
+  std::atomic<bool> stop{false};  // everyone stops
   std::mutex lock;
   std::condition_variable finished;
   // Storage of appended pieces, kept for the next pieces read: fresh memory costs
@@ -81,15 +82,18 @@ void mark_not_needed_from(Work& work, size_t index) noexcept {
   }
 }
 
-enum class PieceEnd : uint8_t { Read, NotNeeded, Interrupted };
+enum class PieceEnd : uint8_t { Read, Failed, NotNeeded, Interrupted };
 
 class PieceReader {
  public:
   PieceReader(Work& work, Piece& piece, RowBits& bits) : work_(work), piece_(piece), bits_(bits) {}
 
   PieceEnd read(size_t index, const Interruption* interruption) {
-    if (work_.state.row_index.slots.size() >= kLookaheadSlots) return read_lines<true>(index, interruption);
-    return read_lines<false>(index, interruption);
+    const PieceEnd end = work_.state.row_index.slots.size() >= kLookaheadSlots ? read_lines<true>(index, interruption)
+                                                                              : read_lines<false>(index, interruption);
+    // Also when the piece was given up: the thread's row bits are clear for its next piece.
+    if (open_) close();
+    return end;
   }
 
  private:
@@ -135,7 +139,6 @@ class PieceReader {
       }
       for (size_t i = 0; i < n; ++i) apply<prefetch>(batch[i], keys[i]);
     }
-    if (open_) close();
     return PieceEnd::Read;
   }
 
@@ -218,16 +221,16 @@ PieceEnd read_piece(Work& work, size_t index, RowBits& bits, const Interruption*
     if (end == PieceEnd::Read && piece.stop != nullptr) mark_not_needed_from(work, index + 1);
   } catch (...) {
     piece.failure = std::current_exception();
-    end = PieceEnd::Read;
+    end = PieceEnd::Failed;
   }
-  if (end == PieceEnd::Read) {
+  if (end == PieceEnd::Read || end == PieceEnd::Failed) {
     {
       const std::lock_guard<std::mutex> hold(work.lock);
       piece.done.store(true, std::memory_order_release);
     }
     work.finished.notify_all();
   }
-  return end;
+  return end;  // a piece done may be appended and freed at once: the caller must not touch it
 }
 
 void helper(Work& work, uint32_t num_row) {
@@ -240,6 +243,7 @@ void helper(Work& work, uint32_t num_row) {
   for (;;) {
     const size_t i = work.next.fetch_add(1);
     if (i >= work.pieces.size() || i >= work.needed.load() || work.stop.load()) return;
+    // After a failure the reading thread raises it when it reaches the piece.
     if (read_piece(work, i, bits, nullptr) != PieceEnd::Read) return;
   }
 }
