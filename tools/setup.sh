@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing for building and testing mopsel:
-#   Debian packages (when running as root; otherwise prints the apt-get line and stops),
+#   Debian packages (when running as root; otherwise prints the apt-get line and stops;
+#   ISA-L's inflate is optional for a build, but the tests cover it and zlib both),
 #   a few optional Debian packages (when running as root and available): ccache for cheap
 #   rebuilds, fast_float for the test build of that decimal conversion,
 #   the virtual environment .venv with the build, test and packaging requirements (NumPy 2.x).
@@ -10,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 PYTHON=${PYTHON:-python3}
-APT_PACKAGES=(g++ make cmake zlib1g-dev libgtest-dev)
+APT_PACKAGES=(g++ make cmake zlib1g-dev libisal-dev libgtest-dev)
 OPTIONAL_APT_PACKAGES=(ccache libfast-float-dev)
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }

@@ -15,6 +15,8 @@
 
 #include "model/owned_array.hpp"
 #include "source/gzip_member.hpp"
+#include "source/inflate.hpp"
+#include "source/input_buffer.hpp"
 #include "source/load_source.hpp"
 #include "source/posix_file.hpp"
 #include "source_test_support.hpp"
@@ -191,6 +193,9 @@ std::vector<Case> gzip_cases() {
       accepts("trailing garbage ignored", member + "garbage that is no gzip\n", kModel),
       accepts("garbage that starts like a member ignored", member + "\x1F" + "x", kModel),
       accepts("trailing zero bytes ignored", member + std::string(100, '\0'), kModel),
+      // The file's last four bytes are taken as a hint of the text's length, no more.
+      accepts("trailing bytes that end like a longer length", member + std::string("\0\0\0\0\0\0\1\0", 8), kModel),
+      accepts("trailing bytes that end like an absurd length", member + "\xFF\xFF\xFF\xFF", kModel),
       rejects("a corrupt second member", member + gzip("x", {.crc_xor = 1}), kChecksum),
       rejects("a second member cut short", member + gzip(kModel).substr(0, 30), kEnd),
       rejects("a second member with a bad header", member + gzip("x", {.method = 7}), kHeader),
@@ -312,8 +317,13 @@ TEST(LoadGzip, LargeExpansionsDecodeCompletely) {
     ASSERT_TRUE(loaded.ok()) << loaded.error().message;
     ASSERT_EQ(loaded.value().size(), c.text.size());
     EXPECT_TRUE(text_of(loaded) == c.text);
-    // Growth stays within a factor of the text, whatever the ratio.
-    EXPECT_LE(loaded.value().capacity(), 2 * c.text.size() + (size_t{64} << 10));
+    // A single member's stored length sizes the buffer once.
+    EXPECT_EQ(loaded.value().capacity(), c.text.size());
+    // Several members: growth stays within a factor of the text, whatever the ratio.
+    Result<ByteBuffer> joined = load_source(dir.write("big.gz", member + gzip("x")));
+    ASSERT_TRUE(joined.ok()) << joined.error().message;
+    ASSERT_EQ(joined.value().size(), c.text.size() + 1);
+    EXPECT_LE(joined.value().capacity(), 2 * c.text.size() + (size_t{64} << 10));
   }
 }
 
@@ -336,6 +346,31 @@ TEST(LoadGzip, NamedPipeInSmallPieces) {
     EXPECT_TRUE(text_of(loaded) == text);
   }
 }
+
+// The input buffer is refilled at every 32 KiB: members whose trailer starts anywhere
+// around that boundary (stored blocks make the offset exact), each followed by a second
+// member, which is only found if the first one's trailer was read to its last byte.
+TEST(LoadGzip, TrailersAcrossTheInputBufferEnd) {
+  TempDir dir;
+  const std::string second = gzip("NAME second\nENDATA\n");
+  // Header 10 bytes, one stored block: 5 bytes of block header, then the text.
+  const size_t text_for_trailer_at_buffer_end = kInputBufferSize - 10 - 5;
+  for (int shift = -9; shift <= 9; ++shift) {
+    SCOPED_TRACE(shift);
+    const std::string text = pseudo_random_text(text_for_trailer_at_buffer_end + shift, 11);
+    const std::string member = gzip(text, {.level = 0});
+    ASSERT_EQ(member.size(), text.size() + 10 + 5 + 8) << "not one stored block";
+    Result<ByteBuffer> loaded = load_source(dir.write("edge.gz", member + second));
+    ASSERT_TRUE(loaded.ok()) << loaded.error().message;
+    EXPECT_TRUE(text_of(loaded) == text + "NAME second\nENDATA\n");
+    Result<ByteBuffer> bad = load_source(dir.write("edge.gz", gzip(text, {.size_delta = 1, .level = 0}) + second));
+    ASSERT_FALSE(bad.ok());
+    EXPECT_EQ(bad.error().message, kChecksum);
+  }
+}
+
+// The build inflates with the library its configuration reported (ISA-L when found).
+TEST(LoadGzip, InflaterIsTheConfiguredOne) { EXPECT_STREQ(inflater_name(), MOPSEL_CONFIGURED_INFLATER); }
 
 // zlib's gzip file reader is the reference for the real models.
 std::optional<std::string> zlib_gzread(const std::string& path) {
