@@ -57,6 +57,20 @@ class OwnedArray {
     if (wanted > capacity_) reallocate(wanted);
   }
 
+  // Like reserve on an array that holds no storage yet, with the storage starting at a
+  // multiple of `alignment` (a power of two, at least sizeof(void*)), so that whole pages
+  // of it can be advised to the kernel. It is released (and regrown) like any other.
+  // Throws std::bad_alloc.
+  void reserve_aligned(size_t wanted, size_t alignment) {
+    if (data_ != nullptr) raise_fault("aligned reservation of an array that has storage");
+    if (wanted == 0) return;
+    if (wanted > static_cast<size_t>(PTRDIFF_MAX) / sizeof(T)) throw std::bad_alloc();
+    void* p = nullptr;
+    if (posix_memalign(&p, alignment, wanted * sizeof(T)) != 0) throw std::bad_alloc();
+    data_ = static_cast<T*>(p);
+    capacity_ = wanted;
+  }
+
   void push_back(T value) {
     if (size_ == capacity_) [[unlikely]]
       grow(size_ + 1);

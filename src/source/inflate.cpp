@@ -16,6 +16,7 @@
 #include "model/fault.hpp"
 #include "source/gzip_header.hpp"
 #include "source/posix_file.hpp"
+#include "source/text_buffer.hpp"
 
 namespace mopsel {
 namespace {
@@ -164,7 +165,8 @@ Status inflate_member_body(InputBuffer& in, ByteBuffer& text, size_t expected_si
     // The guess may be far off (a length read from the file): when that much cannot be
     // had, the text grows as it comes instead.
     try {
-      if (expected_size > 0) text.reserve(start + expected_size);
+      if (expected_size > 0 && text.capacity() == 0) reserve_text(text, expected_size);
+      else if (expected_size > 0) text.reserve(start + expected_size);
     } catch (const std::bad_alloc&) {
     }
     for (;;) {

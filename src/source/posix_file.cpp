@@ -11,6 +11,8 @@
 #include <new>
 #include <utility>
 
+#include "source/text_buffer.hpp"
+
 namespace mopsel {
 namespace {
 
@@ -104,7 +106,7 @@ size_t grown_capacity(size_t current) {
 Result<ByteBuffer> read_to_end(int fd, size_t size_hint, const Interruption& interruption) {
   try {
     ByteBuffer text;
-    if (size_hint > 0) text.reserve(size_hint);
+    if (size_hint > 0) reserve_text(text, size_hint);
     for (;;) {
       if (interruption.requested()) return interrupted();
       if (text.size() == text.capacity()) {

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "source/output_file.hpp"
+#include "source/text_buffer.hpp"
 #include "writer/buffer_sink.hpp"
 #include "writer/file_sink.hpp"
 #include "writer/gzip_sink.hpp"
@@ -35,9 +36,13 @@ Status write_mps_to_buffer(const ModelRecord& record, ByteBuffer& out, const Wri
   // One allocation for the whole text on usual models: growing a buffer of many
   // megabytes by doubling copies it each time. Compressed text takes about a
   // tenth. It is only a hint: when that much cannot be had, the buffer grows as needed.
+  // A fresh buffer is reserved the way the loader's is, so that first touching a large
+  // text costs little (text_buffer.hpp).
   try {
     const size_t estimate = estimate_text_size(record);
-    out.reserve(out.size() + (options.gzip ? estimate / 8 : estimate));
+    const size_t wanted = options.gzip ? estimate / 8 : estimate;
+    if (out.capacity() == 0) reserve_text(out, wanted);
+    else out.reserve(out.size() + wanted);
   } catch (const std::bad_alloc&) {
   }
   BufferSink sink(out, interruption);

@@ -20,6 +20,7 @@
 #include "source/inflate.hpp"
 #include "source/load_source.hpp"
 #include "source/posix_file.hpp"
+#include "source/text_buffer.hpp"
 #include "source_test_support.hpp"
 
 #ifdef __SANITIZE_ADDRESS__
@@ -125,6 +126,7 @@ TEST(LoadSource, PlainFilesLoadByteForByteIntoAnExactBuffer) {
       {"model.mps.Gz", std::string("\x1F\x8B\x08\x00", 4)},
       {"model.gzip", "\x1F\x8B not checked"},
       {"large.mps", sample_text(3'000'001)},
+      {"huge-page sized.mps", sample_text(kHugeTextMin + 1)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -133,7 +135,34 @@ TEST(LoadSource, PlainFilesLoadByteForByteIntoAnExactBuffer) {
     EXPECT_EQ(as_string(loaded.value()), c.bytes);
     // Reserved from the file's size and never regrown.
     EXPECT_EQ(loaded.value().capacity(), c.bytes.size());
+    if (c.bytes.size() >= kHugeTextMin) {
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(loaded.value().data()) % kHugePage, 0u);
+    }
   }
+}
+
+// A large reservation starts on a huge page, and is then an ordinary buffer: it grows
+// (realloc), keeps its bytes and goes to a new owner who frees it.
+TEST(ReserveText, LargeRoomStartsOnAHugePageAndGrowsLikeAnyOther) {
+  for (size_t size : {size_t{1}, kHugeTextMin - 1, kHugeTextMin, 3 * kHugePage + 5}) {
+    SCOPED_TRACE(size);
+    ByteBuffer text;
+    reserve_text(text, size);
+    ASSERT_EQ(text.capacity(), size);
+    if (size >= kHugeTextMin) {
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(text.data()) % kHugePage, 0u);
+    }
+    const std::string bytes = sample_text(size);
+    text.append(bytes.data(), bytes.size());
+    text.append("tail", 4);
+    ASSERT_EQ(text.size(), size + 4);
+    EXPECT_TRUE(as_string(text) == bytes + "tail");
+    std::free(text.release());
+  }
+  ByteBuffer used;
+  used.push_back('x');
+  EXPECT_THROW(reserve_text(used, kHugeTextMin), InternalFault);
+  EXPECT_EQ(used.size(), 1u);
 }
 
 // Any size hint gives the whole rest of the file, from the current offset on.
