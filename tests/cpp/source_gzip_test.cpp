@@ -281,10 +281,14 @@ TEST(LoadGzip, FormatComesFromTheNameOnly) {
 // header CRC, the deflate data or the trailer. Each must be the same clear error.
 TEST(LoadGzip, TruncatedAtEveryOffsetEndsEarly) {
   TempDir dir;
+  std::string rows;
+  for (int i = 0; i < 300; ++i) rows += " L  row" + std::to_string(i * 37 % 1000) + "\n";
   const std::string members[] = {
       gzip(kModel),
       gzip(kModel, {.extra = "abc", .name = "model.mps", .comment = "cut", .header_crc = true}),
       gzip(kModel, {.level = 0}),
+      // Long enough for a block with its own (dynamic) Huffman codes, cut inside their table too.
+      gzip(rows + kModel, {.level = 9}),
   };
   for (const std::string& member : members) {
     for (size_t length = 0; length < member.size(); ++length) {
