@@ -56,25 +56,45 @@ class Job:
     name: str
     group: str          # "floor", "mopsel" or "peer"
     needs: str          # "plain" or "gz": which file of the corpus entry it works on
-    rate_by: str        # "text" (input text size) or "output" (bytes written)
+    rate_by: str        # "text" (input text size) or "output" (bytes written; for .gz output the text)
     module: str = ""    # Python module the job needs; "" for none, "clp" for the command
+    threads: str = ""   # MOPSEL_THREADS for the worker; "" leaves it unset (mopsel's default)
+    warm: bool = False  # timed in a process that made the same call before (see WARM_CALLS)
 
+
+# "warm" jobs make the call WARM_CALLS[0] times untimed and then WARM_CALLS[1] times timed in the
+# same process and report the median of the timed ones: the figure of a program that reads or
+# writes many models, whose allocator and page tables already hold the memory. Every other job
+# is one call in a fresh process (first-touch page faults and all).
+WARM_CALLS = (1, 3)
 
 JOBS = [
     Job("read_bytes", "floor", "plain", "text"),
     Job("zlib inflate", "floor", "gz", "text"),
     Job("mopsel parse_file", "mopsel", "plain", "text", "mopsel"),
+    Job("mopsel parse_file 1 thread", "mopsel", "plain", "text", "mopsel", threads="1"),
+    Job("mopsel parse_file warm", "mopsel", "plain", "text", "mopsel", warm=True),
     Job("mopsel parse_file .gz", "mopsel", "gz", "text", "mopsel"),
+    Job("mopsel parse_file .gz 1 thread", "mopsel", "gz", "text", "mopsel", threads="1"),
+    Job("mopsel parse_file .gz warm", "mopsel", "gz", "text", "mopsel", warm=True),
     Job("mopsel parse_str", "mopsel", "plain", "text", "mopsel"),
     Job("mopsel write_str", "mopsel", "plain", "output", "mopsel"),
+    Job("mopsel write_str warm", "mopsel", "plain", "output", "mopsel", warm=True),
     Job("mopsel write_file", "mopsel", "plain", "output", "mopsel"),
+    Job("mopsel write_file .gz", "mopsel", "plain", "output", "mopsel"),
     Job("highspy readModel", "peer", "plain", "text", "highspy"),
     Job("highspy writeModel", "peer", "plain", "output", "highspy"),
     Job("clp import", "peer", "plain", "text", "clp"),
     Job("ortools import", "peer", "plain", "text", "ortools"),
     Job("pulp fromMPS", "peer", "plain", "text", "pulp"),
+    Job("scip readProblem", "peer", "plain", "text", "pyscipopt"),
 ]
 JOB_BY_NAME = {job.name: job for job in JOBS}
+
+# The jobs and files of the large-file run (--preset scale): mopsel with 1 and N threads, fresh
+# and warm, plain and gzip, against the floors; the peers on nw04 only.
+SCALE_FILES = ("nw04", "few-rows-1GB", "many-rows-1GB")
+SCALE_SKIP = "parse_str|mopsel write_file$"
 
 
 @dataclass
@@ -110,15 +130,26 @@ def model_bytes(model) -> int:
     return sum(a.nbytes for a in arrays) + sum(len(n.encode()) + 8 for n in names)
 
 
-def timed(call) -> tuple[object, dict]:
-    """Runs call() once; returns its value and the wall time, process CPU time and RSS figures."""
+def timed(call, warm: bool = False) -> tuple[object, dict]:
+    """Runs call() once; returns its value and the wall time, process CPU time and RSS figures.
+
+    warm: call() runs WARM_CALLS[0] times untimed first, then WARM_CALLS[1] times timed; the
+    figures are the medians of the timed calls (each value is dropped before the next call).
+    """
     base = rss_now()
-    cpu = time.process_time()
-    start = time.perf_counter()
-    value = call()
-    seconds = time.perf_counter() - start
-    cpu = time.process_time() - cpu
-    return value, dict(seconds=seconds, cpu_seconds=cpu, peak_rss=peak_rss(), base_rss=base)
+    untimed, runs = WARM_CALLS if warm else (0, 1)
+    for _ in range(untimed):
+        call()
+    walls, cpus = [], []
+    for _ in range(runs):
+        value = None  # the previous value goes before the next call, as in a loop over files
+        cpu = time.process_time()
+        start = time.perf_counter()
+        value = call()
+        walls.append(time.perf_counter() - start)
+        cpus.append(time.process_time() - cpu)
+    return value, dict(seconds=statistics.median(walls), cpu_seconds=statistics.median(cpus),
+                       peak_rss=peak_rss(), base_rss=base)
 
 
 def worker(job_name: str, plain: str, gz: str | None, out: str) -> dict:
@@ -128,17 +159,28 @@ def worker(job_name: str, plain: str, gz: str | None, out: str) -> dict:
         # (about 0.1 s), which every program that uses the returned arrays has paid already.
         import numpy  # noqa: F401
         import mopsel
-        if job.name == "mopsel parse_file":
-            model, result = timed(lambda: mopsel.parse_file(plain))
-        elif job.name == "mopsel parse_file .gz":
-            model, result = timed(lambda: mopsel.parse_file(gz))
+        if job.name.startswith("mopsel parse_file .gz"):
+            model, result = timed(lambda: mopsel.parse_file(gz), job.warm)
+        elif job.name.startswith("mopsel parse_file"):
+            model, result = timed(lambda: mopsel.parse_file(plain), job.warm)
         elif job.name == "mopsel parse_str":
             text = Path(plain).read_text(encoding="utf-8")
             model, result = timed(lambda: mopsel.parse_str(text))
-        elif job.name == "mopsel write_str":
+        elif job.name.startswith("mopsel write_str"):
             model = mopsel.parse_file(plain)
-            written, result = timed(lambda: mopsel.write_str(model))
+            written, result = timed(lambda: mopsel.write_str(model), job.warm)
             result["out_bytes"] = len(written.encode("utf-8"))
+            return result
+        elif job.name == "mopsel write_file .gz":
+            model = mopsel.parse_file(plain)
+            # Rated by the text it compresses (measured before the clock), not by the .gz size.
+            text_bytes = len(mopsel.write_str(model).encode("utf-8"))
+            gz_out = out + ".gz"
+            try:
+                _, result = timed(lambda: mopsel.write_file(model, gz_out))
+                result.update(out_bytes=text_bytes, gz_bytes=os.path.getsize(gz_out))
+            finally:
+                Path(gz_out).unlink(missing_ok=True)
             return result
         else:
             model = mopsel.parse_file(plain)
@@ -188,6 +230,13 @@ def worker(job_name: str, plain: str, gz: str | None, out: str) -> dict:
         (variables, problem), result = timed(lambda: pulp.LpProblem.fromMPS(plain))
         result.update(num_row=len(problem.constraints), num_col=len(variables))
         return result
+    if job.module == "pyscipopt":
+        import pyscipopt
+        model = pyscipopt.Model()
+        model.hideOutput()
+        _, result = timed(lambda: model.readProblem(plain))
+        result.update(num_row=model.getNConss(), num_col=model.getNVars())
+        return result
     raise ValueError(f"no worker for {job.name}")
 
 
@@ -204,11 +253,20 @@ def run_job(job: Job, entry: Entry, out: Path, timeout: float) -> dict:
     cmd = [sys.executable, __file__, "--worker", job.name, "--plain", str(entry.plain), "--out", str(out)]
     if entry.gz:
         cmd += ["--gz", str(entry.gz)]
-    return run_in_child(cmd, timeout)
+    return run_in_child(cmd, timeout, worker_env(job))
 
 
-def run_in_child(cmd: list[str], timeout: float) -> dict:
-    proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+def worker_env(job: Job) -> dict:
+    """The worker's environment: MOPSEL_THREADS as the job says, unset for mopsel's default."""
+    env = dict(os.environ)
+    env.pop("MOPSEL_THREADS", None)
+    if job.threads:
+        env["MOPSEL_THREADS"] = job.threads
+    return env
+
+
+def run_in_child(cmd: list[str], timeout: float, env: dict | None = None) -> dict:
+    proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env)
     try:
         stdout, stderr = proc.communicate(timeout=timeout)
     except subprocess.TimeoutExpired:
@@ -252,6 +310,7 @@ def probe_module(module: str) -> str | None:
         "highspy": "import highspy; highspy.Highs()",
         "ortools": "from ortools.linear_solver.python import model_builder; model_builder.Model()",
         "pulp": "import pulp; pulp.LpProblem.fromMPS",
+        "pyscipopt": "import pyscipopt; pyscipopt.Model().hideOutput()",
     }[module]
     # Run outside the source tree: from the repository root, `import mopsel` would find the
     # uncompiled package folder instead of the installed one.
@@ -372,7 +431,7 @@ def targets(entries: list[Entry], summary: dict, clock: str = "seconds") -> list
         mbps = entry.text_bytes / MB / pf["seconds"]
         if entry.text_bytes >= MB:
             for peer, factor in (("highspy readModel", 8), ("clp import", 2), ("ortools import", 1),
-                                 ("pulp fromMPS", 1)):
+                                 ("pulp fromMPS", 1), ("scip readProblem", 1)):
                 other = get(entry, peer)
                 if other:
                     ratio = other["seconds"] / pf["seconds"]
@@ -396,6 +455,8 @@ def targets(entries: list[Entry], summary: dict, clock: str = "seconds") -> list
             limit = entry.text_bytes + 1.5 * pf["returned_bytes"] + 64 * MiB
             rows.append((f"{entry.name}: peak RSS <= text + 1.5 x returned + 64 MiB",
                          f"{pf['peak_rss'] / MiB:.0f} of {limit / MiB:.0f} MiB", verdict(pf["peak_rss"] <= limit)))
+    for entry in entries:
+        rows += scale_targets(entry, lambda job, entry=entry: get(entry, job), verdict)
     by_name = {e.name: e for e in entries}
     for name, entry in by_name.items():
         if name.endswith("-1GB") and name.replace("-1GB", "-100MB") in by_name:
@@ -404,6 +465,52 @@ def targets(entries: list[Entry], summary: dict, clock: str = "seconds") -> list
             if big_pf and small_pf:
                 ratio = (big_pf["seconds"] / entry.text_bytes) / (small_pf["seconds"] / small.text_bytes)
                 rows.append((f"{name}: time per MB within 1.2x of {small.name}", f"{ratio:.2f}x", verdict(ratio <= 1.2)))
+    return rows
+
+
+# many-rows-1GB with parse_file before the work on large files (MB/s, several runs).
+MANY_ROWS_BEFORE = (198, 247)
+
+
+def scale_targets(entry: Entry, get, verdict) -> list[tuple[str, str, str]]:
+    """The large-file targets: threads, gzip against plain, fresh against warm, write_str."""
+    rows = []
+    name = entry.name
+
+    def mbps(m: dict, size: float | None = None) -> float:
+        return (size if size is not None else entry.text_bytes) / MB / m["seconds"]
+
+    pf, one, warm = get("mopsel parse_file"), get("mopsel parse_file 1 thread"), get("mopsel parse_file warm")
+    if name == "few-rows-1GB":
+        if pf and one:
+            ratio = one["seconds"] / pf["seconds"]
+            rows.append((f"{name}: parse_file >= 1.7x the one-thread figure", f"{ratio:.2f}x", verdict(ratio >= 1.7)))
+        if warm:
+            rows.append((f"{name}: parse_file in-process (warm) >= 1000 MB/s", f"{mbps(warm):.0f} MB/s",
+                         verdict(mbps(warm) >= 1000)))
+    if name == "many-rows-1GB" and pf:
+        ratio = mbps(pf) / MANY_ROWS_BEFORE[1]
+        rows.append((f"{name}: parse_file >= 2.5x the {MANY_ROWS_BEFORE[0]}-{MANY_ROWS_BEFORE[1]} MB/s before",
+                     f"{mbps(pf):.0f} MB/s = {ratio:.2f}x {MANY_ROWS_BEFORE[1]}", verdict(ratio >= 2.5)))
+    if name == "nw04" or name.endswith("-1GB"):
+        for plain, packed, how in ((pf, get("mopsel parse_file .gz"), "fresh"),
+                                   (warm, get("mopsel parse_file .gz warm"), "warm")):
+            if plain and packed:
+                ratio = packed["seconds"] / plain["seconds"]
+                rows.append((f"{name}: parse_file .gz <= 1.1x plain ({how})", f"{ratio:.2f}x", verdict(ratio <= 1.1)))
+    if name == "nw04":
+        if pf and warm:
+            ratio = warm["seconds"] / pf["seconds"]
+            rows.append((f"{name}: fresh process >= 0.8x warm", f"{ratio:.2f}x", verdict(ratio >= 0.8)))
+        for job, how in (("mopsel write_str", "fresh"), ("mopsel write_str warm", "warm")):
+            m = get(job)
+            if m and m.get("out_bytes"):
+                speed = mbps(m, m["out_bytes"])
+                rows.append((f"{name}: write_str >= 1000 MB/s ({how})", f"{speed:.0f} MB/s", verdict(speed >= 1000)))
+        m = get("mopsel write_file .gz")
+        if m and m.get("out_bytes"):
+            speed = mbps(m, m["out_bytes"])
+            rows.append((f"{name}: write_file .gz >= 100 MB/s of text", f"{speed:.0f} MB/s", verdict(speed >= 100)))
     return rows
 
 
@@ -434,6 +541,11 @@ def write_markdown(path: Path, entries, summary, unavailable, errors, args, star
         f"runs per job, each in a fresh process. MB = 10^6 bytes; readers are rated by the text size, "
         f"writers by the size of their output. The clp time is the import time clp prints.", "",
     ]
+    if getattr(args, "load", None):
+        (start1, start5, _), (end1, end5, _) = args.load
+        lines += [f"Load average (1 min, 5 min) at the start {start1:.2f}, {start5:.2f}; at the end "
+                  f"{end1:.2f}, {end5:.2f} (the machine has {os.cpu_count()} cores; other work on it makes "
+                  f"wall times noisy). Took {args.elapsed / 60:.1f} min.", ""]
     if unavailable:
         lines += ["Not measured: " + "; ".join(f"{m}: {why}" for m, why in sorted(unavailable.items())), ""]
     lines += summary_table(entries, summary)
@@ -517,6 +629,7 @@ def report(args, entries, samples, errors, unavailable, started) -> None:
     args.results.mkdir(parents=True, exist_ok=True)
     (args.results / "results.json").write_text(json.dumps({
         "started": started, "repeat": args.repeat, "host": platform.node(), "unavailable": unavailable,
+        "load": getattr(args, "load", None), "elapsed": getattr(args, "elapsed", None),
         "files": {e.name: {"plain": str(e.plain), "gz": str(e.gz) if e.gz else None, "text_bytes": e.text_bytes}
                   for e in entries},
         "samples": {f"{n} | {j}": runs for (n, j), runs in samples.items()},
@@ -540,6 +653,7 @@ def report_only(args) -> int:
     samples = {tuple(k.split(" | ", 1)): v for k, v in data["samples"].items()}
     errors = {tuple(k.split(" | ", 1)): v for k, v in data["errors"].items()}
     args.repeat = data["repeat"]
+    args.load, args.elapsed = data.get("load"), data.get("elapsed")
     report(args, entries, samples, errors, data["unavailable"], data["started"])
     return 0
 
@@ -547,6 +661,9 @@ def report_only(args) -> int:
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--quick", action="store_true", help=f"only {', '.join(QUICK_CORPUS)}")
+    parser.add_argument("--preset", choices=["scale"],
+                        help=f"scale: the large-file run ({', '.join(SCALE_FILES)}; mopsel with 1 and N threads, "
+                             "fresh and warm; peers on nw04 only) into bench/results/scale")
     parser.add_argument("--files", nargs="+", help="corpus names (shared or generated) or paths")
     parser.add_argument("--repeat", type=int, default=5, help="rounds; the median is reported (default 5)")
     parser.add_argument("--only", default="", help="regular expression selecting job names")
@@ -557,7 +674,7 @@ def main(argv: list[str] | None = None) -> int:
                         help="run the peers only on files up to this text size (default 0: no limit)")
     parser.add_argument("--timeout", type=float, default=900.0, help="seconds per job before it counts as failed")
     parser.add_argument("--data", type=Path, default=DATA_DIR, help="the shared real-model folder")
-    parser.add_argument("--results", type=Path, default=HERE / "results", help="output folder")
+    parser.add_argument("--results", type=Path, default=None, help="output folder (default bench/results)")
     parser.add_argument("--report-only", action="store_true",
                         help="render results.md and the plot again from --results/results.json")
     parser.add_argument("--worker", help=argparse.SUPPRESS)
@@ -566,6 +683,12 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--gz", help=argparse.SUPPRESS)
     parser.add_argument("--out", help=argparse.SUPPRESS)
     args = parser.parse_args(argv)
+    if args.preset == "scale":
+        args.files = args.files or list(SCALE_FILES)
+        args.skip = args.skip or SCALE_SKIP
+        args.peer_max_mb = args.peer_max_mb or 30.0
+    if args.results is None:
+        args.results = HERE / "results" / ("scale" if args.preset == "scale" else "")
 
     if args.worker:
         result = worker(args.worker, args.plain, args.gz, args.out)
@@ -603,6 +726,7 @@ def main(argv: list[str] | None = None) -> int:
     errors: dict[tuple[str, str], str] = {}
     failures: dict[tuple[str, str], int] = {}
     started = time.time()
+    load_at_start = os.getloadavg()
     for round_no in range(args.repeat):
         # Alternate: every job runs once per round; the order rotates so no job always follows another.
         shift = round_no % len(plan)
@@ -633,7 +757,9 @@ def main(argv: list[str] | None = None) -> int:
                   f"(CPU {sample.get('cpu_seconds', 0):8.4f}) "
                   f"{fmt(speed, '8.1f')} MB/s  peak {sample['peak_rss'] / MiB:7.0f} MiB", flush=True)
 
+    args.load, args.elapsed = (load_at_start, os.getloadavg()), time.time() - started
     report(args, entries, samples, errors, unavailable, started)
+    print(f"run_bench: took {args.elapsed / 60:.1f} min")
     return 0
 
 

@@ -259,6 +259,63 @@ def test_target_rows(jobs, target, measured, verdict):
     assert rows[target] == (measured, verdict)
 
 
+@pytest.mark.parametrize("name, mb, jobs, target, measured, verdict", [
+    # N threads against one: 1.5 s / 1.0 s.
+    ("few-rows-1GB", 1000, {"mopsel parse_file": m(1.0), "mopsel parse_file 1 thread": m(1.5)},
+     "few-rows-1GB: parse_file >= 1.7x the one-thread figure", "1.50x", "**misses**"),
+    ("few-rows-1GB", 1000, {"mopsel parse_file": m(1.0), "mopsel parse_file warm": m(0.9)},
+     "few-rows-1GB: parse_file in-process (warm) >= 1000 MB/s", "1111 MB/s", "holds"),
+    # 1000 MB in 1.5 s is 667 MB/s, 2.70 times the 247 MB/s before.
+    ("many-rows-1GB", 1000, {"mopsel parse_file": m(1.5)},
+     "many-rows-1GB: parse_file >= 2.5x the 198-247 MB/s before", "667 MB/s = 2.70x 247", "holds"),
+    ("nw04", 26, {"mopsel parse_file": m(0.04), "mopsel parse_file .gz": m(0.05)},
+     "nw04: parse_file .gz <= 1.1x plain (fresh)", "1.25x", "**misses**"),
+    ("many-rows-1GB", 1000, {"mopsel parse_file": m(5), "mopsel parse_file warm": m(4.0),
+                             "mopsel parse_file .gz warm": m(4.2)},
+     "many-rows-1GB: parse_file .gz <= 1.1x plain (warm)", "1.05x", "holds"),
+    # Fresh 0.048 s against warm 0.04 s: the fresh process reaches 0.83 of the warm speed.
+    ("nw04", 26, {"mopsel parse_file": m(0.048), "mopsel parse_file warm": m(0.04)},
+     "nw04: fresh process >= 0.8x warm", "0.83x", "holds"),
+    ("nw04", 26, {"mopsel parse_file": m(1), "mopsel write_str": m(0.02, out_bytes=22 * 10**6)},
+     "nw04: write_str >= 1000 MB/s (fresh)", "1100 MB/s", "holds"),
+    ("nw04", 26, {"mopsel parse_file": m(1), "mopsel write_str warm": m(0.025, out_bytes=22 * 10**6)},
+     "nw04: write_str >= 1000 MB/s (warm)", "880 MB/s", "**misses**"),
+    # Rated by the text compressed (out_bytes), not the size of the .gz file.
+    ("nw04", 26, {"mopsel parse_file": m(1), "mopsel write_file .gz": m(0.25, out_bytes=22 * 10**6, gz_bytes=10**6)},
+     "nw04: write_file .gz >= 100 MB/s of text", "88 MB/s", "**misses**"),
+])
+def test_scale_target_rows(name, mb, jobs, target, measured, verdict):
+    rows = {t: (got, v) for t, got, v in run_bench.targets([entry(name, mb)], {name: jobs})}
+    assert rows[target] == (measured, verdict)
+
+
+def test_scale_targets_need_both_figures_and_their_file():
+    rows = [t for t, _, _ in run_bench.targets(
+        [entry("fast0507", 17)], {"fast0507": {"mopsel parse_file": m(0.03), "mopsel parse_file warm": m(0.02),
+                                              "mopsel parse_file .gz": m(0.04)}})]
+    assert not any("fresh process" in t or ".gz <= 1.1x" in t for t in rows)
+    rows = [t for t, _, _ in run_bench.targets([entry("few-rows-1GB", 1000)],
+                                               {"few-rows-1GB": {"mopsel parse_file": m(1.0)}})]
+    assert not any("one-thread" in t or "warm" in t for t in rows)
+
+
+def test_thread_jobs_set_the_variable_and_the_others_clear_it(monkeypatch):
+    monkeypatch.setenv("MOPSEL_THREADS", "7")
+    assert run_bench.worker_env(run_bench.JOB_BY_NAME["mopsel parse_file 1 thread"])["MOPSEL_THREADS"] == "1"
+    assert "MOPSEL_THREADS" not in run_bench.worker_env(run_bench.JOB_BY_NAME["mopsel parse_file"])
+    assert "MOPSEL_THREADS" not in run_bench.worker_env(run_bench.JOB_BY_NAME["mopsel parse_file warm"])
+
+
+def test_warm_timing_is_the_median_of_calls_after_the_untimed_ones(monkeypatch):
+    ticks = iter([0, 1, 10, 12, 20, 25])  # perf_counter pairs of the timed calls: 1, 2, 5 s
+    monkeypatch.setattr(run_bench.time, "perf_counter", lambda: next(ticks))
+    calls = []
+    value, result = run_bench.timed(lambda: calls.append(1) or len(calls), warm=True)
+    untimed, timed_runs = run_bench.WARM_CALLS
+    assert timed_runs == 3 and len(calls) == untimed + timed_runs and value == len(calls)
+    assert result["seconds"] == 2
+
+
 def test_cpu_clock_is_used_when_asked():
     jobs = {"mopsel parse_file": m(0.1, cpu_seconds=0.04), "highspy readModel": m(0.4, cpu_seconds=0.4)}
     wall = run_bench.targets([entry("nw04", 26)], {"nw04": jobs})
