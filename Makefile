@@ -19,7 +19,7 @@ export CCACHE_BASEDIR := $(CURDIR)
 VENV_PATH  := PATH="$(CURDIR)/$(VENV)/bin:$$PATH"
 
 .PHONY: all setup build cpp-test asan-test lto-check py-test slow-test check test demo wheel wheel-test \
-        bench bench-from-arrays fuzz-smoke clean
+        bench bench-scale bench-from-arrays fuzz-smoke clean
 
 all: build
 
@@ -103,6 +103,13 @@ bench: build
 	@bench/setup.sh
 	$(if $(findstring --quick,$(BENCH_ARGS)),,$(VENV)/bin/python bench/make_big.py)
 	$(VENV)/bin/python bench/run_bench.py $(BENCH_ARGS)
+
+# The large-file run (nw04 and the 1 GB models; threads 1 and N, fresh and warm, plain and gzip)
+# into bench/results/scale: about a quarter of an hour.
+bench-scale: build
+	@bench/setup.sh
+	$(VENV)/bin/python bench/make_big.py --sizes 1GB
+	$(VENV)/bin/python bench/run_bench.py --preset scale $(BENCH_ARGS)
 
 # mopsel.from_arrays on 1,000,000 columns and 10,000,000 entries (target: under 0.5 s).
 bench-from-arrays: build
