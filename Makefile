@@ -105,7 +105,7 @@ bench: build
 	$(VENV)/bin/python bench/run_bench.py $(BENCH_ARGS)
 
 # The large-file run (nw04 and the 1 GB models; threads 1 and N, fresh and warm, plain and gzip)
-# into bench/results/scale: about a quarter of an hour.
+# into bench/results/scale: 11-14 minutes.
 bench-scale: build
 	@bench/setup.sh
 	$(VENV)/bin/python bench/make_big.py --sizes 1GB
