@@ -10,7 +10,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "reader/careful_inspect.hpp"
+#include "reader/careful_state.hpp"
 #include "reader/fixed_fields.hpp"
 #include "reader/numbers.hpp"
 #include "reader/utf8.hpp"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "model/model_record.hpp"
-#include "reader/careful_inspect.hpp"
+#include "reader/careful_state.hpp"
 #include "reader/keywords.hpp"
 #include "reader/locate.hpp"
 #include "reader/utf8.hpp"

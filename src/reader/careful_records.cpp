@@ -4,7 +4,7 @@
 #include <string>
 
 #include "model/mps_codes.hpp"
-#include "reader/careful_inspect.hpp"
+#include "reader/careful_state.hpp"
 #include "reader/columns.hpp"
 #include "reader/fixed_fields.hpp"
 #include "reader/numbers.hpp"

@@ -88,7 +88,7 @@ void needs_fixed(CarefulLines& c, SectionReader& r, std::string_view name);
 // line that holds non-ASCII bytes or a vertical tab). False when the read ends here.
 bool find_unicode_blanks(CarefulLines& c, SectionReader& r, const Fields& fields);
 
-// A name that will be part of the model must be valid UTF-8. False when the read ends.
+// A name that goes into the model must be valid UTF-8. False when the read ends.
 bool check_name(CarefulLines& c, SectionReader& r, std::string_view what, std::string_view name);
 
 // A value that reads as 0, NaN or a very large number, looked at closely.
