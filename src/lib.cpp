@@ -24,7 +24,7 @@
 #include "python/utf8_error.hpp"
 #include "python/write_model.hpp"
 #include "reader/name_seed.hpp"
-#include "reader/reading_threads.hpp"
+#include "source/reading_threads.hpp"
 #include "reader/read_mps.hpp"
 #include "source/load_source.hpp"
 #include "writer/mps_writer.hpp"

@@ -13,7 +13,7 @@
 // same name, and its last column stays open for the next piece or the lines
 // after it. Then the one-thread reader goes on from where the last piece stopped.
 #include "reader/lines.hpp"
-#include "reader/reading_threads.hpp"
+#include "source/reading_threads.hpp"
 #include "reader/section_reader.hpp"
 
 namespace mopsel {

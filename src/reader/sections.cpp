@@ -11,7 +11,7 @@
 #include "reader/lines.hpp"
 #include "reader/numbers.hpp"
 #include "reader/parallel_columns.hpp"
-#include "reader/reading_threads.hpp"
+#include "source/reading_threads.hpp"
 #include "reader/records.hpp"
 #include "reader/section_reader.hpp"
 #include "reader/size_hints.hpp"

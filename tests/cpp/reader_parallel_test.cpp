@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "reader/read_mps.hpp"
-#include "reader/reading_threads.hpp"
+#include "source/reading_threads.hpp"
 #include "reader_test_support.hpp"
 #include "source/load_source.hpp"
 

@@ -1,4 +1,4 @@
-#include "reader/reading_threads.hpp"
+#include "source/reading_threads.hpp"
 
 #include <atomic>
 #include <cstdlib>
