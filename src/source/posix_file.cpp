@@ -11,6 +11,8 @@
 #include <new>
 #include <utility>
 
+#include "source/parallel_read.hpp"
+#include "source/reading_threads.hpp"
 #include "source/text_buffer.hpp"
 
 namespace mopsel {
@@ -107,6 +109,18 @@ Result<ByteBuffer> read_to_end(int fd, size_t size_hint, const Interruption& int
   try {
     ByteBuffer text;
     if (size_hint > 0) reserve_text(text, size_hint);
+    if (const ThreadPlan plan = reading_thread_plan(); plan.threads > 1 && size_hint >= plan.load_min_bytes) {
+      // A large file: its start is read by several threads, the rest below as usual.
+      const off_t offset = ::lseek(fd, 0, SEEK_CUR);
+      if (offset >= 0) {
+        const ParallelReadResult start = read_in_parallel(fd, offset, text.data(), size_hint, plan, interruption);
+        if (start.interrupted) return interrupted();
+        text.commit(start.prefix);
+        if (start.prefix > 0 && ::lseek(fd, offset + static_cast<off_t>(start.prefix), SEEK_SET) < 0) {
+          return os_error(errno);
+        }
+      }
+    }
     for (;;) {
       if (interruption.requested()) return interrupted();
       if (text.size() == text.capacity()) {

@@ -55,8 +55,9 @@ Result<size_t> read_some(int fd, char* into, size_t room, const Interruption& in
 
 // Reads everything left in `fd` into one buffer reserved for `size_hint` bytes, growing it
 // when the file turns out longer (size unknown, or it grew since the size was taken),
-// polling `interruption` between reads. Fails with OutOfMemory when a reservation
-// fails, with an Os error, or with Interrupted.
+// polling `interruption` between reads. With a `size_hint` of reading_thread_plan()'s
+// load_min_bytes or more, that much is read by several threads first (parallel_read.hpp).
+// Fails with OutOfMemory when a reservation fails, with an Os error, or with Interrupted.
 Result<ByteBuffer> read_to_end(int fd, size_t size_hint, const Interruption& interruption = {});
 
 // The capacity to grow a full buffer of `current` bytes to: doubling, at least 64 KiB

@@ -2,7 +2,7 @@
 // How many threads a read may use, and the process-wide count of those in use.
 //
 // A read whose COLUMNS section is large splits it across threads
-// (parallel_columns.hpp). By default a process uses as many threads as it may
+// (parallel_columns.hpp), and so does loading a large plain file (parallel_read.hpp). By default a process uses as many threads as it may
 // run on (its CPU affinity); the environment variable MOPSEL_THREADS sets
 // another number (1 keeps every read on one thread). Reads running at the same
 // time share that number: a read takes helper threads only while the process's
@@ -17,6 +17,8 @@ struct ThreadPlan {
   unsigned threads = 1;          // threads a process's readers may use together
   size_t min_bytes = 32u << 20;  // COLUMNS text (to the end of the text) that is worth splitting
   size_t chunk_bytes = 0;        // bytes per piece of work; 0: chosen from the text and threads
+  size_t load_min_bytes = 64u << 20;  // size of a plain file from which its parts are read by threads
+  size_t load_part_bytes = 0;         // bytes per part of such a load; 0: chosen from the size
 };
 
 // The plan of the next read: the one fixed for tests, else MOPSEL_THREADS or the

@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <fcntl.h>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <new>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -20,6 +22,7 @@
 #include "source/inflate.hpp"
 #include "source/load_source.hpp"
 #include "source/posix_file.hpp"
+#include "source/reading_threads.hpp"
 #include "source/text_buffer.hpp"
 #include "source_test_support.hpp"
 
@@ -51,6 +54,28 @@ std::string sample_text(size_t size) {
 }
 
 std::string as_string(const ByteBuffer& bytes) { return std::string(as_view(bytes)); }
+
+// The usual plan, and plans that send every file of a byte or more through the
+// threaded load, in parts of odd sizes and in parts larger than the file.
+const std::optional<ThreadPlan> kLoadPlans[] = {
+    std::nullopt,
+    ThreadPlan{.threads = 2, .load_min_bytes = 1, .load_part_bytes = 4093},
+    ThreadPlan{.threads = 3, .load_min_bytes = 1, .load_part_bytes = 65'537},
+    ThreadPlan{.threads = 2, .load_min_bytes = 1, .load_part_bytes = 0},
+};
+
+struct PlanScope {
+  explicit PlanScope(std::optional<ThreadPlan> plan) { use_thread_plan_for_tests(plan); }
+  ~PlanScope() {
+    use_thread_plan_for_tests(std::nullopt);
+    EXPECT_EQ(reading_threads_in_use(), 0u);
+  }
+};
+
+std::string plan_name(const std::optional<ThreadPlan>& plan) {
+  if (!plan) return "usual plan";
+  return std::to_string(plan->threads) + " threads, parts of " + std::to_string(plan->load_part_bytes);
+}
 
 TEST(OsErrorText, DescriptionThenNumber) {
   const struct {
@@ -128,8 +153,10 @@ TEST(LoadSource, PlainFilesLoadByteForByteIntoAnExactBuffer) {
       {"large.mps", sample_text(3'000'001)},
       {"huge-page sized.mps", sample_text(kHugeTextMin + 1)},
   };
+  for (const auto& plan : kLoadPlans) {
+  const PlanScope scope(plan);
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.name + (" with " + plan_name(plan)));
     Result<ByteBuffer> loaded = load_source(dir.write(c.name, c.bytes));
     ASSERT_TRUE(loaded.ok()) << loaded.error().message;
     EXPECT_EQ(as_string(loaded.value()), c.bytes);
@@ -138,6 +165,7 @@ TEST(LoadSource, PlainFilesLoadByteForByteIntoAnExactBuffer) {
     if (c.bytes.size() >= kHugeTextMin) {
       EXPECT_EQ(reinterpret_cast<uintptr_t>(loaded.value().data()) % kHugePage, 0u);
     }
+  }
   }
 }
 
@@ -177,8 +205,10 @@ TEST(ReadToEnd, AnyHintAndOffsetGiveTheWholeRest) {
   } cases[] = {{0, 0},        {0, 1},         {0, 4095},   {0, 4096},     {0, n / 2},    {0, n - 1},
                {0, n},        {0, n + 1},     {0, 3 * n},  {1, SIZE_MAX}, {4321, SIZE_MAX},
                {199'999, SIZE_MAX}, {200'000, SIZE_MAX}, {300'000, SIZE_MAX}, {4321, 0}};
+  for (const auto& plan : kLoadPlans) {
+  const PlanScope scope(plan);
   for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.offset << " " << c.hint);
+    SCOPED_TRACE(::testing::Message() << c.offset << " " << c.hint << " with " << plan_name(plan));
     Result<OpenFile> file = open_for_reading(path);
     ASSERT_TRUE(file.ok()) << file.error().message;
     ASSERT_EQ(::lseek(file.value().fd, c.offset, SEEK_SET), c.offset);
@@ -188,6 +218,9 @@ TEST(ReadToEnd, AnyHintAndOffsetGiveTheWholeRest) {
     ASSERT_TRUE(read.ok()) << read.error().message;
     EXPECT_EQ(as_string(read.value()), content.substr(n - rest));
     EXPECT_GE(read.value().capacity(), rest);
+    // The reads leave the file's offset at its end, as one thread's would.
+    EXPECT_EQ(::lseek(file.value().fd, 0, SEEK_CUR), std::max(c.offset, static_cast<off_t>(n)));
+  }
   }
 }
 
@@ -204,7 +237,10 @@ TEST(ReadToEnd, FailuresAreReportedWithTheirText) {
   } cases[] = {{dir.file("d"), 0, "Is a directory (os error 21)", ErrorKind::Os},
                {dir.file("d"), 4096, "Is a directory (os error 21)", ErrorKind::Os},
                {dir.write("small.mps", "x"), SIZE_MAX, "out of memory", ErrorKind::OutOfMemory}};
+  for (const auto& plan : kLoadPlans) {
+  const PlanScope scope(plan);
   for (const auto& c : cases) {
+    SCOPED_TRACE(plan_name(plan));
     Result<OpenFile> file = open_for_reading(c.path);
     ASSERT_TRUE(file.ok());
     Result<ByteBuffer> read = read_to_end(file.value().fd, c.hint);
@@ -212,6 +248,66 @@ TEST(ReadToEnd, FailuresAreReportedWithTheirText) {
     EXPECT_EQ(read.error().message, c.error);
     EXPECT_EQ(read.error().kind, c.kind);
   }
+  }
+}
+
+// Answers false `allowed` times, then true.
+struct StopAfter {
+  int allowed = 0;
+  std::atomic<int> polls{0};
+  static bool poll(void* context, bool) noexcept {
+    auto* self = static_cast<StopAfter*>(context);
+    return self->polls++ >= self->allowed;
+  }
+};
+
+// The threaded load reads a file's parts on several threads and leaves the rest to the
+// one-thread loop: a file that is not what its size said (size 0 for a FIFO or a /proc
+// file; a file appended to or cut short after its size was taken) loads as one thread
+// would load it. Only the reading thread asks the interruption hook, and the helper
+// threads go back to the process's count however the load ends.
+TEST(ParallelLoad, PartsAndTheRestGiveTheFileAsOneThreadReadsIt) {
+  TempDir dir;
+  const PlanScope scope(ThreadPlan{.threads = 3, .load_min_bytes = 1, .load_part_bytes = 1'000'003});
+  const std::string content = sample_text(5'000'017);
+  const std::string path = dir.write("parts.mps", content);
+  for (const std::string& proc : {std::string("/proc/self/status"), std::string("/proc/self/maps")}) {
+    Result<ByteBuffer> loaded = load_source(proc);
+    ASSERT_TRUE(loaded.ok()) << loaded.error().message;
+    EXPECT_NE(as_view(loaded.value()).find('\n'), std::string_view::npos) << proc;
+  }
+  {
+    // Appended to after its size was taken: the file now has 1,234 bytes more.
+    Result<OpenFile> file = open_for_reading(path);
+    ASSERT_TRUE(file.ok());
+    const size_t hint = remaining_size_hint(file.value().fd);
+    std::ofstream(path, std::ios::binary | std::ios::app) << std::string(1234, 'z');
+    Result<ByteBuffer> read = read_to_end(file.value().fd, hint);
+    ASSERT_TRUE(read.ok());
+    EXPECT_EQ(as_string(read.value()), content + std::string(1234, 'z'));
+    // Cut short: a size that promised more than there is.
+    ASSERT_EQ(::truncate(path.c_str(), 3'000'000), 0);
+    ASSERT_EQ(::lseek(file.value().fd, 17, SEEK_SET), 17);
+    read = read_to_end(file.value().fd, hint);
+    ASSERT_TRUE(read.ok());
+    EXPECT_EQ(as_string(read.value()), content.substr(17, 3'000'000 - 17));
+  }
+  // Many small parts: the reading thread reads some of them and asks before each.
+  use_thread_plan_for_tests(ThreadPlan{.threads = 2, .load_min_bytes = 1, .load_part_bytes = 65'537});
+  for (int allowed : {0, 1, 2}) {
+    SCOPED_TRACE(allowed);
+    StopAfter hook{.allowed = allowed};
+    Result<ByteBuffer> loaded = load_source(path, Interruption{&StopAfter::poll, &hook});
+    ASSERT_FALSE(loaded.ok());
+    EXPECT_EQ(loaded.error().kind, ErrorKind::Interrupted);
+    EXPECT_EQ(hook.polls, allowed + 1);
+    EXPECT_EQ(reading_threads_in_use(), 0u);
+  }
+  // The count is taken by another read: this one loads alone, and completely.
+  ThreadLease other(3, 3);
+  Result<ByteBuffer> alone = load_source(path);
+  ASSERT_TRUE(alone.ok());
+  EXPECT_EQ(alone.value().size(), 3'000'000u);
 }
 
 // A named pipe has no size: the loader must grow its buffer, whatever sizes the reads
@@ -222,6 +318,7 @@ TEST(LoadSource, NamedPipeOfUnknownSizeLoadsCompletely) {
     size_t size;
     size_t chunk;
   } cases[] = {{0, 1}, {1, 1}, {70'000, 7}, {1'000'000, 65'536}, {300'001, 4096}};
+  const PlanScope scope(kLoadPlans[1]);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.size);
     const std::string content = sample_text(c.size);
