@@ -1,5 +1,6 @@
 #include "reader/read_mps.hpp"
 
+#include <optional>
 #include <utility>
 
 #include "reader/assemble.hpp"
@@ -8,6 +9,8 @@
 #include "reader/sections.hpp"
 #include "reader/size_hints.hpp"
 #include "source/load_source.hpp"
+#include "source/prefault.hpp"
+#include "source/reading_threads.hpp"
 
 namespace mopsel {
 
@@ -66,6 +69,15 @@ Error invalid_name_failure(std::string_view text, const ReaderLimits& limits) {
   return failure;
 }
 
+// From this size of text on, a read on one thread has a helper map its arrays ahead
+// of it (prefault.hpp): below it the faults cost less than starting a thread.
+constexpr size_t kPrefaultMin = size_t{4} << 20;
+
+bool worth_prefaulting(size_t text_size, const ThreadPlan& plan) noexcept {
+  // Larger texts may be read by several threads, which then have no core to spare.
+  return plan.threads > 1 && text_size >= kPrefaultMin && text_size < plan.min_bytes;
+}
+
 }  // namespace
 
 Result<ModelRecord> read_mps(std::string_view text, const Interruption& interruption) {
@@ -78,7 +90,13 @@ Result<ModelRecord> read_mps_with_limits(std::string_view text, const ReaderLimi
   state.limits = limits;
   state.interruption = interruption;
   reserve_from_hints(scan_size_hints(text), text.size(), state);
-  if (Status read = read_sections(text, state); !read) {
+  std::optional<BackgroundPrefault> prefault;
+  if (const ThreadPlan plan = reading_thread_plan(); worth_prefaulting(text.size(), plan)) {
+    prefault.emplace(reserved_room(state), plan);
+  }
+  Status read = read_sections(text, state);
+  prefault.reset();  // before any array is handed on
+  if (!read) {
     if (read.error().kind == ErrorKind::Interrupted) return read.error();
     return located(read.error(), text);
   }

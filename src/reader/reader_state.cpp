@@ -35,6 +35,34 @@ void reserve_from_hints(const SizeHints& hints, size_t text_length, ReaderState&
   state.row_types.reserve(r.rows);
 }
 
+namespace {
+
+template <class T>
+void add_room(std::vector<MemoryRange>& ranges, const OwnedArray<T>& array) {
+  if (array.capacity() > 0) ranges.push_back({array.data(), array.capacity() * sizeof(T)});
+}
+
+}  // namespace
+
+std::vector<MemoryRange> reserved_room(const ReaderState& state) {
+  std::vector<MemoryRange> ranges;
+  ranges.reserve(16);
+  add_room(ranges, state.entry_row);
+  add_room(ranges, state.entry_value);
+  add_room(ranges, state.col_names.ends);
+  add_room(ranges, state.col_cost);
+  add_room(ranges, state.col_lower);
+  add_room(ranges, state.col_upper);
+  add_room(ranges, state.col_integrality);
+  add_room(ranges, state.col_default_binary);
+  add_room(ranges, state.col_start);
+  add_room(ranges, state.row_names.ends);
+  add_room(ranges, state.row_lower);
+  add_room(ranges, state.row_upper);
+  add_room(ranges, state.row_types);
+  return ranges;
+}
+
 void apply_binary_default(ReaderState& state) noexcept {
   for (uint32_t j = 0; j < state.num_col; ++j) {
     if (state.col_default_binary[j] != 0) {

@@ -21,6 +21,7 @@
 #include "reader/column_index.hpp"
 #include "reader/name_map.hpp"
 #include "reader/size_hints.hpp"
+#include "source/prefault.hpp"
 
 namespace mopsel {
 
@@ -97,5 +98,9 @@ void apply_binary_default(ReaderState& state) noexcept;
 // Reserves capacity (never length) in the per-entry, per-column and per-row
 // arrays from the capped hints.
 void reserve_from_hints(const SizeHints& hints, size_t text_length, ReaderState& state);
+
+// The room reserved in the per-entry, per-column and per-row arrays, for a helper
+// to map ahead of the reading thread (prefault.hpp).
+std::vector<MemoryRange> reserved_room(const ReaderState& state);
 
 }  // namespace mopsel

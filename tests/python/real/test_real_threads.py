@@ -1,7 +1,10 @@
 """Every real model reads the same, bit for bit, when its COLUMNS section is split into
-pieces read by several threads (the tests' hook lowers the size that takes that path)."""
+pieces read by several threads, and when its plain text is loaded in parts by several
+threads (the tests' hook lowers the sizes that take those paths)."""
 
 from __future__ import annotations
+
+import gzip
 
 import pytest
 
@@ -20,16 +23,24 @@ def reading_threads():
 
 
 @pytest.mark.parametrize("path", corpus_params())
-def test_real_model_reads_alike_with_threads(path, reading_threads):
+def test_real_model_reads_alike_with_threads(path, reading_threads, tmp_path):
     reading_threads((1, 0, 0))
     one_thread = snap(mopsel.parse_file(str(path)))
     for plan in PLANS:
         reading_threads(plan)
         assert differences(one_thread, snap(mopsel.parse_file(str(path)))) == [], plan
+    plain = tmp_path / "model.mps"
+    plain.write_bytes(gzip.decompress(path.read_bytes()) if path.suffix == ".gz" else path.read_bytes())
+    # (threads, ..., smallest plain file loaded in parts by threads)
+    for plan in ((2, 1 << 62, 0, 1), (3, 0, 997, 1)):
+        reading_threads(plan)
+        assert differences(one_thread, snap(mopsel.parse_file(str(plain)))) == [], plan
 
 
 def test_the_hook_checks_its_argument(reading_threads):
     with pytest.raises(TypeError):
         reading_threads((2, 0))
+    with pytest.raises(TypeError):
+        reading_threads((2, 0, 0, 1, 5))
     with pytest.raises(TypeError):
         reading_threads("2")
