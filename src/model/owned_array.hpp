@@ -57,6 +57,12 @@ class OwnedArray {
     if (wanted > capacity_) reallocate(wanted);
   }
 
+  // Makes room for `n` more elements, growing as push_back does (doubling), so that
+  // reserving a little more many times costs few reallocations.
+  void reserve_more(size_t n) {
+    if (n > capacity_ - size_) grow(size_ + n);
+  }
+
   // Like reserve on an array that holds no storage yet, with the storage starting at a
   // multiple of `alignment` (a power of two, at least sizeof(void*)), so that whole pages
   // of it can be advised to the kernel. It is released (and regrown) like any other.

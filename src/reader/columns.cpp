@@ -120,7 +120,7 @@ bool close_column(ReaderState& state, ColumnsScratch& scratch) {
   state.col_cost[j] = scratch.pending_cost;
   state.col_start[j] = state.nnz;
   state.entry_row.append(scratch.pending_rows.data(), n);
-  state.entry_value.reserve(state.entry_value.size() + n);
+  state.entry_value.reserve_more(n);
   for (const uint32_t row : scratch.pending_rows) {
     state.entry_value.push_back(scratch.pending_value[row]);
     scratch.pending_value[row] = 0.0;

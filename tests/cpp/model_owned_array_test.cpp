@@ -26,6 +26,22 @@ TEST(OwnedArray, GrowsKeepsValuesAndReleasesStorageToNewOwner) {
   std::free(storage);  // the new owner frees with std::free
 }
 
+// Room for a few more elements at a time, as a reader asks for each column's entries:
+// the storage doubles, so 30,000 requests cost a handful of reallocations.
+TEST(OwnedArray, RoomForMoreGrowsGeometrically) {
+  OwnedArray<double> values;
+  int reallocations = 0;
+  for (int i = 0; i < 30'000; ++i) {
+    const size_t capacity = values.capacity();
+    values.reserve_more(1 + i % 3);
+    EXPECT_GE(values.capacity(), values.size() + 1 + i % 3);
+    if (values.capacity() != capacity) ++reallocations;
+    for (int k = 0; k <= i % 3; ++k) values.push_back(i);
+  }
+  EXPECT_LE(reallocations, 16);
+  EXPECT_EQ(values[values.size() - 1], 29'999.0);
+}
+
 TEST(OwnedArray, MoveLeavesSourceEmpty) {
   OwnedArray<uint32_t> a;
   for (int i = 0; i < 5; ++i) a.push_back(7u);
