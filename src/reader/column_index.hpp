@@ -15,6 +15,7 @@
 // Probes are bounded as in the row map (name_map.hpp): lookups stop after the
 // longest distance of a stored name from home, and a name that would land
 // further than kMaxShift moves the index to the keyed hash.
+#include <atomic>
 #include <cstdint>
 #include <string_view>
 
@@ -168,6 +169,66 @@ inline void sync_columns(ColumnIndex& index, const NameList& names) {
     }
   }
   index.indexed = static_cast<uint32_t>(total);
+}
+
+// What one thread's enter_columns_shared did.
+struct SharedEntry {
+  size_t count = 0;      // names it stored in a free slot
+  size_t max_shift = 0;  // the longest distance from home of those
+};
+
+// Enters the columns [from, to) into a map whose free slots are enough for every
+// name, with atomic slot updates, so that threads may enter disjoint ranges at
+// once; the map's count, max_shift and indexed are the caller's to set from the
+// threads' results. A name entered by several threads keeps its last column, as in
+// sync_columns. Gives up (false) when `give_up` is set or, under the fast mix, a
+// name would land further than kMaxShift from home: the caller then builds the map
+// on one thread.
+inline bool enter_columns_shared(ColumnIndex& index, const NameList& names, uint32_t from, uint32_t to,
+                                 std::atomic<bool>& give_up, SharedEntry& out) noexcept {
+  const size_t size = index.slots.size();
+  uint64_t* slots = &index.slots[0];
+  // Keys are made and their slots fetched a few columns ahead, as in sync_columns.
+  constexpr uint32_t kAhead = 32;
+  NameKey ahead[kAhead];
+  for (uint32_t j = from; j < to && j - from < kAhead; ++j) {
+    ahead[j % kAhead] = name_key(names[j], index.seed);
+    __builtin_prefetch(&slots[home_slot(ahead[j % kAhead].hash, size)], 1);
+  }
+  for (uint32_t j = from; j < to; ++j) {
+    if ((j & 4095) == 0 && give_up.load(std::memory_order_relaxed)) return false;
+    const NameKey key = ahead[j % kAhead];
+    if (to - j > kAhead) {
+      ahead[j % kAhead] = name_key(names[j + kAhead], index.seed);
+      __builtin_prefetch(&slots[home_slot(ahead[j % kAhead].hash, size)], 1);
+    }
+    const uint64_t mine = detail::column_slot(key.hash, j);
+    size_t i = home_slot(key.hash, size);
+    for (size_t shift = 0;;) {
+      uint64_t slot = __atomic_load_n(&slots[i], __ATOMIC_RELAXED);
+      if (slot == 0) {
+        if (__atomic_compare_exchange_n(&slots[i], &slot, mine, false, __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
+          ++out.count;
+          if (shift > out.max_shift) out.max_shift = shift;
+          break;
+        }
+        // Another thread took the slot first: look at what it stored.
+      }
+      if (detail::column_matches(slot, names, key)) {
+        // The same name: the later column stays.
+        while (static_cast<uint32_t>(slot) - 1 < j &&
+               !__atomic_compare_exchange_n(&slots[i], &slot, mine, false, __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
+        }
+        break;
+      }
+      if (++i == size) i = 0;
+      if (++shift > kMaxShift && !index.seed.keyed) [[unlikely]] {
+        give_up.store(true, std::memory_order_relaxed);
+        return false;
+      }
+    }
+  }
+  return true;
 }
 
 // The column of `name` among the entered columns, or false. Call sync_columns

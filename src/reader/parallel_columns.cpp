@@ -1,21 +1,17 @@
 #include "reader/parallel_columns.hpp"
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <cstring>
 #include <exception>
 #include <limits>
 #include <memory>
 #include <mutex>
-#include <thread>
+#include <optional>
 #include <vector>
 
 #include "model/mps_codes.hpp"
 #include "reader/columns.hpp"
 #include "reader/keywords.hpp"
 #include "reader/numbers.hpp"
+#include "reader/parallel_pieces.hpp"
 
 namespace mopsel {
 
@@ -57,17 +53,11 @@ struct Piece {
   std::atomic<bool> done{false};
 };
 
-struct Work {
+struct Work : PieceQueue {
   Work(const ReaderState& s, const char* text_end) : state(s), readable(text_end) {}
   const ReaderState& state;  // only its row map is read, which nobody changes meanwhile
   const char* readable;      // loads may reach up to here
   std::vector<std::unique_ptr<Piece>> pieces;
-  std::atomic<size_t> next{0};  // the next piece to take
-  // Pieces from this index on are not needed: an earlier piece found the section's end.
-  std::atomic<size_t> needed{std::numeric_limits<size_t>::max()};
-  std::atomic<bool> stop{false};  // everyone stops
-  std::mutex lock;
-  std::condition_variable finished;
   // Storage of appended pieces, kept for the next pieces read: fresh memory costs
   // a page fault per 4 KiB on first touch, more than the reading of it.
   std::vector<PieceColumns> spare;  // under `lock`
@@ -75,12 +65,6 @@ struct Work {
 
 // Per thread: which rows the open column has a value for, one bit each.
 using RowBits = std::vector<uint64_t>;
-
-void mark_not_needed_from(Work& work, size_t index) noexcept {
-  size_t seen = work.needed.load();
-  while (index < seen && !work.needed.compare_exchange_weak(seen, index)) {
-  }
-}
 
 enum class PieceEnd : uint8_t { Read, Failed, NotNeeded, Interrupted };
 
@@ -218,19 +202,13 @@ PieceEnd read_piece(Work& work, size_t index, RowBits& bits, const Interruption*
   PieceEnd end;
   try {
     end = PieceReader(work, piece, bits).read(index, interruption);
-    if (end == PieceEnd::Read && piece.stop != nullptr) mark_not_needed_from(work, index + 1);
+    if (end == PieceEnd::Read && piece.stop != nullptr) work.not_needed_from(index + 1);
   } catch (...) {
     piece.failure = std::current_exception();
     end = PieceEnd::Failed;
   }
-  if (end == PieceEnd::Read || end == PieceEnd::Failed) {
-    {
-      const std::lock_guard<std::mutex> hold(work.lock);
-      piece.done.store(true, std::memory_order_release);
-    }
-    work.finished.notify_all();
-  }
-  return end;  // a piece done may be appended and freed at once: the caller must not touch it
+  if (end == PieceEnd::Read || end == PieceEnd::Failed) mark_done(work, piece);
+  return end;
 }
 
 void helper(Work& work, uint32_t num_row) {
@@ -240,9 +218,7 @@ void helper(Work& work, uint32_t num_row) {
   } catch (...) {
     return;  // the reading thread reads the pieces itself
   }
-  for (;;) {
-    const size_t i = work.next.fetch_add(1);
-    if (i >= work.pieces.size() || i >= work.needed.load() || work.stop.load()) return;
+  for (size_t i; work.take(work.pieces.size(), i);) {
     // After a failure the reading thread raises it when it reaches the piece.
     if (read_piece(work, i, bits, nullptr) != PieceEnd::Read) return;
   }
@@ -328,88 +304,34 @@ bool append_piece(ReaderState& state, ColumnsScratch& s, const Piece& p) {
   return true;
 }
 
-// Cuts [begin, end) into pieces of about `size` bytes that start at line starts.
-void cut_pieces(Work& work, const char* begin, const char* end, size_t size) {
-  while (begin < end) {
-    const char* stop = end;
-    if (static_cast<size_t>(end - begin) > size) {
-      const auto* lf = static_cast<const char*>(std::memchr(begin + size, '\n', static_cast<size_t>(end - begin - size)));
-      if (lf != nullptr) stop = lf + 1;
-    }
-    auto piece = std::make_unique<Piece>();
-    piece->begin = begin;
-    piece->end = stop;
-    work.pieces.push_back(std::move(piece));
-    begin = stop;
-  }
-}
-
-// Stops and joins the helpers however the reading thread leaves.
-struct Helpers {
-  Work& work;
-  std::vector<std::thread> threads;
-  ~Helpers() {
-    work.stop.store(true);
-    for (std::thread& t : threads) t.join();
-  }
-};
-
 }  // namespace
 
-ParallelColumns read_columns_in_parallel(SectionReader& r, LineCursor& cursor, const ThreadPlan& plan) {
+ParallelRead read_columns_in_parallel(SectionReader& r, LineCursor& cursor, const ThreadPlan& plan) {
   const size_t bytes = static_cast<size_t>(cursor.end - cursor.pos);
-  if (plan.threads < 2 || bytes == 0 || bytes < plan.min_bytes) return ParallelColumns::OneThread;
+  if (plan.threads < 2 || bytes == 0 || bytes < plan.min_bytes) return ParallelRead::OneThread;
   ThreadLease lease(plan.threads, plan.threads);
-  if (lease.helpers() == 0) return ParallelColumns::OneThread;
+  if (lease.helpers() == 0) return ParallelRead::OneThread;
   ReaderState& state = r.state;
   const size_t threads = lease.helpers() + 1;
-  // Enough pieces that the threads stay busy to the end, and that little is
-  // read in vain past the section's end.
-  const size_t size = plan.chunk_bytes != 0 ? plan.chunk_bytes : std::max<size_t>(size_t{1} << 20, bytes / (16 * threads));
-
   Work work(state, r.text_end);
-  cut_pieces(work, cursor.pos, cursor.end, size);
+  cut_pieces(work.pieces, cursor.pos, cursor.end, piece_bytes(plan, bytes, threads));
   RowBits bits(state.num_row / 64 + 1, 0);
   Helpers helpers{work, {}};
-  for (size_t t = 0; t < lease.helpers(); ++t) {
-    try {
-      helpers.threads.emplace_back(helper, std::ref(work), state.num_row);
-    } catch (const std::system_error&) {
-      break;  // fewer helpers: the reading thread takes more pieces
+  helpers.start(lease.helpers(), [&work, rows = state.num_row] { helper(work, rows); });
+  const Interruption& interruption = state.interruption;
+  const auto read = [&](size_t i) { return read_piece(work, i, bits, &interruption) != PieceEnd::Interrupted; };
+  return take_pieces_in_order(work, cursor, interruption, read, [&](Piece& piece) -> std::optional<ParallelRead> {
+    if (piece.failure) std::rethrow_exception(piece.failure);
+    if (!append_piece(state, r.columns, piece)) return ParallelRead::Restart;
+    if (piece.stop != nullptr) {
+      cursor.pos = piece.stop;
+      return ParallelRead::Read;
     }
-  }
-  const Interruption* interruption = &state.interruption;
-  for (size_t merged = 0; merged < work.pieces.size();) {
-    Piece& piece = *work.pieces[merged];
-    if (piece.done.load(std::memory_order_acquire)) {
-      if (piece.failure) std::rethrow_exception(piece.failure);
-      if (!append_piece(state, r.columns, piece)) return ParallelColumns::Restart;
-      if (piece.stop != nullptr) {
-        cursor.pos = piece.stop;
-        return ParallelColumns::Read;
-      }
-      piece.out.clear();
-      {
-        const std::lock_guard<std::mutex> hold(work.lock);
-        work.spare.push_back(std::move(piece.out));
-      }
-      work.pieces[merged].reset();
-      ++merged;
-      continue;
-    }
-    if (interruption->requested()) return ParallelColumns::Interrupted;
-    // Read a piece too, or wait for the next one to append.
-    const size_t i = work.next.fetch_add(1);
-    if (i < work.pieces.size() && i < work.needed.load()) {
-      if (read_piece(work, i, bits, interruption) == PieceEnd::Interrupted) return ParallelColumns::Interrupted;
-      continue;
-    }
-    std::unique_lock<std::mutex> hold(work.lock);
-    work.finished.wait_for(hold, std::chrono::milliseconds(2),
-                           [&] { return piece.done.load(std::memory_order_acquire); });
-  }
-  cursor.pos = cursor.end;
-  return ParallelColumns::Read;
+    piece.out.clear();
+    const std::lock_guard<std::mutex> hold(work.lock);
+    work.spare.push_back(std::move(piece.out));
+    return std::nullopt;
+  });
 }
 
 }  // namespace mopsel

@@ -13,19 +13,14 @@
 // same name, and its last column stays open for the next piece or the lines
 // after it. Then the one-thread reader goes on from where the last piece stopped.
 #include "reader/lines.hpp"
-#include "source/reading_threads.hpp"
+#include "reader/parallel_pieces.hpp"
 #include "reader/section_reader.hpp"
+#include "source/reading_threads.hpp"
 
 namespace mopsel {
 
-enum class ParallelColumns : uint8_t {
-  Read,         // the pieces are in the state; the cursor stands where they stopped
-  OneThread,    // nothing was read: read on one thread from here (too small, no helpers)
-  Restart,      // the state is spoiled (a size limit was met): read the text again on one thread
-  Interrupted,  // the state's interruption asked to stop
-};
 
 // Called right after the COLUMNS header; `cursor` stands at the next line.
-ParallelColumns read_columns_in_parallel(SectionReader& r, LineCursor& cursor, const ThreadPlan& plan);
+ParallelRead read_columns_in_parallel(SectionReader& r, LineCursor& cursor, const ThreadPlan& plan);
 
 }  // namespace mopsel

@@ -9,10 +9,6 @@
 
 namespace mopsel {
 
-namespace {
-
-// True when the fields from `first` on hold at least one complete (name, value)
-// pair and every value of a complete pair is a number.
 bool pairs_are_numbers(const Fields& fields, size_t first) noexcept {
   if (first + 1 >= fields.count) return false;
   for (size_t k = first + 1; k < fields.count; k += 2) {
@@ -21,6 +17,8 @@ bool pairs_are_numbers(const Fields& fields, size_t first) noexcept {
   return true;
 }
 
+namespace {
+
 bool names_a_row(ReaderState& state, const Fields& fields) noexcept {
   return fields.count > 0 && find_name_memo(state.row_index, state.row_miss, fields.at[0]) != nullptr;
 }
@@ -28,11 +26,7 @@ bool names_a_row(ReaderState& state, const Fields& fields) noexcept {
 }  // namespace
 
 size_t set_record_start(ReaderState& state, const Fields& fields) noexcept {
-  if (!names_a_row(state, fields)) return 1;
-  // This is uncommon: a set name that is also a row name, e.g. "RHS".
-  if (fields.count >= 3 && !pairs_are_numbers(fields, 0) && pairs_are_numbers(fields, 1)) [[unlikely]]
-    return 1;
-  return 0;
+  return set_record_start_with(fields, [&] { return names_a_row(state, fields); });
 }
 
 bool is_set_record(ReaderState& state, const Fields& fields) noexcept {
@@ -93,67 +87,25 @@ bool find_column(ReaderState& state, std::string_view name, uint32_t& column) {
   return false;
 }
 
-// Whether "TYPE SET COLUMN [VALUE]" reads as a well-formed record: the value
-// a bound type uses is a number, and one it does not use is absent or a number.
-bool set_name_reading_fits(const Fields& fields) noexcept {
-  BoundType type;
-  if (!bound_type_of(fields.at[0], type)) return false;
-  if (fields.count >= 4) return is_mps_number(fields.at[3]);
-  return type == BoundType::FR || type == BoundType::MI || type == BoundType::PL || type == BoundType::BV;
-}
-
-// Both steps are inlined into apply_bound, the default reader's path, so that the
-// laid-out record never goes through memory there.
+// Inlined into apply_bound, the default reader's path, so that the laid-out record
+// never goes through memory there.
 [[gnu::always_inline]] inline BoundRecord layout_of(ReaderState& state, const Fields& fields) {
-  const auto& f = fields.at;
-  const size_t n = fields.count;
-  BoundRecord record;
-  record.type = f[0];
-  record.column_name = f[1];
-  if (n >= 3) {
-    record.known = find_column(state, f[1], record.column);
-    // This is uncommon: a set name that is also a column name, e.g. "BND".
-    if (record.known && !is_mps_number(f[2]) && set_name_reading_fits(fields)) [[unlikely]]
-      record.known = false;
-    if (record.known) {
-      record.value = f[2];
-      record.has_value = true;
-    } else {
-      // f[1] names the bound vector, which is ignored.
-      record.column_name = f[2];
-      record.known = find_column(state, record.column_name, record.column);
-      if (n >= 4) {
-        record.value = f[3];
-        record.has_value = true;
-      }
-    }
-  }
-  if (n == 2) record.known = find_column(state, record.column_name, record.column);
-  return record;
+  return bound_layout_with(fields, [&](std::string_view name, uint32_t& column) {
+    return find_column(state, name, column);
+  });
 }
 
-[[gnu::always_inline]] inline bool apply_laid_out(ReaderState& state, const BoundRecord& record) {
-  uint32_t j = record.column;
-  if (!record.known) {
-    if (!append_column(state, record.column_name, code(IntegralityKind::CONTINUOUS), 0)) return false;
-    j = state.num_col - 1;  // entered into col_index by the next lookup
-  }
-
+[[gnu::always_inline]] inline void set_bound(ReaderState& state, uint32_t j, BoundType type, double value) noexcept {
   state.last_bound_column = j;
-
-  BoundType type;
-  if (!bound_type_of(record.type, type)) return false;
-
   constexpr double inf = std::numeric_limits<double>::infinity();
-  auto value = [&] { return record.has_value ? parse_number(record.value) : 0.0; };
   double& lower = state.col_lower[j];
   double& upper = state.col_upper[j];
   uint8_t& integrality = state.col_integrality[j];
   state.col_default_binary[j] = 0;
   switch (type) {
-    case BoundType::LO: lower = value(); break;
-    case BoundType::UP: upper = value(); break;
-    case BoundType::FX: lower = upper = value(); break;
+    case BoundType::LO: lower = value; break;
+    case BoundType::UP: upper = value; break;
+    case BoundType::FX: lower = upper = value; break;
     case BoundType::FR:
       lower = -inf;
       upper = inf;
@@ -167,31 +119,54 @@ bool set_name_reading_fits(const Fields& fields) noexcept {
       state.col_default_binary[j] = 1;
       break;
     case BoundType::LI:
-      lower = value();
+      lower = value;
       integrality = code(IntegralityKind::INTEGER);
       break;
     case BoundType::UI:
-      upper = value();
+      upper = value;
       integrality = code(IntegralityKind::INTEGER);
       break;
     case BoundType::SC:
-      upper = value();
+      upper = value;
       integrality = code(IntegralityKind::SEMI_CONTINUOUS);
       break;
     case BoundType::SI:
-      upper = value();
+      upper = value;
       integrality = code(IntegralityKind::SEMI_INTEGER);
       break;
   }
+}
+
+[[gnu::always_inline]] inline bool apply_laid_out(ReaderState& state, const BoundRecord& record) {
+  uint32_t j = record.column;
+  if (!record.known) {
+    if (!append_column(state, record.column_name, code(IntegralityKind::CONTINUOUS), 0)) return false;
+    j = state.num_col - 1;  // entered into col_index by the next lookup
+  }
+
+  BoundType type;
+  if (!bound_type_of(record.type, type)) return false;
+  set_bound(state, j, type, bound_value(record, type));
   return true;
 }
 
 }  // namespace
 
+bool set_name_reading_fits(const Fields& fields) noexcept {
+  BoundType type;
+  if (!bound_type_of(fields.at[0], type)) return false;
+  if (fields.count >= 4) return is_mps_number(fields.at[3]);
+  return !bound_takes_value(type);
+}
+
 BoundRecord bound_layout(ReaderState& state, const Fields& fields) { return layout_of(state, fields); }
 
 void find_bound_column(ReaderState& state, BoundRecord& record) {
   record.known = find_column(state, record.column_name, record.column);
+}
+
+void set_column_bound(ReaderState& state, uint32_t j, BoundType type, double value) noexcept {
+  set_bound(state, j, type, value);
 }
 
 bool apply_bound_record(ReaderState& state, const BoundRecord& record) { return apply_laid_out(state, record); }

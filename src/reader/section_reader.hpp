@@ -63,6 +63,7 @@ struct SectionReader {
   bool rows_header = false;           // a ROWS header was just read
   PendingRowNames pending_rows;       // ROWS, default reader only
   bool columns_begun = false;         // a COLUMNS header was just read
+  bool records_begun = false;         // an RHS or BOUNDS header was just read
   ColumnsScratch columns;             // COLUMNS
   std::vector<uint8_t> rhs_seen;      // RHS, one flag per constraint row
   bool objective_rhs_seen = false;    // RHS
@@ -122,6 +123,9 @@ size_t rhs_first_pair(ReaderState& state, const Fields& fields) noexcept;
 // The pairs of an RHS record from field `first` on.
 void rhs_pairs(SectionReader& r, const Fields& fields, size_t first);
 
+// One RHS value for the row map's entry `row` (a row, OBJECTIVE_ROW or EXTRA_N_ROW).
+void rhs_value(SectionReader& r, int32_t row, double value);
+
 // True when the next line starts with a blank: the usual COLUMNS record.
 inline bool starts_indented(const LineCursor& cursor) noexcept {
   return *cursor.pos == ' ' || *cursor.pos == '\t';
@@ -132,9 +136,9 @@ inline bool starts_indented(const LineCursor& cursor) noexcept {
 // line that is neither empty nor a comment; `finish(r)` runs after ENDATA (after the
 // binary default), `end_of_text(r)` when the text ends first. With
 // `kColumnsFastPath`, indented COLUMNS records take `columns_fields(r, line)` with
-// the line split while its end is found. With `kParallelColumns`, `columns_begun(r,
-// cursor)` runs right after a COLUMNS header and may read on from the cursor (false:
-// the read ends there). True when the read succeeded; when it was interrupted,
+// the line split while its end is found. With `kParallelColumns`, `section_begun(r,
+// cursor)` runs right after a COLUMNS, RHS or BOUNDS header and may read on from the
+// cursor (false: the read ends there). True when the read succeeded; when it was interrupted,
 // r.interrupted is set.
 template <class Lines>
 bool run_sections(std::string_view text, SectionReader& r, Lines& lines) {
@@ -165,9 +169,8 @@ bool run_sections(std::string_view text, SectionReader& r, Lines& lines) {
       if (line.empty() || is_comment_line(line)) continue;
       lines.dispatch(r, line);
       if constexpr (Lines::kParallelColumns) {
-        if (r.columns_begun) [[unlikely]] {
-          r.columns_begun = false;
-          if (!lines.columns_begun(r, cursor)) return false;
+        if (r.columns_begun || r.records_begun) [[unlikely]] {
+          if (!lines.section_begun(r, cursor)) return false;
           poll_at = cursor.pos;  // the cursor may have moved on, to the end even
           continue;
         }

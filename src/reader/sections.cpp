@@ -11,6 +11,7 @@
 #include "reader/lines.hpp"
 #include "reader/numbers.hpp"
 #include "reader/parallel_columns.hpp"
+#include "reader/parallel_records.hpp"
 #include "source/reading_threads.hpp"
 #include "reader/records.hpp"
 #include "reader/section_reader.hpp"
@@ -91,7 +92,9 @@ void take_header(SectionReader& r, HeaderKind kind) {
     case Section::Rhs:
       r.rhs_seen.assign(state.num_row, 0);
       r.objective_rhs_seen = false;
+      r.records_begun = true;
       break;
+    case Section::Bounds: r.records_begun = true; break;
     default: break;
   }
 }
@@ -330,33 +333,36 @@ size_t first_rhs_pair(ReaderState& state, const Fields& fields) noexcept {
   return set_record_start(state, fields);
 }
 
-[[gnu::always_inline]] inline void apply_rhs_pairs(SectionReader& r, const Fields& fields, size_t first) {
+[[gnu::always_inline]] inline void apply_rhs_value(SectionReader& r, int32_t ref, double value) {
   ReaderState& state = r.state;
+  if (ref == OBJECTIVE_ROW) {
+    if (!r.objective_rhs_seen) {
+      state.obj_offset = -value;
+      r.objective_rhs_seen = true;
+    }
+    return;
+  }
+  if (ref < 0) return;  // an extra N row
+  const auto row = static_cast<uint32_t>(ref);
+  if (r.rhs_seen[row] != 0) return;  // the first value in a section wins
+  r.rhs_seen[row] = 1;
+  switch (static_cast<RowType>(state.row_types[row])) {
+    case RowType::E:
+      state.row_lower[row] = value;
+      state.row_upper[row] = value;
+      break;
+    case RowType::G: state.row_lower[row] = value; break;
+    case RowType::L: state.row_upper[row] = value; break;
+    case RowType::N: break;  // never stored: N rows are not constraint rows
+  }
+}
+
+[[gnu::always_inline]] inline void apply_rhs_pairs(SectionReader& r, const Fields& fields, size_t first) {
   const auto& f = fields.at;
   for (size_t k = first; k + 1 < fields.count; k += 2) {
-    const int32_t* ref = find_name(state.row_index, f[k]);
+    const int32_t* ref = find_name(r.state.row_index, f[k]);
     if (ref == nullptr) continue;
-    const double value = parse_number(f[k + 1]);
-    if (*ref == OBJECTIVE_ROW) {
-      if (!r.objective_rhs_seen) {
-        state.obj_offset = -value;
-        r.objective_rhs_seen = true;
-      }
-      continue;
-    }
-    if (*ref < 0) continue;  // an extra N row
-    const auto row = static_cast<uint32_t>(*ref);
-    if (r.rhs_seen[row] != 0) continue;  // the first value in a section wins
-    r.rhs_seen[row] = 1;
-    switch (static_cast<RowType>(state.row_types[row])) {
-      case RowType::E:
-        state.row_lower[row] = value;
-        state.row_upper[row] = value;
-        break;
-      case RowType::G: state.row_lower[row] = value; break;
-      case RowType::L: state.row_upper[row] = value; break;
-      case RowType::N: break;  // never stored: N rows are not constraint rows
-    }
+    apply_rhs_value(r, *ref, parse_number(f[k + 1]));
   }
 }
 
@@ -405,6 +411,8 @@ size_t rhs_first_pair(ReaderState& state, const Fields& fields) noexcept { retur
 
 void rhs_pairs(SectionReader& r, const Fields& fields, size_t first) { apply_rhs_pairs(r, fields, first); }
 
+void rhs_value(SectionReader& r, int32_t row, double value) { apply_rhs_value(r, row, value); }
+
 void unsupported_line(SectionReader& r, std::string_view line) {
   const HeaderKind kind = rule_a_kind(line, classify_line(trim_unicode(line)));
   if (kind == HeaderKind::Data || kind == HeaderKind::Unsupported) return;
@@ -418,14 +426,17 @@ struct PlainLines {
   static constexpr bool kColumnsFastPath = true;
   static constexpr bool kParallelColumns = true;
 
-  // A large COLUMNS section is read by several threads when the state allows.
-  static bool columns_begun(SectionReader& r, LineCursor& cursor) {
+  // A large COLUMNS, RHS or BOUNDS section is read by several threads when the state allows.
+  static bool section_begun(SectionReader& r, LineCursor& cursor) {
+    r.columns_begun = r.records_begun = false;
     if (!r.state.threads_allowed) return true;
-    switch (read_columns_in_parallel(r, cursor, reading_thread_plan())) {
-      case ParallelColumns::Read:
-      case ParallelColumns::OneThread: return true;
-      case ParallelColumns::Restart: r.restart = true; break;
-      case ParallelColumns::Interrupted: r.interrupted = true; break;
+    const ThreadPlan plan = reading_thread_plan();
+    switch (r.section == Section::Columns ? read_columns_in_parallel(r, cursor, plan)
+                                          : read_records_in_parallel(r, cursor, plan)) {
+      case ParallelRead::Read:
+      case ParallelRead::OneThread: return true;
+      case ParallelRead::Restart: r.restart = true; break;
+      case ParallelRead::Interrupted: r.interrupted = true; break;
     }
     r.section = Section::Failed;
     return false;

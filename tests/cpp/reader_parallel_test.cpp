@@ -1,4 +1,4 @@
-// Reading a large COLUMNS section with several threads gives what one thread gives:
+// Reading a large COLUMNS or BOUNDS section with several threads gives what one thread gives:
 // the same record bit for bit, or the same failure (cause, offset, line), on the
 // real models and on texts made to put piece boundaries everywhere that matters;
 // an interruption still stops the read; the process-wide thread count holds.
@@ -102,8 +102,53 @@ std::vector<Case> cases() {
   };
 }
 
+// RHS and BOUNDS texts: every bound type, records that override earlier ones or give
+// way to them, and every line that the threads leave to the one-thread reader.
+std::vector<Case> record_cases() {
+  const std::string rows = "NAME r\nROWS\n N obj\n L r1\n G r2\n E r3\n N extra\n L RHS\nCOLUMNS\n    x r1 1\n";
+  const std::string head =
+      "NAME b\nROWS\n N obj\n L r1\nCOLUMNS\n    x r1 1\n    m 'MARKER' 'INTORG'\n    y r1 1\n"
+      "    m 'MARKER' 'INTEND'\n    z r1 1\n    BND r1 1\n    w r1 1\nBOUNDS\n";
+  return {
+      {"RHS: set names or none, first values win, the objective, extra N rows, unknown rows",
+       rows + "RHS\n    rhs r1 1 r2 2\n    rhs r1 9 obj 3\n    r3 4 obj 8\n    other r2 7 nobody 1\n"
+              "    rhs extra 5 r3 6\n    rhs r1\n    rhs\n    RHS r1 5\n    RHS 6 r3 2\nENDATA\n"},
+      {"RHS: records in the first column, a keyword that reads as a record, a second section",
+       rows + "RHS\n    rhs r1 1\nRHS r2 2\nrhs r3 3\nRANGES r1 5\n    rhs RHS 4\nBOUNDS\n UP BND x 1\n"
+              "RHS\n    rhs r1 8 r2 9\nRANGES\n    rng r1 2\nENDATA\n"},
+      {"RHS: a header naming the set, odd field counts, values that are not numbers, no ENDATA",
+       rows + "RHS RIGHT\n    RIGHT r1 1 r2\n    RIGHT r3 abc\n    RIGHT r2 1e400 r1 -0\n    r1 nan\n"},
+      {"every bound type, with and without a set name, values that are not numbers",
+       head + " UP BND x 4\n LO BND y -1\n FX z 2.5\n FR w\n MI BND x\n PL BND y\n BV BND z\n LI w 3\n"
+              " UI BND x 1e3\n SC BND y 7\n SI z 8\n UP w nan\n LO x abc\n UP y\n LO BND\nENDATA\n"},
+      {"later records override earlier ones; integrality set and kept",
+       head + " UP BND x 1\n UP BND x 2\n BV BND y\n UP BND y 5\n LO BND y -3\n FR BND y\n UI BND z 9\n"
+              " LO BND z 1\n SC BND w 4\n FX BND w 1\n MI BND x\n LO BND x 3\n UP BND x 4\nENDATA\n"},
+      {"several sets, a header naming a set, a second BOUNDS section, comments and blank lines",
+       head + " UP B1 x 1\n UP B2 x 2\n* comment\n\n   \t\n LO B2 y 1\nBOUNDS B3\n UP B3 z 6\n"
+              "RANGES\n    rng r1 2\nBOUNDS\n LO B4 x -1\n UP B4 w 2\nENDATA\n"},
+      {"a column named like the set: both readings", head + " UP BND x 4\n UP BND 5\n FR BND z\n MI BND\n"
+                                                             " UP BND BND 6\n LO BND w 1\nENDATA\n"},
+      {"unknown columns: created, then named again, also in the set's place",
+       head + " UP BND x 1\n UP BND new1 2\n LO BND new1 -1\n UP new1 x 3\n FR BND new2\n UP BND y 3\n"
+              " UP new2 4\nENDATA\n"},
+      {"records in the first column, then the text ends",
+       head + " UP BND x 1\nUP BND y 2\nLO BND z 3\n UP BND w 4\n"},
+      {"an unknown bound type late in the section", head + " UP BND x 1\n LO BND y 2\n UP BND z 3\n XX BND w 1\n"
+                                                           " UP BND w 1\nENDATA\n"},
+      {"an unknown bound type on an unknown column", head + " UP BND x 1\n XX BND nobody 1\nENDATA\n"},
+      {"a section keyword with a record's fields", head + " UP BND x 1\nROWS BND y 2\n UP BND z 3\nENDATA\n"},
+      {"repeated column names, CRLF line ends",
+       "ROWS\r\n N obj\r\n L r1\r\nCOLUMNS\r\n    x r1 1\r\n    y r1 1\r\n    x r1 2\r\n    z r1 1\r\n"
+       "BOUNDS\r\n UP BND x 1\r\n UP BND y 2\r\n UP BND z 3\r\n LO BND x -4\r\nENDATA"},
+      {"BOUNDS without COLUMNS", "ROWS\n N obj\nBOUNDS\n UP BND x 1\n UP BND x 2\n LO BND y 1\nENDATA\n"},
+  };
+}
+
 TEST(ParallelColumns, EveryPieceBoundaryGivesTheOneThreadResult) {
-  for (const Case& c : cases()) {
+  std::vector<Case> all = cases();
+  for (Case& c : record_cases()) all.push_back(std::move(c));
+  for (const Case& c : all) {
     SCOPED_TRACE(c.what);
     const ExactBuffer text(c.text);
     expect_same_with_threads(text.view, every_cut(c.text.size()));
@@ -113,21 +158,26 @@ TEST(ParallelColumns, EveryPieceBoundaryGivesTheOneThreadResult) {
 TEST(ParallelColumns, SizeLimitsMetInPiecesFailAsOnOneThread) {
   std::string many = "ROWS\n N obj\n L r1\n L r2\nCOLUMNS\n";
   for (int j = 0; j < 40; ++j) many += "    c" + std::to_string(j) + " r1 1 r2 2\n";
+  many += "BOUNDS\n";
+  for (int j = 0; j < 44; j += 2) many += " UP BND c" + std::to_string(j) + " " + std::to_string(j) + "\n";
   many += "ENDATA\n";
   for (const ReaderLimits& limits : {ReaderLimits{100, 7, 1000}, ReaderLimits{100, 1000, 11},
-                                     ReaderLimits{100, 40, 80}, ReaderLimits{100, 39, 80}}) {
+                                     ReaderLimits{100, 40, 80}, ReaderLimits{100, 39, 80}, ReaderLimits{100, 41, 80}}) {
     SCOPED_TRACE("columns " + std::to_string(limits.max_columns) + ", entries " + std::to_string(limits.max_entries));
     expect_same_with_threads(many, every_cut(many.size()), limits);
   }
 }
 
-// A model of about `megabytes` MB with `rows` rows: columns with markers, duplicates
-// and repeated names, so that large pieces see everything the small cases show.
+// A model of about `megabytes` MB of COLUMNS with `rows` rows: columns with markers,
+// duplicates and repeated names, so that large pieces see everything the small cases
+// show; RHS values, most rows more than once; then a bound of each type in turn on every
+// third column, mostly in column order.
 std::string generated(size_t megabytes, size_t rows = 500) {
   std::string text = "NAME gen\nROWS\n N cost\n";
   for (size_t i = 0; i < rows; ++i) text += " L r" + std::to_string(i) + "\n";
   text += "COLUMNS\n";
-  for (size_t j = 0; text.size() < megabytes << 20; ++j) {
+  size_t j = 0;
+  for (; text.size() < megabytes << 20; ++j) {
     const std::string name = "    c" + std::to_string(j % 5000 == 0 ? 7 : j);
     if (j % 97 == 0) text += j % 194 == 0 ? "    M 'MARKER' 'INTORG'\n" : "    M 'MARKER' 'INTEND'\n";
     for (size_t k = 0; k < 1 + j % 4; ++k) {
@@ -135,15 +185,28 @@ std::string generated(size_t megabytes, size_t rows = 500) {
               std::to_string(j % 3) + "\n";
     }
   }
-  return text + "RHS\n    rhs r1 1\nBOUNDS\n UP b c1 4\nENDATA\n";
+  text += "RHS\n";
+  for (size_t i = 0; i < 3 * rows; ++i) {
+    text += "    rhs r" + std::to_string(i * 7 % rows) + " " + std::to_string(i) + " cost 1\n";
+  }
+  text += "BOUNDS\n UP b c1 4\n";
+  static const char* const types[] = {"UP", "LO", "FX", "FR", "MI", "PL", "BV", "LI", "UI", "SC", "SI"};
+  for (size_t c = 0; c < j; c += 3) {
+    const size_t column = c % 1000 == 999 ? c / 2 : c;
+    text += std::string(" ") + types[c % 11] + " b c" + std::to_string(column) + " " + std::to_string(c % 5) + "\n";
+  }
+  // c7 names many columns: the bound goes to the last one.
+  return text + " LO b c7 -7\nENDATA\n";
 }
 
 TEST(ParallelColumns, LargeTextsWithTheDefaultPieceSizes) {
-  // A row map that fits the caches, and one beyond them (rows asked for ahead).
+  // A row map that fits the caches, and one beyond them (rows asked for ahead). With
+  // pieces from 1 MiB on, BOUNDS is too short for pieces, not its column map (built by
+  // two threads).
   for (const size_t rows : {500, 60000}) {
     SCOPED_TRACE(std::to_string(rows) + " rows");
-    expect_same_with_threads(generated(3, rows),
-                             {ThreadPlan{2, 0, 0}, ThreadPlan{3, 0, 0}, ThreadPlan{4, 0, 100000}, ThreadPlan{2, 0, 300}});
+    expect_same_with_threads(generated(3, rows), {ThreadPlan{2, 0, 0}, ThreadPlan{3, 0, 0}, ThreadPlan{4, 0, 100000},
+                                                  ThreadPlan{2, 0, 300}, ThreadPlan{2, 1 << 20, 0}});
   }
 }
 

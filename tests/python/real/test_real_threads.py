@@ -1,6 +1,6 @@
-"""Every real model reads the same, bit for bit, when its COLUMNS section is split into
-pieces read by several threads, and when its plain text is loaded in parts by several
-threads (the tests' hook lowers the sizes that take those paths)."""
+"""Every real model reads the same, bit for bit, when its COLUMNS, RHS and BOUNDS sections
+are split into pieces read by several threads, and when its plain text is loaded in parts by
+several threads (the tests' hook lowers the sizes that take those paths)."""
 
 from __future__ import annotations
 
@@ -12,7 +12,7 @@ import mopsel
 from mopsel import _mopsel
 from real_corpus import corpus_params, differences, snap
 
-# (threads, smallest COLUMNS text in bytes, bytes per piece; 0: the usual size)
+# (threads, smallest COLUMNS, RHS or BOUNDS text in bytes, bytes per piece; 0: the usual size)
 PLANS = ((2, 0, 0), (2, 0, 4096), (3, 0, 997))
 
 
