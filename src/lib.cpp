@@ -26,6 +26,7 @@
 #include "reader/name_seed.hpp"
 #include "source/reading_threads.hpp"
 #include "reader/read_mps.hpp"
+#include "source/gzip_stream.hpp"
 #include "source/load_source.hpp"
 #include "writer/mps_writer.hpp"
 
@@ -206,6 +207,32 @@ PyObject* use_reading_threads(PyObject*, PyObject* value) noexcept {
 
 PyMethodDef g_use_reading_threads = {"_use_reading_threads", use_reading_threads, METH_O, nullptr};
 
+// For tests only, not in __all__: _use_gzip_stream((min_bytes, max_bytes, piece_bytes))
+// makes later reads of gzip texts from min_bytes to max_bytes long read them while
+// they are inflated, published in pieces of piece_bytes; None returns to the usual plan.
+PyObject* use_gzip_stream(PyObject*, PyObject* value) noexcept {
+  return guarded([&]() -> PyObject* {
+    if (value == Py_None) {
+      use_gzip_stream_plan_for_tests(nullptr);
+      Py_RETURN_NONE;
+    }
+    unsigned long long min_bytes = 0;
+    unsigned long long max_bytes = 0;
+    unsigned long long piece_bytes = 0;
+    if (!PyTuple_Check(value) || !PyArg_ParseTuple(value, "KKK", &min_bytes, &max_bytes, &piece_bytes) ||
+        piece_bytes == 0) {
+      if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "expected a tuple (min_bytes, max_bytes, piece_bytes) or None");
+      return nullptr;
+    }
+    const GzipStreamPlan plan{static_cast<size_t>(min_bytes), static_cast<size_t>(max_bytes),
+                              static_cast<size_t>(piece_bytes)};
+    use_gzip_stream_plan_for_tests(&plan);
+    Py_RETURN_NONE;
+  });
+}
+
+PyMethodDef g_use_gzip_stream = {"_use_gzip_stream", use_gzip_stream, METH_O, nullptr};
+
 // A tuple-and-keywords function as the untyped pointer PyMethodDef stores.
 PyCFunction as_method(PyObject* (*function)(PyObject*, PyObject*, PyObject*) noexcept) noexcept {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
@@ -277,7 +304,7 @@ bool populate(PyObject* module) noexcept {
   PyRef borrows(array_borrows_capsule());
   if (!borrows || PyObject_SetAttrString(module, "_ARRAY_BORROWS", borrows.get()) != 0) return false;
   for (PyMethodDef* function : {&kModelFromArraysMethod, &kWriteModelMethod, &kPanicExceptionMethod, &kReadMethod,
-                                &g_fix_name_seed, &g_use_reading_threads}) {
+                                &g_fix_name_seed, &g_use_reading_threads, &g_use_gzip_stream}) {
     PyRef made(PyCFunction_NewEx(function, module, module_name.get()));
     if (!made || PyObject_SetAttrString(module, function->ml_name, made.get()) != 0) return false;
   }

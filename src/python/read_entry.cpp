@@ -138,7 +138,10 @@ PyObject* read_entry(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
       ReleasedLock unlocked;
       std::optional<Result<ByteBuffer>> loaded;
       std::string_view text = *source;
-      if (from_path) {
+      if (from_path && gzip && options.is_default()) {
+        // The default read of gzip text may read it while it is inflated.
+        record.emplace(read_mps_file(path, true, watch.interruption()));
+      } else if (from_path) {
         loaded.emplace(load_source(path, gzip, watch.interruption()));
         if (loaded->ok()) {
           text = loaded->value().empty() ? std::string_view() : as_view(loaded->value());
@@ -146,7 +149,7 @@ PyObject* read_entry(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
           load_failure.emplace(loaded->error());
         }
       }
-      if (!load_failure) {
+      if (!load_failure && !record) {
         if (options.collect) {
           report.emplace(check_mps(text, options, ReaderLimits{}, watch.interruption()));
         } else {

@@ -78,6 +78,35 @@ bool worth_prefaulting(size_t text_size, const ThreadPlan& plan) noexcept {
   return plan.threads > 1 && text_size >= kPrefaultMin && text_size < plan.min_bytes;
 }
 
+// The record of a default read that ended with `read`, or its failure located in the text.
+Result<ModelRecord> default_read_outcome(const Status& read, ReaderState&& state, std::string_view text,
+                                         const ReaderLimits& limits) {
+  if (!read) {
+    if (read.error().kind == ErrorKind::Interrupted) return read.error();
+    return located(read.error(), text);
+  }
+  ModelRecord record = finish_model(std::move(state));
+  // A name that is not valid UTF-8 could not become a Python string.
+  if (!record_names_are_utf8(record)) return invalid_name_failure(text, limits);
+  return record;
+}
+
+// A default read of gzip text while it is inflated (read_sections_arriving); the
+// outcome is made once the text has all arrived and is sound.
+struct StreamedRead {
+  ReaderState state;
+  std::optional<Status> read;  // set when the reader finished
+};
+
+ReadVerdict read_arriving_text(void* context, const ArrivingText& text) {
+  StreamedRead& reading = *static_cast<StreamedRead*>(context);
+  std::optional<Status> read = read_sections_arriving(text, reading.state);
+  if (!read) return ReadVerdict::Abandoned;
+  if (!*read && read->error().kind == ErrorKind::Interrupted) return ReadVerdict::Interrupted;
+  reading.read = std::move(read);
+  return ReadVerdict::Finished;
+}
+
 }  // namespace
 
 Result<ModelRecord> read_mps(std::string_view text, const Interruption& interruption) {
@@ -94,16 +123,9 @@ Result<ModelRecord> read_mps_with_limits(std::string_view text, const ReaderLimi
   if (const ThreadPlan plan = reading_thread_plan(); worth_prefaulting(text.size(), plan)) {
     prefault.emplace(reserved_room(state), plan);
   }
-  Status read = read_sections(text, state);
+  const Status read = read_sections(text, state);
   prefault.reset();  // before any array is handed on
-  if (!read) {
-    if (read.error().kind == ErrorKind::Interrupted) return read.error();
-    return located(read.error(), text);
-  }
-  ModelRecord record = finish_model(std::move(state));
-  // A name that is not valid UTF-8 could not become a Python string.
-  if (!record_names_are_utf8(record)) return invalid_name_failure(text, limits);
-  return record;
+  return default_read_outcome(read, std::move(state), text, limits);
 }
 
 Result<ModelRecord> read_mps(std::string_view text, const ReadOptions& options, const ReaderLimits& limits,
@@ -121,9 +143,24 @@ Result<ModelRecord> read_mps(std::string_view text, const ReadOptions& options, 
 }
 
 Result<ModelRecord> read_mps_file(std::string_view path, const Interruption& interruption) {
-  Result<ByteBuffer> text = load_source(path, interruption);
+  return read_mps_file(path, names_gzip(path), interruption);
+}
+
+Result<ModelRecord> read_mps_file(std::string_view path, bool gzip, const Interruption& interruption) {
+  if (!gzip) {
+    Result<ByteBuffer> text = load_source(path, false, interruption);
+    if (!text) return text.error();
+    return read_mps(as_view(text.value()), interruption);
+  }
+  StreamedRead reading;
+  reading.state.interruption = interruption;
+  bool streamed = false;
+  Result<ByteBuffer> text = load_gzip_streamed(path, interruption, {read_arriving_text, &reading}, streamed);
   if (!text) return text.error();
-  return read_mps(as_view(text.value()), interruption);
+  const std::string_view whole = text.value().empty() ? std::string_view() : as_view(text.value());
+  if (!streamed) return read_mps(whole, interruption);
+  // The reader's views point into this text, which never moved.
+  return default_read_outcome(*reading.read, std::move(reading.state), whole, ReaderLimits{});
 }
 
 CheckReport check_mps(std::string_view text, ReadOptions options, const ReaderLimits& limits,

@@ -44,6 +44,11 @@ Result<ModelRecord> read_mps(std::string_view text, const ReadOptions& options,
 // error of load_source, the Parse error of read_mps, or Interrupted.
 Result<ModelRecord> read_mps_file(std::string_view path, const Interruption& interruption = {});
 
+// The same with the format given by the caller instead of the name. gzip text is
+// read while it is inflated on a helper thread when that fits (gzip_stream.hpp), with
+// the same outcome.
+Result<ModelRecord> read_mps_file(std::string_view path, bool gzip, const Interruption& interruption = {});
+
 // What a check found, in one pass over the text: the findings in file order (at
 // most options.limit of each code) and the count of each code, omitted ones
 // included. A text that cannot be read gives its failures as findings.

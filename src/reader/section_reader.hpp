@@ -4,6 +4,7 @@
 // (sections.cpp) runs the steps as they are; the careful reader (careful_lines.cpp)
 // inspects each line first and reads fixed-format fields.
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -52,6 +53,8 @@ struct PendingRowNames {
 
 // Scratch state of the section being read; each entry into a section sets up
 // its own part afresh, so "the first value wins" rules hold per section.
+struct TextWindow;
+
 struct SectionReader {
   SectionReader(ReaderState& s, std::string_view text)
       : state(s), text_begin(text.data()), text_end(text.data() + text.size()) {}
@@ -72,7 +75,10 @@ struct SectionReader {
   FindingCode failure = FindingCode::None;
   std::string_view failure_at;
   bool interrupted = false;  // the state's interruption asked to stop
-  bool restart = false;      // the text must be read again on one thread
+  bool restart = false;      // the text must be read again from the start: on one
+                             // thread, or once it has all arrived
+  // Text still arriving (read_sections_arriving), null for a whole text.
+  TextWindow* window = nullptr;
 };
 
 // Ends the read: the cause and the offending text are kept for the error.
@@ -131,19 +137,19 @@ inline bool starts_indented(const LineCursor& cursor) noexcept {
   return *cursor.pos == ' ' || *cursor.pos == '\t';
 }
 
-// Runs the section state machine over `text` up to ENDATA. `Lines` says what is done
-// with each line: `start(r, line)` sees every line as read; `dispatch(r, line)` every
-// line that is neither empty nor a comment; `finish(r)` runs after ENDATA (after the
-// binary default), `end_of_text(r)` when the text ends first. With
-// `kColumnsFastPath`, indented COLUMNS records take `columns_fields(r, line)` with
-// the line split while its end is found. With `kParallelColumns`, `section_begun(r,
-// cursor)` runs right after a COLUMNS, RHS or BOUNDS header and may read on from the
-// cursor (false: the read ends there). True when the read succeeded; when it was interrupted,
-// r.interrupted is set.
+// Sizes the row map for the ROWS records that follow a ROWS header (at the cursor);
+// with text still arriving, once they have all arrived.
+void size_row_map(SectionReader& r, LineCursor& cursor);
+
+// Runs the section state machine over the lines from the cursor to its end, or until
+// the read ends: then true when it succeeded (after ENDATA), false when it failed;
+// nothing when it reached the cursor's end, to go on when more text has come (the
+// state carries over from one stretch to the next). See run_sections.
 template <class Lines>
-bool run_sections(std::string_view text, SectionReader& r, Lines& lines) {
+std::optional<bool> run_section_lines(LineCursor& at, SectionReader& r, Lines& lines) {
   ReaderState& state = r.state;
-  LineCursor cursor = line_cursor(text);
+  LineCursor cursor = at;  // a copy the compiler may keep in registers
+  std::optional<bool> done;
   std::string_view line;
   // The loop tests the position against the next poll point rather than the end
   // of the text, so asking the interruption costs nothing per line.
@@ -154,7 +160,8 @@ bool run_sections(std::string_view text, SectionReader& r, Lines& lines) {
       if (state.interruption.requested()) {
         r.section = Section::Failed;
         r.interrupted = true;
-        return false;
+        done = false;
+        break;
       }
       poll_at = static_cast<size_t>(cursor.end - cursor.pos) > kPollStride ? cursor.pos + kPollStride : cursor.end;
     }
@@ -170,27 +177,47 @@ bool run_sections(std::string_view text, SectionReader& r, Lines& lines) {
       lines.dispatch(r, line);
       if constexpr (Lines::kParallelColumns) {
         if (r.columns_begun || r.records_begun) [[unlikely]] {
-          if (!lines.section_begun(r, cursor)) return false;
+          if (!lines.section_begun(r, cursor)) {
+            done = false;
+            break;
+          }
           poll_at = cursor.pos;  // the cursor may have moved on, to the end even
           continue;
         }
       }
     }
     if (r.rows_header) [[unlikely]] {
-      // Sized once for the rows that follow (and an artificial objective name):
-      // growing by doubling would rehash every row several times and leave the
-      // table up to twice as large.
       r.rows_header = false;
-      const std::string_view rest(cursor.pos, static_cast<size_t>(cursor.end - cursor.pos));
-      reserve_names(state.row_index, state.row_index.count + count_row_lines(rest, text.size()) + 1);
+      size_row_map(r, cursor);
     }
     if (r.section == Section::EndData) {
       // The rest of the text is never read.
       apply_binary_default(state);
-      return lines.finish(r);
+      done = lines.finish(r);
+      break;
     }
-    if (r.section == Section::Failed) return false;
+    if (r.section == Section::Failed) {
+      done = false;
+      break;
+    }
   }
+  at = cursor;
+  return done;
+}
+
+// Runs the section state machine over `text` up to ENDATA. `Lines` says what is done
+// with each line: `start(r, line)` sees every line as read; `dispatch(r, line)` every
+// line that is neither empty nor a comment; `finish(r)` runs after ENDATA (after the
+// binary default), `end_of_text(r)` when the text ends first. With
+// `kColumnsFastPath`, indented COLUMNS records take `columns_fields(r, line)` with
+// the line split while its end is found. With `kParallelColumns`, `section_begun(r,
+// cursor)` runs right after a COLUMNS, RHS or BOUNDS header and may read on from the
+// cursor (false: the read ends there). True when the read succeeded; when it was interrupted,
+// r.interrupted is set.
+template <class Lines>
+bool run_sections(std::string_view text, SectionReader& r, Lines& lines) {
+  LineCursor cursor = line_cursor(text);
+  if (const std::optional<bool> done = run_section_lines(cursor, r, lines)) return *done;
   fail(r, FindingCode::NoEndData, std::string_view(cursor.end, 0));
   lines.end_of_text(r);
   return false;

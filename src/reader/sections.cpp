@@ -1,7 +1,9 @@
 #include "reader/sections.hpp"
 
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "model/mps_codes.hpp"
@@ -17,6 +19,7 @@
 #include "reader/section_reader.hpp"
 #include "reader/size_hints.hpp"
 #include "reader/utf8.hpp"
+#include "source/gzip_stream.hpp"
 
 namespace mopsel {
 
@@ -467,6 +470,124 @@ struct PlainLines {
 };
 
 }  // namespace
+
+// Text still arriving, as the section reader sees it: the window of whole lines it
+// may read ends at the cursor's end (and r.text_end).
+struct TextWindow {
+  const ArrivingText& text;
+  size_t length;      // the text's length once complete; until then the room reserved
+  size_t ready = 0;   // bytes that have arrived
+  bool complete = false;
+};
+
+namespace {
+
+// Waits for more text; false when it was abandoned.
+bool wait_for_more(TextWindow& w) {
+  const Arrival arrival = w.text.next(w.ready);
+  if (arrival.state == ArrivalState::Abandoned) return false;
+  w.ready = arrival.ready;
+  w.complete = arrival.state == ArrivalState::Complete;
+  if (w.complete) w.length = w.ready;
+  return true;
+}
+
+// The end of the whole lines that have arrived (of all the text once it is complete),
+// not before `from`.
+const char* whole_lines_end(const TextWindow& w, const char* from) noexcept {
+  const char* const ready = w.text.data + w.ready;
+  if (w.complete) return ready;
+  const void* lf = ::memrchr(from, '\n', static_cast<size_t>(ready - from));
+  return lf != nullptr ? static_cast<const char*>(lf) + 1 : from;
+}
+
+// Moves the window's end on over the whole lines that arrive next, waiting for them.
+// False at the end of the text, or when it was abandoned: the read then fails with
+// r.restart set.
+bool extend_window(SectionReader& r, LineCursor& cursor) {
+  TextWindow& w = *r.window;
+  while (!w.complete) {
+    if (!wait_for_more(w)) {
+      r.section = Section::Failed;
+      r.restart = true;
+      return false;
+    }
+    const char* const end = whole_lines_end(w, cursor.end);
+    if (end > cursor.end) {
+      cursor.end = end;
+      r.text_end = end;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Whether the first `size` bytes at `data` hold the lines scan_size_hints reads.
+bool holds_hint_lines(const char* data, size_t size) noexcept {
+  const char* const end = data + size;
+  for (int lines = 0; lines < 20; ++lines) {
+    const void* lf = std::memchr(data, '\n', static_cast<size_t>(end - data));
+    if (lf == nullptr) return false;
+    data = static_cast<const char*>(lf) + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+void size_row_map(SectionReader& r, LineCursor& cursor) {
+  // Sized once for the rows that follow (and an artificial objective name):
+  // growing by doubling would rehash every row several times and leave the
+  // table up to twice as large.
+  NameMap<int32_t>& map = r.state.row_index;
+  if (r.window == nullptr) {
+    const std::string_view rest(cursor.pos, static_cast<size_t>(cursor.end - cursor.pos));
+    const auto length = static_cast<size_t>(r.text_end - r.text_begin);
+    reserve_names(map, map.count + count_row_lines(rest, length) + 1);
+    return;
+  }
+  // Arriving text: the rows are counted as they come, up to the line that ends them.
+  TextWindow& w = *r.window;
+  size_t rows = 0;
+  const char* from = cursor.pos;
+  for (;;) {
+    const std::string_view more(from, static_cast<size_t>(cursor.end - from));
+    const RowLineCount count = count_row_lines_so_far(more, w.length, rows);
+    rows = count.rows;
+    from = cursor.end;
+    if (!count.open || !extend_window(r, cursor)) break;
+  }
+  if (r.section != Section::Failed) reserve_names(map, map.count + rows + 1);
+}
+
+std::optional<Status> read_sections_arriving(const ArrivingText& text, ReaderState& state) {
+  TextWindow w{text, text.expected_size};
+  // The size hints stand among the first lines: they are read once those have come.
+  do {
+    if (!wait_for_more(w)) return std::nullopt;
+  } while (!w.complete && !holds_hint_lines(text.data, w.ready));
+  reserve_from_hints(scan_size_hints(std::string_view(text.data, w.ready), w.length), w.length, state);
+  state.threads_allowed = false;
+
+  const char* const first_end = whole_lines_end(w, text.data);
+  SectionReader r(state, std::string_view(text.data, static_cast<size_t>(first_end - text.data)));
+  r.window = &w;
+  PlainLines lines;
+  LineCursor cursor = line_cursor(std::string_view(text.data, static_cast<size_t>(first_end - text.data)));
+  for (;;) {
+    if (const std::optional<bool> done = run_section_lines(cursor, r, lines)) {
+      if (*done) return Status::success();
+      break;
+    }
+    if (!extend_window(r, cursor)) {
+      if (!r.restart) fail(r, FindingCode::NoEndData, std::string_view(cursor.end, 0));
+      break;
+    }
+  }
+  if (r.restart) return std::nullopt;
+  if (r.interrupted) return interrupted();
+  return section_failure(r);
+}
 
 Status read_sections(std::string_view text, ReaderState& state) {
   {

@@ -15,10 +15,12 @@
 //    of their set ("RHS RIGHT"): in a record section when the line cannot be a
 //    well-formed record there, elsewhere when one word that is not a number
 //    follows.
+#include <optional>
 #include <string_view>
 
 #include "model/result.hpp"
 #include "reader/reader_state.hpp"
+#include "source/gzip_stream.hpp"
 
 namespace mopsel {
 
@@ -28,5 +30,13 @@ namespace mopsel {
 // limit of the state is exceeded; with Interrupted when the state's
 // interruption asks to stop. On failure the state is to be discarded.
 Status read_sections(std::string_view text, ReaderState& state);
+
+// Reads text while it arrives (gzip_stream.hpp) as read_sections reads it whole, on
+// one thread: the size hints once the first lines have come, then the whole lines
+// that have arrived, waiting at their end for more; the end of the text counts only
+// when it has all come. The state needs no reservations (they are made here from the
+// hints and the expected length). Nothing when the text was abandoned: the state is
+// then to be discarded. On success the state's views point into the text.
+std::optional<Status> read_sections_arriving(const ArrivingText& text, ReaderState& state);
 
 }  // namespace mopsel

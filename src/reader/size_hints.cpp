@@ -41,7 +41,9 @@ size_t find_upper(std::string_view line, std::string_view keyword) noexcept {
 
 }  // namespace
 
-SizeHints scan_size_hints(std::string_view text) noexcept {
+SizeHints scan_size_hints(std::string_view text) noexcept { return scan_size_hints(text, text.size()); }
+
+SizeHints scan_size_hints(std::string_view text, uint64_t text_length) noexcept {
   constexpr int kHintLines = 20;
   SizeHints hints;
   LineCursor cursor = line_cursor(text);
@@ -71,7 +73,7 @@ SizeHints scan_size_hints(std::string_view text) noexcept {
       *flag = true;
     }
   }
-  const uint64_t length = text.size();
+  const uint64_t length = text_length;
   if (!hints.has_nonzeros) hints.nonzeros = length / 30;
   if (!hints.has_columns) hints.columns = hints.nonzeros / 10;
   if (!hints.has_rows) hints.rows = hints.columns / 4;
@@ -90,28 +92,32 @@ Reservations capped_reservations(const SizeHints& hints, size_t text_length) noe
 }
 
 size_t count_row_lines(std::string_view rest, size_t text_length) noexcept {
+  return count_row_lines_so_far(rest, text_length).rows;
+}
+
+RowLineCount count_row_lines_so_far(std::string_view rest, size_t text_length, size_t counted) noexcept {
   const size_t cap = text_length / 6;
   const char* p = rest.data();
   const char* const end = p + rest.size();
   auto blank = [](char c) { return c == ' ' || c == '\t'; };
-  size_t rows = 0;
+  size_t rows = counted;
   while (p < end && rows < cap) {
     const auto* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
     const char* const stop = lf != nullptr ? lf : end;
     const char first = *p;
     if (first != '\n' && first != '\r' && first != '*' && first != '$') {
-      if (!blank(first)) break;
+      if (!blank(first)) return {rows, false};
       const char* q = p;
       while (q < stop && blank(*q)) ++q;
-      if (q == stop || (*q != 'E' && *q != 'G' && *q != 'L' && *q != 'N')) break;
+      if (q == stop || (*q != 'E' && *q != 'G' && *q != 'L' && *q != 'N')) return {rows, false};
       while (q < stop && !blank(*q) && *q != '\r') ++q;
       while (q < stop && blank(*q)) ++q;
-      if (q == stop || *q == '\r') break;
+      if (q == stop || *q == '\r') return {rows, false};
       ++rows;
     }
     p = stop + 1;
   }
-  return rows;
+  return {rows, rows < cap};
 }
 
 }  // namespace mopsel

@@ -30,6 +30,10 @@ struct SizeHints {
 // 20 lines, up to the NAME line; missing values get defaults from the text length.
 SizeHints scan_size_hints(std::string_view text) noexcept;
 
+// The same from the head of a text of `text_length` bytes: enough for the hints when
+// it holds the first 20 lines whole, or the whole text.
+SizeHints scan_size_hints(std::string_view head, uint64_t text_length) noexcept;
+
 // The reservations actually taken: the hints, capped by what the text can hold
 // (entries by a quarter of its length, columns and rows by a sixteenth), so a
 // hint alone never makes the reader reserve more than a small multiple of the
@@ -49,5 +53,14 @@ Reservations capped_reservations(const SizeHints& hints, size_t text_length) noe
 // (a header indented like a record may let it count on), so it is capped by a
 // sixth of the text length (" L r1" and its line end).
 size_t count_row_lines(std::string_view rest, size_t text_length) noexcept;
+
+// The count of count_row_lines over `rest` made of whole lines only, going on from
+// `counted` rows before it, with `open` set when lines that follow `rest` could still
+// count: it ended neither at a line that stops the count nor at the cap.
+struct RowLineCount {
+  size_t rows = 0;
+  bool open = false;
+};
+RowLineCount count_row_lines_so_far(std::string_view rest, size_t text_length, size_t counted = 0) noexcept;
 
 }  // namespace mopsel

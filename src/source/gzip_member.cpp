@@ -12,13 +12,6 @@
 namespace mopsel {
 namespace {
 
-
-// Decodes the member that starts at the input's position, appending its text.
-Status decode_member(InputBuffer& in, ByteBuffer& text, size_t expected_size) {
-  if (Status status = read_gzip_header(in); !status) return status;
-  return inflate_member_body(in, text, expected_size);
-}
-
 // Skips zero padding after a member; true when another member starts there (its
 // two magic bytes), false at the end of the file or before any other bytes.
 Result<bool> another_member(InputBuffer& in) {
@@ -32,11 +25,9 @@ Result<bool> another_member(InputBuffer& in) {
   }
 }
 
-// Room for the text: the length in the file's last four bytes when it is plausible,
-// since that is the ISIZE of a single member, the usual file; otherwise a few times the
-// compressed size. Several members, 4 GiB of text or more, or bytes after the last member
-// make the stored length wrong: the buffer then grows, or keeps untouched room.
-size_t text_size_hint(int fd, size_t compressed_size) {
+}  // namespace
+
+size_t stored_text_size(int fd, size_t compressed_size) {
   // Deflate expands a byte at most 1032-fold.
   constexpr size_t kMaxRatio = 1032;
   unsigned char last[4];
@@ -47,10 +38,19 @@ size_t text_size_hint(int fd, size_t compressed_size) {
     const size_t stored = little_endian_32(last);
     if (stored > 0 && stored / kMaxRatio <= compressed_size) return stored;
   }
-  return initial_text_capacity(compressed_size);
+  return 0;
 }
 
-}  // namespace
+Status decode_members(InputBuffer& in, ByteBuffer& text, size_t expected_size, const InflateProgress* progress) {
+  for (;;) {
+    if (Status status = inflate_member_body(in, text, expected_size, progress); !status) return status;
+    expected_size = 0;
+    Result<bool> more = another_member(in);
+    if (!more) return more.error();
+    if (!more.value()) return Status::success();
+    if (Status status = read_gzip_header(in); !status) return status;
+  }
+}
 
 Result<ByteBuffer> decode_gzip_members(int fd, const Interruption& interruption) {
   const size_t compressed_size = remaining_size_hint(fd);
@@ -58,16 +58,18 @@ Result<ByteBuffer> decode_gzip_members(int fd, const Interruption& interruption)
   if (!made) return made.error();
   InputBuffer& in = made.value();
 
+  // Room for the text: the stored length when it is plausible, since that is the
+  // ISIZE of a single member, the usual file; otherwise a few times the compressed
+  // size. Several members, 4 GiB of text or more, or bytes after the last member make
+  // the stored length wrong: the buffer then grows, or keeps untouched room.
+  const size_t stored = stored_text_size(fd, compressed_size);
   ByteBuffer text;
-  if (Status status = decode_member(in, text, text_size_hint(fd, compressed_size)); !status) {
+  if (Status status = read_gzip_header(in); !status) return status.error();
+  if (Status status = decode_members(in, text, stored > 0 ? stored : initial_text_capacity(compressed_size));
+      !status) {
     return status.error();
   }
-  for (;;) {
-    Result<bool> more = another_member(in);
-    if (!more) return more.error();
-    if (!more.value()) return text;
-    if (Status status = decode_member(in, text, 0); !status) return status.error();
-  }
+  return text;
 }
 
 }  // namespace mopsel

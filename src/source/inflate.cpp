@@ -156,7 +156,8 @@ size_t initial_text_capacity(size_t compressed_size) {
   return std::clamp(guess, kMinInitialText, kMaxInitialText);
 }
 
-Status inflate_member_body(InputBuffer& in, ByteBuffer& text, size_t expected_size) {
+Status inflate_member_body(InputBuffer& in, ByteBuffer& text, size_t expected_size,
+                           const InflateProgress* progress) {
   Inflater inflater;
   if (!inflater.start()) return out_of_memory();
   const size_t start = text.size();
@@ -179,15 +180,21 @@ Status inflate_member_body(InputBuffer& in, ByteBuffer& text, size_t expected_si
         if (!got) return got.error();
         if (got.value() == 0) return Error{ErrorKind::Gzip, kUnexpectedEnd};
       }
-      if (text.size() == text.capacity()) text.reserve(grown_capacity(text.capacity()));
+      if (text.size() == text.capacity()) {
+        if (progress != nullptr) progress->before_growth(progress->context);
+        text.reserve(grown_capacity(text.capacity()));
+      }
 
       // A few polls' worth of text per call, so that highly compressed input
-      // does not hold the poll off for long.
-      const size_t room = std::min<size_t>(text.capacity() - text.size(), 8 * kPollStride);
+      // does not hold the poll off for long; a reader waiting for the text gets
+      // it in smaller pieces.
+      const size_t most = progress != nullptr ? progress->piece_bytes : 8 * kPollStride;
+      const size_t room = std::min<size_t>(text.capacity() - text.size(), most);
       const Step step = inflater.run(in.bytes.get() + in.pos, in.available(),
                                      reinterpret_cast<unsigned char*>(text.data() + text.size()), room);
       text.commit(step.produced);
       in.pos += step.consumed;
+      if (progress != nullptr && step.produced > 0) progress->published(progress->context, text.size());
       if (step.failure != nullptr) return Error{ErrorKind::Gzip, step.failure};
       if (step.out_of_memory) return out_of_memory();
       if (step.finished) break;

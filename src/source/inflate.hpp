@@ -13,6 +13,16 @@ namespace mopsel {
 
 inline constexpr const char* kCorruptDeflate = "corrupt deflate stream";
 
+// Told of the text as it grows, for a reader on another thread (gzip_stream.hpp).
+struct InflateProgress {
+  size_t piece_bytes;  // the most text inflated between two calls of `published`
+  // The text now holds `size` bytes (all members so far), every one final.
+  void (*published)(void* context, size_t size) noexcept;
+  // The text is full: called before its buffer grows (and moves); returns when it may.
+  void (*before_growth)(void* context) noexcept;
+  void* context;
+};
+
 // Which library inflates in this build: "ISA-L" or "zlib".
 const char* inflater_name() noexcept;
 
@@ -23,8 +33,10 @@ const char* inflater_name() noexcept;
 // input's interruption every kPollStride bytes of text. Fails with the Gzip errors
 // "corrupt deflate stream", "unexpected end of file" (the input ends inside the data or
 // the trailer) or "corrupt gzip stream does not have a matching checksum"; with
-// OutOfMemory, an Os error or Interrupted.
-Status inflate_member_body(InputBuffer& in, ByteBuffer& text, size_t expected_size);
+// OutOfMemory, an Os error or Interrupted. With `progress`, tells it of the text as it
+// grows.
+Status inflate_member_body(InputBuffer& in, ByteBuffer& text, size_t expected_size,
+                           const InflateProgress* progress = nullptr);
 
 // The first reservation for the text of `compressed_size` bytes of gzip input: a few
 // times the input, within [64 KiB, 64 MiB]. The buffer then grows as needed, so a wrong

@@ -40,4 +40,15 @@ Result<ByteBuffer> load_source(std::string_view path, bool gzip, const Interrupt
   return text;
 }
 
+Result<ByteBuffer> load_gzip_streamed(std::string_view path, const Interruption& interruption,
+                                      const ArrivingTextReader& reader, bool& streamed) {
+  streamed = false;
+  Result<OpenFile> opened = open_for_reading(path, interruption);
+  if (!opened) return load_error("Cannot open file: ", opened.error());
+  const OpenFile file = std::move(opened.value());
+  Result<ByteBuffer> text = decode_gzip_streamed(file.fd, interruption, reader, streamed);
+  if (!text) return load_error("Read error: ", text.error());
+  return text;
+}
+
 }  // namespace mopsel

@@ -5,6 +5,7 @@
 #include "model/interrupt.hpp"
 #include "model/owned_array.hpp"
 #include "model/result.hpp"
+#include "source/gzip_stream.hpp"
 
 namespace mopsel {
 
@@ -22,5 +23,10 @@ Result<ByteBuffer> load_source(std::string_view path, const Interruption& interr
 // failure was: `reason` holds the inner text, `os_error` the error number of a system
 // call, and a gzip stream that cannot be decoded has the cause CompressedData.
 Result<ByteBuffer> load_source(std::string_view path, bool gzip, const Interruption& interruption = {});
+
+// load_source of a gzip file whose text `reader` reads while it is inflated, when that
+// fits (see decode_gzip_streamed, which sets `streamed`); the same result and errors.
+Result<ByteBuffer> load_gzip_streamed(std::string_view path, const Interruption& interruption,
+                                      const ArrivingTextReader& reader, bool& streamed);
 
 }  // namespace mopsel
