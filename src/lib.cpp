@@ -210,11 +210,13 @@ PyMethodDef g_use_reading_threads = {"_use_reading_threads", use_reading_threads
 // For tests only, not in __all__: _use_gzip_stream((min_bytes, max_bytes, piece_bytes))
 // makes later reads of gzip texts from min_bytes to max_bytes long read them while
 // they are inflated, published in pieces of piece_bytes; None returns to the usual plan.
+// Returns how many texts the process has read so far while they were inflated.
 PyObject* use_gzip_stream(PyObject*, PyObject* value) noexcept {
   return guarded([&]() -> PyObject* {
+    const unsigned long long streamed = gzip_texts_streamed();
     if (value == Py_None) {
       use_gzip_stream_plan_for_tests(nullptr);
-      Py_RETURN_NONE;
+      return PyLong_FromUnsignedLongLong(streamed);
     }
     unsigned long long min_bytes = 0;
     unsigned long long max_bytes = 0;
@@ -227,7 +229,7 @@ PyObject* use_gzip_stream(PyObject*, PyObject* value) noexcept {
     const GzipStreamPlan plan{static_cast<size_t>(min_bytes), static_cast<size_t>(max_bytes),
                               static_cast<size_t>(piece_bytes)};
     use_gzip_stream_plan_for_tests(&plan);
-    Py_RETURN_NONE;
+    return PyLong_FromUnsignedLongLong(streamed);
   });
 }
 

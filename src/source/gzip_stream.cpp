@@ -24,6 +24,7 @@ namespace {
 
 std::mutex g_test_plan_lock;
 std::optional<GzipStreamPlan> g_test_plan;
+std::atomic<uint64_t> g_streamed{0};
 
 // How long a waiting reader sleeps at most before it asks the interruption again.
 constexpr auto kWaitSlice = std::chrono::milliseconds(20);
@@ -44,7 +45,7 @@ struct Stream {
   Status result;
   std::exception_ptr fault;  // an internal fault of the inflater, raised again on the calling thread
   Interruption interruption;  // the caller's; asked on the calling thread only
-  bool interrupted = false;   // it asked to stop while the reader waited
+  bool interrupted = false;   // it asked to stop (the reader's own polls included)
 };
 
 // Inflater side: the text holds `size` final bytes. The store and the load below pair
@@ -113,19 +114,35 @@ Arrival wait_for_text(void* context, size_t have) noexcept {
   }
 }
 
+// Reader side: the reader holds no view into the text any more (the inflater may grow
+// it); with `stop`, the inflater is asked to stop too.
+void release_text(Stream& s, bool stop) noexcept {
+  const std::lock_guard<std::mutex> hold(s.lock);
+  s.reader_done = true;
+  if (stop) s.stop.store(true);
+  s.changed.notify_all();
+}
+
+// Calling thread: waits for the inflater to finish, asking the interruption now and
+// then as the inflating alone would; false when it asked to stop.
+bool wait_until_inflated(Stream& s) noexcept {
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> hold(s.lock);
+      if (s.changed.wait_for(hold, kWaitSlice, [&] { return s.finished; })) return true;
+    }
+    if (s.interruption.requested()) return false;
+  }
+}
+
 // Ends the inflater on every way out of decode_gzip_streamed, exceptions included:
-// tells it that the reader is done (and to stop when it must), then waits for it.
+// lets go of the text, asks the inflater to stop unless it may finish, and joins it.
 struct HelperGuard {
   Stream& s;
   std::thread& helper;
   bool stop = true;
   ~HelperGuard() {
-    {
-      const std::lock_guard<std::mutex> hold(s.lock);
-      s.reader_done = true;
-      if (stop) s.stop.store(true);
-      s.changed.notify_all();
-    }
+    release_text(s, stop);
     helper.join();
   }
 };
@@ -136,6 +153,8 @@ GzipStreamPlan gzip_stream_plan() noexcept {
   const std::lock_guard<std::mutex> hold(g_test_plan_lock);
   return g_test_plan ? *g_test_plan : GzipStreamPlan{};
 }
+
+uint64_t gzip_texts_streamed() noexcept { return g_streamed.load(std::memory_order_relaxed); }
 
 void use_gzip_stream_plan_for_tests(const GzipStreamPlan* plan) noexcept {
   const std::lock_guard<std::mutex> hold(g_test_plan_lock);
@@ -191,12 +210,19 @@ Result<ByteBuffer> decode_gzip_streamed(int fd, const Interruption& interruption
     HelperGuard guard{s, helper};
     const ArrivingText text{s.text.data(), stored, wait_for_text, &s};
     verdict = reader.read(reader.context, text);
-    guard.stop = verdict == ReadVerdict::Interrupted || s.interrupted;
+    if (verdict == ReadVerdict::Interrupted) s.interrupted = true;
+    if (!s.interrupted) {
+      // The whole text is checked as when it is inflated first.
+      release_text(s, false);
+      s.interrupted = !wait_until_inflated(s);
+    }
+    guard.stop = s.interrupted;
   }
   if (s.fault) std::rethrow_exception(s.fault);
-  if (s.stop.load()) return interrupted();
+  if (s.interrupted) return interrupted();
   if (!s.result.ok()) return s.result.error();
   streamed = verdict == ReadVerdict::Finished && !s.outgrown;
+  if (streamed) g_streamed.fetch_add(1, std::memory_order_relaxed);
   return std::move(s.text);
 }
 

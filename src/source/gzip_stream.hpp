@@ -79,4 +79,8 @@ GzipStreamPlan gzip_stream_plan() noexcept;
 // end); null returns to the default.
 void use_gzip_stream_plan_for_tests(const GzipStreamPlan* plan) noexcept;
 
+// How many texts the process has read while they were inflated (tests check that
+// their cases take that path).
+uint64_t gzip_texts_streamed() noexcept;
+
 }  // namespace mopsel

@@ -35,20 +35,6 @@ Result<ModelRecord> read_with(const ThreadPlan& plan, std::string_view text, con
   return read_mps_with_limits(text, limits);
 }
 
-// Empty when both reads give the same record or the same failure.
-std::string outcome_difference(const Result<ModelRecord>& a, const Result<ModelRecord>& b) {
-  if (a.ok() != b.ok()) return a.ok() ? "only the first read succeeded" : "only the second read succeeded";
-  if (a.ok()) return record_difference(a.value(), b.value());
-  const Error& x = a.error();
-  const Error& y = b.error();
-  if (x.kind != y.kind || x.message != y.message || x.cause != y.cause || x.reason != y.reason ||
-      x.offset != y.offset || x.lineno != y.lineno || x.line != y.line) {
-    return "failures differ: '" + x.reason + "' at " + std::to_string(x.offset) + " against '" + y.reason +
-           "' at " + std::to_string(y.offset);
-  }
-  return {};
-}
-
 // Reads `text` on one thread and with every plan of `plans`; all must agree.
 void expect_same_with_threads(std::string_view text, const std::vector<ThreadPlan>& plans,
                               const ReaderLimits& limits = {}) {

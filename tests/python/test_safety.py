@@ -166,6 +166,25 @@ print(ended)
     assert out == "KeyboardInterrupt\n['c_call', 'c_exception']\n"
 
 
+@pytest.mark.parametrize("piece", [4096, 1 << 17])
+def test_ctrl_c_ends_a_gzip_read_while_it_is_inflated(piece, tmp_path):
+    # The text is read while a helper thread inflates it (pieces of `piece` bytes):
+    # the reader's polls, also while it waits for text, stop both threads.
+    body = f"""
+import gzip
+text = "ROWS\\n N obj\\n L r\\nCOLUMNS\\n" + "    x  r  1.5  obj  2\\n" * 2_000_000 + "ENDATA\\n"
+with gzip.open("model.mps.gz", "wt", compresslevel=1) as f:
+    f.write(text)
+mm._use_gzip_stream((0, 1 << 62, {piece}))
+signal.signal(signal.SIGALRM, interrupt_once)
+""" + CALL_AND_REPORT.format(call='signal.setitimer(signal.ITIMER_REAL, 0.01); mm.parse_file("model.mps.gz")') + """
+mm._use_gzip_stream(None)
+print(mm.parse_file("model.mps.gz").num_col)
+"""
+    out = run_interrupted(body, tmp_path, send=False)
+    assert out == "KeyboardInterrupt\n1\n"
+
+
 IMPORT_REFUSED = """
 import glob, importlib.util, os, sys, tracemalloc
 class Refuse:

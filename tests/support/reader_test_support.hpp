@@ -100,6 +100,20 @@ inline std::string record_difference(const ModelRecord& a, const ModelRecord& b)
   return {};
 }
 
+// Empty when both reads give the same record or the same failure.
+inline std::string outcome_difference(const Result<ModelRecord>& a, const Result<ModelRecord>& b) {
+  if (a.ok() != b.ok()) return a.ok() ? "only the first read succeeded" : "only the second read succeeded";
+  if (a.ok()) return record_difference(a.value(), b.value());
+  const Error& x = a.error();
+  const Error& y = b.error();
+  if (x.kind != y.kind || x.message != y.message || x.cause != y.cause || x.reason != y.reason ||
+      x.offset != y.offset || x.lineno != y.lineno || x.line != y.line) {
+    return "failures differ: '" + x.reason + "' at " + std::to_string(x.offset) + " against '" + y.reason +
+           "' at " + std::to_string(y.offset);
+  }
+  return {};
+}
+
 // Joins lines with LF, each line terminated.
 inline std::string lines(std::initializer_list<std::string_view> list) {
   std::string text;

@@ -1,6 +1,7 @@
 """Every real model reads the same, bit for bit, when its COLUMNS, RHS and BOUNDS sections
-are split into pieces read by several threads, and when its plain text is loaded in parts by
-several threads (the tests' hook lowers the sizes that take those paths)."""
+are split into pieces read by several threads, when its plain text is loaded in parts by
+several threads (the tests' hook lowers the sizes that take those paths), and when its gzip
+text is read while a second thread inflates it."""
 
 from __future__ import annotations
 
@@ -10,10 +11,20 @@ import pytest
 
 import mopsel
 from mopsel import _mopsel
-from real_corpus import corpus_params, differences, snap
+from real_corpus import corpus_params, differences, raw_text, snap
 
 # (threads, smallest COLUMNS, RHS or BOUNDS text in bytes, bytes per piece; 0: the usual size)
 PLANS = ((2, 0, 0), (2, 0, 4096), (3, 0, 997))
+
+
+# (smallest text, largest text, bytes published at a time) of the gzip stream hook
+STREAM_PLANS = ((0, 1 << 62, 4093), (0, 1 << 62, 1 << 17))
+
+
+@pytest.fixture
+def gzip_stream():
+    yield _mopsel._use_gzip_stream
+    _mopsel._use_gzip_stream(None)
 
 
 @pytest.fixture
@@ -44,3 +55,26 @@ def test_the_hook_checks_its_argument(reading_threads):
         reading_threads((2, 0, 0, 1, 5))
     with pytest.raises(TypeError):
         reading_threads("2")
+
+
+@pytest.mark.parametrize("path", corpus_params())
+def test_real_model_reads_alike_while_inflated(path, reading_threads, gzip_stream, tmp_path):
+    if not path.name.endswith(".gz"):
+        packed = tmp_path / (path.name + ".gz")
+        packed.write_bytes(gzip.compress(raw_text(path), compresslevel=1))
+        path = packed
+    reading_threads((1, 0, 0))  # no second thread: the text is inflated first
+    whole = snap(mopsel.parse_file(str(path)))
+    reading_threads(None)
+    for plan in STREAM_PLANS:
+        streamed = gzip_stream(plan)
+        assert differences(whole, snap(mopsel.parse_file(str(path)))) == [], plan
+        # The package's reader takes the same path for its default options.
+        assert differences(whole, snap(mopsel.read(path))) == [], plan
+        assert gzip_stream(plan) == streamed + 2, "not both reads streamed"
+
+
+def test_the_stream_hook_checks_its_argument(gzip_stream):
+    for wrong in ((0, 1), "0", (0, 1, 0)):
+        with pytest.raises(TypeError):
+            gzip_stream(wrong)

@@ -1,0 +1,260 @@
+// Reading gzip text while a helper thread inflates it gives what inflating it first
+// gives: the same record bit for bit or the same failure, a gzip fault winning over a
+// text fault. The inflater publishes a few bytes at a time, so that the reader's window
+// ends at every byte of the texts (inside a line, a field, a CR LF, a byte-order mark).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "gzip_test_support.hpp"
+#include "reader/lines.hpp"
+#include "reader/read_mps.hpp"
+#include "reader_test_support.hpp"
+#include "source/gzip_stream.hpp"
+#include "source/reading_threads.hpp"
+#include "source_test_support.hpp"
+
+namespace mopsel {
+namespace {
+using namespace mopsel::testing;
+
+// Sets the plan of later reads for the life of the object.
+struct StreamScope {
+  explicit StreamScope(const GzipStreamPlan& plan) { use_gzip_stream_plan_for_tests(&plan); }
+  ~StreamScope() { use_gzip_stream_plan_for_tests(nullptr); }
+};
+
+GzipStreamPlan streaming(size_t piece_bytes) { return {0, SIZE_MAX, piece_bytes}; }
+const GzipStreamPlan kInflateFirst{SIZE_MAX, SIZE_MAX, 1};
+
+Result<ModelRecord> read_file_with(const GzipStreamPlan& plan, const std::string& path,
+                                   const Interruption& interruption = {}) {
+  const StreamScope scope(plan);
+  return read_mps_file(path, interruption);
+}
+
+// Reads the gzip file at `path` inflating first, then while it is inflated in pieces of
+// each size of `pieces`: all must agree. Returns how many of the reads streamed.
+uint64_t expect_streamed_alike(const std::string& path, const std::vector<size_t>& pieces) {
+  const Result<ModelRecord> first = read_file_with(kInflateFirst, path);
+  const uint64_t before = gzip_texts_streamed();
+  for (const size_t piece : pieces) {
+    SCOPED_TRACE("pieces of " + std::to_string(piece));
+    EXPECT_EQ(outcome_difference(first, read_file_with(streaming(piece), path)), "");
+    EXPECT_EQ(reading_threads_in_use(), 0u);
+  }
+  return gzip_texts_streamed() - before;
+}
+
+// Every piece size from one byte up to a few dozen, then larger ones.
+std::vector<size_t> tiny_pieces() {
+  std::vector<size_t> pieces;
+  for (size_t bytes = 1; bytes <= 24; ++bytes) pieces.push_back(bytes);
+  for (size_t bytes : {31, 64, 97, 1000, 4096, 1 << 17}) pieces.push_back(bytes);
+  return pieces;
+}
+
+struct TextCase {
+  const char* what;
+  std::string text;
+};
+
+std::vector<TextCase> text_cases() {
+  const std::string rows = "NAME t\nROWS\n N obj\n L r1\n G r2\n E r3\n N extra\nCOLUMNS\n";
+  const std::string model = rows +
+                            "    x r1 1 obj 2\n    x r2 3\n    y r2 -1 r3 4\nRHS\n    rhs r1 4 r3 2\n"
+                            "RANGES\n    rng r3 2\nBOUNDS\n UP bnd x 5\n BV bnd y\nENDATA\n";
+  std::string many_rows = "NAME many\nROWS\n N obj\n";
+  for (int i = 0; i < 300; ++i) many_rows += (i % 3 == 0 ? " G r" : " L r") + std::to_string(i) + "\n";
+  many_rows += "* the rows end\n\nCOLUMNS\n";
+  for (int j = 0; j < 200; ++j) {
+    many_rows += "    c" + std::to_string(j) + " r" + std::to_string(j * 7 % 300) + " " + std::to_string(j) + ".25\n";
+  }
+  many_rows += "ENDATA\n";
+  std::string hints = "* ROWS: 3\n* COLUMNS: 2\n* NONZERO: 4\n";
+  for (int i = 0; i < 25; ++i) hints += "* a comment line among the first ones\n";
+  const std::string long_name(150, 'n');
+  std::string crlf(kByteOrderMark);
+  for (const char c : model) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  crlf.resize(crlf.size() - 2);
+  return {
+      {"sections of every kind", model},
+      {"a byte-order mark, CR LF line ends and no final line feed",
+       crlf},
+      {"size hints among more than twenty comment lines", hints + model},
+      {"a ROWS section across many windows, then comments and a blank line", many_rows},
+      {"names and fields longer than a block of 64 bytes",
+       rows + "    " + long_name + " r1 1." + std::string(80, '5') + " obj 2\nRHS\n    rhs r1 4\nENDATA\n"},
+      {"lone CRs, tabs, blank-only lines and a header naming its set",
+       rows + "    x\tr1\t1\r  obj 2\n   \t\n    y r2 2\nRHS RIGHT\n    RIGHT r1 1\nENDATA"},
+      {"text after ENDATA is never read", model + "garbage\nROWS\n X bad\n"},
+      {"ENDATA as the last line, without a line feed", rows + "    x r1 1\nENDATA"},
+      {"the text ends inside COLUMNS", rows + "    x r1 1\n    x r2 2\n    y r3 3\n"},
+      {"the text ends inside ROWS", "NAME t\nROWS\n N obj\n L r1"},
+      {"an unknown row type", "ROWS\n N obj\n X r1\nCOLUMNS\n    x r1 1\nENDATA\n"},
+      {"an unknown bound type", rows + "    x r1 1\nBOUNDS\n XX BND x 1\nENDATA\n"},
+      {"a name that is not UTF-8", "ROWS\n N obj\n L r\xFF" "1\nCOLUMNS\n    x r\xFF" "1 1\nENDATA\n"},
+      {"nothing but comments", "* one\n* two\n"},
+  };
+}
+
+TEST(GzipStream, EveryWindowEndReadsAsTheWholeText) {
+  TempDir dir;
+  for (const TextCase& c : text_cases()) {
+    SCOPED_TRACE(c.what);
+    const std::string path = dir.write("text.mps.gz", gzip(c.text));
+    const std::vector<size_t> pieces = tiny_pieces();
+    EXPECT_EQ(expect_streamed_alike(path, pieces), pieces.size()) << "not every read streamed";
+  }
+}
+
+// Faults in the gzip data win over whatever the text holds; texts that outgrow their
+// room (several members, a stored length that is too small) are read again whole.
+TEST(GzipStream, GzipFaultsWinAndOutgrownTextsAreReadAgain) {
+  TempDir dir;
+  const std::string good = text_cases()[0].text;
+  const std::string bad_rows = "ROWS\n N obj\n X r1\nCOLUMNS\n    x r1 1\nENDATA\n" + pseudo_random_text(3000, 5);
+  const std::string good_member = gzip(good);
+  std::string corrupt = gzip(good + pseudo_random_text(5000, 9), {.level = 1});
+  corrupt[corrupt.size() / 2] = static_cast<char>(corrupt[corrupt.size() / 2] ^ 0x5A);
+  const struct {
+    const char* what;
+    std::string bytes;
+    const char* error;  // the message every read must give; null: as inflating first
+    bool streams;       // every read streams and succeeds (a failed inflate never counts)
+  } cases[] = {
+      {"a text fault, then a wrong trailer CRC", gzip(bad_rows, {.crc_xor = 1}), kChecksum, false},
+      {"a sound text, then a wrong trailer length", gzip(good, {.size_delta = 0x10000}), kChecksum, false},
+      {"a sound text with data after ENDATA, then a wrong CRC", gzip(good + "after\n", {.crc_xor = 4}), kChecksum,
+       false},
+      {"a text fault, then the file ends early",
+       gzip(bad_rows, {.level = 1}).substr(0, gzip(bad_rows, {.level = 1}).size() - 6), kEnd, false},
+      {"corrupt deflate data halfway", corrupt, nullptr, false},
+      {"a text fault, then a bad second member", gzip(bad_rows) + gzip("x", {.method = 7}), kHeader, false},
+      {"two members: the text outgrows the last one's length", good_member + gzip("* more\n"), nullptr, false},
+      {"a text fault in the first of two members", gzip(bad_rows) + gzip("* more\n"), nullptr, false},
+      {"trailing bytes stating a longer length", good_member + std::string("\0\0\0\0\0\0\1\0", 8), nullptr, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = dir.write("fault.mps.gz", c.bytes);
+    const std::vector<size_t> pieces = {1, 3, 64, 4096};
+    const uint64_t streamed = expect_streamed_alike(path, pieces);
+    EXPECT_EQ(streamed, c.streams ? pieces.size() : 0u);
+    if (c.error != nullptr) {
+      const Result<ModelRecord> read = read_file_with(streaming(7), path);
+      ASSERT_FALSE(read.ok());
+      EXPECT_EQ(read.error().message, c.error);
+    }
+  }
+}
+
+// The loader's table of headers, bodies and trailers, read as models: each gives the
+// outcome of inflating first, its load error message included.
+TEST(GzipStream, TheLoadersGzipTableGivesTheSameOutcomes) {
+  TempDir dir;
+  for (const Case& c : gzip_cases()) {
+    SCOPED_TRACE(c.label);
+    const std::string path = dir.write("model.mps.gz", c.bytes);
+    expect_streamed_alike(path, {1, 5, 4096});
+    if (!c.text) {
+      const Result<ModelRecord> read = read_file_with(streaming(5), path);
+      ASSERT_FALSE(read.ok());
+      EXPECT_EQ(read.error().message, c.error);
+    }
+  }
+}
+
+// A model of about `megabytes` MB.
+std::string generated(size_t megabytes) {
+  std::string text = "NAME gen\nROWS\n N cost\n";
+  for (size_t i = 0; i < 500; ++i) text += " L r" + std::to_string(i) + "\n";
+  text += "COLUMNS\n";
+  for (size_t j = 0; text.size() < megabytes << 20; ++j) {
+    text += "    c" + std::to_string(j) + " r" + std::to_string(j * 7 % 500) + " 1.5 cost " + std::to_string(j % 3) + "\n";
+  }
+  return text + "RHS\n    rhs r1 1\nENDATA\n";
+}
+
+// Answers false `allowed` times, then true.
+struct StopAfter {
+  int allowed;
+  std::atomic<int> polls{0};
+  Interruption interruption() { return {&StopAfter::poll, this}; }
+  static bool poll(void* context, bool) noexcept {
+    auto* self = static_cast<StopAfter*>(context);
+    return self->polls++ >= self->allowed;
+  }
+};
+
+TEST(GzipStream, AnInterruptionStopsBothThreads) {
+  TempDir dir;
+  const std::string text = generated(6);
+  const std::string path = dir.write("big.mps.gz", gzip(text, {.level = 1}));
+  const uint64_t before = gzip_texts_streamed();
+  for (const size_t piece : {size_t{4096}, size_t{1} << 17}) {
+    for (const int allowed : {0, 1, 2, 4}) {
+      SCOPED_TRACE(std::to_string(allowed) + " polls, pieces of " + std::to_string(piece));
+      StopAfter hook{allowed};
+      const Result<ModelRecord> read = read_file_with(streaming(piece), path, hook.interruption());
+      ASSERT_FALSE(read.ok());
+      EXPECT_EQ(read.error().kind, ErrorKind::Interrupted);
+      EXPECT_EQ(reading_threads_in_use(), 0u);
+    }
+  }
+  EXPECT_EQ(gzip_texts_streamed(), before);
+  StopAfter never{1 << 30};
+  const Result<ModelRecord> read = read_file_with(streaming(4096), path, never.interruption());
+  ASSERT_TRUE(read.ok()) << read.error().message;
+  EXPECT_EQ(record_difference(read.value(), read_valid(text)), "");
+  EXPECT_EQ(gzip_texts_streamed(), before + 1);
+}
+
+// Without a helper thread to lease, or out of the sizes that stream, the text is
+// inflated first.
+TEST(GzipStream, InflatedFirstWhenStreamingDoesNotFit) {
+  TempDir dir;
+  const std::string text = text_cases()[0].text;
+  const std::string path = dir.write("small.mps.gz", gzip(text));
+  const uint64_t before = gzip_texts_streamed();
+  {
+    use_thread_plan_for_tests(ThreadPlan{1, 0, 0});
+    const Result<ModelRecord> read = read_file_with(streaming(3), path);
+    use_thread_plan_for_tests(std::nullopt);
+    ASSERT_TRUE(read.ok());
+    EXPECT_EQ(record_difference(read.value(), read_valid(text)), "");
+  }
+  for (const GzipStreamPlan& plan : {GzipStreamPlan{text.size() + 1, SIZE_MAX, 3}, GzipStreamPlan{0, text.size() - 1, 3}}) {
+    EXPECT_TRUE(read_file_with(plan, path).ok());
+  }
+  EXPECT_EQ(gzip_texts_streamed(), before);
+  EXPECT_TRUE(read_file_with(GzipStreamPlan{text.size(), text.size(), 3}, path).ok());
+  EXPECT_EQ(gzip_texts_streamed(), before + 1);
+  EXPECT_EQ(reading_threads_in_use(), 0u);
+}
+
+TEST(GzipStream, RealModelsReadAlike) {
+  namespace fs = std::filesystem;
+  const fs::path data(MOPSEL_SHARED_DATA_DIR);
+  std::vector<fs::path> files;
+  std::error_code ec;
+  for (const char* folder : {"netlib", "miplib3", "sample"}) {
+    for (const auto& entry : fs::directory_iterator(data / folder, ec)) {
+      if (entry.path().extension() == ".gz") files.push_back(entry.path());
+    }
+  }
+  if (files.empty()) GTEST_SKIP() << "no real models at " << data << " (shared data absent)";
+  std::sort(files.begin(), files.end());
+  for (const fs::path& file : files) {
+    SCOPED_TRACE(file.string());
+    EXPECT_EQ(expect_streamed_alike(file.string(), {4093, 1 << 17}), 2u);
+  }
+}
+
+}  // namespace
+}  // namespace mopsel
