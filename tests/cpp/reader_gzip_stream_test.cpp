@@ -181,17 +181,6 @@ std::string generated(size_t megabytes) {
   return text + "RHS\n    rhs r1 1\nENDATA\n";
 }
 
-// Answers false `allowed` times, then true.
-struct StopAfter {
-  int allowed;
-  std::atomic<int> polls{0};
-  Interruption interruption() { return {&StopAfter::poll, this}; }
-  static bool poll(void* context, bool) noexcept {
-    auto* self = static_cast<StopAfter*>(context);
-    return self->polls++ >= self->allowed;
-  }
-};
-
 TEST(GzipStream, AnInterruptionStopsBothThreads) {
   TempDir dir;
   const std::string text = generated(6);

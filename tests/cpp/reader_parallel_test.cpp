@@ -196,17 +196,6 @@ TEST(ParallelColumns, LargeTextsWithTheDefaultPieceSizes) {
   }
 }
 
-// Answers false `allowed` times, then true.
-struct StopAfter {
-  int allowed;
-  std::atomic<int> polls{0};
-  Interruption interruption() { return {&StopAfter::poll, this}; }
-  static bool poll(void* context, bool) noexcept {
-    auto* self = static_cast<StopAfter*>(context);
-    return self->polls++ >= self->allowed;
-  }
-};
-
 TEST(ParallelColumns, AnInterruptionStopsEveryThread) {
   const std::string text = generated(12);
   PlanScope scope(ThreadPlan{2, 0, 1 << 20});

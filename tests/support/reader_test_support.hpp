@@ -4,6 +4,7 @@
 // and a table form for the expected fields of a record.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "model/interrupt.hpp"
 #include "model/model_record.hpp"
 #include "model_invariants.hpp"
 #include "reader/read_mps.hpp"
@@ -113,6 +115,17 @@ inline std::string outcome_difference(const Result<ModelRecord>& a, const Result
   }
   return {};
 }
+
+// An interruption hook that answers false `allowed` times, then true.
+struct StopAfter {
+  int allowed;
+  std::atomic<int> polls{0};
+  Interruption interruption() { return {&StopAfter::poll, this}; }
+  static bool poll(void* context, bool) noexcept {
+    auto* self = static_cast<StopAfter*>(context);
+    return self->polls++ >= self->allowed;
+  }
+};
 
 // Joins lines with LF, each line terminated.
 inline std::string lines(std::initializer_list<std::string_view> list) {
