@@ -157,7 +157,7 @@ Result<ModelRecord> read_mps_file(std::string_view path, bool gzip, const Interr
   bool streamed = false;
   Result<ByteBuffer> text = load_gzip_streamed(path, interruption, {read_arriving_text, &reading}, streamed);
   if (!text) return text.error();
-  const std::string_view whole = text.value().empty() ? std::string_view() : as_view(text.value());
+  const std::string_view whole = as_view(text.value());
   if (!streamed) return read_mps(whole, interruption);
   // The reader's views point into this text, which never moved.
   return default_read_outcome(*reading.read, std::move(reading.state), whole, ReaderLimits{});

@@ -170,15 +170,19 @@ TEST(GzipStream, TheLoadersGzipTableGivesTheSameOutcomes) {
   }
 }
 
-// A model of about `megabytes` MB.
+// A model of about `megabytes` MB, its size hints in front (without them the arrays
+// would grow by what each column needs once the reservation from the length is used up).
 std::string generated(size_t megabytes) {
-  std::string text = "NAME gen\nROWS\n N cost\n";
-  for (size_t i = 0; i < 500; ++i) text += " L r" + std::to_string(i) + "\n";
-  text += "COLUMNS\n";
-  for (size_t j = 0; text.size() < megabytes << 20; ++j) {
-    text += "    c" + std::to_string(j) + " r" + std::to_string(j * 7 % 500) + " 1.5 cost " + std::to_string(j % 3) + "\n";
+  std::string body = "NAME gen\nROWS\n N cost\n";
+  for (size_t i = 0; i < 500; ++i) body += " L r" + std::to_string(i) + "\n";
+  body += "COLUMNS\n";
+  size_t columns = 0;
+  for (; body.size() < megabytes << 20; ++columns) {
+    body += "    c" + std::to_string(columns) + " r" + std::to_string(columns * 7 % 500) + " 1.5 cost " +
+            std::to_string(columns % 3) + "\n";
   }
-  return text + "RHS\n    rhs r1 1\nENDATA\n";
+  return "* COLUMNS: " + std::to_string(columns) + "\n* NONZERO: " + std::to_string(2 * columns) + "\n" + body +
+         "RHS\n    rhs r1 1\nENDATA\n";
 }
 
 TEST(GzipStream, AnInterruptionStopsBothThreads) {
