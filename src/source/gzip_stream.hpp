@@ -15,6 +15,7 @@
 #include "model/interrupt.hpp"
 #include "model/owned_array.hpp"
 #include "model/result.hpp"
+#include "source/reading_threads.hpp"
 
 namespace mopsel {
 
@@ -66,10 +67,16 @@ struct ArrivingTextReader {
 Result<ByteBuffer> decode_gzip_streamed(int fd, const Interruption& interruption, const ArrivingTextReader& reader,
                                         bool& streamed);
 
-// The texts that stream and the pieces they are published in.
+// The texts that stream (by the length the file stores) and the pieces they are
+// published in.
 struct GzipStreamPlan {
-  size_t min_bytes = size_t{1} << 20;  // smaller texts are inflated first: a thread costs more
-  size_t max_bytes = SIZE_MAX;         // larger texts are inflated first, then read with threads
+  // Smaller texts are inflated first: starting a thread would cost more than it saves.
+  size_t min_bytes = size_t{1} << 20;
+  // Larger texts are inflated first and then read as a plain file is: their COLUMNS
+  // section may be long enough for several threads, which need the whole text. On the
+  // 1 GB models that is faster than reading on one thread while the text arrives
+  // (bench/README.md, "Round 3: gzip as fast as plain text").
+  size_t max_bytes = ThreadPlan{}.min_bytes;
   size_t piece_bytes = size_t{128} << 10;
 };
 
