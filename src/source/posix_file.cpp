@@ -108,7 +108,7 @@ size_t grown_capacity(size_t current) {
 Result<ByteBuffer> read_to_end(int fd, size_t size_hint, const Interruption& interruption) {
   try {
     ByteBuffer text;
-    if (size_hint > 0) reserve_text(text, whole_huge_pages(size_hint));
+    if (size_hint > 0) reserve_text(text, size_hint);
     if (const ThreadPlan plan = reading_thread_plan(); plan.threads > 1 && size_hint >= plan.load_min_bytes) {
       // A large file: its start is read by several threads, the rest below as usual.
       const off_t offset = ::lseek(fd, 0, SEEK_CUR);

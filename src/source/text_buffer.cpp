@@ -1,7 +1,5 @@
 #include "source/text_buffer.hpp"
 
-#include <cstdint>
-
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
@@ -18,11 +16,6 @@ void reserve_text(ByteBuffer& text, size_t capacity) {
   // Only whole huge pages; the advice is a hint, so its failure is no error.
   (void)::madvise(text.data(), capacity / kHugePage * kHugePage, MADV_HUGEPAGE);
 #endif
-}
-
-size_t whole_huge_pages(size_t bytes) noexcept {
-  if (bytes < kHugeTextMin || bytes > SIZE_MAX - kHugePage) return bytes;
-  return (bytes + kHugePage - 1) / kHugePage * kHugePage;
 }
 
 }  // namespace mopsel

@@ -19,9 +19,4 @@ inline constexpr size_t kHugePage = size_t{2} << 20;
 // any other buffer's. Throws std::bad_alloc.
 void reserve_text(ByteBuffer& text, size_t capacity);
 
-// `bytes` rounded up to whole huge pages from kHugeTextMin on: a reservation of that
-// size takes its last, partial huge page as one page too instead of up to 511 small
-// ones (at most 2 MiB of room more).
-size_t whole_huge_pages(size_t bytes) noexcept;
-
 }  // namespace mopsel

@@ -160,8 +160,8 @@ TEST(LoadSource, PlainFilesLoadByteForByteIntoAnExactBuffer) {
     Result<ByteBuffer> loaded = load_source(dir.write(c.name, c.bytes));
     ASSERT_TRUE(loaded.ok()) << loaded.error().message;
     EXPECT_EQ(as_string(loaded.value()), c.bytes);
-    // Reserved from the file's size (in whole huge pages when large) and never regrown.
-    EXPECT_EQ(loaded.value().capacity(), whole_huge_pages(c.bytes.size()));
+    // Reserved from the file's size and never regrown.
+    EXPECT_EQ(loaded.value().capacity(), c.bytes.size());
     if (c.bytes.size() >= kHugeTextMin) {
       EXPECT_EQ(reinterpret_cast<uintptr_t>(loaded.value().data()) % kHugePage, 0u);
     }
