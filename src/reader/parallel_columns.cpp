@@ -316,7 +316,7 @@ ParallelRead read_columns_in_parallel(SectionReader& r, LineCursor& cursor, cons
   Work work(state, r.text_end);
   cut_pieces(work.pieces, cursor.pos, cursor.end, piece_bytes(plan, bytes, threads));
   RowBits bits(state.num_row / 64 + 1, 0);
-  Helpers helpers{work, {}};
+  HelperThreads helpers(work.stop);
   helpers.start(lease.helpers(), [&work, rows = state.num_row] { helper(work, rows); });
   const Interruption& interruption = state.interruption;
   const auto read = [&](size_t i) { return read_piece(work, i, bits, &interruption) != PieceEnd::Interrupted; };

@@ -1,6 +1,6 @@
 #pragma once
 // What the threaded readers of COLUMNS and BOUNDS share: the text cut into pieces
-// at line starts, the queue the threads take pieces from, and the helpers' join.
+// at line starts and the queue the threads take pieces from.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -16,6 +16,7 @@
 
 #include "model/interrupt.hpp"
 #include "reader/lines.hpp"
+#include "source/helper_threads.hpp"
 #include "source/reading_threads.hpp"
 
 namespace mopsel {
@@ -114,26 +115,5 @@ void cut_pieces(std::vector<std::unique_ptr<Piece>>& pieces, const char* begin, 
     begin = stop;
   }
 }
-
-// Stops and joins the helpers however the reading thread leaves.
-struct Helpers {
-  PieceQueue& queue;
-  std::vector<std::thread> threads;
-  ~Helpers() {
-    queue.stop.store(true);
-    for (std::thread& t : threads) t.join();
-  }
-  // Starts up to `count` threads running `run()`; fewer when the system refuses.
-  template <class Run>
-  void start(size_t count, const Run& run) {
-    for (size_t t = 0; t < count; ++t) {
-      try {
-        threads.emplace_back(run);
-      } catch (const std::system_error&) {
-        return;  // fewer helpers: the reading thread takes more pieces
-      }
-    }
-  }
-};
 
 }  // namespace mopsel

@@ -192,7 +192,7 @@ ParallelRead read_in_pieces(SectionReader& r, LineCursor& cursor, const ThreadPl
   RecordsWork<Records> work(state, r.text_end);
   const size_t bytes = static_cast<size_t>(cursor.end - cursor.pos);
   cut_pieces(work.pieces, cursor.pos, cursor.end, piece_bytes(plan, bytes, lease.helpers() + 1));
-  Helpers helpers{work, {}};
+  HelperThreads helpers(work.stop);
   helpers.start(lease.helpers(), [&work] { helper(work); });
   const Interruption& interruption = state.interruption;
   const auto read = [&](size_t i) { return read_piece(work, i, &interruption) != PieceEnd::Interrupted; };
@@ -238,7 +238,7 @@ void share_map_building(ColumnIndex& index, const NameList& names, size_t helper
   };
   {
     PieceQueue queue;
-    Helpers others{queue, {}};
+    HelperThreads others(queue.stop);
     size_t t = 1;
     for (; t < threads; ++t) {
       others.start(1, [&enter, t] { enter(t); });

@@ -8,10 +8,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <vector>
 
+#include "source/helper_threads.hpp"
 #include "source/text_buffer.hpp"
 
 namespace mopsel {
@@ -82,16 +81,6 @@ void helper(Work& work) {
   work.helper_done.notify_one();
 }
 
-// Stops and joins the helpers however the reading thread leaves.
-struct Helpers {
-  Work& work;
-  std::vector<std::thread> threads;
-  ~Helpers() {
-    work.stop.store(true);
-    for (std::thread& t : threads) t.join();
-  }
-};
-
 }  // namespace
 
 ParallelReadResult read_in_parallel(int fd, off_t offset, char* into, size_t bytes, const ThreadPlan& plan,
@@ -115,15 +104,13 @@ ParallelReadResult read_in_parallel(int fd, off_t offset, char* into, size_t byt
   work.part = part;
   work.parts = (bytes + part - 1) / part;
   work.got.assign(work.parts, 0);
-  Helpers helpers{work, {}};
+  HelperThreads helpers(work.stop);
   for (size_t t = 0; t < lease.helpers(); ++t) {
-    try {
-      {
-        const std::lock_guard<std::mutex> hold(work.lock);
-        ++work.helpers_running;
-      }
-      helpers.threads.emplace_back(helper, std::ref(work));
-    } catch (const std::system_error&) {
+    {
+      const std::lock_guard<std::mutex> hold(work.lock);
+      ++work.helpers_running;
+    }
+    if (!helpers.start(1, [&work] { helper(work); })) {
       const std::lock_guard<std::mutex> hold(work.lock);
       --work.helpers_running;
       break;  // fewer helpers: the reading thread reads more parts
