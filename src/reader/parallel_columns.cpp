@@ -192,13 +192,7 @@ class PieceReader {
 // Reads piece `index` into its record (a failure is kept there too).
 PieceEnd read_piece(Work& work, size_t index, RowBits& bits, const Interruption* interruption) {
   Piece& piece = *work.pieces[index];
-  {
-    const std::lock_guard<std::mutex> hold(work.lock);
-    if (!work.spare.empty()) {
-      piece.out = std::move(work.spare.back());
-      work.spare.pop_back();
-    }
-  }
+  reuse_spare(work.lock, work.spare, piece.out);
   PieceEnd end;
   try {
     end = PieceReader(work, piece, bits).read(index, interruption);

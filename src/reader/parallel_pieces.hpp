@@ -98,6 +98,16 @@ inline size_t piece_bytes(const ThreadPlan& plan, size_t bytes, size_t threads) 
   return plan.chunk_bytes != 0 ? plan.chunk_bytes : std::max<size_t>(size_t{1} << 20, bytes / (16 * threads));
 }
 
+// Hands `into` the storage of a piece already applied, when there is one: filling
+// reused arrays costs less than the first touch of fresh ones.
+template <class Storage>
+void reuse_spare(std::mutex& lock, std::vector<Storage>& spare, Storage& into) {
+  const std::lock_guard<std::mutex> hold(lock);
+  if (spare.empty()) return;
+  into = std::move(spare.back());
+  spare.pop_back();
+}
+
 // Cuts [begin, end) into pieces of about `size` bytes that start at line starts;
 // `Piece` has `begin` and `end`.
 template <class Piece>

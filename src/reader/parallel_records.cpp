@@ -157,13 +157,7 @@ PieceEnd lay_out(RecordsWork<Records>& work, RecordsPiece<Records>& piece, size_
 template <class Records>
 PieceEnd read_piece(RecordsWork<Records>& work, size_t index, const Interruption* interruption) {
   RecordsPiece<Records>& piece = *work.pieces[index];
-  {
-    const std::lock_guard<std::mutex> hold(work.lock);
-    if (!work.spare.empty()) {
-      piece.entries = std::move(work.spare.back());
-      work.spare.pop_back();
-    }
-  }
+  reuse_spare(work.lock, work.spare, piece.entries);
   PieceEnd end;
   try {
     end = lay_out(work, piece, index, interruption);

@@ -232,18 +232,9 @@ TEST(GzipStream, InflatedFirstWhenStreamingDoesNotFit) {
 }
 
 TEST(GzipStream, RealModelsReadAlike) {
-  namespace fs = std::filesystem;
-  const fs::path data(MOPSEL_SHARED_DATA_DIR);
-  std::vector<fs::path> files;
-  std::error_code ec;
-  for (const char* folder : {"netlib", "miplib3", "sample"}) {
-    for (const auto& entry : fs::directory_iterator(data / folder, ec)) {
-      if (entry.path().extension() == ".gz") files.push_back(entry.path());
-    }
-  }
-  if (files.empty()) GTEST_SKIP() << "no real models at " << data << " (shared data absent)";
-  std::sort(files.begin(), files.end());
-  for (const fs::path& file : files) {
+  const std::vector<std::filesystem::path> files = real_model_files({".gz"});
+  if (files.empty()) GTEST_SKIP() << "no real models at " << MOPSEL_SHARED_DATA_DIR << " (shared data absent)";
+  for (const std::filesystem::path& file : files) {
     SCOPED_TRACE(file.string());
     EXPECT_EQ(expect_streamed_alike(file.string(), {4093, 1 << 17}), 2u);
   }

@@ -211,19 +211,9 @@ TEST(ParallelColumns, AnInterruptionStopsEveryThread) {
 }
 
 TEST(ParallelColumns, RealModelsReadAlikeWithThreads) {
-  namespace fs = std::filesystem;
-  const fs::path data(MOPSEL_SHARED_DATA_DIR);
-  std::vector<fs::path> files;
-  std::error_code ec;
-  for (const char* folder : {"netlib", "miplib3", "sample"}) {
-    for (const auto& entry : fs::directory_iterator(data / folder, ec)) {
-      const std::string name = entry.path().filename().string();
-      if (name.ends_with(".mps") || name.ends_with(".gz")) files.push_back(entry.path());
-    }
-  }
-  if (files.empty()) GTEST_SKIP() << "no real models at " << data << " (shared data absent)";
-  std::sort(files.begin(), files.end());
-  for (const fs::path& file : files) {
+  const std::vector<std::filesystem::path> files = real_model_files({".mps", ".gz"});
+  if (files.empty()) GTEST_SKIP() << "no real models at " << MOPSEL_SHARED_DATA_DIR << " (shared data absent)";
+  for (const std::filesystem::path& file : files) {
     SCOPED_TRACE(file.string());
     Result<ByteBuffer> loaded = load_source(file.string());
     ASSERT_TRUE(loaded.ok());

@@ -4,15 +4,19 @@
 // and a table form for the expected fields of a record.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <initializer_list>
 #include <limits>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "model/interrupt.hpp"
@@ -177,5 +181,29 @@ inline void expect_record(const ModelRecord& m, const Expected& e, std::string_v
   expect_field(e.index, values_of(m.a_matrix.index), "index");
   expect_field(e.value, values_of(m.a_matrix.value), "value");
 }
+
+#ifdef MOPSEL_SHARED_DATA_DIR
+// The real models of the shared data folders (netlib, miplib3, sample) whose names end
+// with one of `suffixes`, sorted; empty when the shared data is absent.
+inline std::vector<std::filesystem::path> real_model_files(std::initializer_list<std::string_view> suffixes) {
+  namespace fs = std::filesystem;
+  const fs::path data(MOPSEL_SHARED_DATA_DIR);
+  std::vector<fs::path> files;
+  std::error_code ec;
+  for (const char* folder : {"netlib", "miplib3", "sample"}) {
+    for (const auto& entry : fs::directory_iterator(data / folder, ec)) {
+      const std::string name = entry.path().filename().string();
+      for (std::string_view suffix : suffixes) {
+        if (name.ends_with(suffix)) {
+          files.push_back(entry.path());
+          break;
+        }
+      }
+    }
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+#endif
 
 }  // namespace mopsel::testing
