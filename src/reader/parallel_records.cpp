@@ -230,18 +230,7 @@ void share_map_building(ColumnIndex& index, const NameList& names, size_t helper
     const auto to = static_cast<uint32_t>(total * (t + 1) / threads);
     if (!enter_columns_shared(index, names, from, to, give_up, results[t])) all_entered.store(false);
   };
-  {
-    PieceQueue queue;
-    HelperThreads others(queue.stop);
-    size_t t = 1;
-    for (; t < threads; ++t) {
-      others.start(1, [&enter, t] { enter(t); });
-      if (others.threads.size() < t) break;
-    }
-    // The runs of threads that could not be started, then the reading thread's own.
-    for (; t < threads; ++t) enter(t);
-    enter(0);
-  }
+  run_on_threads(threads, enter);
   if (!all_entered.load()) {
     // This is uncommon: names pile up near one slot. One thread starts over and
     // moves the map to the keyed hash.

@@ -13,6 +13,7 @@
 #include "reader/columns.hpp"
 #include "reader/keywords.hpp"
 #include "reader/lines.hpp"
+#include "reader/parallel_rows.hpp"
 #include "reader/reader_state.hpp"
 #include "reader/size_hints.hpp"
 
@@ -65,6 +66,7 @@ struct SectionReader {
   bool objective_seen = false;        // ROWS
   bool rows_header = false;           // a ROWS header was just read
   PendingRowNames pending_rows;       // ROWS, default reader only
+  SharedRows shared_rows;             // ROWS names left to the threads, default reader only
   bool columns_begun = false;         // a COLUMNS header was just read
   bool records_begun = false;         // an RHS or BOUNDS header was just read
   ColumnsScratch columns;             // COLUMNS
@@ -138,8 +140,9 @@ inline bool starts_indented(const LineCursor& cursor) noexcept {
 }
 
 // Sizes the row map for the ROWS records that follow a ROWS header (at the cursor);
-// with text still arriving, once they have all arrived.
-void size_row_map(SectionReader& r, LineCursor& cursor);
+// with text still arriving, once they have all arrived. With `shared`, a large first
+// ROWS section of a whole text leaves its names to the threads (parallel_rows.hpp).
+void size_row_map(SectionReader& r, LineCursor& cursor, bool shared);
 
 // Runs the section state machine over the lines from the cursor to its end, or until
 // the read ends: then true when it succeeded (after ENDATA), false when it failed;
@@ -188,7 +191,7 @@ std::optional<bool> run_section_lines(LineCursor& at, SectionReader& r, Lines& l
     }
     if (r.rows_header) [[unlikely]] {
       r.rows_header = false;
-      size_row_map(r, cursor);
+      size_row_map(r, cursor, Lines::kParallelColumns);
     }
     if (r.section == Section::EndData) {
       // The rest of the text is never read.

@@ -85,6 +85,13 @@ void take_header(SectionReader& r, HeaderKind kind) {
   r.section = section_of(kind);
   switch (r.section) {
     case Section::Rows:
+      if (r.shared_rows.used) [[unlikely]] {
+        // Names entered by the threads point into row_names, which this section
+        // would grow: the one-thread reader starts over.
+        r.restart = true;
+        r.section = Section::Failed;
+        return;
+      }
       r.objective_seen = false;
       r.rows_header = true;
       break;
@@ -219,6 +226,9 @@ template <bool queued>
   NameMap<int32_t>& map = r.state.row_index;
   if constexpr (!queued) {
     assign_name(map, name, value);
+  } else if (r.shared_rows.active) {
+    // Constraint rows are entered from row_names when ROWS ends.
+    if (value < 0) r.shared_rows.n_rows.push_back({name, value, r.state.num_row});
   } else {
     PendingRowNames& q = r.pending_rows;
     if (q.count == PendingRowNames::kDepth) insert_oldest_row_name(r);
@@ -407,6 +417,10 @@ void trimmed_record_line(SectionReader& r, std::string_view line) {
 void row_record(SectionReader& r, const Fields& fields) { add_row<false>(r, fields); }
 
 void flush_row_names(SectionReader& r) {
+  if (r.shared_rows.active) {
+    enter_shared_rows(r.shared_rows, r.state.row_index, r.state.row_names, reading_thread_plan());
+    return;
+  }
   while (r.pending_rows.count > 0) insert_oldest_row_name(r);
 }
 
@@ -535,7 +549,7 @@ bool holds_hint_lines(const char* data, size_t size) noexcept {
 
 }  // namespace
 
-void size_row_map(SectionReader& r, LineCursor& cursor) {
+void size_row_map(SectionReader& r, LineCursor& cursor, bool shared) {
   // Sized once for the rows that follow (and an artificial objective name):
   // growing by doubling would rehash every row several times and leave the
   // table up to twice as large.
@@ -543,7 +557,13 @@ void size_row_map(SectionReader& r, LineCursor& cursor) {
   if (r.window == nullptr) {
     const std::string_view rest(cursor.pos, static_cast<size_t>(cursor.end - cursor.pos));
     const auto length = static_cast<size_t>(r.text_end - r.text_begin);
-    reserve_names(map, map.count + count_row_lines(rest, length) + 1);
+    const size_t rows = count_row_lines(rest, length);
+    reserve_names(map, map.count + rows + 1);
+    if (shared && r.state.threads_allowed && map.count == 0 && r.state.num_row == 0) {
+      if (const ThreadPlan plan = reading_thread_plan(); rows_worth_sharing(rows, plan)) {
+        begin_shared_rows(r.shared_rows, map, plan);
+      }
+    }
     return;
   }
   // Arriving text: the rows are counted as they come, up to the line that ends them.

@@ -36,4 +36,19 @@ struct HelperThreads {
   std::vector<std::thread> threads;
 };
 
+// Runs `run(t)` for every t in [0, count): t >= 1 on helper threads, as many as the
+// system starts, the rest and t = 0 on the calling thread; returns when all are done.
+template <class Run>
+void run_on_threads(size_t count, const Run& run) {
+  std::atomic<bool> stop{false};
+  HelperThreads others(stop);
+  size_t t = 1;
+  for (; t < count; ++t) {
+    others.start(1, [&run, t] { run(t); });
+    if (others.threads.size() < t) break;
+  }
+  for (; t < count; ++t) run(t);
+  run(0);
+}
+
 }  // namespace mopsel

@@ -85,6 +85,23 @@ std::vector<Case> cases() {
       {"the text ends inside COLUMNS", rows + "    x r1 1\n    x r2 2\n    y r3 3\n"},
       {"an unknown bound type after COLUMNS", rows + "    x r1 1\n    y r2 2\nBOUNDS\n XX BND x 1\nENDATA\n"},
       {"no ROWS at all", "COLUMNS\n    x r1 1\n    y r2 2\nENDATA\n"},
+      // ROWS names entered by threads: distinct names (short, 16 bytes, long, several
+      // N rows), then every way a name repeats, which the threads leave to file order.
+      {"ROWS: distinct names of every length and several N rows, each looked up",
+       "ROWS\n L a\n N obj\n G sixteen_bytes_16\n E a_row_name_longer_than_16\n N n2\n L r5\n N n3\nCOLUMNS\n"
+       "    x a 1 sixteen_bytes_16 2\n    x a_row_name_longer_than_16 3 n2 4\n    y obj 1 r5 2\n    y n3 5 none 1\n"
+       "RHS\n    rhs a_row_name_longer_than_16 1 obj 2 r5 3\nENDATA\n"},
+      {"ROWS: a constraint row named twice, far apart",
+       "ROWS\n N obj\n L r0\n L r1\n L r2\n L r3\n L r4\n L r5\n L r6\n G r0\n E r8\nCOLUMNS\n"
+       "    x r0 1 r8 2\n    y r6 1\nRHS\n    rhs r0 5\nENDATA\n"},
+      {"ROWS: an N row and a constraint row of one name, both orders, and two N rows of one name",
+       "ROWS\n N obj\n L extra\n N extra\n N obj2\n G obj2\n N n\n N n\n E e\nCOLUMNS\n"
+       "    x extra 1 obj2 2\n    x n 3 e 4\nRHS\n    rhs extra 1 obj2 2 obj 3\nENDATA\n"},
+      {"ROWS: a long name twice", "ROWS\n N obj\n L a_row_name_longer_than_16\n G b\n E a_row_name_longer_than_16\n"
+                                   "COLUMNS\n    x a_row_name_longer_than_16 1 b 2\nENDATA\n"},
+      {"ROWS: a second ROWS section", rows + "    x r1 1\nROWS\n L r9\n L r1\nCOLUMNS\n    y r9 1 r1 2\nENDATA\n"},
+      {"ROWS: an unknown row type", "ROWS\n N obj\n L r1\n X r2\n L r3\nCOLUMNS\n    x r1 1\nENDATA\n"},
+      {"ROWS: no N row, the text ends inside ROWS", "NAME t\nROWS\n L r1\n G r2\n"},
   };
 }
 
@@ -147,9 +164,10 @@ TEST(ParallelColumns, SizeLimitsMetInPiecesFailAsOnOneThread) {
   many += "BOUNDS\n";
   for (int j = 0; j < 44; j += 2) many += " UP BND c" + std::to_string(j) + " " + std::to_string(j) + "\n";
   many += "ENDATA\n";
-  for (const ReaderLimits& limits : {ReaderLimits{100, 7, 1000}, ReaderLimits{100, 1000, 11},
+  for (const ReaderLimits& limits : {ReaderLimits{1, 1000, 1000}, ReaderLimits{100, 7, 1000}, ReaderLimits{100, 1000, 11},
                                      ReaderLimits{100, 40, 80}, ReaderLimits{100, 39, 80}, ReaderLimits{100, 41, 80}}) {
-    SCOPED_TRACE("columns " + std::to_string(limits.max_columns) + ", entries " + std::to_string(limits.max_entries));
+    SCOPED_TRACE("rows " + std::to_string(limits.max_rows) + ", columns " + std::to_string(limits.max_columns) +
+                 ", entries " + std::to_string(limits.max_entries));
     expect_same_with_threads(many, every_cut(many.size()), limits);
   }
 }

@@ -1,5 +1,6 @@
 """Every real model reads the same, bit for bit, when its COLUMNS, RHS and BOUNDS sections
-are split into pieces read by several threads, when its plain text is loaded in parts by
+are split into pieces read by several threads and its ROWS names enter the row map from
+several threads, when its plain text is loaded in parts by
 several threads (the tests' hook lowers the sizes that take those paths), and when its gzip
 text is read while a second thread inflates it."""
 
