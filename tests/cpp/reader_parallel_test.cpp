@@ -212,6 +212,11 @@ TEST(ParallelColumns, LargeTextsWithTheDefaultPieceSizes) {
     expect_same_with_threads(generated(3, rows), {ThreadPlan{2, 0, 0}, ThreadPlan{3, 0, 0}, ThreadPlan{4, 0, 100000},
                                                   ThreadPlan{2, 0, 300}, ThreadPlan{2, 1 << 20, 0}});
   }
+  // 60,000 row names entered by several threads, one of them given again at the end of
+  // ROWS (a later run than its first): the map is built again in file order.
+  std::string repeated = generated(1, 60000);
+  repeated.insert(repeated.find("COLUMNS\n"), " G r5\n");
+  expect_same_with_threads(repeated, {ThreadPlan{2, 0, 0}, ThreadPlan{4, 0, 0}});
 }
 
 TEST(ParallelColumns, AnInterruptionStopsEveryThread) {
