@@ -102,6 +102,15 @@ std::vector<Case> cases() {
       {"ROWS: a second ROWS section", rows + "    x r1 1\nROWS\n L r9\n L r1\nCOLUMNS\n    y r9 1 r1 2\nENDATA\n"},
       {"ROWS: an unknown row type", "ROWS\n N obj\n L r1\n X r2\n L r3\nCOLUMNS\n    x r1 1\nENDATA\n"},
       {"ROWS: no N row, the text ends inside ROWS", "NAME t\nROWS\n L r1\n G r2\n"},
+      {"ROWS: long names alike in their first 16 bytes, short names of 16 and 17 bytes",
+       "ROWS\n N obj\n L a_common_prefix_of_x\n L a_common_prefix_of_y\n G sixteen_bytes_16\n G sixteen_bytes_167\n"
+       " E q\nCOLUMNS\n    x a_common_prefix_of_y 1 sixteen_bytes_167 2\n    x sixteen_bytes_16 3 a_common_prefix_of_x 4\n"
+       "RHS\n    rhs a_common_prefix_of_x 1 sixteen_bytes_16 2 a_common_prefix_of_z 3\nENDATA\n"},
+      {"ROWS: comments, blank lines, a one-field line and CRLF between the rows",
+       "ROWS\r\n N obj\r\n* note\r\n\r\n L r1\r\n E\r\n G r2\r\n$ x\r\n L r3\r\nCOLUMNS\r\n    x r1 1 r3 2\r\n"
+       "    y r2 1 E 3\r\nENDATA\r\n"},
+      {"ROWS: no N row and a row named like the artificial objective",
+       "ROWS\n L artificial_empty_objective\n G r\nCOLUMNS\n    x artificial_empty_objective 1 r 2\nENDATA\n"},
   };
 }
 
