@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <thread>
 
 #include "source/helper_threads.hpp"
 
@@ -20,10 +21,16 @@ struct ThreadEntry {
   size_t max_shift = 0;  // the longest distance from home of those
 };
 
+// The code of a slot another thread is filling, once it has published it (a few
+// stores away, unless that thread was descheduled in between).
 uint32_t settled_code(const RowSlot& slot) noexcept {
   uint32_t code = __atomic_load_n(&slot.code, __ATOMIC_ACQUIRE);
   while (code == kBusy) {
+#if defined(__x86_64__) || defined(__i386__)
     __builtin_ia32_pause();
+#else
+    std::this_thread::yield();
+#endif
     code = __atomic_load_n(&slot.code, __ATOMIC_ACQUIRE);
   }
   return code;
