@@ -35,6 +35,15 @@ void reserve_from_hints(const SizeHints& hints, size_t text_length, ReaderState&
   state.row_types.reserve(r.rows);
 }
 
+void reserve_rows(ReaderState& state, size_t rows) {
+  const size_t total = state.num_row + rows;
+  state.row_names.ends.reserve(total);
+  state.row_names.bytes.reserve(state.row_names.bytes.size() + rows * 16);
+  state.row_lower.reserve(total);
+  state.row_upper.reserve(total);
+  state.row_types.reserve(total);
+}
+
 namespace {
 
 template <class T>

@@ -99,6 +99,10 @@ void apply_binary_default(ReaderState& state) noexcept;
 // arrays from the capped hints.
 void reserve_from_hints(const SizeHints& hints, size_t text_length, ReaderState& state);
 
+// Reserves capacity in the per-row arrays for `rows` more rows (names of 16 bytes
+// on average).
+void reserve_rows(ReaderState& state, size_t rows);
+
 // The room reserved in the per-entry, per-column and per-row arrays, for a helper
 // to map ahead of the reading thread (prefault.hpp).
 std::vector<MemoryRange> reserved_room(const ReaderState& state);

@@ -561,6 +561,9 @@ void size_row_map(SectionReader& r, LineCursor& cursor, bool shared) {
     reserve_names(map, map.count + rows + 1);
     if (shared && r.state.threads_allowed && map.count == 0 && r.state.num_row == 0) {
       if (const ThreadPlan plan = reading_thread_plan(); rows_worth_sharing(rows, plan)) {
+        // Room for the rows first: an array that grows while the helper maps the
+        // row map's memory waits for it (mremap needs the process's memory map).
+        reserve_rows(r.state, rows);
         begin_shared_rows(r.shared_rows, map, plan);
       }
     }

@@ -17,6 +17,7 @@ namespace {
 // Slices per range: the reading thread fills its arrays at about the same pace
 // through the text, so each round maps the next slice of every one.
 constexpr size_t kRounds = 32;
+constexpr uintptr_t kCallBytes = uintptr_t{2} << 20;
 
 }  // namespace
 
@@ -35,9 +36,15 @@ bool populate_ranges(const std::vector<MemoryRange>& ranges, const std::atomic<b
       const uintptr_t pages = end_page - first_page;
       const uintptr_t first = (first_page + pages * round / kRounds) * page;
       const uintptr_t last = (first_page + pages * (round + 1) / kRounds) * page;
-      if (first >= last) continue;
-      if (::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE) != 0 && errno == EINVAL) {
-        return false;  // a kernel without MADV_POPULATE_WRITE (before Linux 5.14)
+      // At most kCallBytes a call: each call holds the process's memory map for reading,
+      // and the reading thread's allocations (a growing array moved by mremap) wait
+      // for it.
+      for (uintptr_t at = first; at < last; at += kCallBytes) {
+        if (at != first && stop.load(std::memory_order_relaxed)) return true;
+        const uintptr_t bytes = last - at < kCallBytes ? last - at : kCallBytes;
+        if (::madvise(reinterpret_cast<void*>(at), bytes, MADV_POPULATE_WRITE) != 0 && errno == EINVAL) {
+          return false;  // a kernel without MADV_POPULATE_WRITE (before Linux 5.14)
+        }
       }
     }
   }
