@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "model/fault.hpp"
 #include "model/mps_codes.hpp"
 #include "reader/columns.hpp"
 #include "reader/keywords.hpp"
@@ -46,6 +47,7 @@ struct Piece {
   const char* begin = nullptr;
   const char* end = nullptr;
   const char* stop = nullptr;  // the line that may end the section, or null
+  const char* readable = nullptr;  // loads may reach up to here
   PieceColumns out;
   std::string_view last_name;  // the last column's name in the text
   int end_marker = -1;         // the marker state after the piece; -1: as before it
@@ -54,9 +56,8 @@ struct Piece {
 };
 
 struct Work : PieceQueue {
-  Work(const ReaderState& s, const char* text_end) : state(s), readable(text_end) {}
+  explicit Work(const ReaderState& s) : state(s) {}
   const ReaderState& state;  // only its row map is read, which nobody changes meanwhile
-  const char* readable;      // loads may reach up to here
   std::vector<std::unique_ptr<Piece>> pieces;
   // Storage of appended pieces, kept for the next pieces read: fresh memory costs
   // a page fault per 4 KiB on first touch, more than the reading of it.
@@ -108,7 +109,7 @@ class PieceReader {
         } else {
           next_line(cursor, line);
           if (line.empty() || is_comment_line(line)) continue;
-          split_fields_into(line, kMaxFields, work_.readable, fields);
+          split_fields_into(line, kMaxFields, piece_.readable, fields);
           if (fields.count > 0 && word_kind(fields.at[0]) != HeaderKind::Data) {
             // A header, or a record that starts with a keyword: the one-thread
             // reader decides from here.
@@ -212,9 +213,13 @@ void helper(Work& work, uint32_t num_row) {
   } catch (...) {
     return;  // the reading thread reads the pieces itself
   }
-  for (size_t i; work.take(work.pieces.size(), i);) {
-    // After a failure the reading thread raises it when it reaches the piece.
-    if (read_piece(work, i, bits, nullptr) != PieceEnd::Read) return;
+  for (;;) {
+    if (size_t i; work.take(work.available(work.pieces.size()), i)) {
+      // After a failure the reading thread raises it when it reaches the piece.
+      if (read_piece(work, i, bits, nullptr) != PieceEnd::Read) return;
+    } else if (!work.wait_for_pieces(work.pieces.size())) {
+      return;
+    }
   }
 }
 
@@ -298,23 +303,14 @@ bool append_piece(ReaderState& state, ColumnsScratch& s, const Piece& p) {
   return true;
 }
 
-}  // namespace
-
-ParallelRead read_columns_in_parallel(SectionReader& r, LineCursor& cursor, const ThreadPlan& plan) {
-  const size_t bytes = static_cast<size_t>(cursor.end - cursor.pos);
-  if (plan.threads < 2 || bytes == 0 || bytes < plan.min_bytes) return ParallelRead::OneThread;
-  ThreadLease lease(plan.threads, plan.threads);
-  if (lease.helpers() == 0) return ParallelRead::OneThread;
+// Appends the pieces in order as they are read (see take_pieces_in_order).
+template <class CutMore>
+ParallelRead append_pieces_in_order(SectionReader& r, LineCursor& cursor, Work& work, RowBits& bits,
+                                    CutMore&& cut_more) {
   ReaderState& state = r.state;
-  const size_t threads = lease.helpers() + 1;
-  Work work(state, r.text_end);
-  cut_pieces(work.pieces, cursor.pos, cursor.end, piece_bytes(plan, bytes, threads));
-  RowBits bits(state.num_row / 64 + 1, 0);
-  HelperThreads helpers(work.stop);
-  helpers.start(lease.helpers(), [&work, rows = state.num_row] { helper(work, rows); });
   const Interruption& interruption = state.interruption;
   const auto read = [&](size_t i) { return read_piece(work, i, bits, &interruption) != PieceEnd::Interrupted; };
-  return take_pieces_in_order(work, cursor, interruption, read, [&](Piece& piece) -> std::optional<ParallelRead> {
+  const auto use = [&](Piece& piece) -> std::optional<ParallelRead> {
     if (piece.failure) std::rethrow_exception(piece.failure);
     if (!append_piece(state, r.columns, piece)) return ParallelRead::Restart;
     if (piece.stop != nullptr) {
@@ -325,7 +321,79 @@ ParallelRead read_columns_in_parallel(SectionReader& r, LineCursor& cursor, cons
     const std::lock_guard<std::mutex> hold(work.lock);
     work.spare.push_back(std::move(piece.out));
     return std::nullopt;
-  });
+  };
+  return take_pieces_in_order(work, cursor, interruption, read, use, cut_more);
+}
+
+}  // namespace
+
+ParallelRead read_columns_in_parallel(SectionReader& r, LineCursor& cursor, const ThreadPlan& plan) {
+  const size_t bytes = static_cast<size_t>(cursor.end - cursor.pos);
+  if (plan.threads < 2 || bytes == 0 || bytes < plan.min_bytes) return ParallelRead::OneThread;
+  ThreadLease lease(plan.threads, plan.threads);
+  if (lease.helpers() == 0) return ParallelRead::OneThread;
+  ReaderState& state = r.state;
+  const size_t threads = lease.helpers() + 1;
+  Work work(state);
+  cut_pieces(work.pieces, cursor.pos, cursor.end, piece_bytes(plan, bytes, threads));
+  for (const auto& piece : work.pieces) piece->readable = r.text_end;
+  RowBits bits(state.num_row / 64 + 1, 0);
+  HelperThreads helpers(work.stop);
+  helpers.start(lease.helpers(), [&work, rows = state.num_row] { helper(work, rows); });
+  return append_pieces_in_order(r, cursor, work, bits, [](bool) { return true; });
+}
+
+ParallelRead read_columns_arriving(SectionReader& r, LineCursor& cursor, const ThreadPlan& plan) {
+  const std::optional<ArrivedLines> arrived = arrived_lines(r, cursor, false);
+  if (!arrived) return ParallelRead::Restart;
+  const auto bytes = static_cast<size_t>(arrived->expected_end - cursor.pos);
+  if (plan.threads < 2 || bytes == 0 || bytes < plan.min_bytes) return ParallelRead::OneThread;
+  ReaderState& state = r.state;
+  Work work(state);
+  const size_t size = piece_bytes(plan, bytes, plan.threads);
+  // A slot for every piece the text can hold (each but the last is longer than
+  // `size`), so that the slots never move while helpers read them.
+  work.pieces.resize(bytes / size + 2);
+  work.cut.store(0);
+  work.all_cut.store(false);
+  RowBits bits(state.num_row / 64 + 1, 0);
+
+  // The inflater holds a thread until it has finished: helpers join now only when
+  // the process has more to spare, else once the text is complete.
+  std::optional<ThreadLease> lease;
+  lease.emplace(plan.threads, plan.threads);
+  if (lease->helpers() == 0) lease.reset();
+  HelperThreads helpers(work.stop);
+  const auto start_helpers = [&] {
+    if (lease && lease->helpers() > helpers.threads.size()) {
+      helpers.start(lease->helpers() - helpers.threads.size(), [&work, rows = state.num_row] { helper(work, rows); });
+    }
+  };
+  start_helpers();
+
+  const char* cut_at = cursor.pos;
+  size_t count = 0;
+  std::vector<std::unique_ptr<Piece>> fresh;
+  const auto cut_more = [&](bool wait) {
+    const std::optional<ArrivedLines> got = arrived_lines(r, cursor, wait);
+    if (!got) return false;
+    fresh.clear();
+    cut_at = cut_pieces(fresh, cut_at, got->end, size, got->complete);
+    if (fresh.size() > work.pieces.size() - count) raise_fault("more COLUMNS pieces than the text can hold");
+    for (auto& piece : fresh) {
+      piece->readable = got->end;
+      work.pieces[count++] = std::move(piece);
+    }
+    if (got->complete) {
+      if (lease) lease->grow(plan.threads, plan.threads);
+      else lease.emplace(plan.threads, plan.threads);
+    }
+    work.publish_cut(count, got->complete);
+    if (got->complete) start_helpers();
+    return true;
+  };
+  if (!cut_more(false)) return ParallelRead::Restart;
+  return append_pieces_in_order(r, cursor, work, bits, cut_more);
 }
 
 }  // namespace mopsel

@@ -19,8 +19,15 @@
 
 namespace mopsel {
 
-
 // Called right after the COLUMNS header; `cursor` stands at the next line.
 ParallelRead read_columns_in_parallel(SectionReader& r, LineCursor& cursor, const ThreadPlan& plan);
+
+// The same for text still arriving (r.window set; gzip_stream.hpp): pieces are cut as
+// their lines arrive and the reading thread reads them in order as they come. Helpers
+// join when a lease gives threads: at the start when the process has cores to spare,
+// else once the text is complete (the inflater then has given its thread back).
+// Restart: the text was abandoned (r.restart is set) or a size limit may be met: the
+// read is made again once the text is whole.
+ParallelRead read_columns_arriving(SectionReader& r, LineCursor& cursor, const ThreadPlan& plan);
 
 }  // namespace mopsel

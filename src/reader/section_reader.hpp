@@ -139,6 +139,18 @@ inline bool starts_indented(const LineCursor& cursor) noexcept {
   return *cursor.pos == ' ' || *cursor.pos == '\t';
 }
 
+// Text still arriving (r.window set), as far as its whole lines have come.
+struct ArrivedLines {
+  const char* end = nullptr;           // the end of the whole lines that have arrived
+  const char* expected_end = nullptr;  // where the text ends once complete (its length as stored until then)
+  bool complete = false;               // the text has all arrived: `end` is its end
+};
+
+// Moves the cursor's end (and r.text_end) on over the whole lines of arriving text
+// that have come; with `wait`, waits until more text has come or the text is complete.
+// Nothing when the text was abandoned: the read then fails with r.restart set.
+std::optional<ArrivedLines> arrived_lines(SectionReader& r, LineCursor& cursor, bool wait);
+
 // Sizes the row map for the ROWS records that follow a ROWS header (at the cursor);
 // with text still arriving, once they have all arrived. With `shared`, a large first
 // ROWS section of a whole text leaves its names to the threads (parallel_rows.hpp).

@@ -1,5 +1,6 @@
 #include "reader/sections.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -496,6 +497,12 @@ struct TextWindow {
 
 namespace {
 
+// The window has given up: the read fails, to be made again once the text is whole.
+void abandon(SectionReader& r) noexcept {
+  r.section = Section::Failed;
+  r.restart = true;
+}
+
 // Waits for more text; false when it was abandoned.
 bool wait_for_more(TextWindow& w) {
   const Arrival arrival = w.text.next(w.ready);
@@ -522,8 +529,7 @@ bool extend_window(SectionReader& r, LineCursor& cursor) {
   TextWindow& w = *r.window;
   while (!w.complete) {
     if (!wait_for_more(w)) {
-      r.section = Section::Failed;
-      r.restart = true;
+      abandon(r);
       return false;
     }
     const char* const end = whole_lines_end(w, cursor.end);
@@ -535,6 +541,37 @@ bool extend_window(SectionReader& r, LineCursor& cursor) {
   }
   return false;
 }
+
+// The default reading of text still arriving. A large COLUMNS section is cut into
+// pieces as its lines arrive (read_columns_arriving); RHS and BOUNDS sections long
+// enough for pieces wait for the whole text, which by then has usually come.
+struct ArrivingLines : PlainLines {
+  static bool section_begun(SectionReader& r, LineCursor& cursor) {
+    const std::optional<ArrivedLines> arrived = arrived_lines(r, cursor, false);
+    if (!arrived) return false;
+    if (arrived->complete || !r.state.threads_allowed) return PlainLines::section_begun(r, cursor);
+    r.columns_begun = r.records_begun = false;
+    const ThreadPlan plan = reading_thread_plan();
+    if (r.section == Section::Columns) {
+      switch (read_columns_arriving(r, cursor, plan)) {
+        case ParallelRead::Read:
+        case ParallelRead::OneThread: return true;
+        case ParallelRead::Restart: abandon(r); return false;
+        case ParallelRead::Interrupted:
+          r.section = Section::Failed;
+          r.interrupted = true;
+          return false;
+      }
+    }
+    if (static_cast<size_t>(arrived->expected_end - cursor.pos) < plan.min_bytes || plan.threads < 2) return true;
+    for (;;) {
+      const std::optional<ArrivedLines> more = arrived_lines(r, cursor, true);
+      if (!more) return false;
+      if (more->complete) break;
+    }
+    return PlainLines::section_begun(r, cursor);
+  }
+};
 
 // Whether the first `size` bytes at `data` hold the lines scan_size_hints reads.
 bool holds_hint_lines(const char* data, size_t size) noexcept {
@@ -548,6 +585,30 @@ bool holds_hint_lines(const char* data, size_t size) noexcept {
 }
 
 }  // namespace
+
+std::optional<ArrivedLines> arrived_lines(SectionReader& r, LineCursor& cursor, bool wait) {
+  TextWindow& w = *r.window;
+  if (!w.complete) {
+    if (wait) {
+      if (!wait_for_more(w)) {
+        abandon(r);
+        return std::nullopt;
+      }
+    } else {
+      const Arrival arrival = w.text.now();
+      if (arrival.state == ArrivalState::Abandoned) {
+        abandon(r);
+        return std::nullopt;
+      }
+      w.ready = std::max(w.ready, arrival.ready);
+      w.complete = arrival.state == ArrivalState::Complete;
+      if (w.complete) w.length = w.ready;
+    }
+  }
+  cursor.end = whole_lines_end(w, cursor.end);
+  r.text_end = cursor.end;
+  return ArrivedLines{cursor.end, w.text.data + w.length, w.complete};
+}
 
 void size_row_map(SectionReader& r, LineCursor& cursor, bool shared) {
   // Sized once for the rows that follow (and an artificial objective name):
@@ -590,12 +651,11 @@ std::optional<Status> read_sections_arriving(const ArrivingText& text, ReaderSta
     if (!wait_for_more(w)) return std::nullopt;
   } while (!w.complete && !holds_hint_lines(text.data, w.ready));
   reserve_from_hints(scan_size_hints(std::string_view(text.data, w.ready), w.length), w.length, state);
-  state.threads_allowed = false;
 
   const char* const first_end = whole_lines_end(w, text.data);
   SectionReader r(state, std::string_view(text.data, static_cast<size_t>(first_end - text.data)));
   r.window = &w;
-  PlainLines lines;
+  ArrivingLines lines;
   LineCursor cursor = line_cursor(std::string_view(text.data, static_cast<size_t>(first_end - text.data)));
   for (;;) {
     if (const std::optional<bool> done = run_section_lines(cursor, r, lines)) {

@@ -39,9 +39,12 @@ struct ArrivingText {
   // Waits until more than `have` bytes are ready or the state is no longer Arriving,
   // asking the interruption now and then while it waits.
   Arrival (*wait)(void* context, size_t have) noexcept = nullptr;
+  // How much is ready now and whether the text is complete, without waiting.
+  Arrival (*peek)(void* context) noexcept = nullptr;
   void* context = nullptr;
 
   [[nodiscard]] Arrival next(size_t have) const noexcept { return wait(context, have); }
+  [[nodiscard]] Arrival now() const noexcept { return peek(context); }
 };
 
 // How the reader left the text.
@@ -61,7 +64,8 @@ struct ArrivingTextReader {
 // leased, the room can be reserved, the length lies within the sizes worth it),
 // inflates the gzip data at `fd` (positioned at the first member) on a helper thread
 // while `reader` reads the text, and sets `streamed` when the reader Finished on
-// the whole text. Otherwise inflates them on this thread as decode_gzip_members does,
+// the whole text. The inflater gives its thread back to the process's count as soon
+// as it has finished, so that the reader may lease it for its own helpers. Otherwise inflates them on this thread as decode_gzip_members does,
 // and `reader` is not called. Either way the result is the whole text or the error
 // decode_gzip_members gives (Interrupted when the reader was).
 Result<ByteBuffer> decode_gzip_streamed(int fd, const Interruption& interruption, const ArrivingTextReader& reader,
@@ -72,11 +76,11 @@ Result<ByteBuffer> decode_gzip_streamed(int fd, const Interruption& interruption
 struct GzipStreamPlan {
   // Smaller texts are inflated first: starting a thread would cost more than it saves.
   size_t min_bytes = size_t{1} << 20;
-  // Larger texts are inflated first and then read as a plain file is: their COLUMNS
-  // section may be long enough for several threads, which need the whole text. On the
-  // 1 GB models that is faster than reading on one thread while the text arrives
-  // (bench/README.md, "Round 3: gzip as fast as plain text").
-  size_t max_bytes = ThreadPlan{}.min_bytes;
+  // Larger texts are inflated first. Every size streams by default: the reader cuts
+  // a long COLUMNS section into pieces as its lines arrive, and threads read them
+  // once the inflater has given its thread back (bench/README.md, "Round 4: large
+  // gzip files read while inflated").
+  size_t max_bytes = SIZE_MAX;
   size_t piece_bytes = size_t{128} << 10;
 };
 

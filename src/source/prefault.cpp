@@ -21,6 +21,20 @@ constexpr uintptr_t kCallBytes = uintptr_t{2} << 20;
 
 }  // namespace
 
+bool populate_range(const MemoryRange& range) {
+#if defined(MADV_POPULATE_WRITE)
+  const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto begin = reinterpret_cast<uintptr_t>(range.data);
+  const uintptr_t first = (begin + page - 1) / page * page;
+  const uintptr_t last = (begin + range.bytes) / page * page;
+  if (first >= last) return true;
+  return ::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE) == 0 || errno != EINVAL;
+#else
+  (void)range;
+  return false;
+#endif
+}
+
 bool populate_ranges(const std::vector<MemoryRange>& ranges, const std::atomic<bool>& stop) {
 #if defined(MADV_POPULATE_WRITE)
   const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));

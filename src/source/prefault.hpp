@@ -21,6 +21,9 @@ struct MemoryRange {
   size_t bytes = 0;
 };
 
+// Maps the whole pages inside `range` at once. False when the system cannot populate memory.
+bool populate_range(const MemoryRange& range);
+
 // Maps `ranges` (whole pages inside each only) a slice of each at a time, until
 // done or `stop` is set. False when the system cannot populate memory.
 bool populate_ranges(const std::vector<MemoryRange>& ranges, const std::atomic<bool>& stop);

@@ -65,7 +65,12 @@ unsigned reading_threads_in_use() noexcept { return g_in_use.load(); }
 
 ThreadLease::ThreadLease(unsigned wanted, unsigned total) noexcept {
   // The reading thread counts whatever the others hold: it runs anyway.
-  unsigned held = g_in_use.fetch_add(1) + 1;
+  g_in_use.fetch_add(1);
+  grow(wanted, total);
+}
+
+void ThreadLease::grow(unsigned wanted, unsigned total) noexcept {
+  unsigned held = g_in_use.load();
   const unsigned want = wanted > 0 ? wanted - 1 : 0;
   while (helpers_ < want && held < total) {
     if (g_in_use.compare_exchange_weak(held, held + 1)) {

@@ -42,6 +42,8 @@ class ThreadLease {
   ThreadLease(const ThreadLease&) = delete;
   ThreadLease& operator=(const ThreadLease&) = delete;
   [[nodiscard]] unsigned helpers() const noexcept { return helpers_; }
+  // Takes more helpers, up to `wanted` - 1 in all, as many as the count leaves now.
+  void grow(unsigned wanted, unsigned total) noexcept;
 
  private:
   unsigned helpers_ = 0;

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,15 +40,27 @@ Result<ModelRecord> read_file_with(const GzipStreamPlan& plan, const std::string
   return read_mps_file(path, interruption);
 }
 
+// The thread plans streamed reads run with: the usual one (texts this small read on
+// one thread), and plans that cut COLUMNS into pieces of a few lines as they arrive,
+// read by the reading thread alone until the text is complete (two threads: the
+// inflater holds the other) or with a helper from the start (four).
+const std::optional<ThreadPlan> kStreamThreads[] = {std::nullopt, ThreadPlan{2, 0, 7}, ThreadPlan{4, 0, 40}};
+constexpr size_t kStreamPlans = std::size(kStreamThreads);
+
 // Reads the gzip file at `path` inflating first, then while it is inflated in pieces of
-// each size of `pieces`: all must agree. Returns how many of the reads streamed.
+// each size of `pieces`, with each of kStreamThreads: all must agree. Returns how many
+// of the reads streamed.
 uint64_t expect_streamed_alike(const std::string& path, const std::vector<size_t>& pieces) {
   const Result<ModelRecord> first = read_file_with(kInflateFirst, path);
   const uint64_t before = gzip_texts_streamed();
-  for (const size_t piece : pieces) {
-    SCOPED_TRACE("pieces of " + std::to_string(piece));
-    EXPECT_EQ(outcome_difference(first, read_file_with(streaming(piece), path)), "");
-    EXPECT_EQ(reading_threads_in_use(), 0u);
+  for (const std::optional<ThreadPlan>& threads : kStreamThreads) {
+    use_thread_plan_for_tests(threads);
+    for (const size_t piece : pieces) {
+      SCOPED_TRACE("pieces of " + std::to_string(piece) + ", threads " + std::to_string(threads ? threads->threads : 0));
+      EXPECT_EQ(outcome_difference(first, read_file_with(streaming(piece), path)), "");
+      EXPECT_EQ(reading_threads_in_use(), 0u);
+    }
+    use_thread_plan_for_tests(std::nullopt);
   }
   return gzip_texts_streamed() - before;
 }
@@ -109,7 +123,7 @@ TEST(GzipStream, EveryWindowEndReadsAsTheWholeText) {
     SCOPED_TRACE(c.what);
     const std::string path = dir.write("text.mps.gz", gzip(c.text));
     const std::vector<size_t> pieces = tiny_pieces();
-    EXPECT_EQ(expect_streamed_alike(path, pieces), pieces.size()) << "not every read streamed";
+    EXPECT_EQ(expect_streamed_alike(path, pieces), kStreamPlans * pieces.size()) << "not every read streamed";
   }
 }
 
@@ -145,7 +159,7 @@ TEST(GzipStream, GzipFaultsWinAndOutgrownTextsAreReadAgain) {
     const std::string path = dir.write("fault.mps.gz", c.bytes);
     const std::vector<size_t> pieces = {1, 3, 64, 4096};
     const uint64_t streamed = expect_streamed_alike(path, pieces);
-    EXPECT_EQ(streamed, c.streams ? pieces.size() : 0u);
+    EXPECT_EQ(streamed, c.streams ? kStreamPlans * pieces.size() : 0u);
     if (c.error != nullptr) {
       const Result<ModelRecord> read = read_file_with(streaming(7), path);
       ASSERT_FALSE(read.ok());
@@ -190,15 +204,20 @@ TEST(GzipStream, AnInterruptionStopsBothThreads) {
   const std::string text = generated(6);
   const std::string path = dir.write("big.mps.gz", gzip(text, {.level = 1}));
   const uint64_t before = gzip_texts_streamed();
-  for (const size_t piece : {size_t{4096}, size_t{1} << 17}) {
-    for (const int allowed : {0, 1, 2, 4}) {
-      SCOPED_TRACE(std::to_string(allowed) + " polls, pieces of " + std::to_string(piece));
-      StopAfter hook{allowed};
-      const Result<ModelRecord> read = read_file_with(streaming(piece), path, hook.interruption());
-      ASSERT_FALSE(read.ok());
-      EXPECT_EQ(read.error().kind, ErrorKind::Interrupted);
-      EXPECT_EQ(reading_threads_in_use(), 0u);
+  for (const std::optional<ThreadPlan> threads : {std::optional<ThreadPlan>{}, std::optional{ThreadPlan{2, 0, 1 << 16}},
+                                                   std::optional{ThreadPlan{4, 0, 1 << 16}}}) {
+    use_thread_plan_for_tests(threads);
+    for (const size_t piece : {size_t{4096}, size_t{1} << 17}) {
+      for (const int allowed : {0, 1, 2, 4}) {
+        SCOPED_TRACE(std::to_string(allowed) + " polls, pieces of " + std::to_string(piece));
+        StopAfter hook{allowed};
+        const Result<ModelRecord> read = read_file_with(streaming(piece), path, hook.interruption());
+        ASSERT_FALSE(read.ok());
+        EXPECT_EQ(read.error().kind, ErrorKind::Interrupted);
+        EXPECT_EQ(reading_threads_in_use(), 0u);
+      }
     }
+    use_thread_plan_for_tests(std::nullopt);
   }
   EXPECT_EQ(gzip_texts_streamed(), before);
   StopAfter never{1 << 30};
@@ -236,7 +255,7 @@ TEST(GzipStream, RealModelsReadAlike) {
   if (files.empty()) GTEST_SKIP() << "no real models at " << MOPSEL_SHARED_DATA_DIR << " (shared data absent)";
   for (const std::filesystem::path& file : files) {
     SCOPED_TRACE(file.string());
-    EXPECT_EQ(expect_streamed_alike(file.string(), {4093, 1 << 17}), 2u);
+    EXPECT_EQ(expect_streamed_alike(file.string(), {4093, 1 << 17}), 2 * kStreamPlans);
   }
 }
 

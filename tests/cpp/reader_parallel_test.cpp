@@ -270,6 +270,18 @@ TEST(ReadingThreads, TheProcessCountIsSharedByConcurrentReads) {
     ThreadLease one(1, 4);
     EXPECT_EQ(one.helpers(), 0u);
   }
+  {
+    // A lease grows by what others have given back since, never past what it wants.
+    std::optional<ThreadLease> other(std::in_place, 2, 3);
+    ThreadLease growing(3, 3);
+    EXPECT_EQ(growing.helpers(), 0u);
+    other.reset();
+    growing.grow(3, 3);
+    EXPECT_EQ(growing.helpers(), 2u);
+    growing.grow(3, 4);
+    EXPECT_EQ(growing.helpers(), 2u);
+    EXPECT_EQ(reading_threads_in_use(), 3u);
+  }
   EXPECT_EQ(reading_threads_in_use(), 0u);
 }
 

@@ -108,7 +108,11 @@ inline std::string record_difference(const ModelRecord& a, const ModelRecord& b)
 
 // Empty when both reads give the same record or the same failure.
 inline std::string outcome_difference(const Result<ModelRecord>& a, const Result<ModelRecord>& b) {
-  if (a.ok() != b.ok()) return a.ok() ? "only the first read succeeded" : "only the second read succeeded";
+  if (a.ok() != b.ok()) {
+    const Error& failed = a.ok() ? b.error() : a.error();
+    return std::string(a.ok() ? "only the first read succeeded" : "only the second read succeeded") +
+           "; the other: " + failed.message + " (" + failed.reason + " at " + std::to_string(failed.offset) + ")";
+  }
   if (a.ok()) return record_difference(a.value(), b.value());
   const Error& x = a.error();
   const Error& y = b.error();

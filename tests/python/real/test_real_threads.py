@@ -20,6 +20,10 @@ PLANS = ((2, 0, 0), (2, 0, 4096), (3, 0, 997))
 
 # (smallest text, largest text, bytes published at a time) of the gzip stream hook
 STREAM_PLANS = ((0, 1 << 62, 4093), (0, 1 << 62, 1 << 17))
+# Thread plans of the streamed reads: the usual one, and COLUMNS cut into pieces as
+# its lines arrive (read by the reading thread alone until the text is complete, or
+# with a helper from the start), RHS and BOUNDS in pieces once it is.
+STREAM_THREADS = (None, (2, 0, 4096), (4, 0, 997))
 
 
 @pytest.fixture
@@ -66,13 +70,14 @@ def test_real_model_reads_alike_while_inflated(path, reading_threads, gzip_strea
         path = packed
     reading_threads((1, 0, 0))  # no second thread: the text is inflated first
     whole = snap(mopsel.parse_file(str(path)))
-    reading_threads(None)
-    for plan in STREAM_PLANS:
-        streamed = gzip_stream(plan)
-        assert differences(whole, snap(mopsel.parse_file(str(path)))) == [], plan
-        # The package's reader takes the same path for its default options.
-        assert differences(whole, snap(mopsel.read(path))) == [], plan
-        assert gzip_stream(plan) == streamed + 2, "not both reads streamed"
+    for threads in STREAM_THREADS:
+        reading_threads(threads)
+        for plan in STREAM_PLANS:
+            streamed = gzip_stream(plan)
+            assert differences(whole, snap(mopsel.parse_file(str(path)))) == [], (plan, threads)
+            # The package's reader takes the same path for its default options.
+            assert differences(whole, snap(mopsel.read(path))) == [], (plan, threads)
+            assert gzip_stream(plan) == streamed + 2, "not both reads streamed"
 
 
 def test_the_stream_hook_checks_its_argument(gzip_stream):
