@@ -439,6 +439,28 @@ void unsupported_line(SectionReader& r, std::string_view line) {
 
 namespace {
 
+// Whether the reader goes on after a threaded read of a section ended with `read`;
+// when not, the read fails (to be made again for Restart).
+bool goes_on(SectionReader& r, ParallelRead read) noexcept {
+  switch (read) {
+    case ParallelRead::Read:
+    case ParallelRead::OneThread: return true;
+    case ParallelRead::Restart: r.restart = true; break;
+    case ParallelRead::Interrupted: r.interrupted = true; break;
+  }
+  r.section = Section::Failed;
+  return false;
+}
+
+// A large COLUMNS, RHS or BOUNDS section of a whole text is read by several threads.
+bool whole_section_begun(SectionReader& r, LineCursor& cursor) {
+  const ThreadPlan plan = reading_thread_plan();
+  return goes_on(r, r.section == Section::Columns ? read_columns_in_parallel(r, cursor, plan)
+                                                  : read_records_in_parallel(r, cursor, plan));
+}
+
+bool arriving_section_begun(SectionReader& r, LineCursor& cursor);
+
 // The default reading: every line goes straight to its section's step.
 struct PlainLines {
   static constexpr bool kColumnsFastPath = true;
@@ -448,16 +470,7 @@ struct PlainLines {
   static bool section_begun(SectionReader& r, LineCursor& cursor) {
     r.columns_begun = r.records_begun = false;
     if (!r.state.threads_allowed) return true;
-    const ThreadPlan plan = reading_thread_plan();
-    switch (r.section == Section::Columns ? read_columns_in_parallel(r, cursor, plan)
-                                          : read_records_in_parallel(r, cursor, plan)) {
-      case ParallelRead::Read:
-      case ParallelRead::OneThread: return true;
-      case ParallelRead::Restart: r.restart = true; break;
-      case ParallelRead::Interrupted: r.interrupted = true; break;
-    }
-    r.section = Section::Failed;
-    return false;
+    return r.window != nullptr ? arriving_section_begun(r, cursor) : whole_section_begun(r, cursor);
   }
 
   static void start(SectionReader&, std::string_view) noexcept {}
@@ -542,36 +555,22 @@ bool extend_window(SectionReader& r, LineCursor& cursor) {
   return false;
 }
 
-// The default reading of text still arriving. A large COLUMNS section is cut into
-// pieces as its lines arrive (read_columns_arriving); RHS and BOUNDS sections long
-// enough for pieces wait for the whole text, which by then has usually come.
-struct ArrivingLines : PlainLines {
-  static bool section_begun(SectionReader& r, LineCursor& cursor) {
-    const std::optional<ArrivedLines> arrived = arrived_lines(r, cursor, false);
-    if (!arrived) return false;
-    if (arrived->complete || !r.state.threads_allowed) return PlainLines::section_begun(r, cursor);
-    r.columns_begun = r.records_begun = false;
-    const ThreadPlan plan = reading_thread_plan();
-    if (r.section == Section::Columns) {
-      switch (read_columns_arriving(r, cursor, plan)) {
-        case ParallelRead::Read:
-        case ParallelRead::OneThread: return true;
-        case ParallelRead::Restart: abandon(r); return false;
-        case ParallelRead::Interrupted:
-          r.section = Section::Failed;
-          r.interrupted = true;
-          return false;
-      }
-    }
-    if (static_cast<size_t>(arrived->expected_end - cursor.pos) < plan.min_bytes || plan.threads < 2) return true;
-    for (;;) {
-      const std::optional<ArrivedLines> more = arrived_lines(r, cursor, true);
-      if (!more) return false;
-      if (more->complete) break;
-    }
-    return PlainLines::section_begun(r, cursor);
+// The same for text still arriving. A large COLUMNS section is cut into pieces as its
+// lines arrive (read_columns_arriving); RHS and BOUNDS sections long enough for pieces
+// wait for the whole text, which by then has usually come.
+bool arriving_section_begun(SectionReader& r, LineCursor& cursor) {
+  const std::optional<ArrivedLines> arrived = arrived_lines(r, cursor, false);
+  if (!arrived) return false;
+  if (arrived->complete) return whole_section_begun(r, cursor);
+  const ThreadPlan plan = reading_thread_plan();
+  if (r.section == Section::Columns) return goes_on(r, read_columns_arriving(r, cursor, plan));
+  if (static_cast<size_t>(arrived->expected_end - cursor.pos) < plan.min_bytes || plan.threads < 2) return true;
+  for (;;) {
+    const std::optional<ArrivedLines> more = arrived_lines(r, cursor, true);
+    if (!more) return false;
+    if (more->complete) return whole_section_begun(r, cursor);
   }
-};
+}
 
 // Whether the first `size` bytes at `data` hold the lines scan_size_hints reads.
 bool holds_hint_lines(const char* data, size_t size) noexcept {
@@ -655,7 +654,7 @@ std::optional<Status> read_sections_arriving(const ArrivingText& text, ReaderSta
   const char* const first_end = whole_lines_end(w, text.data);
   SectionReader r(state, std::string_view(text.data, static_cast<size_t>(first_end - text.data)));
   r.window = &w;
-  ArrivingLines lines;
+  PlainLines lines;
   LineCursor cursor = line_cursor(std::string_view(text.data, static_cast<size_t>(first_end - text.data)));
   for (;;) {
     if (const std::optional<bool> done = run_section_lines(cursor, r, lines)) {
