@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "reader/parallel_pieces.hpp"
 #include "reader/read_mps.hpp"
 #include "source/reading_threads.hpp"
 #include "reader_test_support.hpp"
@@ -155,6 +156,41 @@ std::vector<Case> record_cases() {
        "BOUNDS\r\n UP BND x 1\r\n UP BND y 2\r\n UP BND z 3\r\n LO BND x -4\r\nENDATA"},
       {"BOUNDS without COLUMNS", "ROWS\n N obj\nBOUNDS\n UP BND x 1\n UP BND x 2\n LO BND y 1\nENDATA\n"},
   };
+}
+
+// Text arriving in steps (each step ends at a line end; the last one is the whole
+// text) is cut into the pieces the whole text gives at once: a piece is cut only once
+// a line end at least `size` bytes into it has arrived, the rest when the text is complete.
+TEST(ParallelPieces, PiecesCutAsLinesArriveAreThePiecesOfTheWholeText) {
+  struct Piece {
+    const char* begin;
+    const char* end;
+  };
+  const std::string text = "aaaa\nbb\ncccccc\nd\neeeee\n";
+  const struct {
+    std::vector<size_t> arrivals;
+    size_t size;
+    std::vector<std::string> pieces;
+  } rows[] = {
+      {{23}, 3, {"aaaa\n", "bb\ncccccc\n", "d\neeeee\n"}},
+      {{15, 17, 23}, 3, {"aaaa\n", "bb\ncccccc\n", "d\neeeee\n"}},
+      {{5, 8, 15, 17, 23}, 3, {"aaaa\n", "bb\ncccccc\n", "d\neeeee\n"}},
+      {{17, 23}, 100, {text}},
+      {{8, 23}, 0, {"aaaa\n", "bb\n", "cccccc\n", "d\n", "eeeee\n"}},
+      {{8, 22}, 4, {"aaaa\n", "bb\ncccccc\n", "d\neeeee"}},  // no line end at the very end
+  };
+  for (const auto& row : rows) {
+    std::vector<std::unique_ptr<Piece>> pieces;
+    const char* left = text.data();
+    for (size_t step = 0; step < row.arrivals.size(); ++step) {
+      const bool complete = step + 1 == row.arrivals.size();
+      left = cut_pieces(pieces, left, text.data() + row.arrivals[step], row.size, complete);
+    }
+    std::vector<std::string> cut;
+    for (const auto& piece : pieces) cut.emplace_back(piece->begin, piece->end);
+    EXPECT_EQ(cut, row.pieces) << "size " << row.size << ", " << row.arrivals.size() << " steps";
+    EXPECT_EQ(left, text.data() + row.arrivals.back());
+  }
 }
 
 TEST(ParallelColumns, EveryPieceBoundaryGivesTheOneThreadResult) {
