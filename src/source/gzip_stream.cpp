@@ -103,11 +103,14 @@ void inflate_rest(Stream& s, size_t piece_bytes) noexcept {
 // Reader side, with nothing to read: maps the next stretch of the text's room ahead
 // of the inflater, whose first touch of fresh memory can cost more than inflating
 // (memory the machine has not used lately: several ms per 2 MiB here). Mapping changes
-// no byte: the inflater may write the same pages meanwhile. False when all is mapped.
+// no byte: the inflater may write the same pages meanwhile. At most kMostAhead past the
+// text that has arrived, so that a stored length larger than the text costs little
+// memory. False when there is nothing to map now.
 bool map_ahead(Stream& s, size_t ready) noexcept {
-  constexpr size_t kLead = size_t{1} << 20;   // past the piece the inflater is writing
-  constexpr size_t kSlice = size_t{4} << 20;  // mapped before the text is looked at again
-  if (s.mapped >= s.room) return false;
+  constexpr size_t kLead = size_t{1} << 20;        // past the piece the inflater is writing
+  constexpr size_t kSlice = size_t{4} << 20;       // mapped before the text is looked at again
+  constexpr size_t kMostAhead = size_t{32} << 20;
+  if (s.mapped >= s.room || s.mapped > ready + kMostAhead) return false;
   const size_t from = std::max(s.mapped, (ready + kLead + kHugePage - 1) / kHugePage * kHugePage);
   const size_t to = std::min(from + kSlice, s.room);
   s.mapped = to;
