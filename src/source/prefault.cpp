@@ -27,8 +27,12 @@ bool populate_range(const MemoryRange& range) {
   const auto begin = reinterpret_cast<uintptr_t>(range.data);
   const uintptr_t first = (begin + page - 1) / page * page;
   const uintptr_t last = (begin + range.bytes) / page * page;
-  if (first >= last) return true;
-  return ::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE) == 0 || errno != EINVAL;
+  // At most kCallBytes a call, as below.
+  for (uintptr_t at = first; at < last; at += kCallBytes) {
+    const uintptr_t bytes = last - at < kCallBytes ? last - at : kCallBytes;
+    if (::madvise(reinterpret_cast<void*>(at), bytes, MADV_POPULATE_WRITE) != 0 && errno == EINVAL) return false;
+  }
+  return true;
 #else
   (void)range;
   return false;
