@@ -10,7 +10,10 @@
 // has them builds it after the COLUMNS scratch is gone.
 //
 // Columns enter in creation order and a name seen again takes the later
-// column, so a repeated name maps to its last column at any point.
+// column, so a repeated name maps to its last column at any point. When the map
+// is first needed with millions of columns and little text left, it may hold
+// only the columns named in that text (named_columns.hpp); every lookup is of a
+// word of that text, so it gets the answer of the map of every column.
 //
 // Probes are bounded as in the row map (name_map.hpp): lookups stop after the
 // longest distance of a stored name from home, and a name that would land
@@ -28,7 +31,8 @@ namespace mopsel {
 struct ColumnIndex {
   SlotTable<uint64_t> slots;          // (tag << 32) | (column + 1), or 0
   size_t count = 0;                   // distinct names entered
-  uint32_t indexed = 0;               // columns [0, indexed) have been entered
+  uint32_t indexed = 0;               // columns [0, indexed) have been looked at
+  size_t entered = 0;                 // columns entered: all of [0, indexed), or those named in the text left
   HashSeed seed = process_name_seed();
   size_t max_shift = 0;               // longest distance of a stored name from its home slot
 };
@@ -168,8 +172,14 @@ inline void sync_columns(ColumnIndex& index, const NameList& names) {
       for (size_t k = j + 1; k < total && k <= j + kAhead; ++k) ahead[k % kAhead] = name_key(names[k], index.seed);
     }
   }
+  index.entered += total - index.indexed;
   index.indexed = static_cast<uint32_t>(total);
 }
+
+// Whether no two entered columns share a name (after sync_columns). Then a column
+// whose name is looked up is that name's answer, without asking the map: every
+// lookup is of a name the map was built for, so a column of that name was entered.
+inline bool entered_names_distinct(const ColumnIndex& index) noexcept { return index.count == index.entered; }
 
 // What one thread's enter_columns_shared did.
 struct SharedEntry {
@@ -179,7 +189,7 @@ struct SharedEntry {
 
 // Enters the columns [from, to) into a map whose free slots are enough for every
 // name, with atomic slot updates, so that threads may enter disjoint ranges at
-// once; the map's count, max_shift and indexed are the caller's to set from the
+// once; the map's count, max_shift, indexed and entered are the caller's to set from the
 // threads' results. A name entered by several threads keeps its last column, as in
 // sync_columns. Gives up (false) when `give_up` is set or, under the fast mix, a
 // name would land further than kMaxShift from home: the caller then builds the map

@@ -11,6 +11,7 @@
 #include "model/mps_codes.hpp"
 #include "reader/column_index.hpp"
 #include "reader/keywords.hpp"
+#include "reader/named_columns.hpp"
 #include "reader/parallel_pieces.hpp"
 #include "reader/records.hpp"
 #include "reader/utf8.hpp"
@@ -61,13 +62,13 @@ struct BoundsRecords {
 
   // Looks columns up as find_column does on one thread, in the map as it stands:
   // BOUNDS records usually follow the column order, so the previous record's column
-  // and the one after it are tried first while every column has a name of its own;
+  // and the one after it are tried first while every entered column has a name of its own;
   // and they usually name one set, whose name is no column: the last name not found
   // is remembered.
   struct Reader {
     explicit Reader(const ReaderState& s) noexcept : state(s) {}
     const ReaderState& state;
-    const bool distinct = state.col_index.count == state.num_col;
+    const bool distinct = entered_names_distinct(state.col_index);
     uint32_t last = UINT32_MAX;
     std::string_view missed;
     bool have_missed = false;
@@ -245,6 +246,7 @@ void share_map_building(ColumnIndex& index, const NameList& names, size_t helper
     index.max_shift = std::max(index.max_shift, e.max_shift);
   }
   index.indexed = static_cast<uint32_t>(total);
+  index.entered = total;
 }
 
 }  // namespace
@@ -253,11 +255,20 @@ ParallelRead read_records_in_parallel(SectionReader& r, LineCursor& cursor, cons
   ReaderState& state = r.state;
   const bool bounds = r.section == Section::Bounds;
   const size_t bytes = static_cast<size_t>(cursor.end - cursor.pos);
-  // A short BOUNDS section may still need the map of millions of columns.
-  const bool share_map = bounds && map_worth_sharing(state.col_index, state.col_names, plan);
+  // A short BOUNDS section after millions of columns: the map holds the columns the
+  // rest of the text names (the cursor's end is the text's end: the text is whole).
+  const bool named =
+      bounds && r.window == nullptr && worth_naming_columns(state.col_index, state.col_names.size(), bytes, plan);
+  const std::string_view rest(cursor.pos, bytes);
+  // Else a short BOUNDS section may still need the map of millions of columns.
+  const bool share_map = bounds && !named && map_worth_sharing(state.col_index, state.col_names, plan);
   const bool pieces = bytes != 0 && bytes >= plan.min_bytes;
-  if (plan.threads < 2 || (!share_map && !pieces)) return ParallelRead::OneThread;
+  if (plan.threads < 2 || (!share_map && !named && !pieces)) {
+    if (named) index_named_columns(state.col_index, state.col_names, rest, 0);
+    return ParallelRead::OneThread;
+  }
   ThreadLease lease(plan.threads, plan.threads);
+  if (named) index_named_columns(state.col_index, state.col_names, rest, lease.helpers());
   if (lease.helpers() == 0) return ParallelRead::OneThread;
   if (!bounds) return read_in_pieces<RhsRecords>(r, cursor, plan, lease);
   // Every column the lines may name is in the map before the threads look.

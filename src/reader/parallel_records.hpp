@@ -12,7 +12,9 @@
 // section, the last bound of a column).
 //
 // For BOUNDS the column map is brought up to date first (by several threads when
-// it has millions of columns to enter, even for a short section).
+// it has millions of columns to enter, even for a short section), or, when the
+// text left is short against the columns, built for the names it uses
+// (named_columns.hpp).
 //
 // A piece stops at the first line it cannot settle without the state the lines
 // before it leave: a line in the first column whose first word is a section

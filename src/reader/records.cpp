@@ -66,14 +66,14 @@ namespace {
 
 // The column named `name`, as col_index gives it. BOUNDS records usually follow
 // the column order, so the previous record's column and the one after it are
-// tried first; while every column has a name of its own (the map holds as many
-// names as there are columns) a name match there is the map's answer.
+// tried first; while every entered column has a name of its own (the map holds
+// as many names as it has columns) a name match there is the map's answer.
 bool find_column(ReaderState& state, std::string_view name, uint32_t& column) {
   ColumnIndex& index = state.col_index;
   sync_columns(index, state.col_names);
   MissMemo& memo = state.col_miss;
   if (memo.count == index.count && same_name(memo.name, name)) return false;
-  if (index.count == state.num_col) {
+  if (entered_names_distinct(index)) {
     const uint32_t last = state.last_bound_column;
     for (uint32_t j = last; j < state.num_col && j <= last + 1; ++j) {
       if (same_name(state.col_names[j], name)) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "reader/column_index.hpp"
+#include "reader/named_columns.hpp"
 #include "reader/name_map.hpp"
 #include "reader/reader_state.hpp"
 #include "reader/sections.hpp"
@@ -138,10 +139,13 @@ TEST(NameSeed, SipHashGivesTheReferenceValues) {
 class FloodedNames : public ::testing::Test {
  protected:
   static constexpr char kPrefix[] = "ZZZZZZZZ";
-  void SetUp() override {
+  static void fix_seed() {
     uint64_t prefix;
     std::memcpy(&prefix, kPrefix, 8);
     use_fixed_name_seed(prefix);
+  }
+  void SetUp() override {
+    fix_seed();
     for (int i = 0; i < 20000; ++i) {
       char name[17];
       std::snprintf(name, sizeof name, "%s%08d", kPrefix, i);
@@ -176,17 +180,26 @@ TEST_F(FloodedNames, RowMapMovesToTheKeyedHashAndKeepsProbesShort) {
 }
 
 TEST_F(FloodedNames, ColumnIndexMovesToTheKeyedHashAndKeepsProbesShort) {
-  for (const bool fixed : {true, false}) {
-    if (!fixed) use_fixed_name_seed(std::nullopt);
+  // Built column by column, or for the names a text uses (all of them, by two threads).
+  for (const auto& [fixed, named] : {std::pair{true, false}, {true, true}, {false, false}, {false, true}}) {
+    use_fixed_name_seed(std::nullopt);
+    if (fixed) fix_seed();
     NameList list;
     ColumnIndex index;
+    std::string text;
     // Two stages, so that the switch happens both while entering and while regrowing.
     for (size_t i = 0; i < names.size(); ++i) {
       list.push_back(names[i]);
-      if (i == 100) sync_columns(index, list);
+      text += " UP BND " + names[i] + "\n";
+      if (i == 100 && !named) sync_columns(index, list);
     }
     list.push_back(names[7]);  // a repeated name takes the later column
-    sync_columns(index, list);
+    if (named) {
+      index_named_columns(index, list, text, 1);
+      EXPECT_EQ(index.entered, list.size());
+    } else {
+      sync_columns(index, list);
+    }
     EXPECT_EQ(index.seed.keyed, fixed);
     EXPECT_LE(index.max_shift, fixed ? kMaxShift : kMaxShift / 2);
     uint32_t column = 0;

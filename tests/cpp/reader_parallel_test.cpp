@@ -28,7 +28,8 @@ struct PlanScope {
   ~PlanScope() { use_thread_plan_for_tests(std::nullopt); }
 };
 
-ThreadPlan one_thread() { return ThreadPlan{1, 0, 0}; }
+// The plain one-thread reader: every size that takes another path out of reach.
+ThreadPlan one_thread() { return ThreadPlan{1, SIZE_MAX, 0}; }
 ThreadPlan threaded(unsigned threads, size_t piece_bytes) { return ThreadPlan{threads, 0, piece_bytes}; }
 
 Result<ModelRecord> read_with(const ThreadPlan& plan, std::string_view text, const ReaderLimits& limits = {}) {
@@ -50,7 +51,8 @@ void expect_same_with_threads(std::string_view text, const std::vector<ThreadPla
 // Every piece size from one byte (a piece per line) to past the whole section, so that
 // the pieces start at every line.
 std::vector<ThreadPlan> every_cut(size_t text_size) {
-  std::vector<ThreadPlan> plans;
+  // One thread with the tests' sizes: no pieces, but the column map of the names used.
+  std::vector<ThreadPlan> plans = {ThreadPlan{1, 0, 0}};
   for (size_t bytes = 1; bytes <= text_size + 1; bytes += bytes < 48 ? 1 : 7) {
     plans.push_back(threaded(2 + static_cast<unsigned>(bytes % 3), bytes));
   }
@@ -155,6 +157,17 @@ std::vector<Case> record_cases() {
        "ROWS\r\n N obj\r\n L r1\r\nCOLUMNS\r\n    x r1 1\r\n    y r1 1\r\n    x r1 2\r\n    z r1 1\r\n"
        "BOUNDS\r\n UP BND x 1\r\n UP BND y 2\r\n UP BND z 3\r\n LO BND x -4\r\nENDATA"},
       {"BOUNDS without COLUMNS", "ROWS\n N obj\nBOUNDS\n UP BND x 1\n UP BND x 2\n LO BND y 1\nENDATA\n"},
+      // With the tests' plans the column map holds only the columns the text after the
+      // BOUNDS header names: names that look like keywords or numbers, repeated names
+      // named there or not (next to a bounded column, too), words of later sections.
+      {"columns named like keywords and numbers, repeated names, RHS and RANGES after BOUNDS",
+       "ROWS\n N obj\n L r1\n G r2\nCOLUMNS\n    UP r1 1\n    1 r1 1\n    RHS r2 1\n    q r1 1\n    q r2 1\n"
+       "    a r1 1\n    b r1 1\n    b r2 1\n    c r1 1\n    a r2 2\n    BOUNDS r1 1\n    d r1 1\n"
+       "BOUNDS\n UP BND UP 1\n UP 1 2\n LO BND RHS 3\n UP BND b 4\n UP BND c 5\n UP BND a 6\n UP BND BOUNDS 7\n"
+       " UP BND d 8\n LO BND 1 -1\nRHS\n    rhs r1 1 r2 2\nRANGES\n    rng r1 4\nBOUNDS\n UP BND q 9\n UP BND new 1\n"
+       " UP BND new 2\nENDATA\n"},
+      {"unicode and vertical-tab blanks at the ends of BOUNDS lines",
+       head + " LO BND z 2\n FR BND x\v\n UP BND y 4\xC2\xA0\n FR BND w\xC2\xA0\x0B\n\xC2\xA0MI BND z\nENDATA\n"},
   };
 }
 

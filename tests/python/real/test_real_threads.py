@@ -14,8 +14,13 @@ import mopsel
 from mopsel import _mopsel
 from real_corpus import corpus_params, differences, raw_text, snap
 
-# (threads, smallest COLUMNS, RHS or BOUNDS text in bytes, bytes per piece; 0: the usual size)
-PLANS = ((2, 0, 0), (2, 0, 4096), (3, 0, 997))
+# (threads, smallest COLUMNS, RHS or BOUNDS text in bytes, bytes per piece; 0: the usual size).
+# A smallest text of 0 also builds the column map for the names the text after the first
+# BOUNDS header uses, on one thread too.
+PLANS = ((2, 0, 0), (2, 0, 4096), (3, 0, 997), (1, 0, 0))
+
+# One thread and every size that takes another path out of reach: the plain reader.
+PLAIN = (1, 1 << 62, 0)
 
 
 # (smallest text, largest text, bytes published at a time) of the gzip stream hook
@@ -40,7 +45,7 @@ def reading_threads():
 
 @pytest.mark.parametrize("path", corpus_params())
 def test_real_model_reads_alike_with_threads(path, reading_threads, tmp_path):
-    reading_threads((1, 0, 0))
+    reading_threads(PLAIN)
     one_thread = snap(mopsel.parse_file(str(path)))
     for plan in PLANS:
         reading_threads(plan)
