@@ -256,9 +256,10 @@ ParallelRead read_records_in_parallel(SectionReader& r, LineCursor& cursor, cons
   const bool bounds = r.section == Section::Bounds;
   const size_t bytes = static_cast<size_t>(cursor.end - cursor.pos);
   // A short BOUNDS section after millions of columns: the map holds the columns the
-  // rest of the text names (the cursor's end is the text's end: the text is whole).
+  // rest of the text names (the cursor's end is the text's end: the text is whole,
+  // from the start or once a gzip text has all arrived).
   const bool named =
-      bounds && r.window == nullptr && worth_naming_columns(state.col_index, state.col_names.size(), bytes, plan);
+      bounds && text_is_whole(r) && worth_naming_columns(state.col_index, state.col_names.size(), bytes, plan);
   const std::string_view rest(cursor.pos, bytes);
   // Else a short BOUNDS section may still need the map of millions of columns.
   const bool share_map = bounds && !named && map_worth_sharing(state.col_index, state.col_names, plan);

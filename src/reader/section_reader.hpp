@@ -146,6 +146,10 @@ struct ArrivedLines {
   bool complete = false;               // the text has all arrived: `end` is its end
 };
 
+// Whether the reader holds the whole text: it was whole from the start, or it has
+// all arrived (the cursor's end is then the text's end).
+bool text_is_whole(const SectionReader& r) noexcept;
+
 // Moves the cursor's end (and r.text_end) on over the whole lines of arriving text
 // that have come; with `wait`, waits until more text has come or the text is complete.
 // Nothing when the text was abandoned: the read then fails with r.restart set.

@@ -585,6 +585,8 @@ bool holds_hint_lines(const char* data, size_t size) noexcept {
 
 }  // namespace
 
+bool text_is_whole(const SectionReader& r) noexcept { return r.window == nullptr || r.window->complete; }
+
 std::optional<ArrivedLines> arrived_lines(SectionReader& r, LineCursor& cursor, bool wait) {
   TextWindow& w = *r.window;
   if (!w.complete) {
