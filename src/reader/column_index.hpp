@@ -23,6 +23,7 @@
 #include <string_view>
 
 #include "model/name_list.hpp"
+#include "reader/keys_ahead.hpp"
 #include "reader/name_key.hpp"
 #include "reader/slot_table.hpp"
 
@@ -198,20 +199,11 @@ inline bool enter_columns_shared(ColumnIndex& index, const NameList& names, uint
                                  std::atomic<bool>& give_up, SharedEntry& out) noexcept {
   const size_t size = index.slots.size();
   uint64_t* slots = &index.slots[0];
-  // Keys are made and their slots fetched a few columns ahead, as in sync_columns.
-  constexpr uint32_t kAhead = 32;
-  NameKey ahead[kAhead];
-  for (uint32_t j = from; j < to && j - from < kAhead; ++j) {
-    ahead[j % kAhead] = name_key(names[j], index.seed);
-    __builtin_prefetch(&slots[home_slot(ahead[j % kAhead].hash, size)], 1);
-  }
+  KeysAhead ahead;
+  start_keys_ahead(ahead, names, from, to, index.seed, slots, size);
   for (uint32_t j = from; j < to; ++j) {
     if ((j & 4095) == 0 && give_up.load(std::memory_order_relaxed)) return false;
-    const NameKey key = ahead[j % kAhead];
-    if (to - j > kAhead) {
-      ahead[j % kAhead] = name_key(names[j + kAhead], index.seed);
-      __builtin_prefetch(&slots[home_slot(ahead[j % kAhead].hash, size)], 1);
-    }
+    const NameKey key = next_key_ahead(ahead, names, j, to, index.seed, slots, size);
     const uint64_t mine = detail::column_slot(key.hash, j);
     size_t i = home_slot(key.hash, size);
     for (size_t shift = 0;;) {

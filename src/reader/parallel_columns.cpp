@@ -317,9 +317,7 @@ ParallelRead append_pieces_in_order(SectionReader& r, LineCursor& cursor, Work& 
       cursor.pos = piece.stop;
       return ParallelRead::Read;
     }
-    piece.out.clear();
-    const std::lock_guard<std::mutex> hold(work.lock);
-    work.spare.push_back(std::move(piece.out));
+    keep_spare(work.lock, work.spare, piece.out);
     return std::nullopt;
   };
   return take_pieces_in_order(work, cursor, interruption, read, use, cut_more);

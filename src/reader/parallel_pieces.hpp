@@ -155,6 +155,14 @@ void reuse_spare(std::mutex& lock, std::vector<Storage>& spare, Storage& into) {
   spare.pop_back();
 }
 
+// Keeps the storage of an applied piece, emptied, for a piece read later (reuse_spare).
+template <class Storage>
+void keep_spare(std::mutex& lock, std::vector<Storage>& spare, Storage& from) {
+  from.clear();
+  const std::lock_guard<std::mutex> hold(lock);
+  spare.push_back(std::move(from));
+}
+
 // Cuts [begin, end) into pieces of about `size` bytes that start at line starts;
 // `Piece` has `begin` and `end`. Without `to_end`, a rest shorter than `size` (or
 // without a line end past it) is left uncut; the start of what is left is returned.

@@ -202,9 +202,7 @@ ParallelRead read_in_pieces(SectionReader& r, LineCursor& cursor, const ThreadPl
           cursor.pos = piece.stop;
           return ParallelRead::Read;
         }
-        piece.entries.clear();
-        const std::lock_guard<std::mutex> hold(work.lock);
-        work.spare.push_back(std::move(piece.entries));
+        keep_spare(work.lock, work.spare, piece.entries);
         return std::nullopt;
       });
 }

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <thread>
 
+#include "reader/keys_ahead.hpp"
 #include "source/helper_threads.hpp"
 
 namespace mopsel {
@@ -45,20 +46,11 @@ bool enter_run(RowMap& map, const NameList& names, uint32_t from, uint32_t to, s
                ThreadEntry& out) noexcept {
   const size_t size = map.slots.size();
   RowSlot* slots = &map.slots[0];
-  // Keys are made and their slots fetched a few names ahead, as for the column map.
-  constexpr uint32_t kAhead = 32;
-  NameKey ahead[kAhead];
-  for (uint32_t j = from; j < to && j - from < kAhead; ++j) {
-    ahead[j % kAhead] = name_key(names[j], map.seed);
-    __builtin_prefetch(&slots[home_slot(ahead[j % kAhead].hash, size)], 1);
-  }
+  KeysAhead ahead;
+  start_keys_ahead(ahead, names, from, to, map.seed, slots, size);
   for (uint32_t j = from; j < to; ++j) {
     if ((j & 4095) == 0 && give_up.load(std::memory_order_relaxed)) return false;
-    const NameKey key = ahead[j % kAhead];
-    if (to - j > kAhead) {
-      ahead[j % kAhead] = name_key(names[j + kAhead], map.seed);
-      __builtin_prefetch(&slots[home_slot(ahead[j % kAhead].hash, size)], 1);
-    }
+    const NameKey key = next_key_ahead(ahead, names, j, to, map.seed, slots, size);
     const detail::SlotKey mine = detail::slot_key(key);
     size_t i = home_slot(key.hash, size);
     for (size_t shift = 0;;) {
