@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "model/model_record.hpp"
 #include "python/arguments.hpp"
@@ -28,6 +29,7 @@
 #include "reader/read_mps.hpp"
 #include "source/gzip_stream.hpp"
 #include "source/load_source.hpp"
+#include "source/text_buffer.hpp"
 #include "writer/mps_writer.hpp"
 
 namespace mopsel::python {
@@ -151,7 +153,10 @@ PyObject* write_str(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
     const std::string_view bytes = text.empty() ? std::string_view() : as_view(text);
     PyObject* result = PyUnicode_DecodeUTF8(bytes.empty() ? "" : bytes.data(),
                                             static_cast<Py_ssize_t>(bytes.size()), "strict");
-    if (result != nullptr || !PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) return result;
+    if (result != nullptr || !PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) {
+      keep_text_buffer(std::move(text));  // the str is a copy
+      return result;
+    }
     PyErr_Clear();
     const std::optional<Utf8Problem> problem = first_utf8_problem(bytes);
     set_exception(

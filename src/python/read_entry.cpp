@@ -16,6 +16,7 @@
 #include "python/signal_watch.hpp"
 #include "reader/read_mps.hpp"
 #include "source/load_source.hpp"
+#include "source/text_buffer.hpp"
 
 namespace mopsel::python {
 namespace {
@@ -156,6 +157,8 @@ PyObject* read_entry(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
           record.emplace(read_mps(text, options, ReaderLimits{}, watch.interruption()));
         }
       }
+      // Neither the model nor the findings hold a view into the text.
+      if (loaded && loaded->ok()) keep_text_buffer(std::move(loaded->value()));
     }  // the loaded text is released here, before the lock is taken back
     if (watch.raise_caught()) return nullptr;
 

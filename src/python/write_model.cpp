@@ -3,6 +3,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "model/model_record.hpp"
 #include "python/arguments.hpp"
@@ -11,6 +12,7 @@
 #include "python/model_object.hpp"
 #include "python/record_from_model.hpp"
 #include "python/signal_watch.hpp"
+#include "source/text_buffer.hpp"
 #include "writer/mps_writer.hpp"
 
 namespace mopsel::python {
@@ -63,7 +65,9 @@ PyObject* write_model(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
     }
     if (set_call_exception(status, watch)) return nullptr;
     if (path) Py_RETURN_NONE;
-    return PyBytes_FromStringAndSize(text.empty() ? "" : text.data(), static_cast<Py_ssize_t>(text.size()));
+    PyObject* bytes = PyBytes_FromStringAndSize(text.empty() ? "" : text.data(), static_cast<Py_ssize_t>(text.size()));
+    keep_text_buffer(std::move(text));  // the bytes are a copy
+    return bytes;
   });
 }
 

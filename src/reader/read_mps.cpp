@@ -10,6 +10,7 @@
 #include "reader/size_hints.hpp"
 #include "source/load_source.hpp"
 #include "source/prefault.hpp"
+#include "source/text_buffer.hpp"
 #include "source/reading_threads.hpp"
 
 namespace mopsel {
@@ -147,10 +148,13 @@ Result<ModelRecord> read_mps_file(std::string_view path, const Interruption& int
 }
 
 Result<ModelRecord> read_mps_file(std::string_view path, bool gzip, const Interruption& interruption) {
+  // The model holds no view into the text, so its buffer is kept for the next read.
   if (!gzip) {
     Result<ByteBuffer> text = load_source(path, false, interruption);
     if (!text) return text.error();
-    return read_mps(as_view(text.value()), interruption);
+    Result<ModelRecord> record = read_mps(as_view(text.value()), interruption);
+    keep_text_buffer(std::move(text.value()));
+    return record;
   }
   StreamedRead reading;
   reading.state.interruption = interruption;
@@ -158,9 +162,12 @@ Result<ModelRecord> read_mps_file(std::string_view path, bool gzip, const Interr
   Result<ByteBuffer> text = load_gzip_streamed(path, interruption, {read_arriving_text, &reading}, streamed);
   if (!text) return text.error();
   const std::string_view whole = as_view(text.value());
-  if (!streamed) return read_mps(whole, interruption);
   // The reader's views point into this text, which never moved.
-  return default_read_outcome(*reading.read, std::move(reading.state), whole, ReaderLimits{});
+  Result<ModelRecord> record = streamed
+                                   ? default_read_outcome(*reading.read, std::move(reading.state), whole, ReaderLimits{})
+                                   : read_mps(whole, interruption);
+  keep_text_buffer(std::move(text.value()));
+  return record;
 }
 
 CheckReport check_mps(std::string_view text, ReadOptions options, const ReaderLimits& limits,

@@ -19,6 +19,7 @@
 #include "reader_test_support.hpp"
 #include "source/gzip_stream.hpp"
 #include "source/reading_threads.hpp"
+#include "source/text_buffer.hpp"
 #include "source_test_support.hpp"
 
 namespace mopsel {
@@ -248,6 +249,38 @@ TEST(GzipStream, InflatedFirstWhenStreamingDoesNotFit) {
   EXPECT_TRUE(read_file_with(GzipStreamPlan{text.size(), text.size(), 3}, path).ok());
   EXPECT_EQ(gzip_texts_streamed(), before + 1);
   EXPECT_EQ(reading_threads_in_use(), 0u);
+}
+
+// A large read writes its text into the buffer a previous text left (keep_text_buffer),
+// whose stale bytes look like more of the model: the model is the file's all the same,
+// plain or gzip, and the buffer is kept again afterwards.
+TEST(KeptTextBuffer, AReadIntoAStaleBufferGivesTheFilesModel) {
+  TempDir dir;
+  std::string text = "NAME large\nROWS\n N obj\n L r0\n G r1\n E r2\nCOLUMNS\n";
+  const std::string padding(100, '_');
+  // Just over half the kept buffer: the least that takes it.
+  for (uint32_t j = 0; text.size() < kKeptTextMin / 2 + 4096; ++j) {
+    // Long names: few entries for the bytes, so that the test stays quick.
+    text += "    c" + std::to_string(j) + padding + " r" + std::to_string(j % 3) + " " + std::to_string(j % 1000) +
+            ".5 obj 1\n";
+  }
+  text += "RHS\n    rhs r0 4\nBOUNDS\n UP bnd c7 5\nENDATA\n";
+  const ModelRecord expected = read_valid(text);
+  const std::string stale_line = "    c1 r2 9 obj 9\n";
+  for (const std::string& name : {std::string("large.mps"), std::string("large.mps.gz")}) {
+    SCOPED_TRACE(name);
+    const std::string path = dir.write(name, name.ends_with(".gz") ? gzip(text, {.level = 1}) : text);
+    ByteBuffer stale;
+    stale.reserve(kKeptTextMin);
+    std::string lines;
+    while (lines.size() + stale_line.size() <= kKeptTextMin) lines += stale_line;
+    stale.append(lines.data(), lines.size());
+    keep_text_buffer(std::move(stale));
+    const Result<ModelRecord> read = read_mps_file(path);
+    ASSERT_TRUE(read.ok()) << read.error().message;
+    EXPECT_EQ(record_difference(read.value(), expected), "");
+    EXPECT_EQ(drop_kept_text_buffer(), kKeptTextMin) << "the stale buffer was not taken and kept again";
+  }
 }
 
 TEST(GzipStream, RealModelsReadAlike) {

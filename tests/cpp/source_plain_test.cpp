@@ -193,6 +193,49 @@ TEST(ReserveText, LargeRoomStartsOnAHugePageAndGrowsLikeAnyOther) {
   EXPECT_EQ(used.size(), 1u);
 }
 
+// A done text of kKeptTextMin bytes or more is kept; the next large reservation takes it
+// when it asks for half of it or more, and frees it otherwise. Small reservations and
+// small done texts leave the kept buffer as it is.
+TEST(KeptText, TakenWhenItFitsFreedWhenItDoesNot) {
+  constexpr size_t kept_size = kKeptTextMin + kHugePage;
+  const struct {
+    const char* what;
+    size_t done;       // capacity of the text handed to keep_text_buffer (0: none)
+    size_t reserved;   // then reserved
+    bool taken;        // the reservation got the kept storage
+    size_t kept_after; // what drop_kept_text_buffer finds afterwards
+  } cases[] = {
+      {"the same size", kept_size, kept_size, true, 0},
+      {"half of it", kept_size, kept_size / 2, true, 0},
+      {"less than half: freed", kept_size, kept_size / 2 - 1, false, 0},
+      {"more than it: freed", kept_size, kept_size + 1, false, 0},
+      {"a small reservation leaves it", kept_size, kHugeTextMin - 1, false, kept_size},
+      {"a small done text is not kept", kKeptTextMin - 1, kKeptTextMin - 1, false, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(drop_kept_text_buffer(), 0u);
+    ByteBuffer done;
+    done.reserve(c.done);
+    done.append("old", 3);
+    const char* const storage = done.data();
+    keep_text_buffer(std::move(done));
+    EXPECT_EQ(done.capacity(), 0u);
+    ByteBuffer text;
+    reserve_text(text, c.reserved);
+    // A fresh reservation may land where a freed one was, so only its size tells.
+    if (c.taken) {
+      EXPECT_EQ(text.data(), storage);
+    }
+    EXPECT_EQ(text.capacity(), c.taken ? c.done : c.reserved);
+    EXPECT_EQ(text.size(), 0u);
+    // Taken or fresh, the room is writable to its end.
+    text.commit(text.capacity());
+    text[text.size() - 1] = 'x';
+    EXPECT_EQ(drop_kept_text_buffer(), c.kept_after);
+  }
+}
+
 // Any size hint gives the whole rest of the file, from the current offset on.
 TEST(ReadToEnd, AnyHintAndOffsetGiveTheWholeRest) {
   TempDir dir;
