@@ -1,6 +1,8 @@
 #include "source/text_buffer.hpp"
 
+#include <chrono>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 #if defined(__linux__)
@@ -14,6 +16,8 @@ namespace {
 struct KeptText {
   std::mutex lock;
   ByteBuffer buffer;
+  // When the last text of kKeptTextMin bytes or more was done with.
+  std::optional<std::chrono::steady_clock::time_point> last_done;
 };
 
 KeptText& kept_text() noexcept {
@@ -61,6 +65,14 @@ void reserve_text(ByteBuffer& text, size_t capacity) {
 void keep_text_buffer(ByteBuffer&& text) noexcept {
   ByteBuffer done = std::move(text);
   if (done.capacity() < kKeptTextMin) return;
+  KeptText& kept = kept_text();
+  {
+    const auto now = std::chrono::steady_clock::now();
+    const std::lock_guard<std::mutex> hold(kept.lock);
+    const bool in_a_loop = kept.last_done && now - *kept.last_done <= kKeptTextWindow;
+    kept.last_done = now;
+    if (!in_a_loop) return;  // `done` is freed after the lock is let go
+  }
 #if defined(__linux__) && defined(MADV_FREE)
   // The contents are no longer wanted: whole pages only, and a failure only means the
   // pages stay as they are.
@@ -70,7 +82,6 @@ void keep_text_buffer(ByteBuffer&& text) noexcept {
   if (end > first) (void)::madvise(reinterpret_cast<void*>(first), end - first, MADV_FREE);
 #endif
   done.clear();
-  KeptText& kept = kept_text();
   const std::lock_guard<std::mutex> hold(kept.lock);
   std::swap(kept.buffer, done);
   // The buffer kept before, if any, is freed with `done` after the lock is let go.
@@ -82,6 +93,7 @@ size_t drop_kept_text_buffer() noexcept {
   {
     const std::lock_guard<std::mutex> hold(kept.lock);
     stale = std::move(kept.buffer);
+    kept.last_done.reset();
   }
   return stale.capacity();
 }
