@@ -10,8 +10,8 @@
 #include "reader/size_hints.hpp"
 #include "source/load_source.hpp"
 #include "source/prefault.hpp"
-#include "source/text_buffer.hpp"
 #include "source/reading_threads.hpp"
+#include "source/text_buffer.hpp"
 
 namespace mopsel {
 
@@ -148,7 +148,7 @@ Result<ModelRecord> read_mps_file(std::string_view path, const Interruption& int
 }
 
 Result<ModelRecord> read_mps_file(std::string_view path, bool gzip, const Interruption& interruption) {
-  // The model holds no view into the text, so its buffer is kept for the next read.
+  // The model holds no view into the text, so its buffer may be kept for the next read.
   if (!gzip) {
     Result<ByteBuffer> text = load_source(path, false, interruption);
     if (!text) return text.error();

@@ -1,6 +1,7 @@
 #include "source/text_buffer.hpp"
 
 #include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <optional>
 #include <utility>
