@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "reader/name_seed.hpp"
+#include "reader/names/name_seed.hpp"
 #include "reader/read_mps.hpp"
 #include "source/load_source.hpp"
 

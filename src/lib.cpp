@@ -24,12 +24,12 @@
 #include "python/signal_watch.hpp"
 #include "python/utf8_error.hpp"
 #include "python/write_model.hpp"
-#include "reader/name_seed.hpp"
-#include "source/reading_threads.hpp"
+#include "reader/names/name_seed.hpp"
+#include "platform/reading_threads.hpp"
 #include "reader/read_mps.hpp"
-#include "source/gzip_stream.hpp"
+#include "gzip/gzip_stream.hpp"
 #include "source/load_source.hpp"
-#include "source/text_buffer.hpp"
+#include "platform/text_buffer.hpp"
 #include "writer/mps_writer.hpp"
 
 namespace mopsel::python {

@@ -15,7 +15,7 @@
 #include "python/model_object.hpp"
 #include "python/numpy_c.hpp"
 #include "python/numpy_types.hpp"
-#include "reader/utf8.hpp"
+#include "reader/text/utf8.hpp"
 
 namespace mopsel::python {
 namespace {

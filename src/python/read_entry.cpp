@@ -16,7 +16,7 @@
 #include "python/signal_watch.hpp"
 #include "reader/read_mps.hpp"
 #include "source/load_source.hpp"
-#include "source/text_buffer.hpp"
+#include "platform/text_buffer.hpp"
 
 namespace mopsel::python {
 namespace {

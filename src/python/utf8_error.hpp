@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "reader/utf8.hpp"
+#include "reader/text/utf8.hpp"
 
 namespace mopsel::python {
 

@@ -12,7 +12,7 @@
 #include "python/model_object.hpp"
 #include "python/record_from_model.hpp"
 #include "python/signal_watch.hpp"
-#include "source/text_buffer.hpp"
+#include "platform/text_buffer.hpp"
 #include "writer/mps_writer.hpp"
 
 namespace mopsel::python {

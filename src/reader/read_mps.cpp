@@ -3,15 +3,15 @@
 #include <optional>
 #include <utility>
 
-#include "reader/assemble.hpp"
-#include "reader/careful_lines.hpp"
-#include "reader/locate.hpp"
-#include "reader/sections.hpp"
-#include "reader/size_hints.hpp"
+#include "reader/records/assemble.hpp"
+#include "reader/careful/careful_lines.hpp"
+#include "reader/text/locate.hpp"
+#include "reader/default_reader.hpp"
+#include "reader/text/size_hints.hpp"
 #include "source/load_source.hpp"
-#include "source/prefault.hpp"
-#include "source/reading_threads.hpp"
-#include "source/text_buffer.hpp"
+#include "platform/prefault.hpp"
+#include "platform/reading_threads.hpp"
+#include "platform/text_buffer.hpp"
 
 namespace mopsel {
 
@@ -68,6 +68,32 @@ Error invalid_name_failure(std::string_view text, const ReaderLimits& limits) {
   Error failure = reading_failure(FindingCode::InvalidUtf8, failure_reason(FindingCode::InvalidUtf8, {}, limits), kNoOffset);
   (void)careful_read(text, ReadOptions{}, limits, Interruption{}, state, findings, failure);
   return failure;
+}
+
+template <class T>
+void add_room(std::vector<MemoryRange>& ranges, const OwnedArray<T>& array) {
+  if (array.capacity() > 0) ranges.push_back({array.data(), array.capacity() * sizeof(T)});
+}
+
+// The room reserved in the per-entry, per-column and per-row arrays, for a helper
+// to map ahead of the reading thread (prefault.hpp).
+std::vector<MemoryRange> reserved_room(const ReaderState& state) {
+  std::vector<MemoryRange> ranges;
+  ranges.reserve(16);
+  add_room(ranges, state.entry_row);
+  add_room(ranges, state.entry_value);
+  add_room(ranges, state.col_names.ends);
+  add_room(ranges, state.col_cost);
+  add_room(ranges, state.col_lower);
+  add_room(ranges, state.col_upper);
+  add_room(ranges, state.col_integrality);
+  add_room(ranges, state.col_default_binary);
+  add_room(ranges, state.col_start);
+  add_room(ranges, state.row_names.ends);
+  add_room(ranges, state.row_lower);
+  add_room(ranges, state.row_upper);
+  add_room(ranges, state.row_types);
+  return ranges;
 }
 
 // From this size of text on, a read on one thread has a helper map its arrays ahead

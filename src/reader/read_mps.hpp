@@ -17,9 +17,9 @@
 #include "model/interrupt.hpp"
 #include "model/model_record.hpp"
 #include "model/result.hpp"
-#include "reader/findings.hpp"
-#include "reader/read_options.hpp"
-#include "reader/reader_state.hpp"
+#include "reader/records/findings.hpp"
+#include "reader/records/read_options.hpp"
+#include "reader/records/reader_state.hpp"
 
 namespace mopsel {
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <utility>
 
-#include "source/gzip_member.hpp"
-#include "source/posix_file.hpp"
+#include "gzip/gzip_member.hpp"
+#include "files/posix_file.hpp"
 
 namespace mopsel {
 namespace {

@@ -5,7 +5,7 @@
 #include "model/interrupt.hpp"
 #include "model/owned_array.hpp"
 #include "model/result.hpp"
-#include "source/gzip_stream.hpp"
+#include "gzip/gzip_stream.hpp"
 
 namespace mopsel {
 

@@ -7,11 +7,6 @@
 
 namespace mopsel {
 
-// FR, MI and BV lines carry no value.
-inline bool bound_has_value(BoundType type) noexcept {
-  return type != BoundType::FR && type != BoundType::MI && type != BoundType::BV;
-}
-
 // One BOUNDS line; the writer uses LO, UP, MI, FR, FX, BV, LI and UI, and SC and SI
 // in the exact mode.
 struct BoundLine {

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <string>
 
-#include "source/posix_file.hpp"
+#include "files/posix_file.hpp"
 
 namespace mopsel {
 namespace {

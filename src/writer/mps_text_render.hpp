@@ -327,7 +327,7 @@ bool write_bounds(const ModelRecord& record, std::string_view bound_set, bool ex
         at = put_text(at, bound_set);
         at = put_literal(at, "  ");
         at = put_text(at, column);
-        if (bound_has_value(bound.type)) {
+        if (bound_takes_value(bound.type)) {
           at = put_literal(at, "  ");
           at = out.number(bound.value, at);
         }

@@ -2,8 +2,8 @@
 
 #include <new>
 
-#include "source/output_file.hpp"
-#include "source/text_buffer.hpp"
+#include "files/output_file.hpp"
+#include "platform/text_buffer.hpp"
 #include "writer/buffer_sink.hpp"
 #include "writer/file_sink.hpp"
 #include "writer/gzip_sink.hpp"

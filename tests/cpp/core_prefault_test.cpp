@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "reader/read_mps.hpp"
-#include "source/prefault.hpp"
-#include "source/reading_threads.hpp"
+#include "platform/prefault.hpp"
+#include "platform/reading_threads.hpp"
 #include "reader_test_support.hpp"
 
 namespace mopsel {

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "reader/lines.hpp"
-#include "reader/name_map.hpp"
-#include "reader/numbers.hpp"
-#include "reader/utf8.hpp"
+#include "reader/text/lines.hpp"
+#include "reader/names/name_map.hpp"
+#include "reader/text/numbers.hpp"
+#include "reader/text/utf8.hpp"
 #include "reader_test_support.hpp"
 
 namespace mopsel {

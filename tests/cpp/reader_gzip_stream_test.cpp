@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "gzip_test_support.hpp"
-#include "reader/lines.hpp"
+#include "reader/text/lines.hpp"
 #include "reader/read_mps.hpp"
 #include "reader_test_support.hpp"
-#include "source/gzip_stream.hpp"
-#include "source/reading_threads.hpp"
-#include "source/text_buffer.hpp"
+#include "gzip/gzip_stream.hpp"
+#include "platform/reading_threads.hpp"
+#include "platform/text_buffer.hpp"
 #include "source_test_support.hpp"
 
 namespace mopsel {

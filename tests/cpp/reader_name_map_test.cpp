@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "reader/column_index.hpp"
-#include "reader/named_columns.hpp"
-#include "reader/name_map.hpp"
-#include "reader/reader_state.hpp"
-#include "reader/sections.hpp"
+#include "reader/names/column_index.hpp"
+#include "reader/parallel/named_columns.hpp"
+#include "reader/names/name_map.hpp"
+#include "reader/records/reader_state.hpp"
+#include "reader/default_reader.hpp"
 
 namespace mopsel {
 namespace {

@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "reader/parallel_pieces.hpp"
+#include "reader/parallel/parallel_pieces.hpp"
 #include "reader/read_mps.hpp"
-#include "source/reading_threads.hpp"
+#include "platform/reading_threads.hpp"
 #include "reader_test_support.hpp"
 #include "source/load_source.hpp"
 

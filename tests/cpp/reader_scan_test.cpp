@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "reader/fixed_fields.hpp"
-#include "reader/keywords.hpp"
-#include "reader/lines.hpp"
-#include "reader/locate.hpp"
-#include "reader/numbers.hpp"
-#include "reader/reader_state.hpp"
-#include "reader/size_hints.hpp"
-#include "reader/utf8.hpp"
+#include "reader/text/fixed_fields.hpp"
+#include "reader/text/keywords.hpp"
+#include "reader/text/lines.hpp"
+#include "reader/text/locate.hpp"
+#include "reader/text/numbers.hpp"
+#include "reader/records/reader_state.hpp"
+#include "reader/text/size_hints.hpp"
+#include "reader/text/utf8.hpp"
 #include "reader_test_support.hpp"
 
 namespace mopsel {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "reader/read_mps.hpp"
-#include "reader/sections.hpp"
+#include "reader/default_reader.hpp"
 #include "reader_test_support.hpp"
 
 namespace mopsel {

@@ -14,11 +14,11 @@
 #include <gtest/gtest.h>
 
 #include "model/owned_array.hpp"
-#include "source/gzip_member.hpp"
-#include "source/inflate.hpp"
-#include "source/input_buffer.hpp"
+#include "gzip/gzip_member.hpp"
+#include "gzip/inflate.hpp"
+#include "files/input_buffer.hpp"
 #include "source/load_source.hpp"
-#include "source/posix_file.hpp"
+#include "files/posix_file.hpp"
 #include "gzip_test_support.hpp"
 #include "source_test_support.hpp"
 

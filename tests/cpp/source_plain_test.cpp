@@ -19,11 +19,11 @@
 
 #include "model/fault.hpp"
 #include "model/owned_array.hpp"
-#include "source/inflate.hpp"
+#include "gzip/inflate.hpp"
 #include "source/load_source.hpp"
-#include "source/posix_file.hpp"
-#include "source/reading_threads.hpp"
-#include "source/text_buffer.hpp"
+#include "files/posix_file.hpp"
+#include "platform/reading_threads.hpp"
+#include "platform/text_buffer.hpp"
 #include "source_test_support.hpp"
 
 #ifdef __SANITIZE_ADDRESS__

@@ -27,9 +27,9 @@
 #include "model/fault.hpp"
 #include "model/model_record.hpp"
 #include "model/owned_array.hpp"
-#include "reader/locate.hpp"
+#include "reader/text/locate.hpp"
 #include "reader/read_mps.hpp"
-#include "source/inflate.hpp"
+#include "gzip/inflate.hpp"
 #include "source/load_source.hpp"
 #include "writer/mps_writer.hpp"
 
