@@ -97,8 +97,10 @@ def from_arrays(
     reserved = {objective_name: "the objective row's name", _MARKER: "reserved for integer markers"}
     col_blob = _names("col_names", col_names, num_col, {})
     row_blob = _names("row_names", row_names, num_row, reserved)
-    return _mopsel._model_from_arrays(name, objective_name, bool(minimize), offset, cost, col_lo, col_up, codes,
-                                      lower, upper, start, index, value, col_blob, row_blob)
+    return _mopsel._model_from_arrays(
+        name=name, objective_name=objective_name, minimize=bool(minimize), obj_offset=offset, col_cost=cost,
+        col_lower=col_lo, col_upper=col_up, col_integrality=codes, row_lower=lower, row_upper=upper,
+        start=start, index=index, value=value, col_names=col_blob, row_names=row_blob)
 
 
 def _numbers(argument: str, value: Any, length: Optional[int] = None, expected: str = "") -> np.ndarray:

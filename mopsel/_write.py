@@ -70,10 +70,10 @@ def write(
     if isinstance(target, (str, os.PathLike)):
         path = os.fsdecode(os.fspath(target))
         gzip = compress == "gzip" or (compress == "auto" and path.endswith(".gz"))
-        _mopsel._write_model(model, path, count, gzip)
+        _mopsel._write_model(model, path=path, digits=count, gzip=gzip)
         return
     if isinstance(target, io.TextIOBase):
         raise TypeError("target: a text file object; open it in binary mode ('wb')")
     if not callable(getattr(target, "write", None)):
         raise TypeError(f"target: expected a path or a binary file object, got {type(target).__name__}")
-    target.write(_mopsel._write_model(model, None, count, compress == "gzip"))
+    target.write(_mopsel._write_model(model, path=None, digits=count, gzip=compress == "gzip"))

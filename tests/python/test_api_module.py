@@ -40,7 +40,7 @@ def test_module_contents_and_package():
     assert [name for name in NAMES if name not in stub] == []
     assert type(mm._ARRAY_BORROWS).__name__ == "PyCapsule"
     # The package's own entry points are private: not in __all__, not public names.
-    private = ("_model_from_arrays", "_write_model", "_panic_exception", "_read")
+    private = ("_model_from_arrays", "_write_model", "_panic_exception", "_read", "_check")
     assert all(isinstance(getattr(mm, name), types.BuiltinFunctionType) for name in private)
     with pytest.raises(TypeError, match="^No constructor defined for Model$"):
         mm.Model()
