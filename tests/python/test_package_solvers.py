@@ -1,5 +1,5 @@
 """The conversions to SciPy and HiGHS: shared buffers, the way back from a HighsLp, ImportError
-naming the extra, and the examples (small models solved both ways) in the docstrings and at the
+naming the extra (only for a package that is not installed), and the examples (small models solved both ways) in the docstrings and at the
 top of the user guide; the solve comparison on the public models is in real/test_real_package.py."""
 
 import doctest
@@ -10,7 +10,7 @@ import numpy as np
 import pytest
 
 import mopsel
-from mopsel import _from_arrays, _highs, _scipy, _write
+from mopsel import _extras, _from_arrays, _highs, _scipy, _write
 from mopsel_testlib import SMALL_MPS, snapshot
 
 
@@ -61,6 +61,34 @@ def test_a_missing_extra_is_named(monkeypatch, function, module, message):
     with pytest.raises(ImportError) as caught:
         function(mopsel.parse_str(SMALL_MPS))
     assert str(caught.value) == message
+
+
+# A stand-in optional package: the text of its __init__.py (None: not installed), the module
+# asked for, and what require() raises: the ImportError naming the extra only when the package
+# (or the module asked for) is not there, the package's own error when it is there but broken.
+FAKE_EXTRAS = {
+    "absent": (None, "", ImportError, "f() needs Fake, which is not installed: pip install 'mopsel[fake]'"),
+    "submodule-absent": ("", ".sub", ImportError, "f() needs Fake, which is not installed: pip install 'mopsel[fake]'"),
+    "broken": ("raise ImportError('broken on purpose')", "", ImportError, "broken on purpose"),
+    "dependency-absent": ("import mopsel_no_such_dependency", ".sub", ModuleNotFoundError,
+                          "No module named 'mopsel_no_such_dependency'"),
+}
+
+
+@pytest.mark.parametrize("init, submodule, error, message", FAKE_EXTRAS.values(), ids=FAKE_EXTRAS.keys())
+def test_only_a_package_that_is_not_there_names_its_extra(init, submodule, error, message, tmp_path, monkeypatch,
+                                                           request):
+    name = "mopsel_fake_" + request.node.callspec.id.replace("-", "_")
+    if init is not None:
+        (tmp_path / name).mkdir()
+        (tmp_path / name / "__init__.py").write_text(init)
+    monkeypatch.syspath_prepend(str(tmp_path))
+    monkeypatch.setitem(_extras._EXTRAS, name, ("Fake", "fake"))
+    monkeypatch.delitem(sys.modules, name, raising=False)
+    with pytest.raises(ImportError) as caught:
+        _extras.require(name + submodule, "f()")
+    assert (type(caught.value), str(caught.value)) == (error, message)
+    assert _extras.is_missing_extra(caught.value) == message.endswith("'mopsel[fake]'")
 
 
 @pytest.mark.parametrize("module", [_from_arrays, _write, _scipy, _highs], ids=lambda m: m.__name__)
