@@ -49,11 +49,11 @@ class MpsError(ValueError):
             return f"line {self.lineno}: {self.reason}"
         return self.reason
 
-    def __reduce__(self):
+    def __reduce__(self) -> Tuple[Callable[..., MpsError], Tuple[Any, ...]]:
         return (_rebuild, (self.reason, self.path, self.lineno, self.line, self.code))
 
 
-def _rebuild(reason, path, lineno, line, code) -> MpsError:
+def _rebuild(reason: str, path: Optional[str], lineno: Optional[int], line: Optional[str], code: str) -> MpsError:
     return MpsError(reason, path=path, lineno=lineno, line=line, code=code)
 
 

@@ -24,7 +24,7 @@ def _format_code(format: str) -> int:
         raise ValueError(f"format: expected 'free', 'fixed' or 'auto', got {format!r}") from None
 
 
-def read(source: Source, *, format: Literal["free", "fixed", "auto"] = "free", strict: bool = False) -> Model:
+def read(source: Source, *, format: Format = "free", strict: bool = False) -> Model:
     r"""Read an MPS model from `source` and return it as a Model.
 
     source: a path (str, bytes or os.PathLike), a binary file object (its read() gives
@@ -88,7 +88,7 @@ class Diagnostic(NamedTuple):
 
 
 def check(
-    source: Source, *, format: Literal["free", "fixed", "auto"] = "free", limit: int = 100
+    source: Source, *, format: Format = "free", limit: int = 100
 ) -> List[Diagnostic]:
     r"""Read `source` (as read() takes it) once and return every finding, in file order.
 
@@ -113,7 +113,7 @@ def check(
 
 
 def check_counted(
-    source: Source, *, format: str = "free", limit: int = 100
+    source: Source, *, format: Format = "free", limit: int = 100
 ) -> Tuple[List[Diagnostic], List[Tuple[Diagnostic, int]]]:
     """check(), split in two: the findings listed, and for each code with more than `limit`
     findings the Diagnostic that says so (lineno None) with the number not listed."""

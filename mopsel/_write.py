@@ -53,7 +53,7 @@ def write(
         RHS1  c  3
     BOUNDS
     ENDATA
-    """
+    """  # noqa: W291 (the NAME line of the example ends in blanks, as written)
     if not isinstance(model, Model):
         raise TypeError(f"model: expected a mopsel Model, got {type(model).__name__}")
     if digits is None:
