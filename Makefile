@@ -64,7 +64,11 @@ lto-check: setup
 	  -DCMAKE_BUILD_TYPE=Release $(LAUNCHER)
 	cmake --build build/lto -j$(JOBS)
 
+# The package's lint and type check (ruff, mypy: settings in pyproject.toml), then the suite,
+# which also runs the docstring examples of the package's functions.
 py-test: build
+	$(VENV)/bin/ruff check -q mopsel
+	$(VENV)/bin/mypy mopsel
 	$(VENV)/bin/pytest -q tests/python -m "not slow"
 
 # The long runs: optimal objectives through SciPy and HiGHS against HiGHS on the files (a few minutes).

@@ -8,9 +8,11 @@ to_milp (mopsel[scipy]) and to_highs, from_highs (mopsel[highs]); PanicException
 the native code's internal faults, and __version__ the installed version.
 """
 
+import typing as _typing
+
 try:
     from mopsel import _mopsel
-    from mopsel._version import __version__  # written at build time from pyproject.toml
+    from mopsel._version import __version__ as __version__  # written at build time from pyproject.toml
 except ImportError as error:
     # This is uncommon: Python started in a clone of the project finds the source tree
     # first, where nothing was built. A build that is there but does not load says why itself.
@@ -44,9 +46,17 @@ from mopsel._write import write
 
 _pickle.register()
 
-# The class of the native code's internal faults (derived from BaseException, not
-# Exception): the very class the native module raises, made here on import.
-PanicException = _mopsel._panic_exception()
+if _typing.TYPE_CHECKING:
+
+    class PanicException(BaseException):
+        """An internal fault of the native code (a model edited into an impossible state, an
+        array held under an exclusive borrow): derived from BaseException, so except Exception
+        passes it."""
+
+else:
+    # The class of the native code's internal faults: the very class the native module
+    # raises, made here on import.
+    PanicException = _mopsel._panic_exception()
 
 __all__ = [
     "CONTINUOUS",

@@ -1,9 +1,9 @@
-"""MpsError, and the exception a native failure becomes."""
+"""MpsError: MPS input that cannot be read. The native reader raises it (mopsel._mopsel._read
+and _check make it with this constructor)."""
 
 from __future__ import annotations
 
-import os
-from typing import Optional
+from typing import Any, Callable, Optional, Tuple
 
 
 class MpsError(ValueError):
@@ -49,11 +49,11 @@ class MpsError(ValueError):
             return f"line {self.lineno}: {self.reason}"
         return self.reason
 
-    def __reduce__(self):
+    def __reduce__(self) -> Tuple[Callable[..., MpsError], Tuple[Any, ...]]:
         return (_rebuild, (self.reason, self.path, self.lineno, self.line, self.code))
 
 
-def _rebuild(reason, path, lineno, line, code) -> MpsError:
+def _rebuild(reason: str, path: Optional[str], lineno: Optional[int], line: Optional[str], code: str) -> MpsError:
     return MpsError(reason, path=path, lineno=lineno, line=line, code=code)
 
 
@@ -68,13 +68,3 @@ def _add_note(exc: BaseException, note: str) -> None:
             exc.__notes__ = notes  # type: ignore[attr-defined]
         notes.append(note)
 
-
-def failure_exception(failure: tuple, name: Optional[str]) -> Exception:
-    """The exception of a native failure tuple (code, reason, lineno, line, errno, message):
-    the matching OSError subclass for a system error, otherwise MpsError."""
-    code, reason, lineno, line, errno, _message = failure
-    if code == "os-error":
-        return OSError(errno, os.strerror(errno), name)
-    if code == "compressed-data":
-        reason = f"gzip data cannot be decompressed: {reason}"
-    return MpsError(reason, path=name, lineno=lineno, line=line, code=code)

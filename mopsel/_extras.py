@@ -1,5 +1,5 @@
 """Optional dependencies: imported by the functions that need them, with an ImportError that
-names the extra to install."""
+names the extra to install when the package is not installed."""
 
 from __future__ import annotations
 
@@ -17,11 +17,31 @@ _EXTRAS = {
 
 def require(module: str, function: str) -> ModuleType:
     """Imports `module` (e.g. "scipy.sparse") for `function`, or raises ImportError saying
-    which extra of mopsel installs it."""
+    which extra of mopsel installs it when the module, or a package it belongs to, is not
+    installed. An installed package that fails to import (a broken install, a dependency of
+    its own that is missing) raises its own error unchanged: that is no missing extra."""
     try:
         return importlib.import_module(module)
-    except ImportError as exc:
+    except ModuleNotFoundError as exc:
+        if not _is_absent(exc, module):
+            raise
         label, extra = _EXTRAS[module.partition(".")[0]]
         raise ImportError(
             f"{function} needs {label}, which is not installed: pip install 'mopsel[{extra}]'"
         ) from exc
+
+
+def _is_absent(error: ModuleNotFoundError, module: str) -> bool:
+    """Whether `error` says that `module` itself, or a package it is part of, cannot be found."""
+    return error.name is not None and (module == error.name or module.startswith(error.name + "."))
+
+
+def is_missing_extra(error: ImportError) -> bool:
+    """Whether `error` is require()'s report of an optional package that is not installed."""
+    cause = error.__cause__
+    return (
+        type(error) is ImportError
+        and isinstance(cause, ModuleNotFoundError)
+        and cause.name is not None
+        and cause.name.partition(".")[0] in _EXTRAS
+    )

@@ -8,7 +8,7 @@ from __future__ import annotations
 
 import re
 import sys
-from typing import Any, Optional, Sequence
+from typing import Any, Dict, List, Optional, Sequence, Tuple
 
 import numpy as np
 
@@ -21,6 +21,8 @@ _WHITESPACE = re.compile(r"\s")
 _MARKER = "'MARKER'"  # a row of this name would turn a COLUMNS line into an integer marker
 _MAX_ROWS = 2**31 - 1  # the reader's limit, and row indices stay valid as int32
 _MAX_COUNT = 2**32 - 1
+# A matrix in column-wise compressed form: start, index, value.
+_Triple = Tuple[np.ndarray, np.ndarray, np.ndarray]
 
 
 def from_arrays(
@@ -97,8 +99,10 @@ def from_arrays(
     reserved = {objective_name: "the objective row's name", _MARKER: "reserved for integer markers"}
     col_blob = _names("col_names", col_names, num_col, {})
     row_blob = _names("row_names", row_names, num_row, reserved)
-    return _mopsel._model_from_arrays(name, objective_name, bool(minimize), offset, cost, col_lo, col_up, codes,
-                                      lower, upper, start, index, value, col_blob, row_blob)
+    return _mopsel._model_from_arrays(
+        name=name, objective_name=objective_name, minimize=bool(minimize), obj_offset=offset, col_cost=cost,
+        col_lower=col_lo, col_upper=col_up, col_integrality=codes, row_lower=lower, row_upper=upper,
+        start=start, index=index, value=value, col_names=col_blob, row_names=row_blob)
 
 
 def _numbers(argument: str, value: Any, length: Optional[int] = None, expected: str = "") -> np.ndarray:
@@ -150,7 +154,7 @@ def _integrality(value: Any, num_col: int) -> np.ndarray:
     return np.ascontiguousarray(array, dtype=np.uint8)
 
 
-def _matrix(a: Any, num_row: int, num_col: int) -> tuple:
+def _matrix(a: Any, num_row: int, num_col: int) -> _Triple:
     """(start, index, value) as uint32, uint32, float64, checked, without zeros."""
     sparse = sys.modules.get("scipy.sparse")  # a SciPy object means SciPy is imported already
     if isinstance(a, SparseMatrix):
@@ -176,7 +180,7 @@ def _matrix(a: Any, num_row: int, num_col: int) -> tuple:
     return _triple((start, rows, dense.T[cols, rows]), num_row, num_col)
 
 
-def _check_shape(shape: tuple, num_row: int, num_col: int) -> None:
+def _check_shape(shape: Tuple[int, ...], num_row: int, num_col: int) -> None:
     if tuple(shape) != (num_row, num_col):
         raise ValueError(f"a_matrix: shape {tuple(shape)}, expected ({num_row}, {num_col}) "
                          "(rows from row_lower, columns from col_cost)")
@@ -193,7 +197,7 @@ def _integers(argument: str, value: Any) -> np.ndarray:
     return array
 
 
-def _triple(triple: tuple, num_row: int, num_col: int) -> tuple:
+def _triple(triple: Tuple[Any, Any, Any], num_row: int, num_col: int) -> _Triple:
     start = _integers("a_matrix start", triple[0])
     index = _integers("a_matrix index", triple[1])
     value = _numbers("a_matrix value", triple[2])
@@ -229,7 +233,7 @@ def _triple(triple: tuple, num_row: int, num_col: int) -> tuple:
             np.ascontiguousarray(value))
 
 
-def _first_repeat(starts: np.ndarray, index: np.ndarray, num_row: int) -> Optional[tuple]:
+def _first_repeat(starts: np.ndarray, index: np.ndarray, num_row: int) -> Optional[Tuple[int, int, int]]:
     """(position, earlier position, column) of the first row index that repeats within its
     column, in storage order; None when there is none. Columns whose rows ascend (the usual
     case, and SciPy's canonical form) need one pass; otherwise the entries are sorted."""
@@ -270,7 +274,7 @@ def _encoded(argument: str, value: str) -> bytes:
         raise ValueError(f"{argument} {value!r} is not encodable as UTF-8") from None
 
 
-def _names(argument: str, names: Any, count: int, reserved: dict) -> Optional[bytes]:
+def _names(argument: str, names: Any, count: int, reserved: Dict[str, str]) -> Optional[bytes]:
     """The names as one UTF-8 text separated by newlines (what the native constructor takes),
     after checking them all; None for made-up names."""
     if names is None:
@@ -292,9 +296,9 @@ def _names(argument: str, names: Any, count: int, reserved: dict) -> Optional[by
     return blob
 
 
-def _first_bad_name(argument: str, names: list, reserved: dict) -> None:
+def _first_bad_name(argument: str, names: List[Any], reserved: Dict[str, str]) -> None:
     """Raises for the first name that cannot be written and read back as itself."""
-    seen: dict = {}
+    seen: Dict[str, int] = {}
     for i, name in enumerate(names):
         where = f"{argument}[{i}]"
         if not isinstance(name, str):

@@ -3,7 +3,7 @@ without a file and a HiGHS model written through mopsel. Needs the extra mopsel[
 
 from __future__ import annotations
 
-from typing import Any, Optional
+from typing import Any, Optional, Tuple
 
 import numpy as np
 
@@ -92,7 +92,8 @@ def from_highs(lp: Any, *, objective_name: Optional[str] = None) -> Model:
         minimize=lp.sense_ == highspy.ObjSense.kMinimize, obj_offset=lp.offset_)
 
 
-def _columnwise(start, index, value, num_row, num_col):
+def _columnwise(start: np.ndarray, index: np.ndarray, value: np.ndarray, num_row: int,
+                num_col: int) -> Tuple[np.ndarray, np.ndarray, np.ndarray]:
     """A row-wise matrix (start per row, column indices) in column-wise form, entries of each
     column in row order."""
     if len(start) != num_row + 1:

@@ -7,7 +7,7 @@ created on first need; it is not an attribute of this module (the package
 exports it, from ``_panic_exception()``).
 """
 
-from typing import Final, final
+from typing import Final, final, overload
 
 import numpy as np
 from numpy.typing import NDArray
@@ -112,6 +112,49 @@ def write_str(model: Model) -> str:
 
 def _panic_exception() -> type[BaseException]:
     """The class PanicException (made on first use). Use mopsel.PanicException."""
+
+# The package's own entry points (mopsel.read, check, write, from_arrays, unpickling).
+
+def _read(
+    *, path: bytes | None, text: bytes | None, name: str | None, gzip: bool, format: int, strict: bool
+) -> Model:
+    """A Model from exactly one of `path` (gzip-expanded when `gzip`) and `text`; format 0 free,
+    1 fixed, 2 auto. Raises mopsel.MpsError (path=name) or the OSError of the file (filename=name)."""
+
+def _check(
+    *, path: bytes | None, text: bytes | None, name: str | None, gzip: bool, format: int, limit: int
+) -> tuple[list[tuple[int | None, str, str, str]], list[tuple[str, str, int]]]:
+    """Every finding, at most `limit` per code: (lineno, severity, code, message) in file order,
+    and (code, severity, count not listed) per code past the limit. Raises as _read for a file
+    that cannot be loaded."""
+
+def _model_from_arrays(
+    *,
+    name: str,
+    objective_name: str,
+    minimize: bool,
+    obj_offset: float,
+    col_cost: NDArray[np.float64],
+    col_lower: NDArray[np.float64],
+    col_upper: NDArray[np.float64],
+    col_integrality: NDArray[np.uint8],
+    row_lower: NDArray[np.float64],
+    row_upper: NDArray[np.float64],
+    start: NDArray[np.uint32],
+    index: NDArray[np.uint32],
+    value: NDArray[np.float64],
+    col_names: bytes | None,
+    row_names: bytes | None,
+) -> Model:
+    """A Model from arrays of exactly these dtypes (each copied once); names are newline-separated
+    UTF-8, None for C1.. and R1... Use mopsel.from_arrays."""
+
+@overload
+def _write_model(model: Model, *, path: str, digits: int, gzip: bool) -> None:
+    """Writes the model to `path` (digits 0: the exact mode). Use mopsel.write."""
+@overload
+def _write_model(model: Model, *, path: None, digits: int, gzip: bool) -> bytes:
+    """The model's text (gzip-compressed when `gzip`). Use mopsel.write."""
 
 # The process-wide array borrow registry, a capsule named
 # "mopsel._mopsel._ARRAY_BORROWS" (PyCapsule_Import works) over this C table:

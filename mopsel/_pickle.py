@@ -10,6 +10,7 @@ copy never shares memory with the original.
 from __future__ import annotations
 
 import copyreg
+from typing import Any, Callable, Optional, Tuple
 
 import numpy as np
 
@@ -22,7 +23,7 @@ def _flat(array: np.ndarray) -> np.ndarray:
     return array.ravel(order="K")
 
 
-def _reduce(model: Model) -> tuple:
+def _reduce(model: Model) -> Tuple[Callable[..., Model], Tuple[Any, ...]]:
     a = model.a_matrix
     names = ("\n".join(model.col_names).encode(), "\n".join(model.row_names).encode())
     return _restore, (model.name, model.objective_name, model.obj_sense_minimize, model.obj_offset,
@@ -31,8 +32,18 @@ def _reduce(model: Model) -> tuple:
                       _flat(a.start), _flat(a.index), _flat(a.value)) + names
 
 
-def _restore(*values) -> Model:
-    return _mopsel._model_from_arrays(*values)
+# The pickles hold _restore's arguments by position, in this order: it stays as it is, so that
+# pickles made by earlier versions still load.
+def _restore(
+    name: str, objective_name: str, minimize: bool, obj_offset: float, col_cost: np.ndarray,
+    col_lower: np.ndarray, col_upper: np.ndarray, col_integrality: np.ndarray, row_lower: np.ndarray,
+    row_upper: np.ndarray, start: np.ndarray, index: np.ndarray, value: np.ndarray, col_names: Optional[bytes],
+    row_names: Optional[bytes],
+) -> Model:
+    return _mopsel._model_from_arrays(
+        name=name, objective_name=objective_name, minimize=minimize, obj_offset=obj_offset, col_cost=col_cost,
+        col_lower=col_lower, col_upper=col_upper, col_integrality=col_integrality, row_lower=row_lower,
+        row_upper=row_upper, start=start, index=index, value=value, col_names=col_names, row_names=row_names)
 
 
 def register() -> None:

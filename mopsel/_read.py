@@ -7,12 +7,13 @@ import os
 from typing import BinaryIO, List, Literal, NamedTuple, Optional, Tuple, Union
 
 from mopsel import _mopsel
-from mopsel._errors import MpsError, failure_exception
+from mopsel._errors import MpsError
 from mopsel._mopsel import Model
 from mopsel._sources import resolve
 
 _FORMATS = {"free": 0, "fixed": 1, "auto": 2}
 
+Format = Literal["free", "fixed", "auto"]
 Source = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]", BinaryIO, bytearray, memoryview]
 
 
@@ -23,7 +24,7 @@ def _format_code(format: str) -> int:
         raise ValueError(f"format: expected 'free', 'fixed' or 'auto', got {format!r}") from None
 
 
-def read(source: Source, *, format: Literal["free", "fixed", "auto"] = "free", strict: bool = False) -> Model:
+def read(source: Source, *, format: Format = "free", strict: bool = False) -> Model:
     r"""Read an MPS model from `source` and return it as a Model.
 
     source: a path (str, bytes or os.PathLike), a binary file object (its read() gives
@@ -57,10 +58,7 @@ def read(source: Source, *, format: Literal["free", "fixed", "auto"] = "free", s
     """
     code = _format_code(format)
     src = resolve(source)
-    model, failure, _ = _mopsel._read(src.path, src.text, src.gzip, code, bool(strict), False, 0)
-    if failure is not None:
-        raise failure_exception(failure, src.name)
-    return model
+    return _mopsel._read(path=src.path, text=src.text, name=src.name, gzip=src.gzip, format=code, strict=strict)
 
 
 class Diagnostic(NamedTuple):
@@ -90,7 +88,7 @@ class Diagnostic(NamedTuple):
 
 
 def check(
-    source: Source, *, format: Literal["free", "fixed", "auto"] = "free", limit: int = 100
+    source: Source, *, format: Format = "free", limit: int = 100
 ) -> List[Diagnostic]:
     r"""Read `source` (as read() takes it) once and return every finding, in file order.
 
@@ -115,7 +113,7 @@ def check(
 
 
 def check_counted(
-    source: Source, *, format: str = "free", limit: int = 100
+    source: Source, *, format: Format = "free", limit: int = 100
 ) -> Tuple[List[Diagnostic], List[Tuple[Diagnostic, int]]]:
     """check(), split in two: the findings listed, and for each code with more than `limit`
     findings the Diagnostic that says so (lineno None) with the number not listed."""
@@ -124,15 +122,10 @@ def check_counted(
         raise ValueError(f"limit: expected an int >= 0, got {limit!r}")
     try:
         src = resolve(source)
-    except MpsError as exc:
+        listed, omitted = _mopsel._check(path=src.path, text=src.text, name=src.name, gzip=src.gzip, format=code,
+                                         limit=limit)
+    except MpsError as exc:  # compressed data that cannot be decoded: the one finding
         return [Diagnostic(exc.lineno, "error", exc.code, exc.reason, exc.path)], []
-    _, failure, findings = _mopsel._read(src.path, src.text, src.gzip, code, False, True, limit)
-    if failure is not None:
-        exc = failure_exception(failure, src.name)
-        if isinstance(exc, MpsError):
-            return [Diagnostic(exc.lineno, "error", exc.code, exc.reason, exc.path)], []
-        raise exc
-    listed, omitted = findings
     out = [Diagnostic(lineno, severity, c, message, src.name) for lineno, severity, c, message in listed]
     more = [
         (Diagnostic(None, severity, c, f"{count:,} more {c} findings are not listed (limit {limit})", src.name), count)

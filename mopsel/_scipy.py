@@ -3,7 +3,7 @@ the keyword arguments of scipy.optimize.milp. Needs the extra mopsel[scipy]."""
 
 from __future__ import annotations
 
-from typing import Any
+from typing import Any, Dict
 
 import numpy as np
 
@@ -40,7 +40,7 @@ def to_scipy(model: Model) -> Any:
     return sparse.csc_array((a.value, index, start), shape=(model.num_row, model.num_col), copy=False)
 
 
-def to_milp(model: Model) -> dict:
+def to_milp(model: Model) -> Dict[str, Any]:
     """Keyword arguments for scipy.optimize.milp: `c`, `integrality`, `bounds` and
     `constraints` (a LinearConstraint over to_scipy(model)).
 

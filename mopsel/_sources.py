@@ -9,7 +9,7 @@ import io
 import lzma
 import os
 import zlib
-from typing import NamedTuple, Optional
+from typing import BinaryIO, NamedTuple, Optional, Union
 
 from mopsel._errors import MpsError
 from mopsel._extras import require
@@ -44,7 +44,7 @@ def compression_of(head: bytes) -> Optional[str]:
     return None
 
 
-def _zstd_reader(raw: io.BufferedIOBase) -> bytes:
+def _zstd_reader(raw: BinaryIO) -> bytes:
     """Every frame of a zstd stream: the standard library's module from Python 3.14 on,
     else the zstandard package (mopsel[zstd])."""
     try:
@@ -61,7 +61,7 @@ def _zstd_reader(raw: io.BufferedIOBase) -> bytes:
 _DATA_ERRORS = (OSError, EOFError, zlib.error, lzma.LZMAError, ValueError)
 
 
-def _decompress(kind: str, raw: io.BufferedIOBase, name: Optional[str]) -> bytes:
+def _decompress(kind: str, raw: BinaryIO, name: Optional[str]) -> bytes:
     """The whole decompressed text (all members or streams) of `raw`, or MpsError."""
     try:
         if kind == "gzip":
@@ -84,7 +84,7 @@ def _looks_like_path(data: bytes) -> bool:
     return len(data) <= _LONGEST_PATH and b"\n" not in data and b"\0" not in data and compression_of(data) is None
 
 
-def _from_path(path: "str | bytes | os.PathLike") -> Source:
+def _from_path(path: Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]) -> Source:
     name = os.fsdecode(path)
     encoded = os.fsencode(path)
     # open() raises the OSError subclass that fits, with errno and filename.

@@ -53,7 +53,7 @@ def write(
         RHS1  c  3
     BOUNDS
     ENDATA
-    """
+    """  # noqa: W291 (the NAME line of the example ends in blanks, as written)
     if not isinstance(model, Model):
         raise TypeError(f"model: expected a mopsel Model, got {type(model).__name__}")
     if digits is None:
@@ -70,10 +70,10 @@ def write(
     if isinstance(target, (str, os.PathLike)):
         path = os.fsdecode(os.fspath(target))
         gzip = compress == "gzip" or (compress == "auto" and path.endswith(".gz"))
-        _mopsel._write_model(model, path, count, gzip)
+        _mopsel._write_model(model, path=path, digits=count, gzip=gzip)
         return
     if isinstance(target, io.TextIOBase):
         raise TypeError("target: a text file object; open it in binary mode ('wb')")
     if not callable(getattr(target, "write", None)):
         raise TypeError(f"target: expected a path or a binary file object, got {type(target).__name__}")
-    target.write(_mopsel._write_model(model, None, count, compress == "gzip"))
+    target.write(_mopsel._write_model(model, path=None, digits=count, gzip=compress == "gzip"))

@@ -13,6 +13,7 @@ import os
 import sys
 from typing import List, Optional
 
+from mopsel._extras import is_missing_extra
 from mopsel.cli import check, convert, diff, info, pictures
 from mopsel.cli.inputs import EXIT_TROUBLE, CommandError, os_error_text
 
@@ -55,7 +56,11 @@ def main(argv: Optional[List[str]] = None) -> int:
     except BrokenPipeError:
         _drop_stdout()
         return 141  # the status of a process that a closed pipe stops
-    except ImportError as error:  # an optional package that is not installed names its extra
+    except ImportError as error:
+        # An optional package that is not installed names its extra; any other ImportError (a
+        # package that is there but fails to import) is a fault and goes up as it is.
+        if not is_missing_extra(error):
+            raise
         print(f"mopsel {args.command}: {error}", file=sys.stderr)
         return EXIT_TROUBLE
     except OSError as error:

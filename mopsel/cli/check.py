@@ -3,18 +3,23 @@
 
 from __future__ import annotations
 
+import argparse
 import io
 import json
 import sys
 from collections import Counter
+from typing import TYPE_CHECKING
 
-from mopsel.cli.inputs import EXIT_FOUND, EXIT_OK, EXIT_TROUBLE, STDIN, STDIN_NAME, count, one_stdin, os_error_text
 from mopsel._read import check_counted
+from mopsel.cli.inputs import EXIT_FOUND, EXIT_OK, EXIT_TROUBLE, STDIN, STDIN_NAME, count, one_stdin, os_error_text
+
+if TYPE_CHECKING:
+    from mopsel.cli.inputs import Subcommands
 
 SEVERITIES = ("error", "warning", "info")
 
 
-def register(commands, common) -> None:
+def register(commands: Subcommands, common: argparse.ArgumentParser) -> None:
     p = commands.add_parser(
         "check",
         parents=[common],
@@ -36,10 +41,11 @@ def register(commands, common) -> None:
     p.set_defaults(run=run)
 
 
-def run(args) -> int:
+def run(args: argparse.Namespace) -> int:
     one_stdin(args.files)
     failing = ("error", "warning") if args.strict else ("error",)
-    status, records, total = EXIT_OK, [], Counter()
+    status, records = EXIT_OK, []
+    total: Counter[str] = Counter()
     for path in args.files:
         source = path
         if path == STDIN:
@@ -53,8 +59,8 @@ def run(args) -> int:
             continue
         found = listed + [d for d, _ in omitted]
         counts = Counter(d.severity for d in listed)
-        for d, count in omitted:
-            counts[d.severity] += count
+        for d, not_listed in omitted:
+            counts[d.severity] += not_listed
         total += counts
         if any(counts[s] for s in failing):
             status = max(status, EXIT_FOUND)
@@ -81,6 +87,6 @@ def run(args) -> int:
     return status
 
 
-def summary(counts: Counter) -> str:
+def summary(counts: Counter[str]) -> str:
     """"2 errors, 1 warning, 0 infos"."""
     return ", ".join(f"{counts[s]:,} {s}{'' if counts[s] == 1 else 's'}" for s in SEVERITIES)

@@ -2,19 +2,23 @@
 
 from __future__ import annotations
 
+import argparse
 import sys
-from typing import Optional
+from typing import TYPE_CHECKING, Optional
 
-from mopsel.cli.inputs import EXIT_FOUND, EXIT_OK, STDIN, failure_lines, load
 from mopsel._errors import MpsError
 from mopsel._mopsel import Model
 from mopsel._write import write
+from mopsel.cli.inputs import EXIT_FOUND, EXIT_OK, STDIN, failure_lines, load
+
+if TYPE_CHECKING:
+    from mopsel.cli.inputs import Subcommands
 
 # Free MPS separates fields by blanks: a name holding one does not read back as itself.
 _BLANKS = [chr(c) for c in range(128) if chr(c).isspace()]
 
 
-def register(commands, common) -> None:
+def register(commands: Subcommands, common: argparse.ArgumentParser) -> None:
     p = commands.add_parser(
         "convert",
         parents=[common],
@@ -59,7 +63,7 @@ def unwritable_name(model: Model) -> Optional[str]:
     return None
 
 
-def run(args) -> int:
+def run(args: argparse.Namespace) -> int:
     try:
         loaded = load(args.input, args.format)
     except MpsError as error:

@@ -13,23 +13,27 @@ entries are not in order already.
 
 from __future__ import annotations
 
+import argparse
 import itertools
 import json
 import operator
 import sys
 from concurrent.futures import ThreadPoolExecutor
-from typing import Dict, List, NamedTuple, Optional, Sequence
+from typing import TYPE_CHECKING, Dict, List, NamedTuple, Optional, Sequence, SupportsFloat, SupportsInt, Tuple, Union
 
 import numpy as np
 
-from mopsel.cli.inputs import EXIT_FOUND, EXIT_OK, EXIT_TROUBLE, STDIN, count, failure_lines, load, one_stdin, tolerance
 from mopsel._errors import MpsError
 from mopsel._mopsel import Model
+from mopsel.cli.inputs import EXIT_FOUND, EXIT_OK, EXIT_TROUBLE, STDIN, count, failure_lines, load, one_stdin, tolerance
+
+if TYPE_CHECKING:
+    from mopsel.cli.inputs import Subcommands
 
 _KIND_NAMES = {0: "continuous", 1: "integer", 2: "semi-continuous", 3: "semi-integer"}
 
 
-def register(commands, common) -> None:
+def register(commands: Subcommands, common: argparse.ArgumentParser) -> None:
     p = commands.add_parser(
         "diff",
         parents=[common],
@@ -51,7 +55,7 @@ def register(commands, common) -> None:
 
 class Difference(NamedTuple):
     kind: str  # "rows removed", "column costs", ...
-    count: int
+    count: int  # type: ignore[assignment]  # the JSON key; hides tuple.count, unused here
     of: Optional[int]  # out of how many compared (None where that says nothing)
     examples: List[str]
 
@@ -59,7 +63,7 @@ class Difference(NamedTuple):
 # Matching names ----------------------------------------------------------------------------
 
 
-def _occurrence_keys(names: Sequence[str]) -> list:
+def _occurrence_keys(names: Sequence[str]) -> List[Tuple[str, int]]:
     """(name, occurrence) for every name, so that a repeated name's k-th occurrence in one model
     matches its k-th in the other. This is uncommon (names repeat only in odd files)."""
     seen: Dict[str, int] = {}
@@ -78,9 +82,9 @@ def _match_by_dict(names_a: Sequence[str], names_b: Sequence[str]) -> np.ndarray
     found = np.fromiter(map(where_b.get, names_a, itertools.repeat(-1)), dtype=np.int64, count=len(names_a))
     matched = found[found >= 0]
     if len(where_b) < len(names_b) or np.unique(matched).size < matched.size:
-        where_b = dict(zip(_occurrence_keys(names_b), itertools.count()))
+        where_key = dict(zip(_occurrence_keys(names_b), itertools.count()))
         keys_a = _occurrence_keys(names_a)
-        found = np.fromiter(map(where_b.get, keys_a, itertools.repeat(-1)), dtype=np.int64, count=len(keys_a))
+        found = np.fromiter(map(where_key.get, keys_a, itertools.repeat(-1)), dtype=np.int64, count=len(keys_a))
     return found
 
 
@@ -113,7 +117,7 @@ def _inverse(a_to_b: np.ndarray, size_b: int) -> np.ndarray:
 
 
 def _name_differences(
-    what: str, names_a: Sequence[str], names_b: Sequence[str], a_to_b, b_to_a, show: int
+    what: str, names_a: Sequence[str], names_b: Sequence[str], a_to_b: np.ndarray, b_to_a: np.ndarray, show: int
 ) -> List[Difference]:
     out = []
     removed = np.flatnonzero(a_to_b < 0)
@@ -157,11 +161,11 @@ def differs(a: np.ndarray, b: np.ndarray, rtol: float, atol: float) -> np.ndarra
     return unequal
 
 
-def _kind(code) -> str:
+def _kind(code: SupportsInt) -> str:
     return _KIND_NAMES.get(int(code), f"code {int(code)}")
 
 
-def _value(x) -> str:
+def _value(x: SupportsFloat) -> str:
     return repr(float(x))
 
 
@@ -169,8 +173,8 @@ class Common(NamedTuple):
     """The rows (or columns) both models have: their positions in A and in B, or two full
     slices when both models number them alike (no copy of the arrays is then made)."""
 
-    in_a: object
-    in_b: object
+    in_a: Union[slice, np.ndarray]
+    in_b: Union[slice, np.ndarray]
 
     def position_in_a(self, i: int) -> int:
         return i if isinstance(self.in_a, slice) else int(self.in_a[i])
@@ -183,7 +187,10 @@ def _common(a_to_b: np.ndarray, same: bool) -> Common:
     return Common(in_a, a_to_b[in_a])
 
 
-def _field_difference(kind, names, common: Common, pairs, rtol, atol, show) -> List[Difference]:
+def _field_difference(
+    kind: str, names: Sequence[str], common: Common, pairs: Sequence[Tuple[np.ndarray, np.ndarray]], rtol: float,
+    atol: float, show: int,
+) -> List[Difference]:
     """Items whose values differ in any of `pairs` (arrays of A, arrays of B): one value is
     shown as it stands, two as the interval [lower, upper]."""
     taken = [(a[common.in_a], b[common.in_b]) for a, b in pairs]
@@ -194,7 +201,7 @@ def _field_difference(kind, names, common: Common, pairs, rtol, atol, show) -> L
     if not bad.size:
         return []
 
-    def shown(i, side) -> str:
+    def shown(i: int, side: int) -> str:
         values = [_value(pair[side][i]) for pair in taken]
         return values[0] if len(values) == 1 else f"[{', '.join(values)}]"
 
@@ -205,13 +212,16 @@ def _field_difference(kind, names, common: Common, pairs, rtol, atol, show) -> L
 # The matrix --------------------------------------------------------------------------------
 
 
-def _entry_keys(start, index, n_row: int, row_to=None, col_to=None, row_ok=None, col_ok=None):
+def _entry_keys(
+    start: np.ndarray, index: np.ndarray, n_row: int, row_to: Optional[np.ndarray] = None,
+    col_to: Optional[np.ndarray] = None, row_ok: Optional[np.ndarray] = None, col_ok: Optional[np.ndarray] = None,
+) -> Tuple[np.ndarray, List[np.ndarray]]:
     """The key column * n_row + row of each entry whose row and column have a counterpart in
     the other model, in B's numbering, and the selection of those entries (the steps that
     `_pick` applies to an array over all entries). Rows and columns are taken through `row_to`
     and `col_to` (None: as they are; -1: no counterpart) or kept where `row_ok` and `col_ok`
     are true (None: all)."""
-    per_column = np.diff(start.astype(np.int64))
+    per_column: np.ndarray = np.diff(start.astype(np.int64))
     keys = np.repeat(np.arange(per_column.size, dtype=np.int64) if col_to is None else col_to, per_column)
     valid = None
     if col_to is not None or col_ok is not None:
@@ -225,9 +235,8 @@ def _entry_keys(start, index, n_row: int, row_to=None, col_to=None, row_ok=None,
         rows = row_to.astype(np.int32)[index]  # half the memory of int64 indices
         keys += rows
         valid = rows >= 0 if valid is None else valid & (rows >= 0)
-    if valid is None or valid.all():
-        steps = []
-    else:
+    steps: List[np.ndarray] = []
+    if valid is not None and not valid.all():
         keys, steps = keys[valid], [valid]
     # Entries are stored by column, so the keys are often in order already.
     if keys.size > 1 and not np.all(keys[1:] > keys[:-1]):
@@ -236,20 +245,23 @@ def _entry_keys(start, index, n_row: int, row_to=None, col_to=None, row_ok=None,
     return keys, steps
 
 
-def _pick(values: np.ndarray, steps) -> np.ndarray:
+def _pick(values: np.ndarray, steps: Sequence[np.ndarray]) -> np.ndarray:
     for step in steps:
         values = values[step]
     return values
 
 
-def _matrix_differences(ma: Model, mb: Model, maps, names, rtol, atol, show) -> List[Difference]:
+def _matrix_differences(
+    ma: Model, mb: Model, maps: Tuple[Tuple[np.ndarray, np.ndarray], Tuple[np.ndarray, np.ndarray]],
+    names: Tuple[Tuple[List[str], List[str]], Tuple[List[str], List[str]]], rtol: float, atol: float, show: int,
+) -> List[Difference]:
     (row_a2b, row_b2a), (col_a2b, col_b2a) = maps
     (row_a, col_a), (row_b, col_b) = names
     A, B = ma.a_matrix, mb.a_matrix
     same_rows, same_cols = row_a is row_b, col_a is col_b
     n_row_b = mb.num_row
 
-    def entry(key) -> str:
+    def entry(key: int) -> str:
         return f"({row_b[int(key % n_row_b)]}, {col_b[int(key // n_row_b)]})"
 
     out = []
@@ -284,6 +296,7 @@ def _matrix_differences(ma: Model, mb: Model, maps, names, rtol, atol, show) -> 
         x, y = _pick(A.value, steps_a), _pick(B.value, steps_b)
     bad = np.flatnonzero(differs(x, y, rtol, atol))
     if bad.size:
+        keys: Union[List[int], np.ndarray]
         if keys_a is None:  # positions in storage order: the column of an entry from `start`
             columns = np.searchsorted(A.start, bad[:show], side="right") - 1
             keys = [int(c) * n_row_b + int(A.index[p]) for p, c in zip(bad[:show], columns)]
@@ -315,14 +328,15 @@ def compare(a: Side, b: Side, *, rtol: float = 0.0, atol: float = 0.0, show: int
     ma, mb = a.model, b.model
     out: List[Difference] = []
 
-    def scalar(kind, a, b, same) -> None:
+    def scalar(kind: str, a: str, b: str, same: bool) -> None:
         if not same:
             out.append(Difference(kind, 1, None, [f"{a} -> {b}"]))
 
     scalar("model name", repr(ma.name), repr(mb.name), ma.name == mb.name)
     scalar("objective name", repr(ma.objective_name), repr(mb.objective_name), ma.objective_name == mb.objective_name)
     sense = {True: "minimise", False: "maximise"}
-    scalar("sense", sense[ma.obj_sense_minimize], sense[mb.obj_sense_minimize], ma.obj_sense_minimize == mb.obj_sense_minimize)
+    scalar("sense", sense[ma.obj_sense_minimize], sense[mb.obj_sense_minimize],
+           ma.obj_sense_minimize == mb.obj_sense_minimize)
     offsets = np.array([ma.obj_offset]), np.array([mb.obj_offset])
     scalar("objective constant", _value(ma.obj_offset), _value(mb.obj_offset), not differs(*offsets, rtol, atol)[0])
 
@@ -342,7 +356,8 @@ def compare(a: Side, b: Side, *, rtol: float = 0.0, atol: float = 0.0, show: int
     rows = _common(row_a2b, row_a is row_b)
     cols = _common(col_a2b, col_a is col_b)
     tol = (rtol, atol, show)
-    out += _field_difference("row bounds", row_a, rows, ((ma.row_lower, mb.row_lower), (ma.row_upper, mb.row_upper)), *tol)
+    row_bounds = ((ma.row_lower, mb.row_lower), (ma.row_upper, mb.row_upper))
+    out += _field_difference("row bounds", row_a, rows, row_bounds, *tol)
     out += _field_difference("column costs", col_a, cols, ((ma.col_cost, mb.col_cost),), *tol)
     out += _field_difference(
         "column bounds", col_a, cols, ((ma.col_lower, mb.col_lower), (ma.col_upper, mb.col_upper)), *tol
@@ -370,10 +385,10 @@ def report(label_a: str, label_b: str, found: List[Difference]) -> str:
     return "\n".join(lines)
 
 
-def run(args) -> int:
+def run(args: argparse.Namespace) -> int:
     one_stdin((args.a, args.b))
 
-    def load_side(path: str):
+    def load_side(path: str) -> Tuple[str, Side]:
         loaded = load(path, args.format)
         return loaded.label, side(loaded.model)
 

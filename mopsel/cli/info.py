@@ -7,12 +7,15 @@ entries in Python), so the statistics of a model of a gigabyte take a fraction o
 
 from __future__ import annotations
 
+import argparse
 import json
 import sys
-from typing import Dict, Optional, Tuple
+from typing import TYPE_CHECKING, Any, Callable, Dict, List, Optional, Tuple, Union
 
 import numpy as np
 
+from mopsel._errors import MpsError
+from mopsel._mopsel import CONTINUOUS, INTEGER, SEMI_CONTINUOUS, SEMI_INTEGER, Model
 from mopsel.cli.inputs import (
     EXIT_FOUND,
     EXIT_OK,
@@ -24,16 +27,20 @@ from mopsel.cli.inputs import (
     one_stdin,
     os_error_text,
 )
-from mopsel._errors import MpsError
-from mopsel._mopsel import CONTINUOUS, INTEGER, SEMI_CONTINUOUS, SEMI_INTEGER, Model
+
+if TYPE_CHECKING:
+    from mopsel.cli.inputs import Subcommands
 
 ROW_KINDS = ("E", "L", "G", "ranged", "free")
 COLUMN_KINDS = ("continuous", "integer", "binary", "semi-continuous", "semi-integer")
 BOUND_KINDS = ("fixed", "boxed", "lower only", "upper only", "free")
 RANGES = ("matrix", "cost", "bounds", "rhs")
 
+# The statistics of a model and the figures of its reading, by name (the JSON objects of --json).
+Stats = Dict[str, Any]
 
-def register(commands, common) -> None:
+
+def register(commands: Subcommands, common: argparse.ArgumentParser) -> None:
     p = commands.add_parser(
         "info",
         parents=[common],
@@ -85,7 +92,7 @@ def _magnitude_range(*arrays: np.ndarray, finite: bool) -> Optional[Tuple[float,
     return None if high < low else (low, high)
 
 
-def statistics(model: Model) -> Dict[str, object]:
+def statistics(model: Model) -> Stats:
     """The figures info shows, as plain Python values (the JSON output is exactly this)."""
     num_row, num_col = model.num_row, model.num_col
     matrix = model.a_matrix
@@ -146,7 +153,7 @@ def statistics(model: Model) -> Dict[str, object]:
     }
 
 
-def _read_figures(loaded: Loaded) -> Dict[str, object]:
+def _read_figures(loaded: Loaded) -> Stats:
     return {
         "seconds": loaded.seconds,
         "bytes": loaded.size,
@@ -163,7 +170,7 @@ def magnitude_text(bounds: Optional[Tuple[float, float]]) -> str:
     return "-" if bounds is None else f"[{bounds[0]:.0e}, {bounds[1]:.0e}]"
 
 
-def _bounds_text(stats) -> str:
+def _bounds_text(stats: Stats) -> str:
     """The range of the bounds; for a model with integer or semi-continuous columns, apart
     for the continuous columns and the others."""
     ranges = stats["ranges"]
@@ -190,7 +197,7 @@ def _size_text(size: int) -> str:
     return f"{size} B"
 
 
-def block(label: str, stats: Dict[str, object], read: Dict[str, object]) -> str:
+def block(label: str, stats: Stats, read: Stats) -> str:
     ranges = stats["ranges"]
     lines = [
         f"{label}",
@@ -213,7 +220,7 @@ def block(label: str, stats: Dict[str, object], read: Dict[str, object]) -> str:
 
 
 # Columns of --table: heading, width, the text of one file's statistics.
-_TABLE = (
+_TABLE: Tuple[Tuple[str, int, Callable[[Stats, Stats], str]], ...] = (
     ("rows", 10, lambda s, r: f"{s['rows']:,}"),
     ("columns", 11, lambda s, r: f"{s['columns']:,}"),
     ("nonzeros", 12, lambda s, r: f"{s['nonzeros']:,}"),
@@ -228,7 +235,7 @@ _TABLE = (
 )
 
 
-def table_line(label: str, width: int, stats, read) -> str:
+def table_line(label: str, width: int, stats: Stats, read: Stats) -> str:
     return label.ljust(width) + "".join(text(stats, read).rjust(w) for _, w, text in _TABLE)
 
 
@@ -239,14 +246,15 @@ def table_heading(width: int) -> str:
 # The command -------------------------------------------------------------------------------
 
 
-def run(args) -> int:
+def run(args: argparse.Namespace) -> int:
     one_stdin(args.files)
     if args.plot is not None and len(args.files) != 1:
         raise CommandError("--plot draws one model: give one FILE")
     width = max(len(f) for f in args.files) + 2
     if args.table:
         print(table_heading(width))
-    status, records = EXIT_OK, []
+    status = EXIT_OK
+    records: List[Union[Stats, str]] = []  # one dict per file (--json), else the labels shown
     for path in args.files:
         try:
             loaded = load(path, args.format)
@@ -275,7 +283,7 @@ def run(args) -> int:
     return status
 
 
-def json_safe(value):
+def json_safe(value: Any) -> Any:
     """`value` with every infinite or NaN float replaced by its text ("inf", "-inf", "nan"),
     which strict JSON cannot hold as numbers, and tuples by lists."""
     if isinstance(value, float) and not np.isfinite(value):

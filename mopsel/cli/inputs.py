@@ -9,11 +9,11 @@ import math
 import os
 import sys
 import time
-from typing import NamedTuple, Optional
+from typing import TYPE_CHECKING, BinaryIO, NamedTuple, Optional, Sequence, Union
 
 from mopsel._errors import MpsError
 from mopsel._mopsel import Model
-from mopsel._read import read
+from mopsel._read import Format, read
 from mopsel._sources import compression_of
 
 EXIT_OK = 0
@@ -22,6 +22,10 @@ EXIT_TROUBLE = 2  # bad usage, files that cannot be opened, a missing optional p
 
 STDIN = "-"
 STDIN_NAME = "<stdin>"
+
+if TYPE_CHECKING:
+    # What each command's register() adds its subcommand to.
+    Subcommands = argparse._SubParsersAction[argparse.ArgumentParser]
 
 
 class CommandError(Exception):
@@ -40,9 +44,10 @@ class Loaded(NamedTuple):
     compression: Optional[str]  # "gzip", "bz2", "xz", "zstd", or None for plain text
 
 
-def load(arg: str, format: str) -> Loaded:
+def load(arg: str, format: Format) -> Loaded:
     """Reads the model at `arg` ("-": standard input). Raises OSError when the file cannot be
     opened or read and MpsError when its text cannot be read as MPS."""
+    source: Union[str, BinaryIO]
     if arg == STDIN:
         data = sys.stdin.buffer.read()
         source = io.BytesIO(data)
@@ -98,7 +103,7 @@ def tolerance(text: str) -> float:
     return value
 
 
-def one_stdin(paths) -> None:
+def one_stdin(paths: Sequence[str]) -> None:
     """Standard input can be read once: refuses "-" given twice."""
     if sum(p == STDIN for p in paths) > 1:
         raise CommandError("standard input (-) can be read only once")

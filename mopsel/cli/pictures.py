@@ -9,15 +9,21 @@ picture shows where entries are, with darker pixels where more of the cells they
 
 from __future__ import annotations
 
+import argparse
 import sys
-from typing import Tuple
+from typing import TYPE_CHECKING, Any, List, Tuple
 
 import numpy as np
 
-from mopsel.cli.inputs import EXIT_FOUND, EXIT_OK, CommandError, failure_lines, load
 from mopsel._errors import MpsError
 from mopsel._extras import require
 from mopsel._mopsel import INTEGER, SEMI_INTEGER, Model
+from mopsel.cli.inputs import EXIT_FOUND, EXIT_OK, CommandError, failure_lines, load
+
+if TYPE_CHECKING:
+    from matplotlib.figure import Figure
+
+    from mopsel.cli.inputs import Subcommands
 
 CONTINUOUS_INK = np.array([0.10, 0.25, 0.65])  # dark blue
 INTEGER_INK = np.array([0.90, 0.35, 0.05])  # orange
@@ -28,7 +34,7 @@ _LONGEST_SIDE_RATIO = 4  # a matrix far wider than tall (or taller than wide) is
 _MAX_SIZE = 10_000
 
 
-def register(commands, common) -> None:
+def register(commands: Subcommands, common: argparse.ArgumentParser) -> None:
     p = commands.add_parser(
         "spy",
         parents=[common],
@@ -69,7 +75,7 @@ def sparsity_grid(model: Model, height: int, width: int) -> Tuple[np.ndarray, np
     if num_row == 0 or num_col == 0 or start[-1] == 0:
         empty = np.zeros((bins_r, bins_c), dtype=np.int64)
         return empty, empty.copy()
-    per_column = np.diff(start.astype(np.int64))
+    per_column: np.ndarray = np.diff(start.astype(np.int64))
     # The bin of every row and every column, then of every entry: bins * n // count spreads the
     # rows (columns) evenly over the bins.
     row_bin = (np.arange(num_row, dtype=np.int64) * bins_r // num_row).astype(np.int32)
@@ -96,7 +102,7 @@ def colours(counts: np.ndarray, counts_int: np.ndarray) -> np.ndarray:
     return 1.0 - strength * (1.0 - ink)
 
 
-def _figure(width_px: int, height_px: int):
+def _figure(width_px: int, height_px: int) -> Figure:
     require("matplotlib", "drawing pictures (mopsel spy, info --plot)")
     from matplotlib.figure import Figure
 
@@ -125,7 +131,7 @@ def draw_spy(model: Model, label: str, path: str, size: int = 800) -> None:
     if counts_int.any():
         from matplotlib.patches import Patch
 
-        kinds = [("integer columns", INTEGER_INK)]
+        kinds: List[Tuple[str, Any]] = [("integer columns", INTEGER_INK)]  # Any: an RGB array is a colour
         if (counts_int < counts).any():
             kinds.insert(0, ("continuous columns", CONTINUOUS_INK))
         handles = [Patch(color=ink, label=text) for text, ink in kinds]
@@ -170,7 +176,7 @@ def draw_magnitudes(model: Model, label: str, path: str) -> None:
     fig.savefig(path, dpi=_DPI)
 
 
-def run(args) -> int:
+def run(args: argparse.Namespace) -> int:
     if not 16 <= args.size <= _MAX_SIZE:  # the figure is held in memory: 10,000 pixels square is 400 MB
         raise CommandError(f"--size: expected 16 to {_MAX_SIZE:,} pixels")
     try:

@@ -1,5 +1,6 @@
 #include "python/arguments.hpp"
 
+#include <algorithm>
 #include <string>
 
 namespace mopsel::python {
@@ -31,18 +32,26 @@ std::string quoted_list(std::span<const char* const> names) {
   return out;
 }
 
+// As CPython does, the missing positional parameters are reported before the
+// keyword-only ones (those from `positional` on).
 bool report_missing(const char* function, std::span<const char* const> parameters,
-                    std::span<PyObject*> values) noexcept {
+                    std::span<PyObject*> values, size_t positional) noexcept {
   try {
     const char* missing[8];
     size_t count = 0;
+    bool keyword_only = false;
     for (size_t i = 0; i < parameters.size() && count < 8; ++i) {
-      if (values[i] == nullptr) missing[count++] = parameters[i];
+      if (i == positional && count > 0) break;
+      if (values[i] == nullptr) {
+        missing[count++] = parameters[i];
+        keyword_only = i >= positional;
+      }
     }
     if (count == 0) return true;
     const std::string list = quoted_list({missing, count});
-    PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional %s: %s", function, count,
-                 count == 1 ? "argument" : "arguments", list.c_str());
+    PyErr_Format(PyExc_TypeError, "%s() missing %zu required %s %s: %s", function, count,
+                 keyword_only ? "keyword-only" : "positional", count == 1 ? "argument" : "arguments",
+                 list.c_str());
   } catch (...) {
     PyErr_NoMemory();
   }
@@ -52,14 +61,15 @@ bool report_missing(const char* function, std::span<const char* const> parameter
 }  // namespace
 
 bool bind_arguments(const char* function, std::span<const char* const> parameters, PyObject* args,
-                    PyObject* kwargs, std::span<PyObject*> values) noexcept {
+                    PyObject* kwargs, std::span<PyObject*> values, size_t positional) noexcept {
   for (PyObject*& value : values) value = nullptr;
+  positional = std::min(positional, parameters.size());
 
   const Py_ssize_t given = args == nullptr ? 0 : PyTuple_Size(args);
   if (given < 0) return false;
-  if (static_cast<size_t>(given) > parameters.size()) {
+  if (static_cast<size_t>(given) > positional) {
     PyErr_Format(PyExc_TypeError, "%s() takes %zu positional arguments but %zd %s given", function,
-                 parameters.size(), given, given == 1 ? "was" : "were");
+                 positional, given, given == 1 ? "was" : "were");
     return false;
   }
   for (Py_ssize_t i = 0; i < given; ++i) values[static_cast<size_t>(i)] = PyTuple_GetItem(args, i);
@@ -92,7 +102,7 @@ bool bind_arguments(const char* function, std::span<const char* const> parameter
       values[slot] = value;
     }
   }
-  return report_missing(function, parameters, values);
+  return report_missing(function, parameters, values, positional);
 }
 
 PyObject* utf8_argument(PyObject* value, const char* parameter) noexcept {

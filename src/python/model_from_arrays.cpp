@@ -21,9 +21,8 @@ namespace mopsel::python {
 namespace {
 
 constexpr std::array<const char*, 15> kParameters = {
-    "name",      "objective_name", "minimize",        "offset",    "col_cost",
-    "col_lower", "col_upper",      "col_integrality", "row_lower", "row_upper",
-    "start",     "index",          "value",           "col_names", "row_names"};
+    "name",      "objective_name", "minimize", "obj_offset", "col_cost",  "col_lower", "col_upper", "col_integrality",
+    "row_lower", "row_upper",      "start",    "index",      "value",     "col_names", "row_names"};
 
 // The same limits as the reader's: row indices must also fit a signed 32-bit view.
 constexpr size_t kMaxRows = std::numeric_limits<int32_t>::max();
@@ -159,7 +158,7 @@ std::optional<ModelRecord> record_from_arguments(const std::array<PyObject*, kPa
 PyObject* model_from_arrays(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
   return guarded([&]() -> PyObject* {
     std::array<PyObject*, kParameters.size()> values{};
-    if (!bind_arguments("_model_from_arrays", kParameters, args, kwargs, values)) return nullptr;
+    if (!bind_arguments("_model_from_arrays", kParameters, args, kwargs, values, 0)) return nullptr;
     ensure_numpy_api();
     std::optional<ModelRecord> record = record_from_arguments(values);
     if (!record) return nullptr;
@@ -173,7 +172,7 @@ PyMethodDef kModelFromArraysMethod = {
     "_model_from_arrays",
     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(model_from_arrays)),
     METH_VARARGS | METH_KEYWORDS,
-    "_model_from_arrays(name, objective_name, minimize, offset, col_cost, col_lower, col_upper, "
+    "_model_from_arrays(*, name, objective_name, minimize, obj_offset, col_cost, col_lower, col_upper, "
     "col_integrality, row_lower, row_upper, start, index, value, col_names, row_names)\n--\n\n"
     "A Model from validated arrays (each copied once). Use mopsel.from_arrays.",
 };

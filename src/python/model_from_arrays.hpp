@@ -7,10 +7,11 @@
 
 namespace mopsel::python {
 
-// _model_from_arrays(name, objective_name, minimize, offset, col_cost,
+// _model_from_arrays(*, name, objective_name, minimize, obj_offset, col_cost,
 //                    col_lower, col_upper, col_integrality, row_lower,
 //                    row_upper, start, index, value, col_names, row_names)
 //
+// All keyword-only and required.
 // Checks only what native code needs to stay inside its buffers and keep the
 // record's names valid UTF-8: every array is a one-dimensional, C-contiguous
 // NumPy array of its exact dtype (float64, uint8 for col_integrality, uint32

@@ -1,7 +1,9 @@
 #include "python/read_entry.hpp"
 
 #include <array>
+#include <cerrno>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -21,7 +23,18 @@
 namespace mopsel::python {
 namespace {
 
-constexpr std::array<const char*, 7> kParameters = {"path", "text", "gzip", "format", "strict", "collect", "limit"};
+// Both entries take these first, all keyword-only; _read adds "strict", _check "limit".
+constexpr std::array<const char*, 6> kReadParameters = {"path", "text", "name", "gzip", "format", "strict"};
+constexpr std::array<const char*, 6> kCheckParameters = {"path", "text", "name", "gzip", "format", "limit"};
+
+// What to read and how, from the arguments both entries share.
+struct Request {
+  std::string_view source;  // the path or the text (a view into the bytes argument)
+  bool from_path = false;
+  bool gzip = false;
+  PyObject* name = nullptr;  // borrowed: str or None, the name failures carry
+  ReadOptions options;
+};
 
 // The bytes of a bytes object, or nullopt with TypeError set.
 std::optional<std::string_view> bytes_of(PyObject* value, const char* parameter) {
@@ -35,35 +48,129 @@ std::optional<std::string_view> bytes_of(PyObject* value, const char* parameter)
   return std::string_view(data, static_cast<size_t>(size));
 }
 
+bool truth(PyObject* value, bool& out) noexcept {
+  const int result = PyObject_IsTrue(value);
+  if (result < 0) return false;
+  out = result != 0;
+  return true;
+}
+
+// Fills `request` from path, text, name, gzip and format (the first five values);
+// false with TypeError or ValueError set.
+bool bind_request(const char* function, std::span<PyObject* const> v, Request& request) {
+  request.from_path = v[0] != Py_None;
+  if (request.from_path == (v[1] != Py_None)) {
+    PyErr_Format(PyExc_TypeError, "%s() takes exactly one of path and text", function);
+    return false;
+  }
+  const std::optional<std::string_view> source =
+      bytes_of(request.from_path ? v[0] : v[1], request.from_path ? "path" : "text");
+  if (!source) return false;
+  request.source = *source;
+  if (v[2] != Py_None && !PyUnicode_Check(v[2])) {
+    PyErr_SetString(PyExc_TypeError, "argument 'name': expected str or None");
+    return false;
+  }
+  request.name = v[2];
+  if (!truth(v[3], request.gzip)) return false;
+  const long format = PyLong_AsLong(v[4]);
+  if (format == -1 && PyErr_Occurred()) return false;
+  if (format < 0 || format > 2) {
+    PyErr_Format(PyExc_ValueError, "%s(): format must be 0 (free), 1 (fixed) or 2 (auto)", function);
+    return false;
+  }
+  request.options.format = static_cast<Format>(format);
+  return true;
+}
+
+// What reading gave: a failure to load the file, the model (or its failure), or the findings.
+struct Outcome {
+  std::optional<Error> load_failure;
+  std::optional<Result<ModelRecord>> record;
+  std::optional<CheckReport> report;
+};
+
+// Loads and reads (or checks) without the lock; nullopt with the exception of a
+// caught signal set.
+std::optional<Outcome> run(const Request& request) {
+  // The path is copied so that it can be used without the lock; a bytes text is
+  // immutable and held by the call's arguments, so it is read in place.
+  const std::string path = request.from_path ? std::string(request.source) : std::string();
+  const ReadOptions& options = request.options;
+  Outcome outcome;
+  SignalWatch watch(true);
+  {
+    ReleasedLock unlocked;
+    std::optional<Result<ByteBuffer>> loaded;
+    std::string_view text = request.source;
+    if (request.from_path && request.gzip && options.is_default()) {
+      // The default read of gzip text may read it while it is inflated.
+      outcome.record.emplace(read_mps_file(path, true, watch.interruption()));
+    } else if (request.from_path) {
+      loaded.emplace(load_source(path, request.gzip, watch.interruption()));
+      if (loaded->ok()) {
+        text = loaded->value().empty() ? std::string_view() : as_view(loaded->value());
+      } else {
+        outcome.load_failure.emplace(loaded->error());
+      }
+    }
+    if (!outcome.load_failure && !outcome.record) {
+      if (options.collect) {
+        outcome.report.emplace(check_mps(text, options, ReaderLimits{}, watch.interruption()));
+      } else {
+        outcome.record.emplace(read_mps(text, options, ReaderLimits{}, watch.interruption()));
+      }
+    }
+    // Neither the model nor the findings hold a view into the text.
+    if (loaded && loaded->ok()) keep_text_buffer(std::move(loaded->value()));
+  }  // the loaded text is released here, before the lock is taken back
+  if (watch.raise_caught()) return std::nullopt;
+  return outcome;
+}
+
 // New reference to an int, or to None for 0 (a line number that is not known).
 PyObject* lineno_object(uint64_t lineno) noexcept {
   if (lineno == 0) Py_RETURN_NONE;
   return PyLong_FromUnsignedLongLong(lineno);
 }
 
-// New reference to None (Py_NewRef is not in the 3.9 limited API).
-PyObject* new_none() noexcept {
-  Py_INCREF(Py_None);
-  return Py_None;
+// Raises mopsel.MpsError(reason, path=name, lineno=..., line=..., code=...), the
+// package's class, made by its own constructor (which adds the note with the line).
+void raise_mps_error(const Error& error, std::string_view code, PyObject* name) {
+  std::string reason = error.reason.empty() ? error.message : error.reason;
+  if (error.cause == FindingCode::CompressedData) reason.insert(0, "gzip data cannot be decompressed: ");
+  PyRef errors(PyImport_ImportModule("mopsel._errors"));
+  if (!errors) return;
+  PyRef type(PyObject_GetAttrString(errors.get(), "MpsError"));
+  PyRef reason_text(escaped_text(reason));
+  PyRef number(lineno_object(error.lineno));
+  PyRef line;
+  if (error.lineno == 0) {
+    Py_INCREF(Py_None);  // Py_NewRef is not in the 3.9 limited API
+    line.reset(Py_None);
+  } else {
+    line.reset(escaped_text(error.line));
+  }
+  if (!type || !reason_text || !number || !line) return;
+  PyRef positional(PyTuple_Pack(1, reason_text.get()));
+  PyRef keywords(Py_BuildValue("{s:O,s:O,s:O,s:s#}", "path", name, "lineno", number.get(), "line", line.get(),
+                               "code", code.data(), static_cast<Py_ssize_t>(code.size())));
+  if (!positional || !keywords) return;
+  PyRef exception(PyObject_Call(type.get(), positional.get(), keywords.get()));
+  if (exception) PyErr_SetObject(type.get(), exception.get());
 }
 
-// The failure tuple (see read_entry.hpp); new reference or null with an error set.
-PyObject* failure_tuple(const Error& error) {
+// Sets the exception of a failed load or read and returns null: MemoryError when
+// memory ran out, the OSError subclass of its errno (filename: `name`) for a
+// system error, mopsel.MpsError otherwise.
+PyObject* raise_failure(const Error& error, PyObject* name) {
   if (error.reason == kOutOfMemory || error.kind == ErrorKind::OutOfMemory) return PyErr_NoMemory();
-  std::string_view code = finding_name(error.cause);
   if (error.os_error != 0) {
-    code = "os-error";
-  } else if (error.cause == FindingCode::None) {
-    code = "read-error";
+    errno = error.os_error;
+    return PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, name);
   }
-  const std::string_view reason = error.reason.empty() ? std::string_view(error.message) : error.reason;
-  PyRef line(error.lineno == 0 ? new_none() : escaped_text(error.line));
-  PyRef reason_text(escaped_text(reason));
-  PyRef message(escaped_text(error.message));
-  PyRef number(lineno_object(error.lineno));
-  if (!line || !reason_text || !message || !number) return nullptr;
-  return Py_BuildValue("(s#OOOiO)", code.data(), static_cast<Py_ssize_t>(code.size()), reason_text.get(),
-                       number.get(), line.get(), error.os_error, message.get());
+  raise_mps_error(error, error.cause == FindingCode::None ? "read-error" : finding_name(error.cause), name);
+  return nullptr;
 }
 
 PyObject* findings_tuple(const CheckReport& report, size_t limit) {
@@ -94,93 +201,35 @@ PyObject* findings_tuple(const CheckReport& report, size_t limit) {
   return PyTuple_Pack(2, listed.get(), omitted.get());
 }
 
-bool truth(PyObject* value, bool& out) noexcept {
-  const int result = PyObject_IsTrue(value);
-  if (result < 0) return false;
-  out = result != 0;
-  return true;
-}
-
 PyObject* read_entry(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
   return guarded([&]() -> PyObject* {
-    std::array<PyObject*, 7> v{};
-    if (!bind_arguments("_read", kParameters, args, kwargs, v)) return nullptr;
-    const bool from_path = v[0] != Py_None;
-    if (from_path == (v[1] != Py_None)) {
-      PyErr_SetString(PyExc_TypeError, "_read() takes exactly one of path and text");
-      return nullptr;
-    }
-    const std::optional<std::string_view> source = bytes_of(from_path ? v[0] : v[1], from_path ? "path" : "text");
-    if (!source) return nullptr;
-    ReadOptions options;
-    bool gzip = false;
-    if (!truth(v[2], gzip) || !truth(v[4], options.strict) || !truth(v[5], options.collect)) return nullptr;
-    const long format = PyLong_AsLong(v[3]);
-    if (format == -1 && PyErr_Occurred()) return nullptr;
-    if (format < 0 || format > 2) {
-      PyErr_SetString(PyExc_ValueError, "_read(): format must be 0 (free), 1 (fixed) or 2 (auto)");
-      return nullptr;
-    }
-    options.format = static_cast<Format>(format);
-    const size_t limit = PyLong_AsSize_t(v[6]);
-    if (limit == static_cast<size_t>(-1) && PyErr_Occurred()) return nullptr;
-    options.limit = limit;
-
+    std::array<PyObject*, kReadParameters.size()> v{};
+    if (!bind_arguments("_read", kReadParameters, args, kwargs, v, 0)) return nullptr;
+    Request request;
+    if (!bind_request("_read", v, request) || !truth(v[5], request.options.strict)) return nullptr;
     if (!import_numpy_api()) return nullptr;  // Ctrl-C during the import raises as itself
+    std::optional<Outcome> outcome = run(request);
+    if (!outcome) return nullptr;
+    if (outcome->load_failure) return raise_failure(*outcome->load_failure, request.name);
+    if (!outcome->record->ok()) return raise_failure(outcome->record->error(), request.name);
+    return wrap_model(std::move(*outcome->record).value());
+  });
+}
 
-    // The path is copied so that it can be used without the lock; a bytes text is
-    // immutable and held by the call's arguments, so it is read in place.
-    const std::string path = from_path ? std::string(*source) : std::string();
-    std::optional<Result<ModelRecord>> record;
-    std::optional<CheckReport> report;
-    std::optional<Error> load_failure;
-    SignalWatch watch(true);
-    {
-      ReleasedLock unlocked;
-      std::optional<Result<ByteBuffer>> loaded;
-      std::string_view text = *source;
-      if (from_path && gzip && options.is_default()) {
-        // The default read of gzip text may read it while it is inflated.
-        record.emplace(read_mps_file(path, true, watch.interruption()));
-      } else if (from_path) {
-        loaded.emplace(load_source(path, gzip, watch.interruption()));
-        if (loaded->ok()) {
-          text = loaded->value().empty() ? std::string_view() : as_view(loaded->value());
-        } else {
-          load_failure.emplace(loaded->error());
-        }
-      }
-      if (!load_failure && !record) {
-        if (options.collect) {
-          report.emplace(check_mps(text, options, ReaderLimits{}, watch.interruption()));
-        } else {
-          record.emplace(read_mps(text, options, ReaderLimits{}, watch.interruption()));
-        }
-      }
-      // Neither the model nor the findings hold a view into the text.
-      if (loaded && loaded->ok()) keep_text_buffer(std::move(loaded->value()));
-    }  // the loaded text is released here, before the lock is taken back
-    if (watch.raise_caught()) return nullptr;
-
-    PyRef model;
-    PyRef failure;
-    PyRef findings;
-    if (load_failure) {
-      failure.reset(failure_tuple(*load_failure));
-      if (!failure) return nullptr;
-    } else if (report) {
-      findings.reset(findings_tuple(*report, options.limit));
-      if (!findings) return nullptr;
-    } else if (record->ok()) {
-      model.reset(wrap_model(std::move(*record).value()));
-      if (!model) return nullptr;
-    } else {
-      failure.reset(failure_tuple(record->error()));
-      if (!failure) return nullptr;
-    }
-    auto or_none = [](PyRef& ref) { return ref ? ref.release() : new_none(); };
-    PyRef a(or_none(model)), b(or_none(failure)), c(or_none(findings));
-    return PyTuple_Pack(3, a.get(), b.get(), c.get());
+PyObject* check_entry(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&]() -> PyObject* {
+    std::array<PyObject*, kCheckParameters.size()> v{};
+    if (!bind_arguments("_check", kCheckParameters, args, kwargs, v, 0)) return nullptr;
+    Request request;
+    if (!bind_request("_check", v, request)) return nullptr;
+    const size_t limit = PyLong_AsSize_t(v[5]);
+    if (limit == static_cast<size_t>(-1) && PyErr_Occurred()) return nullptr;
+    request.options.collect = true;
+    request.options.limit = limit;
+    std::optional<Outcome> outcome = run(request);
+    if (!outcome) return nullptr;
+    if (outcome->load_failure) return raise_failure(*outcome->load_failure, request.name);
+    return findings_tuple(*outcome->report, limit);
   });
 }
 
@@ -188,6 +237,10 @@ PyObject* read_entry(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
 
 PyMethodDef kReadMethod = {
     "_read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_entry)), METH_VARARGS | METH_KEYWORDS,
-    "_read(path, text, gzip, format, strict, collect, limit)\n--\n\n"};
+    "_read(*, path, text, name, gzip, format, strict)\n--\n\n"};
+
+PyMethodDef kCheckMethod = {
+    "_check", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(check_entry)), METH_VARARGS | METH_KEYWORDS,
+    "_check(*, path, text, name, gzip, format, limit)\n--\n\n"};
 
 }  // namespace mopsel::python

@@ -1,27 +1,31 @@
 #pragma once
-// The private module function `_read`, behind mopsel.read and mopsel.check: the
-// reader with its options, on a file or on bytes, with its failures and findings
-// returned as data for the package to raise or list.
+// The private module functions `_read` and `_check`, behind mopsel.read and
+// mopsel.check: the reader with its options, on a file or on bytes, raising the
+// package's exceptions itself.
 #include "python/python_c.hpp"
 
 namespace mopsel::python {
 
-// _read(path, text, gzip, format, strict, collect, limit)
+// _read(*, path, text, name, gzip, format, strict) -> Model
 //
-// Exactly one of `path` (bytes: the operating-system path, used as given; the file
-// is gzip-expanded when `gzip` is true, whatever its name) and `text` (bytes of MPS
-// text) is given, the other is None. `format` is 0 free, 1 fixed, 2 automatic;
-// `strict`, `collect` truth values; `limit` the most findings kept per code.
-// Returns (model, failure, findings):
-//  - reading (collect false): (Model, None, None), or (None, failure, None);
-//  - collecting: (None, None, findings), or (None, failure, None) when the file
-//    cannot be loaded.
-// failure: (code, reason, lineno or None, line or None, errno, message), where code
-// is a finding name ("no-endata", "compressed-data", ...) or "os-error" (errno set).
-// findings: (listed, omitted): listed holds (lineno or None, severity, code,
-// message) in file order, omitted (code, severity, count) for codes past `limit`.
-// A file that cannot be allocated raises MemoryError. The lock is released while
-// loading and reading.
+// All keyword-only and required. Exactly one of `path` (bytes: the operating-system
+// path, used as given; the file is gzip-expanded when `gzip` is true, whatever its
+// name) and `text` (bytes of MPS text) is given, the other is None. `name` (str or
+// None) is what failures name as their file. `format` is 0 free, 1 fixed, 2
+// automatic; `strict` and `gzip` truth values. A text that cannot be read raises
+// mopsel.MpsError(reason, path=name, lineno, line, code), where code is a finding
+// name ("no-endata", "compressed-data", ...) or "read-error"; a file that cannot be
+// loaded raises the OSError subclass of its errno with `name` as filename, and one
+// that cannot be held in memory MemoryError. The lock is released while loading and
+// reading.
 extern PyMethodDef kReadMethod;
+
+// _check(*, path, text, name, gzip, format, limit) -> (listed, omitted)
+//
+// The same source arguments; reads once and collects every finding, at most `limit`
+// per code. listed holds (lineno or None, severity, code, message) in file order,
+// omitted (code, severity, count) for the codes past `limit`. Problems of the text
+// are findings; a file that cannot be loaded raises as _read does.
+extern PyMethodDef kCheckMethod;
 
 }  // namespace mopsel::python

@@ -39,7 +39,7 @@ std::optional<WriteOptions> options_argument(PyObject* digits, PyObject* gzip) {
 PyObject* write_model(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
   return guarded([&]() -> PyObject* {
     std::array<PyObject*, kParameters.size()> values{};
-    if (!bind_arguments("_write_model", kParameters, args, kwargs, values)) return nullptr;
+    if (!bind_arguments("_write_model", kParameters, args, kwargs, values, 1)) return nullptr;
     if (!instance_argument(values[0], model_type(), "Model", "model")) return nullptr;
     std::optional<std::string> path;
     if (values[1] != Py_None) {
@@ -77,7 +77,7 @@ PyMethodDef kWriteModelMethod = {
     "_write_model",
     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_model)),
     METH_VARARGS | METH_KEYWORDS,
-    "_write_model(model, path, digits, gzip)\n--\n\nThe writer with options. Use mopsel.write.",
+    "_write_model(model, *, path, digits, gzip)\n--\n\nThe writer with options. Use mopsel.write.",
 };
 
 }  // namespace mopsel::python

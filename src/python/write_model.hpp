@@ -5,9 +5,9 @@
 
 namespace mopsel::python {
 
-// _write_model(model, path, digits, gzip)
+// _write_model(model, *, path, digits, gzip)
 //
-// `path` a str: the file is written through the same path writer as write_file
+// All required; all but `model` keyword-only. `path` a str: the file is written through the same path writer as write_file
 // (with digits 13 and gzip false it writes the same bytes) and None is returned;
 // None: the text (compressed with gzip) is returned as bytes. `digits` is 0 (the
 // exact mode) or 1 to 17; `gzip` a truth value. Failures as write_file's:

@@ -1,5 +1,6 @@
-"""Argument handling of the four functions: positional and keyword calls, the CPython-style
-TypeError texts, the order of the checks, conversion errors and UnicodeEncodeError."""
+"""Argument handling of the four functions (and of the package's private entries): positional and
+keyword calls, the CPython-style TypeError texts, the order of the checks, conversion errors and
+UnicodeEncodeError."""
 
 import pathlib
 
@@ -48,6 +49,22 @@ ARGUMENT_CASES = [
     ("write_file", ("x", 5), {}, "argument 'model': 'str' object cannot be converted to 'Model'"),
     ("write_file", ("M", 5), {}, "argument 'path': 'int' object cannot be converted to 'PyString'"),
     ("write_file", (), {"path": b"x", "model": "M"}, "argument 'path': 'bytes' object cannot be converted to 'PyString'"),
+    # The package's private entries take their options by keyword only.
+    ("_read", (b"x",), {}, "_read() takes 0 positional arguments but 1 was given"),
+    ("_read", (), {"path": None, "text": b"", "name": None, "gzip": False, "format": 0},
+     "_read() missing 1 required keyword-only argument: 'strict'"),
+    ("_check", (), {"limit": 1}, "_check() missing 5 required keyword-only arguments: 'path', 'text', 'name', 'gzip' "
+     "and 'format'"),
+    ("_check", (), {"path": None, "text": None, "name": None, "gzip": False, "format": 0, "limit": 1},
+     "_check() takes exactly one of path and text"),
+    ("_read", (), {"path": None, "text": "ROWS", "name": None, "gzip": False, "format": 0, "strict": False},
+     "argument 'text': expected bytes"),
+    ("_read", (), {"path": None, "text": b"", "name": b"x", "gzip": False, "format": 0, "strict": False},
+     "argument 'name': expected str or None"),
+    ("_write_model", (), {}, "_write_model() missing 1 required positional argument: 'model'"),
+    ("_write_model", ("M",), {"path": None}, "_write_model() missing 2 required keyword-only arguments: 'digits' and 'gzip'"),
+    ("_write_model", ("M", None, 13, False), {}, "_write_model() takes 1 positional arguments but 4 were given"),
+    ("_model_from_arrays", ("n",), {}, "_model_from_arrays() takes 0 positional arguments but 1 was given"),
 ]
 
 

@@ -477,11 +477,25 @@ def test_spy_size_and_a_histogram_that_decodes(tmp_path, kinds):
     assert done.returncode == 0 and image.imread(tmp_path / "h.png").shape[2] in (3, 4)
 
 
-def test_pictures_without_matplotlib_name_the_extra(tmp_path, kinds):
+# A matplotlib that stands in for the installed one: its __init__.py -> the exit status and the
+# last line of standard error. Only one that is not there names the extra; one that is there but
+# fails to import is a fault, whose traceback the command shows.
+MATPLOTLIB_STAND_INS = {
+    "not-installed": ("raise ModuleNotFoundError(\"No module named 'matplotlib'\", name='matplotlib')", 2,
+                      "mopsel spy: drawing pictures (mopsel spy, info --plot) needs matplotlib, which is not installed: "
+                      "pip install 'mopsel[plot]'"),
+    "broken": ("raise ImportError('matplotlib is broken for this test')", 1,
+               "ImportError: matplotlib is broken for this test"),
+    "dependency-missing": ("import mopsel_no_such_module", 1, "ModuleNotFoundError: No module named 'mopsel_no_such_module'"),
+}
+
+
+@pytest.mark.parametrize("init, status, last_line", MATPLOTLIB_STAND_INS.values(), ids=MATPLOTLIB_STAND_INS.keys())
+def test_pictures_name_the_extra_only_without_matplotlib(init, status, last_line, tmp_path, kinds):
     blocker = tmp_path / "blocker" / "matplotlib"
     blocker.mkdir(parents=True)
-    (blocker / "__init__.py").write_text("raise ImportError('matplotlib is blocked for this test')\n")
+    (blocker / "__init__.py").write_text(init + "\n")
     env = {**os.environ, "PYTHONPATH": os.pathsep.join([str(blocker.parent), os.environ.get("PYTHONPATH", "")])}
     done = mopsel_run("spy", kinds, "-o", tmp_path / "m.png", env=env)
-    assert done.returncode == 2 and b"pip install 'mopsel[plot]'" in done.stderr
+    assert (done.returncode, done.stderr.decode().splitlines()[-1]) == (status, last_line)
     assert not (tmp_path / "m.png").exists()

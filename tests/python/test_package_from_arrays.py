@@ -102,17 +102,23 @@ def test_rejections_name_the_argument_and_position(change, error, message):
     assert str(caught.value) == message
 
 
-@pytest.mark.parametrize("position, value, error, message", [
-    (4, np.zeros(3, np.float32), TypeError, "argument 'col_cost': expected a one-dimensional contiguous float64 array"),
-    (10, np.array([0, 3], np.uint32), ValueError, "argument 'start': 2 entries, expected 4 (one per column and one more)"),
-    (13, b"x\ny", ValueError, "argument 'col_names': expected 3 names separated by newlines"),
-    (14, b"\xff\nb", ValueError, "argument 'row_names': the names are not valid UTF-8"),
+@pytest.mark.parametrize("argument, value, error, message", [
+    ("col_cost", np.zeros(3, np.float32), TypeError,
+     "argument 'col_cost': expected a one-dimensional contiguous float64 array"),
+    ("start", np.array([0, 3], np.uint32), ValueError,
+     "argument 'start': 2 entries, expected 4 (one per column and one more)"),
+    ("col_names", b"x\ny", ValueError, "argument 'col_names': expected 3 names separated by newlines"),
+    ("row_names", b"\xff\nb", ValueError, "argument 'row_names': the names are not valid UTF-8"),
+    ("obj_offset", "0", TypeError, "must be real number, not str"),
 ])
-def test_the_native_constructor_checks_what_it_relies_on(position, value, error, message):
-    values = ["n", "obj", True, 0.0, np.zeros(3), np.zeros(3), np.zeros(3), np.zeros(3, np.uint8), np.zeros(2),
-              np.zeros(2), np.array([0, 1, 1, 1], np.uint32), np.array([5], np.uint32), np.ones(1), None, None]
-    assert mopsel._mopsel._model_from_arrays(*values).num_col == 3  # a row index past the rows is the writer's fault
-    values[position] = value
+def test_the_native_constructor_checks_what_it_relies_on(argument, value, error, message):
+    values = dict(name="n", objective_name="obj", minimize=True, obj_offset=0.0, col_cost=np.zeros(3),
+                  col_lower=np.zeros(3), col_upper=np.zeros(3), col_integrality=np.zeros(3, np.uint8),
+                  row_lower=np.zeros(2), row_upper=np.zeros(2), start=np.array([0, 1, 1, 1], np.uint32),
+                  index=np.array([5], np.uint32), value=np.ones(1), col_names=None, row_names=None)
+    model = mopsel._mopsel._model_from_arrays(**values)  # a row index past the rows is the writer's fault
+    assert (model.num_col, model.num_row, model.col_names) == (3, 2, ["C1", "C2", "C3"])
+    values[argument] = value
     with pytest.raises(error) as caught:
-        mopsel._mopsel._model_from_arrays(*values)
+        mopsel._mopsel._model_from_arrays(**values)
     assert str(caught.value) == message

@@ -154,6 +154,44 @@ def test_os_errors_are_the_fitting_subclass(tmp_path):
             mopsel.check(source)
 
 
+# The native entries behind read and check raise the package's exceptions themselves (read
+# reaches the native loader's own OSError only when a file changes after Python opened it).
+# Source arguments ("D" is the temporary folder) -> the class and the attributes raised by _read;
+# _check raises alike for a file that cannot be loaded and lists a finding for a bad text.
+NATIVE_FAILURES = {
+    "missing-file": ({"path": b"D/missing.mps", "name": "shown.mps"}, FileNotFoundError,
+                     {"errno": errno.ENOENT, "filename": "shown.mps", "strerror": os.strerror(errno.ENOENT)}),
+    "no-name": ({"path": b"D/missing.mps", "name": None}, FileNotFoundError, {"filename": None}),
+    "bad-text": ({"text": b"ROWS\n X r\nENDATA\n", "name": "t.mps"}, mopsel.MpsError,
+                 {"path": "t.mps", "lineno": 2, "line": " X r", "code": "unknown-row-type",
+                  "reason": "unknown row type 'X' in ROWS", "__notes__": ["    2 |  X r"]}),
+    "cut-gzip": ({"path": b"D/cut.gz", "gzip": True, "name": "cut.gz"}, mopsel.MpsError,
+                 {"path": "cut.gz", "lineno": None, "line": None, "code": "compressed-data"}),
+    "format": ({"text": b"", "format": 3}, ValueError, {"args": ("_read(): format must be 0 (free), 1 (fixed) or 2 (auto)",)}),
+}
+
+
+@pytest.mark.parametrize("arguments, kind, attributes", NATIVE_FAILURES.values(), ids=NATIVE_FAILURES.keys())
+def test_the_native_entries_raise_the_package_exceptions(arguments, kind, attributes, tmp_path):
+    (tmp_path / "cut.gz").write_bytes(gzip.compress(TEXT)[:-5])
+    given = {"path": None, "text": None, "name": None, "gzip": False, "format": 0, **arguments}
+    if given["path"] is not None:
+        given["path"] = given["path"].replace(b"D", os.fsencode(tmp_path), 1)
+    with pytest.raises(kind) as ei:
+        mopsel._mopsel._read(**given, strict=False)
+    assert type(ei.value) is kind
+    assert {name: getattr(ei.value, name) for name in attributes} == attributes
+    if kind is mopsel.MpsError and ei.value.code == "compressed-data":
+        assert ei.value.reason.startswith("gzip data cannot be decompressed: ")
+    if kind is mopsel.MpsError and ei.value.lineno is not None:
+        listed, omitted = mopsel._mopsel._check(**given, limit=5)
+        assert (listed[0][:3], omitted) == ((2, "error", "unknown-row-type"), [])
+    else:
+        with pytest.raises(kind) as again:
+            mopsel._mopsel._check(**given, limit=5)
+        assert (type(again.value), str(again.value).replace("_check(", "_read(")) == (kind, str(ei.value))
+
+
 @pytest.mark.parametrize(
     "call, error, message",
     [

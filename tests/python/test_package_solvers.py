@@ -1,6 +1,8 @@
 """The conversions to SciPy and HiGHS: shared buffers, the way back from a HighsLp, ImportError
-naming the extra, and the examples (small models solved both ways) in the docstrings and at the
-top of the user guide; the solve comparison on the public models is in real/test_real_package.py."""
+naming the extra (only for a package that is not installed), the examples in the docstrings of
+the package's functions (read, check, write, from_arrays and the conversions, small models solved
+both ways) and at the top of the user guide; the solve comparison on the public models is in
+real/test_real_package.py."""
 
 import doctest
 import sys
@@ -10,7 +12,7 @@ import numpy as np
 import pytest
 
 import mopsel
-from mopsel import _from_arrays, _highs, _scipy, _write
+from mopsel import _extras, _from_arrays, _highs, _read, _scipy, _write
 from mopsel_testlib import SMALL_MPS, snapshot
 
 
@@ -63,12 +65,49 @@ def test_a_missing_extra_is_named(monkeypatch, function, module, message):
     assert str(caught.value) == message
 
 
-@pytest.mark.parametrize("module", [_from_arrays, _write, _scipy, _highs], ids=lambda m: m.__name__)
-def test_docstring_examples(module):
+# A stand-in optional package: the text of its __init__.py (None: not installed), the module
+# asked for, and what require() raises: the ImportError naming the extra only when the package
+# (or the module asked for) is not there, the package's own error when it is there but broken.
+FAKE_EXTRAS = {
+    "absent": (None, "", ImportError, "f() needs Fake, which is not installed: pip install 'mopsel[fake]'"),
+    "submodule-absent": ("", ".sub", ImportError, "f() needs Fake, which is not installed: pip install 'mopsel[fake]'"),
+    "broken": ("raise ImportError('broken on purpose')", "", ImportError, "broken on purpose"),
+    "dependency-absent": ("import mopsel_no_such_dependency", ".sub", ModuleNotFoundError,
+                          "No module named 'mopsel_no_such_dependency'"),
+}
+
+
+@pytest.mark.parametrize("init, submodule, error, message", FAKE_EXTRAS.values(), ids=FAKE_EXTRAS.keys())
+def test_only_a_package_that_is_not_there_names_its_extra(init, submodule, error, message, tmp_path, monkeypatch,
+                                                           request):
+    name = "mopsel_fake_" + request.node.callspec.id.replace("-", "_")
+    if init is not None:
+        (tmp_path / name).mkdir()
+        (tmp_path / name / "__init__.py").write_text(init)
+    monkeypatch.syspath_prepend(str(tmp_path))
+    monkeypatch.setitem(_extras._EXTRAS, name, ("Fake", "fake"))
+    monkeypatch.delitem(sys.modules, name, raising=False)
+    with pytest.raises(ImportError) as caught:
+        _extras.require(name + submodule, "f()")
+    assert (type(caught.value), str(caught.value)) == (error, message)
+    assert _extras.is_missing_extra(caught.value) == message.endswith("'mopsel[fake]'")
+
+
+# Each module with the functions whose docstrings hold examples: all of them run, and pass.
+DOCTESTED = [(_read, ["read", "check"]), (_write, ["write"]), (_from_arrays, ["from_arrays"]),
+             (_scipy, ["to_scipy", "to_milp"]), (_highs, ["to_highs", "from_highs"])]
+
+
+@pytest.mark.parametrize("module, functions", DOCTESTED, ids=[m.__name__ for m, _ in DOCTESTED])
+def test_docstring_examples(module, functions):
     for extra in {"_scipy": ["scipy"], "_highs": ["highspy"]}.get(module.__name__.rpartition(".")[2], []):
         pytest.importorskip(extra)
-    result = doctest.testmod(module, optionflags=doctest.NORMALIZE_WHITESPACE)
-    assert result.attempted > 0 and result.failed == 0
+    tests = {test.name.rpartition(".")[2]: test for test in doctest.DocTestFinder().find(module) if test.examples}
+    assert sorted(tests) == sorted(functions)
+    runner = doctest.DocTestRunner(optionflags=doctest.NORMALIZE_WHITESPACE)
+    for test in tests.values():
+        runner.run(test)
+    assert runner.failures == 0 and runner.tries >= 2 * len(functions)
 
 
 def test_the_usage_guide_opens_with_a_working_ten_line_example(tmp_path, monkeypatch, capsys):
