@@ -3,6 +3,20 @@
 import os
 from typing import Any, BinaryIO, List, Literal, NamedTuple, Optional, Sequence, Union
 
+from mopsel._corpus import stats_table as stats_table
+from mopsel._diff import Difference as Difference, DiffResult as DiffResult, diff as diff, equal as equal
+from mopsel._names import ModelNames as ModelNames, names as names
+from mopsel._pandas import Tables as Tables, to_pandas as to_pandas, to_polars as to_polars
+from mopsel._solution import (
+    Evaluation as Evaluation,
+    Solution as Solution,
+    Violation as Violation,
+    evaluate as evaluate,
+    read_solution as read_solution,
+    write_solution as write_solution,
+)
+from mopsel._stats import Stats as Stats, stats as stats
+
 from mopsel._mopsel import (
     CONTINUOUS as CONTINUOUS,
     INTEGER as INTEGER,
@@ -38,6 +52,24 @@ __all__ = [
     "check",
     "MpsError",
     "Diagnostic",
+    "diff",
+    "equal",
+    "DiffResult",
+    "Difference",
+    "stats",
+    "Stats",
+    "names",
+    "ModelNames",
+    "to_pandas",
+    "to_polars",
+    "Tables",
+    "evaluate",
+    "Evaluation",
+    "Violation",
+    "read_solution",
+    "write_solution",
+    "Solution",
+    "stats_table",
 ]
 
 __version__: str

@@ -24,7 +24,12 @@ NAMES = ["CONTINUOUS", "INTEGER", "SEMI_CONTINUOUS", "SEMI_INTEGER", "Model", "S
          "parse_file", "parse_str", "write_file", "write_str"]
 PACKAGE_FUNCTIONS = ["from_arrays", "write", "to_scipy", "to_milp", "to_highs", "from_highs"]
 READING = ["read", "check", "MpsError", "Diagnostic"]
-PACKAGE_NAMES = NAMES + PACKAGE_FUNCTIONS + ["PanicException"] + READING
+# Comparing, summarising, looking up, tables, solutions and corpora: functions, then result classes.
+ANSWERS = ["diff", "equal", "DiffResult", "Difference", "stats", "Stats", "names", "ModelNames", "to_pandas",
+           "to_polars", "Tables", "evaluate", "Evaluation", "Violation", "read_solution", "write_solution", "Solution",
+           "stats_table"]
+ANSWER_FUNCTIONS = [name for name in ANSWERS if name[0].islower()]
+PACKAGE_NAMES = NAMES + PACKAGE_FUNCTIONS + ["PanicException"] + READING + ANSWERS
 
 
 def test_module_contents_and_package():
@@ -40,7 +45,7 @@ def test_module_contents_and_package():
     assert [name for name in NAMES if name not in stub] == []
     assert type(mm._ARRAY_BORROWS).__name__ == "PyCapsule"
     # The package's own entry points are private: not in __all__, not public names.
-    private = ("_model_from_arrays", "_write_model", "_panic_exception", "_read")
+    private = ("_model_from_arrays", "_write_model", "_panic_exception", "_read", "_name_index")
     assert all(isinstance(getattr(mm, name), types.BuiltinFunctionType) for name in private)
     with pytest.raises(TypeError, match="^No constructor defined for Model$"):
         mm.Model()
@@ -50,9 +55,13 @@ def test_package_stub_declares_every_public_name():
     tree = ast.parse((importlib.resources.files("mopsel") / "__init__.pyi").read_text())
     functions = {node.name: node.args for node in tree.body if isinstance(node, ast.FunctionDef)}
     classes = {node.name for node in tree.body if isinstance(node, ast.ClassDef)}
+    # Names re-exported from the annotated modules ("from mopsel._diff import diff as diff").
+    reexported = {alias.asname for node in tree.body if isinstance(node, ast.ImportFrom)
+                  and node.module.startswith("mopsel._") and node.module != "mopsel._mopsel" for alias in node.names}
     assert [ast.literal_eval(node.value) for node in tree.body if isinstance(node, ast.Assign)
             and isinstance(node.value, ast.List)] == [PACKAGE_NAMES]
     assert {"PanicException", "MpsError", "Diagnostic"} <= classes
+    assert set(ANSWERS) <= reexported
     for name in PACKAGE_FUNCTIONS + ["read", "check"]:  # each function with the parameters it has
         parameters = [a.arg for a in functions[name].args + functions[name].kwonlyargs]
         assert parameters == list(inspect.signature(getattr(mopsel, name)).parameters), name

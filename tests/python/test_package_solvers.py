@@ -10,7 +10,7 @@ import numpy as np
 import pytest
 
 import mopsel
-from mopsel import _from_arrays, _highs, _scipy, _write
+from mopsel import _corpus, _diff, _from_arrays, _highs, _names, _pandas, _scipy, _solution, _stats, _write
 from mopsel_testlib import SMALL_MPS, snapshot
 
 
@@ -63,9 +63,13 @@ def test_a_missing_extra_is_named(monkeypatch, function, module, message):
     assert str(caught.value) == message
 
 
-@pytest.mark.parametrize("module", [_from_arrays, _write, _scipy, _highs], ids=lambda m: m.__name__)
+DOCUMENTED = [_from_arrays, _write, _scipy, _highs, _diff, _stats, _names, _solution, _pandas, _corpus]
+EXTRAS = {"_scipy": ["scipy"], "_highs": ["highspy"], "_pandas": ["pandas", "polars"], "_corpus": ["pandas"]}
+
+
+@pytest.mark.parametrize("module", DOCUMENTED, ids=lambda m: m.__name__)
 def test_docstring_examples(module):
-    for extra in {"_scipy": ["scipy"], "_highs": ["highspy"]}.get(module.__name__.rpartition(".")[2], []):
+    for extra in EXTRAS.get(module.__name__.rpartition(".")[2], []):
         pytest.importorskip(extra)
     result = doctest.testmod(module, optionflags=doctest.NORMALIZE_WHITESPACE)
     assert result.attempted > 0 and result.failed == 0
