@@ -96,6 +96,14 @@ def default_jobs() -> int:
         return os.cpu_count() or 1
 
 
+def share_cpus(workers: int) -> None:
+    """Runs first in each local worker process: its reads take their share of the CPUs
+    (MOPSEL_THREADS, unless the environment sets it), so that `workers` processes reading large
+    files together start no more threads than there are CPUs."""
+    if "MOPSEL_THREADS" not in os.environ:
+        os.environ["MOPSEL_THREADS"] = str(max(1, default_jobs() // workers))
+
+
 class _Progress:
     """Files done, MB/s and failures so far, on standard error through tqdm (mopsel[progress])."""
 
@@ -140,7 +148,7 @@ def _submitter(client: Any, jobs: Optional[int]) -> Tuple[Submit, AsCompleted, A
     """How to run tasks: (submit, as_completed, pool to shut down or None, workers)."""
     if client is None:
         workers = jobs or default_jobs()
-        pool = concurrent.futures.ProcessPoolExecutor(max_workers=workers)
+        pool = concurrent.futures.ProcessPoolExecutor(max_workers=workers, initializer=share_cpus, initargs=(workers,))
         return pool.submit, concurrent.futures.as_completed, pool, workers
     if isinstance(client, concurrent.futures.Executor):
         workers = jobs or getattr(client, "_max_workers", None) or default_jobs()
@@ -275,7 +283,8 @@ def stats_table(
     the column "error" and no figures; the others have no value there (NA).
 
     client: None to read in local processes (`jobs` of them: by default one per CPU; jobs=1
-        reads in this process), a dask.distributed Client to read on its cluster (extra
+        reads in this process; each reads with its share of the CPUs, see `share_cpus`), a
+        dask.distributed Client to read on its cluster (extra
         mopsel[dask]), or any concurrent.futures.Executor.
     format: as for mopsel.read.
     progress: show files done, MB/s and failures on standard error (extra mopsel[progress],

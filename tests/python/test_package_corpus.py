@@ -13,6 +13,7 @@ import numpy as np
 import pytest
 
 import mopsel
+from mopsel import _corpus
 from mopsel._corpus import flat_record, iter_results
 from mopsel_testlib import KINDS_MPS
 from real_corpus import DATA_DIR, MISSING_REASON
@@ -77,6 +78,18 @@ def test_bad_arguments(kwargs, error, message, files):
         mopsel.stats_table(arguments.pop("paths"), **arguments)
 
 
+@pytest.mark.parametrize("cpus, workers, preset, want", [
+    (2, 2, None, "1"), (8, 2, None, "4"), (2, 4, None, "1"), (8, 3, None, "2"), (8, 2, "6", "6"),
+])
+def test_local_workers_share_the_cpus(cpus, workers, preset, want, monkeypatch):
+    monkeypatch.setattr(_corpus, "default_jobs", lambda: cpus)
+    monkeypatch.setenv("MOPSEL_THREADS", preset or "")  # so that the test's own setting is undone
+    if preset is None:
+        monkeypatch.delenv("MOPSEL_THREADS")
+    _corpus.share_cpus(workers)
+    assert __import__("os").environ["MOPSEL_THREADS"] == want
+
+
 def test_progress_counts_files_and_failures(files, capsys):
     pytest.importorskip("tqdm", reason="tqdm (extra mopsel[progress]) is not installed")
     mopsel.stats_table(files, jobs=1, progress=True)
@@ -123,7 +136,7 @@ def test_info_jobs_prints_what_info_prints(files, output, tmp_path):
 def test_a_local_cluster_of_two_workers_reads_the_public_models():
     distributed = pytest.importorskip("distributed", reason="dask.distributed (extra mopsel[dask]) is not installed")
     paths = sorted(str(p) for p in DATA_DIR.glob("*/*") if p.name.endswith((".gz", ".mps")))
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster, \
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0") as cluster, \
             distributed.Client(cluster) as client:
         on_cluster = mopsel.stats_table(paths, client=client, progress=False)
         assert len(client.scheduler_info()["workers"]) == 2
