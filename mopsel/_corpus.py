@@ -178,10 +178,12 @@ def iter_results(
     """The FileResult of each path, in the order of `paths`, each as soon as it and those
     before it are done: read in this process (jobs=1 and no client), in `jobs` local processes,
     or through `client` (a dask.distributed Client, or any concurrent.futures.Executor)."""
-    names = [os.fspath(p) for p in paths]
-    for i, name in enumerate(names):
+    names = []
+    for i, path in enumerate(paths):
+        name = path if isinstance(path, str) else os.fspath(path) if isinstance(path, os.PathLike) else None
         if not isinstance(name, str):
-            raise TypeError(f"argument 'paths': paths[{i}] is {type(name).__name__}, not a str or os.PathLike")
+            raise TypeError(f"argument 'paths': paths[{i}] is {type(path).__name__}, not a str or os.PathLike")
+        names.append(name)
     if jobs is not None and (not isinstance(jobs, int) or jobs < 1):
         raise ValueError(f"argument 'jobs': expected a whole number >= 1 or None, got {jobs!r}")
     _format_code(format)  # a bad format fails here, not once per file

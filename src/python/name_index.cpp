@@ -37,7 +37,9 @@ struct NameIndexObject {
 
 NameIndexObject* as_index(PyObject* self) noexcept { return reinterpret_cast<NameIndexObject*>(self); }
 
-ModelObject* model_of(PyObject* self) noexcept { return reinterpret_cast<ModelObject*>(as_index(self)->model); }
+ModelObject* model_of(PyObject* self) noexcept {
+  return reinterpret_cast<ModelObject*>(as_index(self)->model);
+}
 
 const NameList& names_of(PyObject* self) noexcept {
   const ModelNative& native = native_of(model_of(self));
@@ -50,7 +52,8 @@ const NameList& names_of(PyObject* self) noexcept {
 const NameMap<uint32_t>& table_of(PyObject* self) {
   ModelObject* model = model_of(self);
   if (model->name_tables == nullptr) model->name_tables = new ModelNameTables();
-  std::unique_ptr<NameMap<uint32_t>>& slot = model->name_tables->axes[static_cast<size_t>(as_index(self)->axis)];
+  const auto axis = static_cast<size_t>(as_index(self)->axis);
+  std::unique_ptr<NameMap<uint32_t>>& slot = model->name_tables->axes[axis];
   if (slot) return *slot;
   const NameList& names = names_of(self);
   std::unique_ptr<NameMap<uint32_t>> built;
@@ -242,27 +245,28 @@ PyObject* find_in_sequence(PyObject* self, PyObject* names, std::optional<int64_
 
 PyObject* index_find(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
   return guarded([&]() -> PyObject* {
-    static constexpr std::array<const char*, 2> kParameters = {"names", "missing"};
-    std::array<PyObject*, 2> values{};
-    // `missing` is optional: bound as given, None when left out.
-    PyRef defaulted;
+    PyObject* names = nullptr;
+    PyObject* missing_argument = Py_None;
+    // One positional argument, the common call, is taken without parsing.
     if (args != nullptr && PyTuple_Size(args) == 1 && (kwargs == nullptr || PyDict_Size(kwargs) == 0)) {
-      values[0] = PyTuple_GetItem(args, 0);
-      values[1] = Py_None;
-    } else if (!bind_arguments("find", kParameters, args, kwargs, values)) {
-      return nullptr;
+      names = PyTuple_GetItem(args, 0);
+    } else {
+      static const char* keywords[] = {"names", "missing", nullptr};
+      if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|O:find", const_cast<char**>(keywords), &names,
+                                       &missing_argument)) {
+        return nullptr;
+      }
     }
     std::optional<int64_t> missing;
-    if (values[1] != Py_None) {
-      if (!PyLong_Check(values[1])) {
+    if (missing_argument != Py_None) {
+      if (!PyLong_Check(missing_argument)) {
         PyErr_SetString(PyExc_TypeError, "argument 'missing': expected None or an int");
         return nullptr;
       }
-      const long long value = PyLong_AsLongLong(values[1]);
+      const long long value = PyLong_AsLongLong(missing_argument);
       if (value == -1 && PyErr_Occurred()) return nullptr;
       missing = value;
     }
-    PyObject* names = values[0];
     if (PyUnicode_Check(names)) {
       PyRef encoded(PyUnicode_AsUTF8String(names));
       if (!encoded) return nullptr;
@@ -298,8 +302,8 @@ int index_contains(PyObject* self, PyObject* name) noexcept {
 }
 
 PyObject* index_repr(PyObject* self) noexcept {
-  return PyUnicode_FromFormat("_NameIndex(%s, %zd names)", kAxisWords[static_cast<size_t>(as_index(self)->axis)],
-                              index_length(self));
+  const char* word = kAxisWords[static_cast<size_t>(as_index(self)->axis)];
+  return PyUnicode_FromFormat("_NameIndex(%s, %zd names)", word, index_length(self));
 }
 
 void index_dealloc(PyObject* self) noexcept {
@@ -308,8 +312,8 @@ void index_dealloc(PyObject* self) noexcept {
 }
 
 PyMethodDef g_index_methods[] = {
-    {"find", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(index_find)), METH_VARARGS | METH_KEYWORDS,
-     "find(names, missing=None)\n--\n\nPositions of names (see mopsel.names)."},
+    {"find", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(index_find)),
+     METH_VARARGS | METH_KEYWORDS, "find(names, missing=None)\n--\n\nPositions of names (see mopsel.names)."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -64,6 +64,10 @@ def test_single_lookups_and_two_dimensional_arrays(model):
     assert ix.col([]).shape == (0,) and ix.col(np.zeros((0, 3), dtype="U2")).shape == (0, 3)
     assert (ix.has_row("zeilé"), ix.has_row("zeile"), ix.has_col("ñ"), ix.has_col(3)) == (True, False, True, False)
     assert repr(ix) == "ModelNames(6 rows, 5 columns)"
+    native = mopsel._mopsel._name_index(model, 1)
+    assert (native.find(names="y"), native.find("w", missing=-2), native.find(names=["w"], missing=-3).tolist()) == (
+        1, -2, [-3])
+    assert (len(native), "ñ" in native, repr(native)) == (5, True, "_NameIndex(column, 5 names)")
 
 
 @pytest.mark.parametrize("call, error, message", [
