@@ -4,8 +4,11 @@ The native module's names (parse_file, parse_str, write_file, write_str, Model, 
 and the integrality codes) are re-exported unchanged. The package adds read (any source,
 compressed input, fixed and automatic formats, strict reading) and check, with MpsError and
 Diagnostic; from_arrays and write, pickling and copying of models, and the conversions to_scipy,
-to_milp (mopsel[scipy]) and to_highs, from_highs (mopsel[highs]); PanicException is the class of
-the native code's internal faults, and __version__ the installed version.
+to_milp (mopsel[scipy]) and to_highs, from_highs (mopsel[highs]); diff and equal, stats, names,
+to_pandas and to_polars (mopsel[pandas], mopsel[polars]), evaluate, read_solution and
+write_solution, and stats_table over whole corpora (mopsel[pandas], on a cluster mopsel[dask]);
+PanicException is the class of the native code's internal faults, and __version__ the installed
+version.
 """
 
 import typing as _typing
@@ -25,6 +28,8 @@ except ImportError as error:
         "the project (it places the built files there), or start Python in another folder"
     ) from error
 from mopsel import _pickle
+from mopsel._corpus import stats_table
+from mopsel._diff import Difference, DiffResult, diff, equal
 from mopsel._errors import MpsError
 from mopsel._from_arrays import from_arrays
 from mopsel._highs import from_highs, to_highs
@@ -40,8 +45,12 @@ from mopsel._mopsel import (  # noqa: F401
     write_file,
     write_str,
 )
+from mopsel._names import ModelNames, names
+from mopsel._pandas import Tables, to_pandas, to_polars
 from mopsel._read import Diagnostic, check, read
 from mopsel._scipy import to_milp, to_scipy
+from mopsel._solution import Evaluation, Solution, Violation, evaluate, read_solution, write_solution
+from mopsel._stats import Stats, stats
 from mopsel._write import write
 
 _pickle.register()
@@ -80,4 +89,22 @@ __all__ = [
     "check",
     "MpsError",
     "Diagnostic",
+    "diff",
+    "equal",
+    "DiffResult",
+    "Difference",
+    "stats",
+    "Stats",
+    "names",
+    "ModelNames",
+    "to_pandas",
+    "to_polars",
+    "Tables",
+    "evaluate",
+    "Evaluation",
+    "Violation",
+    "read_solution",
+    "write_solution",
+    "Solution",
+    "stats_table",
 ]

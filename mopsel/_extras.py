@@ -12,6 +12,10 @@ _EXTRAS = {
     "highspy": ("highspy", "highs"),
     "zstandard": ("zstandard", "zstd"),
     "matplotlib": ("matplotlib", "plot"),
+    "pandas": ("pandas", "pandas"),
+    "polars": ("polars", "polars"),
+    "distributed": ("dask.distributed", "dask"),
+    "tqdm": ("tqdm", "progress"),
 }
 
 

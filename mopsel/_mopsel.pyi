@@ -7,7 +7,7 @@ created on first need; it is not an attribute of this module (the package
 exports it, from ``_panic_exception()``).
 """
 
-from typing import Final, final, overload
+from typing import Any, Final, Optional, final, overload
 
 import numpy as np
 from numpy.typing import NDArray
@@ -155,6 +155,19 @@ def _write_model(model: Model, *, path: str, digits: int, gzip: bool) -> None:
 @overload
 def _write_model(model: Model, *, path: None, digits: int, gzip: bool) -> bytes:
     """The model's text (gzip-compressed when `gzip`). Use mopsel.write."""
+
+class _NameIndex:
+    """Lookups of one axis's names, hashed in the native module. Use mopsel.names."""
+
+    def __contains__(self, name: object) -> bool: ...
+    def __len__(self) -> int: ...
+    def find(self, names: Any, missing: Optional[int] = ...) -> Any:
+        """The position of a name (an int), or an int64 array of the positions of a sequence or
+        array of names; a missing name raises KeyError unless `missing` gives its position."""
+
+def _name_index(model: Model, axis: int) -> _NameIndex:
+    """The name index of the model's rows (axis 0) or columns (axis 1), built once and kept with
+    the model. Use mopsel.names."""
 
 # The process-wide array borrow registry, a capsule named
 # "mopsel._mopsel._ARRAY_BORROWS" (PyCapsule_Import works) over this C table:

@@ -17,6 +17,7 @@
 #include "python/gil.hpp"
 #include "python/model_from_arrays.hpp"
 #include "python/model_object.hpp"
+#include "python/name_index.hpp"
 #include "python/numpy_c.hpp"
 #include "python/python_c.hpp"
 #include "python/read_entry.hpp"
@@ -311,7 +312,8 @@ bool populate(PyObject* module) noexcept {
   PyRef borrows(array_borrows_capsule());
   if (!borrows || PyObject_SetAttrString(module, "_ARRAY_BORROWS", borrows.get()) != 0) return false;
   for (PyMethodDef* function : {&kModelFromArraysMethod, &kWriteModelMethod, &kPanicExceptionMethod, &kReadMethod,
-                                &kCheckMethod, &g_fix_name_seed, &g_use_reading_threads, &g_use_gzip_stream}) {
+                                &kCheckMethod, &kNameIndexMethod, &g_fix_name_seed, &g_use_reading_threads,
+                                &g_use_gzip_stream}) {
     PyRef made(PyCFunction_NewEx(function, module, module_name.get()));
     if (!made || PyObject_SetAttrString(module, function->ml_name, made.get()) != 0) return false;
   }

@@ -3,7 +3,8 @@
 Exit status: 0 when all went well; 1 when check finds errors (or warnings, with --strict),
 diff finds differences, or info, convert or spy meet a file that cannot be read as MPS;
 2 on bad usage or trouble (unknown options, a file that cannot be opened or written, a
-missing optional package, and any failure of diff, so that 1 always means "they differ").
+missing optional package, and any failure of diff or verify to read, so that 1 always means
+"they differ" or "it fails").
 """
 
 from __future__ import annotations
@@ -14,10 +15,10 @@ import sys
 from typing import List, Optional
 
 from mopsel._extras import is_missing_extra
-from mopsel.cli import check, convert, diff, info, pictures
+from mopsel.cli import check, convert, diff, info, pictures, verify
 from mopsel.cli.inputs import EXIT_TROUBLE, CommandError, os_error_text
 
-_COMMANDS = (info, check, convert, diff, pictures)
+_COMMANDS = (info, check, convert, diff, verify, pictures)
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -25,7 +26,7 @@ def build_parser() -> argparse.ArgumentParser:
 
     parser = argparse.ArgumentParser(
         prog="mopsel",
-        description="Look at, check, convert and compare optimisation models in MPS text.",
+        description="Look at, check, convert and compare optimisation models in MPS text, and check solutions.",
         epilog="FILE may be plain or compressed (gzip, bz2, xz, zstd: told by content), or - for "
         "standard input. Exit status: 0 success, 1 errors or differences found, 2 bad usage or trouble.",
     )

@@ -9,8 +9,9 @@ import math
 import os
 import sys
 import time
-from typing import TYPE_CHECKING, BinaryIO, NamedTuple, Optional, Sequence, Union
+from typing import TYPE_CHECKING, NamedTuple, Optional, Sequence
 
+from mopsel._corpus import timed_read
 from mopsel._errors import MpsError
 from mopsel._mopsel import Model
 from mopsel._read import Format, read
@@ -47,20 +48,15 @@ class Loaded(NamedTuple):
 def load(arg: str, format: Format) -> Loaded:
     """Reads the model at `arg` ("-": standard input). Raises OSError when the file cannot be
     opened or read and MpsError when its text cannot be read as MPS."""
-    source: Union[str, BinaryIO]
-    if arg == STDIN:
-        data = sys.stdin.buffer.read()
-        source = io.BytesIO(data)
-        source.name = STDIN_NAME  # read() names the input after the file object's name
-        label, size, head = STDIN_NAME, len(data), data[:8]
-    else:
-        with open(arg, "rb") as f:
-            head = f.read(8)
-            size = os.fstat(f.fileno()).st_size
-        source, label = arg, arg
+    if arg != STDIN:
+        model, figures = timed_read(arg, format)
+        return Loaded(model, arg, figures.seconds, figures.bytes, figures.compression)
+    data = sys.stdin.buffer.read()
+    source = io.BytesIO(data)
+    source.name = STDIN_NAME  # read() names the input after the file object's name
     start = time.perf_counter()
     model = read(source, format=format)
-    return Loaded(model, label, time.perf_counter() - start, size, compression_of(head))
+    return Loaded(model, STDIN_NAME, time.perf_counter() - start, len(data), compression_of(data[:8]))
 
 
 def failure_lines(error: MpsError) -> str:

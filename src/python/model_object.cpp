@@ -44,6 +44,8 @@ void model_dealloc(PyObject* self) noexcept {
   Py_CLEAR(model->row_upper);
   Py_CLEAR(model->col_integrality);
   Py_CLEAR(model->a_matrix);
+  drop_name_tables(model->name_tables);
+  model->name_tables = nullptr;
   native_of(model).~ModelNative();
   free_instance(self);
 }

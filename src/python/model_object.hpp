@@ -7,6 +7,7 @@
 
 #include "model/model_record.hpp"
 #include "model/name_list.hpp"
+#include "python/name_index.hpp"
 #include "python/python_c.hpp"
 
 namespace mopsel::python {
@@ -34,6 +35,7 @@ struct ModelObject {
   PyObject* row_upper;
   PyObject* col_integrality;
   PyObject* a_matrix;  // a SparseMatrix
+  ModelNameTables* name_tables;  // made by the first name lookup (name_index.hpp); owned
   alignas(ModelNative) unsigned char native_storage[sizeof(ModelNative)];
 };
 

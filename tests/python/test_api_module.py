@@ -24,7 +24,12 @@ NAMES = ["CONTINUOUS", "INTEGER", "SEMI_CONTINUOUS", "SEMI_INTEGER", "Model", "S
          "parse_file", "parse_str", "write_file", "write_str"]
 PACKAGE_FUNCTIONS = ["from_arrays", "write", "to_scipy", "to_milp", "to_highs", "from_highs"]
 READING = ["read", "check", "MpsError", "Diagnostic"]
-PACKAGE_NAMES = NAMES + PACKAGE_FUNCTIONS + ["PanicException"] + READING
+# Comparing, summarising, looking up, tables, solutions and corpora: functions, then result classes.
+ANSWERS = ["diff", "equal", "DiffResult", "Difference", "stats", "Stats", "names", "ModelNames", "to_pandas",
+           "to_polars", "Tables", "evaluate", "Evaluation", "Violation", "read_solution", "write_solution", "Solution",
+           "stats_table"]
+ANSWER_FUNCTIONS = [name for name in ANSWERS if name[0].islower()]
+PACKAGE_NAMES = NAMES + PACKAGE_FUNCTIONS + ["PanicException"] + READING + ANSWERS
 
 
 def test_module_contents_and_package():
@@ -40,7 +45,7 @@ def test_module_contents_and_package():
     assert [name for name in NAMES if name not in stub] == []
     assert type(mm._ARRAY_BORROWS).__name__ == "PyCapsule"
     # The package's own entry points are private: not in __all__, not public names.
-    private = ("_model_from_arrays", "_write_model", "_panic_exception", "_read", "_check")
+    private = ("_model_from_arrays", "_write_model", "_panic_exception", "_read", "_check", "_name_index")
     assert all(isinstance(getattr(mm, name), types.BuiltinFunctionType) for name in private)
     with pytest.raises(TypeError, match="^No constructor defined for Model$"):
         mm.Model()
@@ -49,7 +54,7 @@ def test_module_contents_and_package():
 def test_the_package_functions_are_typed():
     # py.typed promises annotations: every parameter and result of the public functions has one.
     assert not (importlib.resources.files("mopsel") / "__init__.pyi").is_file()  # the .py files are read
-    for name in PACKAGE_FUNCTIONS + ["read", "check"]:
+    for name in PACKAGE_FUNCTIONS + ["read", "check"] + ANSWER_FUNCTIONS:
         signature = inspect.signature(getattr(mopsel, name))
         bare = [p for p in signature.parameters if signature.parameters[p].annotation is inspect.Parameter.empty]
         assert bare == [] and signature.return_annotation is not inspect.Signature.empty, name

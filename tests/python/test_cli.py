@@ -1,7 +1,8 @@
 """The mopsel command, run as a user runs it (a subprocess, outside the source tree): exit
 statuses, standard input and compressed input, the figures of info, check's diagnostics,
-convert's output, diff's differences (also against a plain dict-based reference on random
-models), and the pictures of spy and info --plot, down to where the ink lands."""
+convert's output, diff's differences (its engine, mopsel.diff, is also checked against a plain
+dict-based reference in test_package_diff.py), and the pictures of spy and info --plot, down to
+where the ink lands."""
 
 from __future__ import annotations
 
@@ -22,58 +23,8 @@ import pytest
 
 import mopsel
 from mopsel.cli.convert import unwritable_name
-from mopsel.cli.diff import compare, side
+from mopsel_testlib import KINDS_MPS, KINDS_STATS
 from mopsel.cli.pictures import sparsity_grid
-
-# Every kind of row, column and bound once or more, an empty row and an empty column.
-KINDS_MPS = """\
-NAME          KINDS
-ROWS
- N  obj
- E  e1
- L  l1
- G  g1
- L  r1
- E  empty
-COLUMNS
-    c1  obj  1  e1  2
-    c1  l1  -0.5
-    MARKER  'MARKER'  'INTORG'
-    i1  obj  -3  g1  1
-    b1  e1  1  r1  4
-    MARKER  'MARKER'  'INTEND'
-    z  obj  0.25
-    s1  g1  1.5
-    f1  e1  3
-    u1  l1  1
-    w  l1  1
-RHS
-    RHS  e1  10  l1  8
-    RHS  g1  -2  r1  6
-    RHS  obj  1.5
-RANGES
-    RNG  r1  4
-BOUNDS
- UP BND  c1  40
- UI BND  i1  7
- FR BND  z
- SC BND  s1  5
- FX BND  f1  3
- MI BND  u1
- UP BND  u1  4
-ENDATA
-"""
-
-KINDS_STATS = {
-    "name": "KINDS", "objective": "obj", "sense": "minimise", "constant": -1.5,
-    "rows": 5, "row_kinds": {"E": 2, "L": 1, "G": 1, "ranged": 1, "free": 0}, "empty_rows": 1,
-    "columns": 8, "empty_columns": 1,
-    "column_kinds": {"continuous": 5, "integer": 1, "binary": 1, "semi-continuous": 1, "semi-integer": 0},
-    "bounds": {"fixed": 1, "boxed": 4, "lower only": 1, "upper only": 1, "free": 1},
-    "nonzeros": 9, "density": 9 / 40, "costs": 3,
-    "ranges": {"matrix": [0.5, 4.0], "cost": [0.25, 3.0], "bounds": [1.0, 40.0], "bounds_continuous": [3.0, 40.0],
-               "bounds_non_continuous": [1.0, 7.0], "rhs": [2.0, 10.0]},
-}
 
 BASE_MPS = """\
 NAME          BASE
@@ -330,76 +281,6 @@ def test_diff_text_names_what_differs(tmp_path):
     (tmp_path / "bad.mps").write_text("ROWS\n")
     done = mopsel_run("diff", "a.mps", "bad.mps", cwd=tmp_path)
     assert done.returncode == 2 and b"bad.mps:1: error: no ENDATA line" in done.stderr
-
-
-def random_pair(seed: int):
-    """A random model and an edited copy: rows and columns dropped, added and shuffled, and a
-    few costs, bounds and matrix values changed, entries dropped and added."""
-    rng = np.random.default_rng(seed)
-    n_row, n_col = rng.integers(5, 30, size=2)
-    dense = np.where(rng.random((n_row, n_col)) < 0.3, rng.integers(1, 5, (n_row, n_col)), 0).astype(float)
-    a = dict(col_cost=rng.integers(0, 3, n_col).astype(float), a_matrix=dense, row_lower=np.full(n_row, -np.inf),
-             row_upper=rng.integers(0, 9, n_row).astype(float), col_upper=rng.integers(1, 9, n_col).astype(float),
-             col_integrality=rng.integers(0, 2, n_col), row_names=[f"r{i}" for i in range(n_row)],
-             col_names=[f"c{j}" for j in range(n_col)])
-    b = {k: (v.copy() if isinstance(v, np.ndarray) else list(v)) for k, v in a.items()}
-    for key in ("col_cost", "row_upper", "col_upper"):
-        b[key][rng.integers(0, len(b[key]), 2)] += 1
-    b["col_integrality"][rng.integers(0, n_col)] ^= 1
-    changed = b["a_matrix"]
-    changed[rng.integers(0, n_row, 4), rng.integers(0, n_col, 4)] = rng.integers(0, 3, 4)
-    b["row_names"][0], b["col_names"][-1] = "new_row", "new_col"
-    keep_r, keep_c = rng.permutation(n_row)[: n_row - 1], rng.permutation(n_col)[: n_col - 1]
-    for key, keep in (("row_upper", keep_r), ("row_lower", keep_r), ("col_cost", keep_c), ("col_upper", keep_c),
-                      ("col_integrality", keep_c)):
-        b[key] = b[key][keep]
-    b["row_names"], b["col_names"] = [b["row_names"][i] for i in keep_r], [b["col_names"][j] for j in keep_c]
-    b["a_matrix"] = changed[np.ix_(keep_r, keep_c)]
-    return mopsel.from_arrays(**a), mopsel.from_arrays(**b)
-
-
-def reference_counts(ma, mb) -> dict:
-    """The counts of each kind of difference, by dicts of names (the slow, obvious way)."""
-    def entries(m):
-        rows, cols, start = m.row_names, m.col_names, m.a_matrix.start
-        return {(rows[i], cols[j]): v for j in range(m.num_col)
-                for i, v in zip(m.a_matrix.index[start[j]:start[j + 1]], m.a_matrix.value[start[j]:start[j + 1]])}
-
-    out = {}
-    for what, na, nb in (("row", ma.row_names, mb.row_names), ("column", ma.col_names, mb.col_names)):
-        out[f"{what}s removed"] = len(set(na) - set(nb))
-        out[f"{what}s added"] = len(set(nb) - set(na))
-        common_a, common_b = [n for n in na if n in set(nb)], [n for n in nb if n in set(na)]
-        out[f"{what}s in another order"] = sum(x != y for x, y in zip(common_a, common_b))
-    ra, rb = dict(zip(ma.row_names, zip(ma.row_lower, ma.row_upper))), dict(zip(mb.row_names, zip(mb.row_lower, mb.row_upper)))
-    out["row bounds"] = sum(ra[n] != rb[n] for n in ra if n in rb)
-    for kind, field in (("column costs", "col_cost"), ("integrality", "col_integrality")):
-        fa, fb = dict(zip(ma.col_names, getattr(ma, field))), dict(zip(mb.col_names, getattr(mb, field)))
-        out[kind] = sum(fa[n] != fb[n] for n in fa if n in fb)
-    ca = dict(zip(ma.col_names, zip(ma.col_lower, ma.col_upper)))
-    cb = dict(zip(mb.col_names, zip(mb.col_lower, mb.col_upper)))
-    out["column bounds"] = sum(ca[n] != cb[n] for n in ca if n in cb)
-    ea, eb = entries(ma), entries(mb)
-    shared = lambda key, names: key[0] in names[0] and key[1] in names[1]  # noqa: E731
-    names_b, names_a = (set(mb.row_names), set(mb.col_names)), (set(ma.row_names), set(ma.col_names))
-    out["matrix entries removed"] = sum(k not in eb and shared(k, names_b) for k in ea)
-    out["matrix entries added"] = sum(k not in ea and shared(k, names_a) for k in eb)
-    out["matrix values"] = sum(ea[k] != eb[k] for k in ea if k in eb)
-    return {k: v for k, v in out.items() if v}
-
-
-@pytest.mark.parametrize("seed", range(12))
-def test_diff_agrees_with_a_dict_based_reference(seed):
-    ma, mb = random_pair(seed)
-    found = {d.kind: d.count for d in compare(side(ma), side(mb))}
-    assert found == reference_counts(ma, mb)
-    assert compare(side(ma), side(ma)) == []
-
-
-def test_diff_matches_repeated_names_by_occurrence():
-    text = "NAME\nROWS\n N obj\n L r\n L r\n L s\nCOLUMNS\n x r 1 s 2\nRHS\n RHS r 1\nENDATA\n"
-    a, b = mopsel.parse_str(text), mopsel.parse_str(text.replace(" L s\n", "").replace(" s 2", ""))
-    assert {d.kind: d.count for d in compare(side(a), side(b))} == {"rows removed": 1}
 
 
 # Pictures ----------------------------------------------------------------------------------

@@ -12,7 +12,7 @@ import numpy as np
 import pytest
 
 import mopsel
-from mopsel import _extras, _from_arrays, _highs, _read, _scipy, _write
+from mopsel import _corpus, _diff, _extras, _from_arrays, _highs, _names, _pandas, _read, _scipy, _solution, _stats, _write
 from mopsel_testlib import SMALL_MPS, snapshot
 
 
@@ -95,12 +95,16 @@ def test_only_a_package_that_is_not_there_names_its_extra(init, submodule, error
 
 # Each module with the functions whose docstrings hold examples: all of them run, and pass.
 DOCTESTED = [(_read, ["read", "check"]), (_write, ["write"]), (_from_arrays, ["from_arrays"]),
-             (_scipy, ["to_scipy", "to_milp"]), (_highs, ["to_highs", "from_highs"])]
+             (_scipy, ["to_scipy", "to_milp"]), (_highs, ["to_highs", "from_highs"]),
+             (_diff, ["diff", "equal"]), (_stats, ["stats"]), (_names, ["names"]),
+             (_solution, ["evaluate", "read_solution", "write_solution"]), (_pandas, ["to_pandas", "to_polars"]),
+             (_corpus, ["stats_table"])]
 
 
 @pytest.mark.parametrize("module, functions", DOCTESTED, ids=[m.__name__ for m, _ in DOCTESTED])
 def test_docstring_examples(module, functions):
-    for extra in {"_scipy": ["scipy"], "_highs": ["highspy"]}.get(module.__name__.rpartition(".")[2], []):
+    extras = {"_scipy": ["scipy"], "_highs": ["highspy"], "_pandas": ["pandas", "polars"], "_corpus": ["pandas"]}
+    for extra in extras.get(module.__name__.rpartition(".")[2], []):
         pytest.importorskip(extra)
     tests = {test.name.rpartition(".")[2]: test for test in doctest.DocTestFinder().find(module) if test.examples}
     assert sorted(tests) == sorted(functions)

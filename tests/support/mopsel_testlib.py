@@ -209,3 +209,55 @@ def set_dtype(arr: np.ndarray, dtype) -> None:
 def rss_bytes() -> int:
     with open("/proc/self/statm") as f:
         return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+# Every kind of row, column and bound once or more, an empty row and an empty column.
+KINDS_MPS = """\
+NAME          KINDS
+ROWS
+ N  obj
+ E  e1
+ L  l1
+ G  g1
+ L  r1
+ E  empty
+COLUMNS
+    c1  obj  1  e1  2
+    c1  l1  -0.5
+    MARKER  'MARKER'  'INTORG'
+    i1  obj  -3  g1  1
+    b1  e1  1  r1  4
+    MARKER  'MARKER'  'INTEND'
+    z  obj  0.25
+    s1  g1  1.5
+    f1  e1  3
+    u1  l1  1
+    w  l1  1
+RHS
+    RHS  e1  10  l1  8
+    RHS  g1  -2  r1  6
+    RHS  obj  1.5
+RANGES
+    RNG  r1  4
+BOUNDS
+ UP BND  c1  40
+ UI BND  i1  7
+ FR BND  z
+ SC BND  s1  5
+ FX BND  f1  3
+ MI BND  u1
+ UP BND  u1  4
+ENDATA
+"""
+
+# What `mopsel info --json` and mopsel.stats give for it.
+KINDS_STATS = {
+    "name": "KINDS", "objective": "obj", "sense": "minimise", "constant": -1.5,
+    "rows": 5, "row_kinds": {"E": 2, "L": 1, "G": 1, "ranged": 1, "free": 0}, "empty_rows": 1,
+    "columns": 8, "empty_columns": 1,
+    "column_kinds": {"continuous": 5, "integer": 1, "binary": 1, "semi-continuous": 1, "semi-integer": 0},
+    "bounds": {"fixed": 1, "boxed": 4, "lower only": 1, "upper only": 1, "free": 1},
+    "nonzeros": 9, "density": 9 / 40, "costs": 3,
+    "ranges": {"matrix": [0.5, 4.0], "cost": [0.25, 3.0], "bounds": [1.0, 40.0], "bounds_continuous": [3.0, 40.0],
+               "bounds_non_continuous": [1.0, 7.0], "rhs": [2.0, 10.0]},
+}

@@ -12,7 +12,8 @@ import tempfile
 import numpy as np
 import pytest
 
-from mopsel.cli.info import magnitude_text, statistics
+import mopsel
+from mopsel.cli.info import magnitude_text
 from real_corpus import DATA_DIR, MISSING_REASON, catalogue, raw_text
 
 pytestmark = pytest.mark.skipif(not DATA_DIR.is_dir(), reason=MISSING_REASON)
@@ -45,7 +46,6 @@ def test_info_counts_match_the_miplib3_catalogue():
 @pytest.mark.parametrize("name", SAMPLE)
 def test_coefficient_ranges_read_as_highs_prints_them(name, tmp_path, capfd):
     highspy = pytest.importorskip("highspy", reason="highspy (optional test peer) is not installed")
-    import mopsel
 
     plain = tmp_path / "model.mps"  # HiGHS's wheels read no gzip
     plain.write_bytes(raw_text(DATA_DIR / name))
@@ -63,7 +63,7 @@ def test_coefficient_ranges_read_as_highs_prints_them(name, tmp_path, capfd):
                re.findall(r"^\s+(Matrix|Cost|Bound|RHS)\s+(\[.*?\])(?: \((\S+)\))?$", log, re.M)}
     printed = {key: text for key, text in printed.items() if key in fields}
     # The automatic format reads forplan in fixed columns, as HiGHS does, and the others freely.
-    ranges = statistics(mopsel.read(DATA_DIR / name, format="auto"))["ranges"]
+    ranges = mopsel.stats(mopsel.read(DATA_DIR / name, format="auto")).ranges
     # HiGHS prints [0e+00, 0e+00] where there is no value; mopsel prints "-".
     ours = {key: "[0e+00, 0e+00]" if ranges[fields[key]] is None else magnitude_text(ranges[fields[key]])
             for key in printed}
