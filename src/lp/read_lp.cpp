@@ -256,7 +256,12 @@ struct Parser {
           constant += coefficient;
         }
       } else if (cur.kind == Tok::Name) {
-        if (!first && !signed_term) return syntax(cur, "'+' or '-' between two terms");
+        if (!first && !signed_term) {
+          // The label of the next constraint ends an expression that ends a constraint
+          // (`3 >= x` then `c2: ...`).
+          if (label_ahead()) return true;
+          return syntax(cur, "'+' or '-' between two terms");
+        }
         uint32_t col;
         if (!column(cur, col) || !term(target, col, sign, cur)) return false;
         ++terms;
@@ -275,6 +280,12 @@ struct Parser {
     }
   }
 
+  // Whether `cur` (a name) is followed by ':'; the lexer is untouched.
+  bool label_ahead() noexcept {
+    lp::Lexer ahead = lexer;
+    return ahead.next().kind == Tok::Colon;
+  }
+
   // Whether `cur` (a name at the start of a line) is a section keyword; the lexer is untouched.
   bool keyword_ahead() noexcept {
     lp::Lexer ahead = lexer;
@@ -286,8 +297,7 @@ struct Parser {
   bool objective(bool minimize) {
     model.minimize = minimize;
     if (cur.kind == Tok::Name && !(cur.line_start && keyword_ahead())) {
-      lp::Lexer ahead = lexer;
-      if (ahead.next().kind == Tok::Colon) {
+      if (label_ahead()) {
         model.objective_name = cur.text();
         if (!advance() || !advance()) return false;
       }
@@ -306,8 +316,7 @@ struct Parser {
       if (cur.kind == Tok::End || section_peek()) return true;
       std::string_view name;
       if (cur.kind == Tok::Name) {
-        lp::Lexer ahead = lexer;
-        if (ahead.next().kind == Tok::Colon) {
+        if (label_ahead()) {
           name = cur.text();
           if (!advance() || !advance()) return false;
           if (cur.kind == Tok::Name && indicator_ahead()) {
@@ -574,7 +583,9 @@ void number_lines(std::string_view text, std::vector<Finding>& list) {
   uint64_t at = 0;
   for (Finding& finding : list) {
     if (finding.lineno != 0) continue;
-    const uint64_t target = std::min<uint64_t>(finding.offset, text.size());
+    uint64_t target = std::min<uint64_t>(finding.offset, text.size());
+    // The end of a text that ends with a line feed is its last line, as locate() says.
+    if (target == text.size() && target > 0 && text.back() == '\n') --target;
     lineno += static_cast<uint64_t>(std::count(text.begin() + static_cast<ptrdiff_t>(at),
                                                text.begin() + static_cast<ptrdiff_t>(target), '\n'));
     at = target;
