@@ -7,7 +7,7 @@ import os
 from typing import BinaryIO, List, Literal, NamedTuple, Optional, Tuple, Union
 
 from mopsel import _mopsel
-from mopsel._errors import READ_ERRORS, MpsError
+from mopsel._errors import READ_ERRORS
 from mopsel._formats import names_lp
 from mopsel._mopsel import Model
 from mopsel._sources import Source as Resolved
@@ -25,12 +25,12 @@ def _check_format(format: Optional[str]) -> None:
         raise ValueError(f"format: expected 'free', 'fixed', 'auto', 'lp' or None, got {format!r}")
 
 
-def _reading(format: Optional[str], src: Resolved) -> Union[int, str]:
-    """The MPS format code for the native reader, or "lp": the format given, or else LP for a
-    name ending in .lp (.lp.gz, .lp.bz2, ...) and free MPS for anything else."""
+def _mps_format(format: Optional[str], src: Resolved) -> Optional[int]:
+    """The MPS format code for the native reader, or None for LP text: the format given, or
+    else LP for a name ending in .lp (.lp.gz, .lp.bz2, ...) and free MPS for anything else."""
     if format is None:
-        return _LP if names_lp(src.name) else _FORMATS["free"]
-    return _LP if format == _LP else _FORMATS[format]
+        return None if names_lp(src.name) else _FORMATS["free"]
+    return None if format == _LP else _FORMATS[format]
 
 
 def read(source: Source, *, format: Optional[Format] = None, strict: bool = False) -> Model:
@@ -55,8 +55,9 @@ def read(source: Source, *, format: Optional[Format] = None, strict: bool = Fals
 
     With the defaults, read(path) reads exactly as parse_file(path) for a plain or gzip
     file. Raises MpsError (a ValueError) with path, lineno, line, reason and code for
-    input that cannot be read (LpError, with a column too, for LP text), and OSError (FileNotFoundError, IsADirectoryError, ...)
-    with errno and filename when the file cannot be opened or read.
+    input that cannot be read (LpError, with a column too, for LP text), and OSError
+    (FileNotFoundError, IsADirectoryError, ...) with errno and filename when the file cannot
+    be opened or read.
 
     >>> import mopsel
     >>> m = mopsel.read(b"ROWS\n N obj\n L c\nCOLUMNS\n    x obj 1 c 2\nRHS\n    RHS c 4\nENDATA\n")
@@ -70,8 +71,8 @@ def read(source: Source, *, format: Optional[Format] = None, strict: bool = Fals
     """
     _check_format(format)
     src = resolve(source)
-    code = _reading(format, src)
-    if code == _LP:
+    code = _mps_format(format, src)
+    if code is None:
         return _mopsel._read_lp(path=src.path, text=src.text, name=src.name, gzip=src.gzip, strict=strict)
     return _mopsel._read(path=src.path, text=src.text, name=src.name, gzip=src.gzip, format=code, strict=strict)
 
@@ -137,8 +138,8 @@ def check_counted(
         raise ValueError(f"limit: expected an int >= 0, got {limit!r}")
     try:
         src = resolve(source)
-        code = _reading(format, src)
-        if code == _LP:
+        code = _mps_format(format, src)
+        if code is None:
             listed, omitted = _mopsel._check_lp(path=src.path, text=src.text, name=src.name, gzip=src.gzip,
                                                 limit=limit)
         else:

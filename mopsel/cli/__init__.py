@@ -28,7 +28,8 @@ def build_parser() -> argparse.ArgumentParser:
         prog="mopsel",
         description="Look at, check, convert and compare optimisation models in MPS and LP text, and check solutions.",
         epilog="FILE may be plain or compressed (gzip, bz2, xz, zstd: told by content), or - for "
-        "standard input; a name ending in .lp (.lp.gz, ...) is read as LP text, others as MPS. Exit status: 0 success, 1 errors or differences found, 2 bad usage or trouble.",
+        "standard input; a name ending in .lp (.lp.gz, ...) is read as LP text, others as MPS. "
+        "Exit status: 0 success, 1 errors or differences found, 2 bad usage or trouble.",
     )
     parser.add_argument("--version", action="version", version=f"mopsel {__version__}")
     # Options every subcommand takes.

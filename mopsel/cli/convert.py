@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import argparse
 import sys
-from typing import TYPE_CHECKING, Optional
+from typing import TYPE_CHECKING, Literal, Optional
 
 from mopsel._errors import READ_ERRORS
 from mopsel._formats import names_lp
@@ -76,7 +76,7 @@ def run(args: argparse.Namespace) -> int:
     except READ_ERRORS as error:
         print(failure_lines(error), file=sys.stderr)
         return EXIT_FOUND
-    to = args.to or ("lp" if args.output != STDIN and names_lp(args.output) else "mps")
+    to: Literal["mps", "lp"] = args.to or ("lp" if args.output != STDIN and names_lp(args.output) else "mps")
     # Free MPS and LP readings split names at blanks, so their names are all writable in free
     # MPS (and not checked); the LP writer checks its names itself.
     name = None if args.format in (None, "free", "lp") or to == "lp" else unwritable_name(loaded.model)
