@@ -134,9 +134,15 @@ struct Parser {
 
   // The column named by `token`, made when new. Fails at the column limit.
   [[gnu::always_inline]] bool column(const Token& token, uint32_t& col) {
-    NameKey key;
-    col = lp::find_column(model, token.text(), key);
-    if (col != lp::kNoEntry) [[likely]] return true;
+    return column(token, map_key(model.column_of, token.text()), col);
+  }
+
+  // The same with the name's key prepared under the map's present seed.
+  [[gnu::always_inline]] bool column(const Token& token, const NameKey& key, uint32_t& col) {
+    if (const uint32_t* found = find_key(model.column_of, key)) [[likely]] {
+      col = *found;
+      return true;
+    }
     col = lp::add_column(model, token.text(), key);
     if (col == lp::kNoEntry) {
       return fail(FindingCode::TooManyColumns, token, failure_reason(FindingCode::TooManyColumns, {}, model.limits));
@@ -225,9 +231,100 @@ struct Parser {
   // Terms of a linear expression, until a token that cannot continue it: a
   // relation, a section keyword at the start of a line, the end. Constants are
   // summed into `constant`; `terms` counts the variable terms.
+  // A term of the common shape, `+ 2 x` or `- x` (the sign only for the first term
+  // optional), lexed ahead of its application: its name's key is made and the map's
+  // slot for it fetched while the terms before it are applied. On large models the
+  // name map is beyond the caches, and a lookup waits for memory unless its slot was
+  // asked for a few terms before.
+  struct AheadTerm {
+    Token name;
+    Token number;  // Tok::End when the term has no number
+    double coefficient;
+    NameKey key;
+    bool keyed;  // the map's seed when the key was made
+  };
+  static constexpr size_t kTermsAhead = 16;
+
+  // Lexes a term of the common shape from `cur` on; false (nothing consumed) for
+  // anything else, which the general steps read. A name at the start of a line is
+  // left to them: it may be a keyword or a constraint's label.
+  bool ahead_term(bool first, AheadTerm& out) noexcept {
+    lp::Lexer la = lexer;
+    Token t = cur;
+    double sign = 1.0;
+    bool signed_term = false;
+    while (t.kind == Tok::Plus || t.kind == Tok::Minus) {
+      if (t.kind == Tok::Minus) sign = -sign;
+      signed_term = true;
+      t = la.next();
+    }
+    if (!first && !signed_term) return false;
+    out.number.kind = Tok::End;
+    out.coefficient = sign;
+    if (t.kind == Tok::Number) {
+      out.number = t;
+      out.coefficient = sign * parse_number(t.text());
+      t = la.next();
+    }
+    if (t.kind != Tok::Name || t.line_start) return false;
+    out.name = t;
+    out.key = map_key(model.column_of, t.text());
+    out.keyed = model.column_of.seed.keyed;
+    prefetch_name(model.column_of, out.key);
+    lexer = la;
+    return true;
+  }
+
+  bool apply_ahead(Target target, const AheadTerm& t) {
+    if (t.number.kind == Tok::Number && !glued(t.number, t.name)) return false;
+    uint32_t col;
+    const bool same_seed = t.keyed == model.column_of.seed.keyed;
+    if (!(same_seed ? column(t.name, t.key, col) : column(t.name, col))) return false;
+    return term(target, col, t.coefficient, t.name);
+  }
+
   bool expression(Target target, double& constant, uint64_t& terms) {
     bool first = true;
+    AheadTerm ahead[kTermsAhead];
+    size_t oldest = 0;
+    size_t waiting = 0;
     for (;;) {
+      AheadTerm& next = ahead[(oldest + waiting) % kTermsAhead];
+      if (waiting < kTermsAhead && ahead_term(first, next)) {
+        ++waiting;
+        ++terms;
+        first = false;
+        if (!advance()) return false;
+        if (waiting == kTermsAhead) {
+          if (!apply_ahead(target, ahead[oldest])) return false;
+          oldest = (oldest + 1) % kTermsAhead;
+          --waiting;
+        }
+        continue;
+      }
+      // Anything else: the terms lexed ahead are applied first, in order.
+      for (; waiting > 0; --waiting, oldest = (oldest + 1) % kTermsAhead) {
+        if (!apply_ahead(target, ahead[oldest])) return false;
+      }
+      if (!expression_step(target, constant, terms, first)) return false;
+      if (finished) {
+        finished = false;
+        return true;
+      }
+      first = false;
+    }
+  }
+
+  bool finished = false;  // set by expression_step when the expression has ended
+  bool finish() noexcept {
+    finished = true;
+    return true;
+  }
+
+  // One term (or the end of the expression, `finished`) by the general rules.
+  bool expression_step(Target target, double& constant, uint64_t& terms, bool first) {
+    if (cur.kind == Tok::Colon && !first) return colon_after_term();
+    {
       double sign = 1.0;
       bool signed_term = false;
       while (cur.kind == Tok::Plus || cur.kind == Tok::Minus) {
@@ -236,7 +333,7 @@ struct Parser {
         if (!advance()) return false;
       }
       // A section keyword at the start of a line ends the expression.
-      if (cur.line_start && !signed_term && cur.kind == Tok::Name && keyword_ahead()) return true;
+      if (cur.line_start && !signed_term && cur.kind == Tok::Name && keyword_ahead()) return finish();
       if (cur.kind == Tok::Number) {
         const Token number = cur;
         const double coefficient = sign * parse_number(number.text());
@@ -259,7 +356,7 @@ struct Parser {
         if (!first && !signed_term) {
           // The label of the next constraint ends an expression that ends a constraint
           // (`3 >= x` then `c2: ...`).
-          if (label_ahead()) return true;
+          if (label_ahead()) return finish();
           return syntax(cur, "'+' or '-' between two terms");
         }
         uint32_t col;
@@ -270,14 +367,16 @@ struct Parser {
         return fail(FindingCode::LpUnsupported, cur, "quadratic terms ('[ ... ]') are not supported");
       } else {
         if (signed_term) return syntax(cur, "a number or a variable after the sign");
-        return true;
+        return finish();
       }
-      if (cur.kind == Tok::Colon) {
-        return fail(FindingCode::LpSyntax, cur,
-                    "a ':' after a term: a constraint name where the expression goes on (a missing section keyword?)");
-      }
-      first = false;
+      if (cur.kind == Tok::Colon) return colon_after_term();
+      return true;
     }
+  }
+
+  bool colon_after_term() {
+    return fail(FindingCode::LpSyntax, cur,
+                "a ':' after a term: a constraint name where the expression goes on (a missing section keyword?)");
   }
 
   // Whether `cur` (a name) is followed by ':'; the lexer is untouched.
@@ -412,7 +511,10 @@ struct Parser {
   }
 
   bool bounds() {
+    lp::Lexer scout = lexer;
+    for (size_t i = 0; i < kTermsAhead; ++i) scout_ahead(scout);
     for (;;) {
+      scout_ahead(scout);
       if (cur.kind == Tok::End || section_peek()) return true;
       if (cur.kind == Tok::Name && !infinity_first()) {
         const Token variable = cur;
@@ -470,7 +572,22 @@ struct Parser {
   }
 
   // General, Binary, Semi-Continuous: a list of variables.
+  // Asks for the map slot of the next name `scout` reaches (within a few tokens): in the
+  // Bounds and type sections it runs kTermsAhead names ahead of `cur` (see AheadTerm).
+  void scout_ahead(lp::Lexer& scout) noexcept {
+    for (int tokens = 0; tokens < 4; ++tokens) {
+      const Token t = scout.next();
+      if (t.kind == Tok::End) return;
+      if (t.kind == Tok::Name) {
+        prefetch_name(model.column_of, map_key(model.column_of, t.text()));
+        return;
+      }
+    }
+  }
+
   bool kinds(Section section) {
+    lp::Lexer scout = lexer;
+    for (size_t i = 0; i < kTermsAhead; ++i) scout_ahead(scout);
     for (;;) {
       if (cur.kind == Tok::End || section_peek()) return true;
       if (cur.kind != Tok::Name) return syntax(cur, "a variable name in " + std::string(lp::section_name(section)));
@@ -489,6 +606,7 @@ struct Parser {
         }
       }
       if (!advance()) return false;
+      scout_ahead(scout);
     }
   }
 
