@@ -6,17 +6,17 @@
 
 namespace mopsel::lp {
 
-uint32_t add_column(LpModel& model, std::string_view name, const NameKey& key) {
-  if (model.num_col >= model.limits.max_columns) [[unlikely]] return kNoEntry;
+ColumnRef* add_column(LpModel& model, std::string_view name, const NameKey& key) {
+  if (model.num_col >= model.limits.max_columns) [[unlikely]] return nullptr;
   const uint32_t col = model.num_col++;
-  assign_name(model.column_of, name, col, &key);
+  assign_name(model.column_of, name, ColumnRef{col, kNoEntry}, &key);
   model.col_names.push_back(name);
   model.col_cost.push_back(0.0);
   model.col_lower.push_back(0.0);
   model.col_upper.push_back(std::numeric_limits<double>::infinity());
   model.col_integrality.push_back(code(IntegralityKind::CONTINUOUS));
-  model.col_entry.push_back(kNoEntry);
-  return col;
+  // The insertion may have moved the slots (or the seed): the column is looked up again.
+  return find_column(model, map_key(model.column_of, name));
 }
 
 bool close_row(LpModel& model, std::string_view name, double lower, double upper) {
@@ -53,7 +53,7 @@ ModelRecord finish_lp_model(LpModel&& model) {
   open_row(model);  // a text without rows still has row_start[0]
   const uint32_t num_col = model.num_col;
   const size_t nnz = model.entry_col.size();
-  model.column_of = NameMap<uint32_t>{};
+  model.column_of = NameMap<ColumnRef>{};
 
   // Counting sort of the entries by column; rows stay ascending within a column.
   OwnedArray<uint32_t> start;
@@ -61,8 +61,8 @@ ModelRecord finish_lp_model(LpModel&& model) {
   for (uint32_t j = 0; j <= num_col; ++j) start.push_back(0);
   for (size_t k = 0; k < nnz; ++k) ++start[model.entry_col[k] + 1];
   for (uint32_t j = 0; j < num_col; ++j) start[j + 1] += start[j];
-  OwnedArray<uint32_t>& fill = model.col_entry;  // reused: the next free position per column
-  for (uint32_t j = 0; j < num_col; ++j) fill[j] = start[j];
+  OwnedArray<uint32_t> fill;  // the next free position per column
+  fill.append(start.data(), num_col);
   OwnedArray<uint32_t> index;
   OwnedArray<double> value;
   index.reserve(nnz);

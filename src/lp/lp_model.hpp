@@ -7,7 +7,9 @@
 // A term repeated within a row is summed into the row's first entry for that
 // column: each column remembers the position of its latest entry, which is its
 // entry in the row being read exactly when that position lies in the row and
-// holds the column. Entries that sum to zero are dropped when the row ends.
+// holds the column. The position is kept in the name map's slot beside the
+// column index, so that a term touches one slot of the map and no other
+// per-column array. Entries that sum to zero are dropped when the row ends.
 #include <cstdint>
 #include <string_view>
 
@@ -21,15 +23,20 @@ namespace mopsel::lp {
 
 inline constexpr uint32_t kNoEntry = UINT32_MAX;
 
+// What the name map holds for a column: its index and the position of its latest entry.
+struct ColumnRef {
+  uint32_t col;
+  uint32_t entry;
+};
+
 struct LpModel {
   // Columns, in order of first appearance.
-  NameMap<uint32_t> column_of;  // keys are views into the text
+  NameMap<ColumnRef> column_of;  // keys are views into the text
   NameList col_names;
   OwnedArray<double> col_cost;
   OwnedArray<double> col_lower;
   OwnedArray<double> col_upper;
   OwnedArray<uint8_t> col_integrality;
-  OwnedArray<uint32_t> col_entry;  // position of the column's latest entry, or kNoEntry
   uint32_t num_col = 0;
 
   // Rows, in file order; row i holds the entries [row_start[i], row_start[i + 1]).
@@ -51,41 +58,40 @@ struct LpModel {
   ReaderLimits limits;
 };
 
-// The index of the column `name`, made (bounds [0, +inf], continuous, cost 0)
-// when it is new; `made` tells which. kNoEntry when the column limit is reached.
-[[gnu::always_inline]] inline uint32_t find_column(const LpModel& model, std::string_view name,
-                                                   NameKey& key) noexcept {
-  key = map_key(model.column_of, name);
-  const uint32_t* found = find_key(model.column_of, key);
-  return found != nullptr ? *found : kNoEntry;
+// The column of a prepared key, or null. Good until the next column is made.
+[[gnu::always_inline]] inline ColumnRef* find_column(LpModel& model, const NameKey& key) noexcept {
+  return find_key_mutable(model.column_of, key);
 }
-uint32_t add_column(LpModel& model, std::string_view name, const NameKey& key);
+
+// Makes the column `name` (bounds [0, +inf], continuous, cost 0) of a prepared key
+// that the map does not hold. Null when the column limit is reached.
+ColumnRef* add_column(LpModel& model, std::string_view name, const NameKey& key);
 
 // Opens a row: its entries are the ones added from now on.
 inline void open_row(LpModel& model) {
   if (model.row_start.empty()) model.row_start.push_back(0);
 }
 
-// Adds `value` times column `col` to the open row. False when the entry limit is reached.
-[[gnu::always_inline]] inline bool add_entry(LpModel& model, uint32_t col, double value) {
+// Adds `value` times column `ref` to the open row. False when the entry limit is reached.
+[[gnu::always_inline]] inline bool add_entry(LpModel& model, ColumnRef& ref, double value) {
   const uint32_t row_begin = model.row_start[model.num_row];
   const uint32_t nnz = static_cast<uint32_t>(model.entry_col.size());
-  const uint32_t at = model.col_entry[col];
-  if (at >= row_begin && at < nnz && model.entry_col[at] == col) [[unlikely]] {
+  const uint32_t at = ref.entry;
+  if (at >= row_begin && at < nnz && model.entry_col[at] == ref.col) [[unlikely]] {
     model.entry_value[at] += value;
     return true;
   }
   if (nnz >= model.limits.max_entries) [[unlikely]] return false;
-  model.col_entry[col] = nnz;
-  model.entry_col.push_back(col);
+  ref.entry = nnz;
+  model.entry_col.push_back(ref.col);
   model.entry_value.push_back(value);
   return true;
 }
 
-// True when the open row already holds an entry for `col` (for the repeated-term finding).
-inline bool row_has(const LpModel& model, uint32_t col) noexcept {
-  const uint32_t at = model.col_entry[col];
-  return at >= model.row_start[model.num_row] && at < model.entry_col.size() && model.entry_col[at] == col;
+// True when the open row already holds an entry for `ref` (for the repeated-term finding).
+inline bool row_has(const LpModel& model, const ColumnRef& ref) noexcept {
+  const uint32_t at = ref.entry;
+  return at >= model.row_start[model.num_row] && at < model.entry_col.size() && model.entry_col[at] == ref.col;
 }
 
 // Closes the open row with its name and bounds; entries that summed to zero are

@@ -133,18 +133,17 @@ struct Parser {
   // --- values and columns ------------------------------------------------------
 
   // The column named by `token`, made when new. Fails at the column limit.
-  [[gnu::always_inline]] bool column(const Token& token, uint32_t& col) {
-    return column(token, map_key(model.column_of, token.text()), col);
+  [[gnu::always_inline]] bool column(const Token& token, lp::ColumnRef*& ref) {
+    return column(token, map_key(model.column_of, token.text()), ref);
   }
 
-  // The same with the name's key prepared under the map's present seed.
-  [[gnu::always_inline]] bool column(const Token& token, const NameKey& key, uint32_t& col) {
-    if (const uint32_t* found = find_key(model.column_of, key)) [[likely]] {
-      col = *found;
-      return true;
-    }
-    col = lp::add_column(model, token.text(), key);
-    if (col == lp::kNoEntry) {
+  // The same with the name's key prepared under the map's present seed. `ref` is
+  // good until the next column is made.
+  [[gnu::always_inline]] bool column(const Token& token, const NameKey& key, lp::ColumnRef*& ref) {
+    ref = lp::find_column(model, key);
+    if (ref != nullptr) [[likely]] return true;
+    ref = lp::add_column(model, token.text(), key);
+    if (ref == nullptr) {
       return fail(FindingCode::TooManyColumns, token, failure_reason(FindingCode::TooManyColumns, {}, model.limits));
     }
     if (noting) in_objective.push_back(0);
@@ -155,7 +154,9 @@ struct Parser {
   // made, with a finding.
   bool listed_column(const Token& token, uint32_t& col, Section where) {
     const uint32_t before = model.num_col;
-    if (!column(token, col)) return false;
+    lp::ColumnRef* ref;
+    if (!column(token, ref)) return false;
+    col = ref->col;
     if (col < before || !noting) return true;
     return note(FindingCode::UnknownColumn, token,
                 "variable " + quoted(token.text()) + " in " + std::string(lp::section_name(where)) +
@@ -205,14 +206,15 @@ struct Parser {
   // Where a term goes: the objective, or the row being read.
   enum class Target : uint8_t { Objective, Row };
 
-  [[gnu::always_inline]] bool term(Target target, uint32_t col, double coefficient, const Token& at) {
+  [[gnu::always_inline]] bool term(Target target, lp::ColumnRef& ref, double coefficient, const Token& at) {
+    const uint32_t col = ref.col;
     if (target == Target::Row) {
-      if (noting && lp::row_has(model, col) &&
+      if (noting && lp::row_has(model, ref) &&
           !note(FindingCode::RepeatedTerm, at,
                 "variable " + quoted(at.text()) + " appears again in this constraint: the terms are summed")) {
         return false;
       }
-      if (!lp::add_entry(model, col, coefficient)) [[unlikely]]
+      if (!lp::add_entry(model, ref, coefficient)) [[unlikely]]
         return fail(FindingCode::TooManyEntries, at, failure_reason(FindingCode::TooManyEntries, {}, model.limits));
       return true;
     }
@@ -277,10 +279,10 @@ struct Parser {
 
   bool apply_ahead(Target target, const AheadTerm& t) {
     if (t.number.kind == Tok::Number && !glued(t.number, t.name)) return false;
-    uint32_t col;
+    lp::ColumnRef* ref;
     const bool same_seed = t.keyed == model.column_of.seed.keyed;
-    if (!(same_seed ? column(t.name, t.key, col) : column(t.name, col))) return false;
-    return term(target, col, t.coefficient, t.name);
+    if (!(same_seed ? column(t.name, t.key, ref) : column(t.name, ref))) return false;
+    return term(target, *ref, t.coefficient, t.name);
   }
 
   bool expression(Target target, double& constant, uint64_t& terms) {
@@ -344,8 +346,8 @@ struct Parser {
         }
         if (cur.kind == Tok::Name && !(cur.line_start && keyword_ahead())) {
           if (!first && !signed_term) return syntax(number, "'+' or '-' between two terms");
-          uint32_t col;
-          if (!glued(number, cur) || !column(cur, col) || !term(target, col, coefficient, cur)) return false;
+          lp::ColumnRef* ref;
+          if (!glued(number, cur) || !column(cur, ref) || !term(target, *ref, coefficient, cur)) return false;
           ++terms;
           if (!advance()) return false;
         } else {
@@ -359,8 +361,8 @@ struct Parser {
           if (label_ahead()) return finish();
           return syntax(cur, "'+' or '-' between two terms");
         }
-        uint32_t col;
-        if (!column(cur, col) || !term(target, col, sign, cur)) return false;
+        lp::ColumnRef* ref;
+        if (!column(cur, ref) || !term(target, *ref, sign, cur)) return false;
         ++terms;
         if (!advance()) return false;
       } else if (cur.kind == Tok::Open) {
