@@ -14,7 +14,7 @@ from typing import Any, Callable, Dict, Iterable, Iterator, List, Optional, Sequ
 
 from mopsel._extras import require
 from mopsel._mopsel import Model
-from mopsel._read import _format_code, read
+from mopsel._read import _check_format, read
 from mopsel._sources import compression_of
 from mopsel._stats import BOUND_KINDS, COLUMN_KINDS, EXTENDED_FIGURES, RANGE_KINDS, ROW_KINDS, Stats, stats
 
@@ -186,7 +186,7 @@ def iter_results(
         names.append(name)
     if jobs is not None and (not isinstance(jobs, int) or jobs < 1):
         raise ValueError(f"argument 'jobs': expected a whole number >= 1 or None, got {jobs!r}")
-    _format_code(format)  # a bad format fails here, not once per file
+    _check_format(format)  # a bad format fails here, not once per file
     bar = _Progress(len(names), progress)
     try:
         if client is None and jobs == 1:
