@@ -2,8 +2,8 @@
 
 The native module's names (parse_file, parse_str, write_file, write_str, Model, SparseMatrix
 and the integrality codes) are re-exported unchanged. The package adds read (any source,
-compressed input, fixed and automatic formats, strict reading) and check, with MpsError and
-Diagnostic; from_arrays and write, pickling and copying of models, and the conversions to_scipy,
+compressed input, fixed and automatic formats, LP text, strict reading) and check, with
+MpsError, LpError and Diagnostic; from_arrays and write, pickling and copying of models, and the conversions to_scipy,
 to_milp (mopsel[scipy]) and to_highs, from_highs (mopsel[highs]); diff and equal, stats, names,
 to_pandas and to_polars (mopsel[pandas], mopsel[polars]), evaluate, read_solution and
 write_solution, and stats_table over whole corpora (mopsel[pandas], on a cluster mopsel[dask]);
@@ -30,7 +30,7 @@ except ImportError as error:
 from mopsel import _pickle
 from mopsel._corpus import stats_table
 from mopsel._diff import Difference, DiffResult, diff, equal
-from mopsel._errors import MpsError
+from mopsel._errors import LpError, MpsError
 from mopsel._from_arrays import from_arrays
 from mopsel._highs import from_highs, to_highs
 from mopsel._mopsel import (  # noqa: F401
@@ -88,6 +88,7 @@ __all__ = [
     "read",
     "check",
     "MpsError",
+    "LpError",
     "Diagnostic",
     "diff",
     "equal",

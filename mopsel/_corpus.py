@@ -14,7 +14,7 @@ from typing import Any, Callable, Dict, Iterable, Iterator, List, Optional, Sequ
 
 from mopsel._extras import require
 from mopsel._mopsel import Model
-from mopsel._read import _format_code, read
+from mopsel._read import _check_format, read
 from mopsel._sources import compression_of
 from mopsel._stats import BOUND_KINDS, COLUMN_KINDS, EXTENDED_FIGURES, RANGE_KINDS, ROW_KINDS, Stats, stats
 
@@ -55,7 +55,7 @@ class FileResult:
     error: Optional[BaseException]
 
 
-def timed_read(path: str, format: str = "free") -> Tuple[Model, ReadFigures]:
+def timed_read(path: str, format: Optional[str] = None) -> Tuple[Model, ReadFigures]:
     """Reads the model at `path`, timing `mopsel.read` alone. Raises as read does."""
     with open(path, "rb") as f:
         head = f.read(8)
@@ -65,7 +65,7 @@ def timed_read(path: str, format: str = "free") -> Tuple[Model, ReadFigures]:
     return model, ReadFigures(time.perf_counter() - start, size, compression_of(head))
 
 
-def file_result(path: str, format: str = "free") -> FileResult:
+def file_result(path: str, format: Optional[str] = None) -> FileResult:
     """The statistics of the file at `path`, or its error; never raises but for
     KeyboardInterrupt and the like."""
     try:
@@ -75,7 +75,7 @@ def file_result(path: str, format: str = "free") -> FileResult:
         return FileResult(path, None, None, error)
 
 
-def read_batch(paths: Sequence[str], format: str = "free") -> List[FileResult]:
+def read_batch(paths: Sequence[str], format: Optional[str] = None) -> List[FileResult]:
     """file_result of each path: the task a worker runs."""
     return [file_result(p, format) for p in paths]
 
@@ -172,7 +172,7 @@ def iter_results(
     *,
     client: Any = None,
     jobs: Optional[int] = None,
-    format: str = "free",
+    format: Optional[str] = None,
     progress: Optional[bool] = None,
 ) -> Iterator[FileResult]:
     """The FileResult of each path, in the order of `paths`, each as soon as it and those
@@ -186,7 +186,7 @@ def iter_results(
         names.append(name)
     if jobs is not None and (not isinstance(jobs, int) or jobs < 1):
         raise ValueError(f"argument 'jobs': expected a whole number >= 1 or None, got {jobs!r}")
-    _format_code(format)  # a bad format fails here, not once per file
+    _check_format(format)  # a bad format fails here, not once per file
     bar = _Progress(len(names), progress)
     try:
         if client is None and jobs == 1:
@@ -200,7 +200,9 @@ def iter_results(
         bar.close()
 
 
-def _parallel(names: List[str], client: Any, jobs: Optional[int], format: str, bar: _Progress) -> Iterator[FileResult]:
+def _parallel(
+    names: List[str], client: Any, jobs: Optional[int], format: Optional[str], bar: _Progress
+) -> Iterator[FileResult]:
     submit, as_completed, pool, workers = _submitter(client, jobs)
     batches = _batches(names, workers)
     futures: Dict[Any, int] = {}
@@ -275,7 +277,7 @@ def stats_table(
     *,
     client: Any = None,
     jobs: Optional[int] = None,
-    format: str = "free",
+    format: Optional[str] = None,
     progress: Optional[bool] = None,
 ) -> Any:
     """One pandas DataFrame row per file of `paths` (in their order) with the figures of

@@ -1,5 +1,5 @@
-"""MpsError: MPS input that cannot be read. The native reader raises it (mopsel._mopsel._read
-and _check make it with this constructor)."""
+"""MpsError and LpError: MPS and LP input that cannot be read. The native readers raise them
+(mopsel._mopsel._read, _check, _read_lp and _check_lp make them with these constructors)."""
 
 from __future__ import annotations
 
@@ -55,6 +55,66 @@ class MpsError(ValueError):
 
 def _rebuild(reason: str, path: Optional[str], lineno: Optional[int], line: Optional[str], code: str) -> MpsError:
     return MpsError(reason, path=path, lineno=lineno, line=line, code=code)
+
+
+class LpError(ValueError):
+    """LP input that cannot be read, or (with strict=True) that the default reading would read
+    by passing over something (a repeated term summed, a bound for a variable no expression
+    uses, a missing End line, a skipped SOS section).
+
+    The sibling of MpsError, with the same attributes and a column; a ValueError, so code that
+    catches ValueError catches it too.
+
+    Attributes:
+        reason: what is wrong, one line ("expected a number after '<=', found the name 'x'").
+        path: the file, or None for text given in memory.
+        lineno: the 1-based line, or None when the failure has no line.
+        column: the 1-based column (in bytes) on that line, or None.
+        line: the text of that line (shortened when long), or None.
+        code: a short stable identifier of the cause ("lp-syntax", "lp-unsupported",
+            "repeated-term", ...; docs/usage.md lists them), the `code` that check() gives.
+    """
+
+    def __init__(
+        self,
+        reason: str,
+        *,
+        path: Optional[str] = None,
+        lineno: Optional[int] = None,
+        column: Optional[int] = None,
+        line: Optional[str] = None,
+        code: str = "read-error",
+    ) -> None:
+        self.reason = reason
+        self.path = path
+        self.lineno = lineno
+        self.column = column
+        self.line = line
+        self.code = code
+        super().__init__(self._describe())
+        if lineno is not None and line is not None:
+            _add_note(self, f"    {lineno} | {line}")
+
+    def _describe(self) -> str:
+        where = self.path
+        if self.lineno is not None:
+            where = f"{where}:{self.lineno}" if where is not None else f"line {self.lineno}"
+            if self.column is not None:
+                where += f":{self.column}"
+        return f"{where}: {self.reason}" if where is not None else self.reason
+
+    def __reduce__(self) -> Tuple[Callable[..., LpError], Tuple[Any, ...]]:
+        return (_rebuild_lp, (self.reason, self.path, self.lineno, self.column, self.line, self.code))
+
+
+def _rebuild_lp(
+    reason: str, path: Optional[str], lineno: Optional[int], column: Optional[int], line: Optional[str], code: str
+) -> LpError:
+    return LpError(reason, path=path, lineno=lineno, column=column, line=line, code=code)
+
+
+# What the readers raise for input they cannot read.
+READ_ERRORS = (MpsError, LpError)
 
 
 def _add_note(exc: BaseException, note: str) -> None:

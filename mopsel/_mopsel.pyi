@@ -128,6 +128,14 @@ def _check(
     and (code, severity, count not listed) per code past the limit. Raises as _read for a file
     that cannot be loaded."""
 
+def _read_lp(*, path: bytes | None, text: bytes | None, name: str | None, gzip: bool, strict: bool) -> Model:
+    """As _read for LP text. Raises mopsel.LpError (path=name, with the column)."""
+
+def _check_lp(
+    *, path: bytes | None, text: bytes | None, name: str | None, gzip: bool, limit: int
+) -> tuple[list[tuple[int | None, str, str, str]], list[tuple[str, str, int]]]:
+    """As _check for LP text."""
+
 def _model_from_arrays(
     *,
     name: str,
@@ -168,6 +176,13 @@ class _NameIndex:
 def _name_index(model: Model, axis: int) -> _NameIndex:
     """The name index of the model's rows (axis 0) or columns (axis 1), built once and kept with
     the model. Use mopsel.names."""
+
+@overload
+def _write_lp(model: Model, *, path: str, digits: int, gzip: bool) -> None:
+    """Writes the model as LP text to `path`. Use mopsel.write."""
+@overload
+def _write_lp(model: Model, *, path: None, digits: int, gzip: bool) -> bytes:
+    """The model's LP text (gzip-compressed when `gzip`). Use mopsel.write."""
 
 # The process-wide array borrow registry, a capsule named
 # "mopsel._mopsel._ARRAY_BORROWS" (PyCapsule_Import works) over this C table:

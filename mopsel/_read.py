@@ -7,24 +7,33 @@ import os
 from typing import BinaryIO, List, Literal, NamedTuple, Optional, Tuple, Union
 
 from mopsel import _mopsel
-from mopsel._errors import MpsError
+from mopsel._errors import READ_ERRORS
+from mopsel._formats import names_lp
 from mopsel._mopsel import Model
+from mopsel._sources import Source as Resolved
 from mopsel._sources import resolve
 
 _FORMATS = {"free": 0, "fixed": 1, "auto": 2}
+_LP = "lp"
 
-Format = Literal["free", "fixed", "auto"]
+Format = Literal["free", "fixed", "auto", "lp"]
 Source = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]", BinaryIO, bytearray, memoryview]
 
 
-def _format_code(format: str) -> int:
-    try:
-        return _FORMATS[format]
-    except (KeyError, TypeError):
-        raise ValueError(f"format: expected 'free', 'fixed' or 'auto', got {format!r}") from None
+def _check_format(format: Optional[str]) -> None:
+    if format is not None and (not isinstance(format, str) or (format not in _FORMATS and format != _LP)):
+        raise ValueError(f"format: expected 'free', 'fixed', 'auto', 'lp' or None, got {format!r}")
 
 
-def read(source: Source, *, format: Format = "free", strict: bool = False) -> Model:
+def _mps_format(format: Optional[str], src: Resolved) -> Optional[int]:
+    """The MPS format code for the native reader, or None for LP text: the format given, or
+    else LP for a name ending in .lp (.lp.gz, .lp.bz2, ...) and free MPS for anything else."""
+    if format is None:
+        return None if names_lp(src.name) else _FORMATS["free"]
+    return None if format == _LP else _FORMATS[format]
+
+
+def read(source: Source, *, format: Optional[Format] = None, strict: bool = False) -> Model:
     r"""Read an MPS model from `source` and return it as a Model.
 
     source: a path (str, bytes or os.PathLike), a binary file object (its read() gives
@@ -33,18 +42,22 @@ def read(source: Source, *, format: Format = "free", strict: bool = False) -> Mo
         by its first bytes, whatever the name: gzip (every member), bz2 and xz, and
         zstd with Python 3.14 or the zstandard package (mopsel[zstd]).
     format: "free" (fields separated by blanks, as parse_file reads), "fixed" (the classic
-        columns 2-3, 5-12, 15-22, 25-36, 40-47, 50-61: names may hold blanks) or "auto"
+        columns 2-3, 5-12, 15-22, 25-36, 40-47, 50-61: names may hold blanks), "auto"
         (free, unless a record shows the text needs fixed columns; docs/usage.md gives
-        the rule).
+        the rule), or "lp" (LP text: Minimize/Maximize, Subject To, Bounds, ...). None, the
+        default: LP for a name ending in .lp (also .lp.gz, .lp.bz2, .lp.xz, .lp.zst),
+        free MPS otherwise.
     strict: raise MpsError where the default reading passes over something silently: a
         malformed number read as 0, an entry for an unknown row or column, a repeated
         matrix entry, a skipped section (SOS, QUADOBJ, ...), a Unicode blank where a
-        field separator belongs.
+        field separator belongs; for LP text, LpError for a repeated term (summed), a bound
+        or type for a variable no expression uses, a missing End line, a skipped section.
 
     With the defaults, read(path) reads exactly as parse_file(path) for a plain or gzip
     file. Raises MpsError (a ValueError) with path, lineno, line, reason and code for
-    input that cannot be read, and OSError (FileNotFoundError, IsADirectoryError, ...)
-    with errno and filename when the file cannot be opened or read.
+    input that cannot be read (LpError, with a column too, for LP text), and OSError
+    (FileNotFoundError, IsADirectoryError, ...) with errno and filename when the file cannot
+    be opened or read.
 
     >>> import mopsel
     >>> m = mopsel.read(b"ROWS\n N obj\n L c\nCOLUMNS\n    x obj 1 c 2\nRHS\n    RHS c 4\nENDATA\n")
@@ -56,8 +69,11 @@ def read(source: Source, *, format: Format = "free", strict: bool = False) -> Mo
     ...     print(e.lineno, e.code, e.reason)
     3 unknown-row-type unknown row type 'X' in ROWS
     """
-    code = _format_code(format)
+    _check_format(format)
     src = resolve(source)
+    code = _mps_format(format, src)
+    if code is None:
+        return _mopsel._read_lp(path=src.path, text=src.text, name=src.name, gzip=src.gzip, strict=strict)
     return _mopsel._read(path=src.path, text=src.text, name=src.name, gzip=src.gzip, format=code, strict=strict)
 
 
@@ -88,7 +104,7 @@ class Diagnostic(NamedTuple):
 
 
 def check(
-    source: Source, *, format: Format = "free", limit: int = 100
+    source: Source, *, format: Optional[Format] = None, limit: int = 100
 ) -> List[Diagnostic]:
     r"""Read `source` (as read() takes it) once and return every finding, in file order.
 
@@ -113,18 +129,23 @@ def check(
 
 
 def check_counted(
-    source: Source, *, format: Format = "free", limit: int = 100
+    source: Source, *, format: Optional[Format] = None, limit: int = 100
 ) -> Tuple[List[Diagnostic], List[Tuple[Diagnostic, int]]]:
     """check(), split in two: the findings listed, and for each code with more than `limit`
     findings the Diagnostic that says so (lineno None) with the number not listed."""
-    code = _format_code(format)
+    _check_format(format)
     if isinstance(limit, bool) or not isinstance(limit, int) or limit < 0:
         raise ValueError(f"limit: expected an int >= 0, got {limit!r}")
     try:
         src = resolve(source)
-        listed, omitted = _mopsel._check(path=src.path, text=src.text, name=src.name, gzip=src.gzip, format=code,
-                                         limit=limit)
-    except MpsError as exc:  # compressed data that cannot be decoded: the one finding
+        code = _mps_format(format, src)
+        if code is None:
+            listed, omitted = _mopsel._check_lp(path=src.path, text=src.text, name=src.name, gzip=src.gzip,
+                                                limit=limit)
+        else:
+            listed, omitted = _mopsel._check(path=src.path, text=src.text, name=src.name, gzip=src.gzip, format=code,
+                                             limit=limit)
+    except READ_ERRORS as exc:  # compressed data that cannot be decoded: the one finding
         return [Diagnostic(exc.lineno, "error", exc.code, exc.reason, exc.path)], []
     out = [Diagnostic(lineno, severity, c, message, src.name) for lineno, severity, c, message in listed]
     more = [

@@ -7,6 +7,7 @@ import os
 from typing import BinaryIO, Literal, Optional, Union
 
 from mopsel import _mopsel
+from mopsel._formats import names_lp
 from mopsel._mopsel import Model
 
 _COMPRESS = ("auto", "gzip", None)
@@ -18,8 +19,9 @@ def write(
     *,
     digits: Optional[int] = 13,
     compress: Literal["auto", "gzip", None] = "auto",
+    format: Literal["mps", "lp", None] = None,
 ) -> None:
-    r"""Write `model` as MPS text to `target`: a path (str or os.PathLike), whose file is
+    r"""Write `model` as MPS (or LP) text to `target`: a path (str or os.PathLike), whose file is
     replaced whole once the text is complete (as write_file does), or a binary file object,
     whose write() receives the whole text at once.
 
@@ -34,6 +36,12 @@ def write(
     compress: "auto" gzips when the path ends in ".gz" (file objects get plain text),
         "gzip" always, None never. The gzip member has no name and time stamp 0, so the same
         model always gives the same bytes.
+    format: "mps" or "lp" (LP text: Minimize/Maximize, Subject To, Bounds, Generals, ...,
+        which HiGHS, SCIP and Gurobi read; docs/usage.md gives the layout). None, the
+        default: LP for a path ending in .lp or .lp.gz, MPS otherwise (and for file objects).
+        A model whose names LP text cannot hold (blanks, operators, a leading digit, a
+        keyword, a column name given twice) raises ValueError naming the first, before
+        anything is written.
 
     Raises OSError when the file cannot be created or written (as write_file does),
     TypeError or ValueError for bad arguments; nothing is written when the model cannot be.
@@ -66,14 +74,22 @@ def write(
         count = digits
     if compress not in _COMPRESS:
         raise ValueError(f"compress: expected 'auto', 'gzip' or None, got {compress!r}")
+    if format not in ("mps", "lp", None):
+        raise ValueError(f"format: expected 'mps', 'lp' or None, got {format!r}")
 
     if isinstance(target, (str, os.PathLike)):
         path = os.fsdecode(os.fspath(target))
         gzip = compress == "gzip" or (compress == "auto" and path.endswith(".gz"))
-        _mopsel._write_model(model, path=path, digits=count, gzip=gzip)
+        if format == "lp" or (format is None and names_lp(path)):
+            _mopsel._write_lp(model, path=path, digits=count, gzip=gzip)
+        else:
+            _mopsel._write_model(model, path=path, digits=count, gzip=gzip)
         return
     if isinstance(target, io.TextIOBase):
         raise TypeError("target: a text file object; open it in binary mode ('wb')")
     if not callable(getattr(target, "write", None)):
         raise TypeError(f"target: expected a path or a binary file object, got {type(target).__name__}")
-    target.write(_mopsel._write_model(model, path=None, digits=count, gzip=compress == "gzip"))
+    if format == "lp":
+        target.write(_mopsel._write_lp(model, path=None, digits=count, gzip=compress == "gzip"))
+    else:
+        target.write(_mopsel._write_model(model, path=None, digits=count, gzip=compress == "gzip"))

@@ -1,4 +1,4 @@
-"""The `mopsel` command: info, check, convert, diff and spy over MPS files.
+"""The `mopsel` command: info, check, convert, diff and spy over MPS and LP files.
 
 Exit status: 0 when all went well; 1 when check finds errors (or warnings, with --strict),
 diff finds differences, or info, convert or spy meet a file that cannot be read as MPS;
@@ -26,19 +26,21 @@ def build_parser() -> argparse.ArgumentParser:
 
     parser = argparse.ArgumentParser(
         prog="mopsel",
-        description="Look at, check, convert and compare optimisation models in MPS text, and check solutions.",
+        description="Look at, check, convert and compare optimisation models in MPS and LP text, and check solutions.",
         epilog="FILE may be plain or compressed (gzip, bz2, xz, zstd: told by content), or - for "
-        "standard input. Exit status: 0 success, 1 errors or differences found, 2 bad usage or trouble.",
+        "standard input; a name ending in .lp (.lp.gz, ...) is read as LP text, others as MPS. "
+        "Exit status: 0 success, 1 errors or differences found, 2 bad usage or trouble.",
     )
     parser.add_argument("--version", action="version", version=f"mopsel {__version__}")
     # Options every subcommand takes.
     common = argparse.ArgumentParser(add_help=False)
     common.add_argument(
         "--format",
-        choices=("free", "fixed", "auto"),
-        default="free",
-        help="MPS flavour: fields separated by blanks (free, the default), the classic fixed "
-        "columns (fixed: names may hold blanks), or free unless the text needs fixed columns (auto)",
+        choices=("free", "fixed", "auto", "lp"),
+        default=None,
+        help="the input's format: MPS with fields separated by blanks (free), the classic fixed "
+        "columns (fixed: names may hold blanks), free unless the text needs fixed columns (auto), "
+        "or LP text (lp); by default LP for a name ending in .lp (.lp.gz, ...), free MPS otherwise",
     )
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
     for command in _COMMANDS:

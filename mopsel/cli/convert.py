@@ -1,12 +1,13 @@
-"""mopsel convert: any input mopsel.read takes, written as MPS text by mopsel.write."""
+"""mopsel convert: any input mopsel.read takes, written as MPS or LP text by mopsel.write."""
 
 from __future__ import annotations
 
 import argparse
 import sys
-from typing import TYPE_CHECKING, Optional
+from typing import TYPE_CHECKING, Literal, Optional
 
-from mopsel._errors import MpsError
+from mopsel._errors import READ_ERRORS
+from mopsel._formats import names_lp
 from mopsel._mopsel import Model
 from mopsel._write import write
 from mopsel.cli.inputs import EXIT_FOUND, EXIT_OK, STDIN, failure_lines, load
@@ -22,14 +23,20 @@ def register(commands: Subcommands, common: argparse.ArgumentParser) -> None:
     p = commands.add_parser(
         "convert",
         parents=[common],
-        help="read any supported input, write MPS (gzip when OUT ends in .gz)",
-        description="Reads IN (plain or compressed, in the --format given) and writes it to OUT as "
-        "free MPS text, gzip-compressed when OUT ends in .gz (- writes plain text to standard output). "
-        "A model whose names hold blanks (read with --format fixed or auto) cannot be written freely: "
-        "it is refused with exit status 1.",
+        help="read any supported input, write MPS or LP (LP when OUT ends in .lp or .lp.gz; gzip for .gz)",
+        description="Reads IN (plain or compressed, MPS or LP) and writes it to OUT as free MPS text, or "
+        "as LP text when OUT ends in .lp or .lp.gz (or with --to lp), gzip-compressed when OUT ends in .gz "
+        "(- writes plain text to standard output). A model whose names the output cannot hold (blanks in "
+        "free MPS; blanks, operators, a leading digit or a keyword in LP) is refused with exit status 1.",
     )
     p.add_argument("input", metavar="IN", help="the model to read (- for standard input)")
     p.add_argument("output", metavar="OUT", help="the file to write (- for standard output)")
+    p.add_argument(
+        "--to",
+        choices=("mps", "lp"),
+        default=None,
+        help="the output's format (default: LP for OUT ending in .lp or .lp.gz, MPS otherwise)",
+    )
     digits = p.add_mutually_exclusive_group()
     digits.add_argument(
         "--digits",
@@ -66,20 +73,26 @@ def unwritable_name(model: Model) -> Optional[str]:
 def run(args: argparse.Namespace) -> int:
     try:
         loaded = load(args.input, args.format)
-    except MpsError as error:
+    except READ_ERRORS as error:
         print(failure_lines(error), file=sys.stderr)
         return EXIT_FOUND
-    # A free reading splits fields at blanks, so its names are all writable (and not checked).
-    name = None if args.format == "free" else unwritable_name(loaded.model)
+    to: Literal["mps", "lp"] = args.to or ("lp" if args.output != STDIN and names_lp(args.output) else "mps")
+    # Free MPS and LP readings split names at blanks, so their names are all writable in free
+    # MPS (and not checked); the LP writer checks its names itself.
+    name = None if args.format in (None, "free", "lp") or to == "lp" else unwritable_name(loaded.model)
     if name is not None:
         # The writer writes names as they stand: the output would read back as another model.
         print(f"{loaded.label}: the name {name!r} cannot be written in free MPS (a blank inside, or empty): "
               "nothing written", file=sys.stderr)
         return EXIT_FOUND
     digits = None if args.exact else args.digits
-    if args.output == STDIN:
-        write(loaded.model, sys.stdout.buffer, digits=digits, compress=None)
-        sys.stdout.buffer.flush()
-    else:
-        write(loaded.model, args.output, digits=digits)
+    try:
+        if args.output == STDIN:
+            write(loaded.model, sys.stdout.buffer, digits=digits, compress=None, format=to)
+            sys.stdout.buffer.flush()
+        else:
+            write(loaded.model, args.output, digits=digits, format=to)
+    except ValueError as error:  # names LP text cannot hold: nothing was written
+        print(f"{loaded.label}: {error}: nothing written", file=sys.stderr)
+        return EXIT_FOUND
     return EXIT_OK

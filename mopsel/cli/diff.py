@@ -12,7 +12,7 @@ from concurrent.futures import ThreadPoolExecutor
 from typing import Any, List, Tuple
 
 from mopsel._diff import Difference, Side, compare, report_lines, side
-from mopsel._errors import MpsError
+from mopsel._errors import READ_ERRORS
 from mopsel.cli.inputs import EXIT_FOUND, EXIT_OK, EXIT_TROUBLE, STDIN, count, failure_lines, load, one_stdin, tolerance
 
 
@@ -56,7 +56,7 @@ def run(args: argparse.Namespace) -> int:
             # is still being read).
             with ThreadPoolExecutor(2) as pool:
                 (label_a, a), (label_b, b) = pool.map(load_side, (args.a, args.b))
-    except MpsError as error:
+    except READ_ERRORS as error:
         # Exit status 1 means "they differ": a file that cannot be read is trouble (2).
         print(failure_lines(error), file=sys.stderr)
         return EXIT_TROUBLE

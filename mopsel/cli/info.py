@@ -11,7 +11,7 @@ import sys
 from typing import Any, Callable, Dict, Iterator, List, Optional, Tuple
 
 from mopsel._corpus import FileResult, ReadFigures, default_jobs, iter_results
-from mopsel._errors import MpsError
+from mopsel._errors import READ_ERRORS
 from mopsel._stats import json_safe, stats
 from mopsel.cli.inputs import (
     EXIT_FOUND,
@@ -176,7 +176,7 @@ def _in_this_process(args: argparse.Namespace) -> Iterator[FileResult]:
     for path in args.files:
         try:
             loaded = load(path, args.format)
-        except (MpsError, OSError) as error:
+        except (*READ_ERRORS, OSError) as error:
             yield FileResult(path, None, None, error)
             continue
         figures = ReadFigures(loaded.seconds, loaded.size, loaded.compression)
@@ -204,7 +204,7 @@ def run(args: argparse.Namespace) -> int:
     records: List[Figures] = []
     for result in results:
         error = result.error
-        if isinstance(error, MpsError):
+        if isinstance(error, READ_ERRORS):
             print(failure_lines(error), file=sys.stderr)
             status = max(status, EXIT_FOUND)
             continue

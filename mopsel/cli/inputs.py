@@ -9,10 +9,10 @@ import math
 import os
 import sys
 import time
-from typing import TYPE_CHECKING, NamedTuple, Optional, Sequence
+from typing import TYPE_CHECKING, NamedTuple, Optional, Sequence, Union
 
 from mopsel._corpus import timed_read
-from mopsel._errors import MpsError
+from mopsel._errors import LpError, MpsError
 from mopsel._mopsel import Model
 from mopsel._read import Format, read
 from mopsel._sources import compression_of
@@ -45,9 +45,10 @@ class Loaded(NamedTuple):
     compression: Optional[str]  # "gzip", "bz2", "xz", "zstd", or None for plain text
 
 
-def load(arg: str, format: Format) -> Loaded:
+def load(arg: str, format: Optional[Format]) -> Loaded:
     """Reads the model at `arg` ("-": standard input). Raises OSError when the file cannot be
-    opened or read and MpsError when its text cannot be read as MPS."""
+    opened or read and MpsError (LpError) when its text cannot be read as MPS (LP); `format`
+    None reads LP for a name ending in .lp (.lp.gz, ...), free MPS otherwise."""
     if arg != STDIN:
         model, figures = timed_read(arg, format)
         return Loaded(model, arg, figures.seconds, figures.bytes, figures.compression)
@@ -59,11 +60,13 @@ def load(arg: str, format: Format) -> Loaded:
     return Loaded(model, STDIN_NAME, time.perf_counter() - start, len(data), compression_of(data[:8]))
 
 
-def failure_lines(error: MpsError) -> str:
+def failure_lines(error: Union[MpsError, LpError]) -> str:
     """A read failure in the compilers' form, `file:line: error: reason [code]`, with the line."""
     where = error.path if error.path is not None else STDIN_NAME
     if error.lineno is not None:
         where += f":{error.lineno}"
+        if isinstance(error, LpError) and error.column is not None:
+            where += f":{error.column}"
     text = f"{where}: error: {error.reason} [{error.code}]"
     if error.lineno is not None and error.line is not None:
         text += f"\n    {error.lineno} | {error.line}"

@@ -15,7 +15,7 @@ from typing import TYPE_CHECKING, Any, List, Tuple
 
 import numpy as np
 
-from mopsel._errors import MpsError
+from mopsel._errors import READ_ERRORS
 from mopsel._extras import require
 from mopsel._mopsel import INTEGER, SEMI_INTEGER, Model
 from mopsel.cli.inputs import EXIT_FOUND, EXIT_OK, CommandError, failure_lines, load
@@ -181,7 +181,7 @@ def run(args: argparse.Namespace) -> int:
         raise CommandError(f"--size: expected 16 to {_MAX_SIZE:,} pixels")
     try:
         loaded = load(args.file, args.format)
-    except MpsError as error:
+    except READ_ERRORS as error:
         print(failure_lines(error), file=sys.stderr)
         return EXIT_FOUND
     draw_spy(loaded.model, loaded.label, args.output, args.size)

@@ -9,7 +9,7 @@ import math
 import sys
 from typing import Any, List
 
-from mopsel._errors import MpsError
+from mopsel._errors import READ_ERRORS
 from mopsel._solution import Evaluation, Solution, Violation, evaluate, read_solution
 from mopsel.cli.inputs import EXIT_FOUND, EXIT_OK, EXIT_TROUBLE, failure_lines, load
 
@@ -66,7 +66,7 @@ def verdict(evaluation: Evaluation, solution: Solution, tol: float) -> List[str]
 def run(args: argparse.Namespace) -> int:
     try:
         loaded = load(args.model, args.format)
-    except MpsError as error:
+    except READ_ERRORS as error:
         print(failure_lines(error), file=sys.stderr)
         return EXIT_TROUBLE
     try:

@@ -51,6 +51,13 @@ enum class FindingCode : uint8_t {
   ObjectiveOffset,
   LargeValue,
   FixedFormat,
+  // LP text.
+  LpSyntax,          // fatal: the text does not follow the LP grammar
+  LpUnsupported,     // fatal: LP the reader does not read (quadratic terms, indicators)
+  RepeatedTerm,      // strict: a variable twice in one expression; the terms are summed
+  NoEnd,             // strict: the text ends without an End line
+  InfiniteValue,     // warning: a bound or right-hand side of 1e20 or more, read as infinite
+  GluedCoefficient,  // warning: a number directly followed by a name (`2x`), read as a product
   Count,
 };
 
@@ -103,6 +110,12 @@ inline constexpr std::array<FindingInfo, kFindingCodeCount> kFindingInfo = {{
     {"objective-offset", Weight::Info},
     {"large-value", Weight::Info},
     {"fixed-format", Weight::Info},
+    {"lp-syntax", Weight::Fatal},
+    {"lp-unsupported", Weight::Fatal},
+    {"repeated-term", Weight::Strict},
+    {"no-end", Weight::Strict},
+    {"infinite-value", Weight::Warning},
+    {"glued-coefficient", Weight::Warning},
 }};
 
 constexpr const FindingInfo& finding_info(FindingCode code) noexcept {

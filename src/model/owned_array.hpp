@@ -86,6 +86,11 @@ class OwnedArray {
   // Empties the array and keeps its storage for reuse.
   void clear() noexcept { size_ = 0; }
 
+  // Keeps the first `n` elements (all of them when there are fewer) and the storage.
+  void truncate(size_t n) noexcept {
+    if (n < size_) size_ = n;
+  }
+
   // Appends a block of elements with one copy.
   void append(const T* values, size_t n) {
     if (n == 0) return;

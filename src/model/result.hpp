@@ -43,6 +43,7 @@ struct Error {
   uint64_t offset = kNoOffset;   // byte offset in the text where reading failed
   uint64_t lineno = 0;           // 1-based line of `offset`; 0 when not known
   std::string line;              // that line, shortened when long
+  uint64_t column = 0;           // 1-based byte column of `offset` in its line; 0 when not known
   int os_error = 0;              // the error number of an Os failure (0: none)
 };
 

@@ -16,6 +16,7 @@
 #include "python/model_object.hpp"
 #include "python/numpy_c.hpp"
 #include "python/signal_watch.hpp"
+#include "lp/read_lp.hpp"
 #include "reader/read_mps.hpp"
 #include "source/load_source.hpp"
 #include "platform/text_buffer.hpp"
@@ -23,9 +24,12 @@
 namespace mopsel::python {
 namespace {
 
-// Both entries take these first, all keyword-only; _read adds "strict", _check "limit".
+// Every entry takes path, text, name and gzip first, all keyword-only; the MPS entries
+// add "format"; _read and _read_lp add "strict", _check and _check_lp "limit".
 constexpr std::array<const char*, 6> kReadParameters = {"path", "text", "name", "gzip", "format", "strict"};
 constexpr std::array<const char*, 6> kCheckParameters = {"path", "text", "name", "gzip", "format", "limit"};
+constexpr std::array<const char*, 5> kReadLpParameters = {"path", "text", "name", "gzip", "strict"};
+constexpr std::array<const char*, 5> kCheckLpParameters = {"path", "text", "name", "gzip", "limit"};
 
 // What to read and how, from the arguments both entries share.
 struct Request {
@@ -34,6 +38,7 @@ struct Request {
   bool gzip = false;
   PyObject* name = nullptr;  // borrowed: str or None, the name failures carry
   ReadOptions options;
+  bool lp = false;  // LP text (options.strict and options.collect apply; format does not)
 };
 
 // The bytes of a bytes object, or nullopt with TypeError set.
@@ -55,8 +60,8 @@ bool truth(PyObject* value, bool& out) noexcept {
   return true;
 }
 
-// Fills `request` from path, text, name, gzip and format (the first five values);
-// false with TypeError or ValueError set.
+// Fills `request` from path, text, name and gzip (the first four values), and for
+// MPS text from format (the fifth); false with TypeError or ValueError set.
 bool bind_request(const char* function, std::span<PyObject* const> v, Request& request) {
   request.from_path = v[0] != Py_None;
   if (request.from_path == (v[1] != Py_None)) {
@@ -73,6 +78,7 @@ bool bind_request(const char* function, std::span<PyObject* const> v, Request& r
   }
   request.name = v[2];
   if (!truth(v[3], request.gzip)) return false;
+  if (request.lp) return true;
   const long format = PyLong_AsLong(v[4]);
   if (format == -1 && PyErr_Occurred()) return false;
   if (format < 0 || format > 2) {
@@ -103,7 +109,7 @@ std::optional<Outcome> run(const Request& request) {
     ReleasedLock unlocked;
     std::optional<Result<ByteBuffer>> loaded;
     std::string_view text = request.source;
-    if (request.from_path && request.gzip && options.is_default()) {
+    if (request.from_path && request.gzip && options.is_default() && !request.lp) {
       // The default read of gzip text may read it while it is inflated.
       outcome.record.emplace(read_mps_file(path, true, watch.interruption()));
     } else if (request.from_path) {
@@ -114,7 +120,13 @@ std::optional<Outcome> run(const Request& request) {
         outcome.load_failure.emplace(loaded->error());
       }
     }
-    if (!outcome.load_failure && !outcome.record) {
+    if (!outcome.load_failure && !outcome.record && request.lp) {
+      if (options.collect) {
+        outcome.report.emplace(check_lp(text, options.limit, ReaderLimits{}, watch.interruption()));
+      } else {
+        outcome.record.emplace(read_lp(text, LpReadOptions{options.strict}, ReaderLimits{}, watch.interruption()));
+      }
+    } else if (!outcome.load_failure && !outcome.record) {
       if (options.collect) {
         outcome.report.emplace(check_mps(text, options, ReaderLimits{}, watch.interruption()));
       } else {
@@ -135,13 +147,14 @@ PyObject* lineno_object(uint64_t lineno) noexcept {
 }
 
 // Raises mopsel.MpsError(reason, path=name, lineno=..., line=..., code=...), the
-// package's class, made by its own constructor (which adds the note with the line).
-void raise_mps_error(const Error& error, std::string_view code, PyObject* name) {
+// package's class, made by its own constructor (which adds the note with the line);
+// for LP text mopsel.LpError with the column too.
+void raise_read_error(const Error& error, std::string_view code, PyObject* name, bool lp) {
   std::string reason = error.reason.empty() ? error.message : error.reason;
   if (error.cause == FindingCode::CompressedData) reason.insert(0, "gzip data cannot be decompressed: ");
   PyRef errors(PyImport_ImportModule("mopsel._errors"));
   if (!errors) return;
-  PyRef type(PyObject_GetAttrString(errors.get(), "MpsError"));
+  PyRef type(PyObject_GetAttrString(errors.get(), lp ? "LpError" : "MpsError"));
   PyRef reason_text(escaped_text(reason));
   PyRef number(lineno_object(error.lineno));
   PyRef line;
@@ -156,20 +169,24 @@ void raise_mps_error(const Error& error, std::string_view code, PyObject* name) 
   PyRef keywords(Py_BuildValue("{s:O,s:O,s:O,s:s#}", "path", name, "lineno", number.get(), "line", line.get(),
                                "code", code.data(), static_cast<Py_ssize_t>(code.size())));
   if (!positional || !keywords) return;
+  if (lp) {
+    PyRef column(error.column == 0 ? lineno_object(0) : PyLong_FromUnsignedLongLong(error.column));
+    if (!column || PyDict_SetItemString(keywords.get(), "column", column.get()) != 0) return;
+  }
   PyRef exception(PyObject_Call(type.get(), positional.get(), keywords.get()));
   if (exception) PyErr_SetObject(type.get(), exception.get());
 }
 
 // Sets the exception of a failed load or read and returns null: MemoryError when
 // memory ran out, the OSError subclass of its errno (filename: `name`) for a
-// system error, mopsel.MpsError otherwise.
-PyObject* raise_failure(const Error& error, PyObject* name) {
+// system error, mopsel.MpsError (LpError for LP text) otherwise.
+PyObject* raise_failure(const Error& error, PyObject* name, bool lp) {
   if (error.reason == kOutOfMemory || error.kind == ErrorKind::OutOfMemory) return PyErr_NoMemory();
   if (error.os_error != 0) {
     errno = error.os_error;
     return PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, name);
   }
-  raise_mps_error(error, error.cause == FindingCode::None ? "read-error" : finding_name(error.cause), name);
+  raise_read_error(error, error.cause == FindingCode::None ? "read-error" : finding_name(error.cause), name, lp);
   return nullptr;
 }
 
@@ -201,36 +218,56 @@ PyObject* findings_tuple(const CheckReport& report, size_t limit) {
   return PyTuple_Pack(2, listed.get(), omitted.get());
 }
 
+// The body of _read and _read_lp: the parameters end with "strict".
+template <size_t N>
+PyObject* read_call(const char* function, const std::array<const char*, N>& parameters, bool lp, PyObject* args,
+                    PyObject* kwargs) {
+  std::array<PyObject*, N> v{};
+  if (!bind_arguments(function, parameters, args, kwargs, v, 0)) return nullptr;
+  Request request;
+  request.lp = lp;
+  if (!bind_request(function, v, request) || !truth(v[N - 1], request.options.strict)) return nullptr;
+  if (!import_numpy_api()) return nullptr;  // Ctrl-C during the import raises as itself
+  std::optional<Outcome> outcome = run(request);
+  if (!outcome) return nullptr;
+  if (outcome->load_failure) return raise_failure(*outcome->load_failure, request.name, request.lp);
+  if (!outcome->record->ok()) return raise_failure(outcome->record->error(), request.name, request.lp);
+  return wrap_model(std::move(*outcome->record).value());
+}
+
+// The body of _check and _check_lp: the parameters end with "limit".
+template <size_t N>
+PyObject* check_call(const char* function, const std::array<const char*, N>& parameters, bool lp, PyObject* args,
+                     PyObject* kwargs) {
+  std::array<PyObject*, N> v{};
+  if (!bind_arguments(function, parameters, args, kwargs, v, 0)) return nullptr;
+  Request request;
+  request.lp = lp;
+  if (!bind_request(function, v, request)) return nullptr;
+  const size_t limit = PyLong_AsSize_t(v[N - 1]);
+  if (limit == static_cast<size_t>(-1) && PyErr_Occurred()) return nullptr;
+  request.options.collect = true;
+  request.options.limit = limit;
+  std::optional<Outcome> outcome = run(request);
+  if (!outcome) return nullptr;
+  if (outcome->load_failure) return raise_failure(*outcome->load_failure, request.name, request.lp);
+  return findings_tuple(*outcome->report, limit);
+}
+
 PyObject* read_entry(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
-  return guarded([&]() -> PyObject* {
-    std::array<PyObject*, kReadParameters.size()> v{};
-    if (!bind_arguments("_read", kReadParameters, args, kwargs, v, 0)) return nullptr;
-    Request request;
-    if (!bind_request("_read", v, request) || !truth(v[5], request.options.strict)) return nullptr;
-    if (!import_numpy_api()) return nullptr;  // Ctrl-C during the import raises as itself
-    std::optional<Outcome> outcome = run(request);
-    if (!outcome) return nullptr;
-    if (outcome->load_failure) return raise_failure(*outcome->load_failure, request.name);
-    if (!outcome->record->ok()) return raise_failure(outcome->record->error(), request.name);
-    return wrap_model(std::move(*outcome->record).value());
-  });
+  return guarded([&] { return read_call("_read", kReadParameters, false, args, kwargs); });
 }
 
 PyObject* check_entry(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
-  return guarded([&]() -> PyObject* {
-    std::array<PyObject*, kCheckParameters.size()> v{};
-    if (!bind_arguments("_check", kCheckParameters, args, kwargs, v, 0)) return nullptr;
-    Request request;
-    if (!bind_request("_check", v, request)) return nullptr;
-    const size_t limit = PyLong_AsSize_t(v[5]);
-    if (limit == static_cast<size_t>(-1) && PyErr_Occurred()) return nullptr;
-    request.options.collect = true;
-    request.options.limit = limit;
-    std::optional<Outcome> outcome = run(request);
-    if (!outcome) return nullptr;
-    if (outcome->load_failure) return raise_failure(*outcome->load_failure, request.name);
-    return findings_tuple(*outcome->report, limit);
-  });
+  return guarded([&] { return check_call("_check", kCheckParameters, false, args, kwargs); });
+}
+
+PyObject* read_lp_entry(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&] { return read_call("_read_lp", kReadLpParameters, true, args, kwargs); });
+}
+
+PyObject* check_lp_entry(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&] { return check_call("_check_lp", kCheckLpParameters, true, args, kwargs); });
 }
 
 }  // namespace
@@ -242,5 +279,13 @@ PyMethodDef kReadMethod = {
 PyMethodDef kCheckMethod = {
     "_check", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(check_entry)), METH_VARARGS | METH_KEYWORDS,
     "_check(*, path, text, name, gzip, format, limit)\n--\n\n"};
+
+PyMethodDef kReadLpMethod = {
+    "_read_lp", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_lp_entry)),
+    METH_VARARGS | METH_KEYWORDS, "_read_lp(*, path, text, name, gzip, strict)\n--\n\n"};
+
+PyMethodDef kCheckLpMethod = {
+    "_check_lp", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(check_lp_entry)),
+    METH_VARARGS | METH_KEYWORDS, "_check_lp(*, path, text, name, gzip, limit)\n--\n\n"};
 
 }  // namespace mopsel::python

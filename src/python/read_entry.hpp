@@ -28,4 +28,12 @@ extern PyMethodDef kReadMethod;
 // are findings; a file that cannot be loaded raises as _read does.
 extern PyMethodDef kCheckMethod;
 
+// _read_lp(*, path, text, name, gzip, strict) -> Model
+// _check_lp(*, path, text, name, gzip, limit) -> (listed, omitted)
+//
+// The same for LP text (no format): a text that cannot be read raises
+// mopsel.LpError(reason, path=name, lineno, column, line, code).
+extern PyMethodDef kReadLpMethod;
+extern PyMethodDef kCheckLpMethod;
+
 }  // namespace mopsel::python

@@ -13,6 +13,7 @@
 #include "python/record_from_model.hpp"
 #include "python/signal_watch.hpp"
 #include "platform/text_buffer.hpp"
+#include "writer/lp_writer.hpp"
 #include "writer/mps_writer.hpp"
 
 namespace mopsel::python {
@@ -20,8 +21,9 @@ namespace {
 
 constexpr std::array<const char*, 4> kParameters = {"model", "path", "digits", "gzip"};
 
-// The options from `digits` and `gzip`; none with TypeError or ValueError set.
-std::optional<WriteOptions> options_argument(PyObject* digits, PyObject* gzip) {
+}  // namespace
+
+std::optional<WriteOptions> write_options_argument(PyObject* digits, PyObject* gzip) {
   WriteOptions options;
   const long count = PyLong_Check(digits) ? PyLong_AsLong(digits) : -1;
   if (count == -1 && PyErr_Occurred()) PyErr_Clear();
@@ -36,10 +38,22 @@ std::optional<WriteOptions> options_argument(PyObject* digits, PyObject* gzip) {
   return options;
 }
 
+namespace {
+
 PyObject* write_model(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+  return write_call("_write_model", args, kwargs, false);
+}
+
+PyObject* write_lp(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+  return write_call("_write_lp", args, kwargs, true);
+}
+
+}  // namespace
+
+PyObject* write_call(const char* function, PyObject* args, PyObject* kwargs, bool lp) noexcept {
   return guarded([&]() -> PyObject* {
     std::array<PyObject*, kParameters.size()> values{};
-    if (!bind_arguments("_write_model", kParameters, args, kwargs, values, 1)) return nullptr;
+    if (!bind_arguments(function, kParameters, args, kwargs, values, 1)) return nullptr;
     if (!instance_argument(values[0], model_type(), "Model", "model")) return nullptr;
     std::optional<std::string> path;
     if (values[1] != Py_None) {
@@ -49,18 +63,29 @@ PyObject* write_model(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
       if (!encoded || PyBytes_AsStringAndSize(encoded.get(), &data, &size) != 0) return nullptr;
       path.emplace(data, static_cast<size_t>(size));
     }
-    const std::optional<WriteOptions> options = options_argument(values[2], values[3]);
+    const std::optional<WriteOptions> options = write_options_argument(values[2], values[3]);
     if (!options) return nullptr;
     // A failure here happens before the file is opened: an existing file stays.
     std::optional<ModelRecord> record = record_from_model(values[0]);
     if (!record) return nullptr;
+    if (lp) {
+      if (const std::optional<std::string> refused = lp_unwritable_name(*record)) {
+        PyErr_SetString(PyExc_ValueError, refused->c_str());
+        return nullptr;
+      }
+    }
     SignalWatch watch(true);
     ByteBuffer text;
     Status status;
     {
       ReleasedLock unlocked;
-      status = path ? write_mps_to_file(*record, *path, *options, watch.interruption())
-                    : write_mps_to_buffer(*record, text, *options, watch.interruption());
+      if (lp) {
+        status = path ? write_lp_to_file(*record, *path, *options, watch.interruption())
+                      : write_lp_to_buffer(*record, text, *options, watch.interruption());
+      } else {
+        status = path ? write_mps_to_file(*record, *path, *options, watch.interruption())
+                      : write_mps_to_buffer(*record, text, *options, watch.interruption());
+      }
       record.reset();
     }
     if (set_call_exception(status, watch)) return nullptr;
@@ -71,13 +96,18 @@ PyObject* write_model(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
   });
 }
 
-}  // namespace
-
 PyMethodDef kWriteModelMethod = {
     "_write_model",
     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_model)),
     METH_VARARGS | METH_KEYWORDS,
     "_write_model(model, *, path, digits, gzip)\n--\n\nThe writer with options. Use mopsel.write.",
+};
+
+PyMethodDef kWriteLpMethod = {
+    "_write_lp",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_lp)),
+    METH_VARARGS | METH_KEYWORDS,
+    "_write_lp(model, *, path, digits, gzip)\n--\n\nThe LP writer with options. Use mopsel.write.",
 };
 
 }  // namespace mopsel::python

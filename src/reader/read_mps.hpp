@@ -49,14 +49,8 @@ Result<ModelRecord> read_mps_file(std::string_view path, const Interruption& int
 // the same outcome.
 Result<ModelRecord> read_mps_file(std::string_view path, bool gzip, const Interruption& interruption = {});
 
-// What a check found, in one pass over the text: the findings in file order (at
-// most options.limit of each code) and the count of each code, omitted ones
-// included. A text that cannot be read gives its failures as findings.
-struct CheckReport {
-  std::vector<Finding> findings;
-  std::array<uint64_t, kFindingCodeCount> counts{};
-};
-
+// What a check found (CheckReport, findings.hpp). A text that cannot be read gives
+// its failures as findings.
 // An interruption ends the check early: the report then holds what was found so far.
 CheckReport check_mps(std::string_view text, ReadOptions options, const ReaderLimits& limits = ReaderLimits{},
                       const Interruption& interruption = {});

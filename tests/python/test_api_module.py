@@ -23,7 +23,7 @@ import mopsel._mopsel as mm
 NAMES = ["CONTINUOUS", "INTEGER", "SEMI_CONTINUOUS", "SEMI_INTEGER", "Model", "SparseMatrix",
          "parse_file", "parse_str", "write_file", "write_str"]
 PACKAGE_FUNCTIONS = ["from_arrays", "write", "to_scipy", "to_milp", "to_highs", "from_highs"]
-READING = ["read", "check", "MpsError", "Diagnostic"]
+READING = ["read", "check", "MpsError", "LpError", "Diagnostic"]
 # Comparing, summarising, looking up, tables, solutions and corpora: functions, then result classes.
 ANSWERS = ["diff", "equal", "DiffResult", "Difference", "stats", "Stats", "names", "ModelNames", "to_pandas",
            "to_polars", "Tables", "evaluate", "Evaluation", "Violation", "read_solution", "write_solution", "Solution",
@@ -45,7 +45,8 @@ def test_module_contents_and_package():
     assert [name for name in NAMES if name not in stub] == []
     assert type(mm._ARRAY_BORROWS).__name__ == "PyCapsule"
     # The package's own entry points are private: not in __all__, not public names.
-    private = ("_model_from_arrays", "_write_model", "_panic_exception", "_read", "_check", "_name_index")
+    private = ("_model_from_arrays", "_write_model", "_panic_exception", "_read", "_check", "_name_index", "_read_lp",
+               "_check_lp", "_write_lp")
     assert all(isinstance(getattr(mm, name), types.BuiltinFunctionType) for name in private)
     with pytest.raises(TypeError, match="^No constructor defined for Model$"):
         mm.Model()

@@ -70,7 +70,7 @@ def test_every_file_is_a_row_in_order_whatever_runs_it(files, how, tmp_path):
     (dict(client="cluster"), TypeError, "argument 'client': expected a dask.distributed Client"),
     (dict(paths=["a.mps", 3]), TypeError, "argument 'paths': paths[1] is int, not a str or os.PathLike"),
     (dict(paths=[b"a.mps"]), TypeError, "argument 'paths': paths[0] is bytes, not a str or os.PathLike"),
-    (dict(format="loose"), ValueError, "format: expected 'free', 'fixed' or 'auto', got 'loose'"),
+    (dict(format="loose"), ValueError, "format: expected 'free', 'fixed', 'auto', 'lp' or None, got 'loose'"),
 ])
 def test_bad_arguments(kwargs, error, message, files):
     if "client" in kwargs:

@@ -195,7 +195,7 @@ def test_the_native_entries_raise_the_package_exceptions(arguments, kind, attrib
 @pytest.mark.parametrize(
     "call, error, message",
     [
-        (lambda: mopsel.read(TEXT, format="FIXED"), ValueError, "format: expected 'free', 'fixed' or 'auto', got 'FIXED'"),
+        (lambda: mopsel.read(TEXT, format="FIXED"), ValueError, "format: expected 'free', 'fixed', 'auto', 'lp' or None, got 'FIXED'"),
         (lambda: mopsel.read(12), TypeError, "source: expected a path, a binary file object or bytes of MPS text, got int"),
         (lambda: mopsel.read(io.StringIO(SMALL_MPS)), TypeError, "source: a text file object; open the file in binary mode ('rb')"),
         (lambda: mopsel.check(TEXT, limit=-1), ValueError, "limit: expected an int >= 0, got -1"),

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "reader/names/name_key.hpp"
 #include "reader/names/slot_table.hpp"
@@ -181,6 +182,13 @@ template <class V>
   if (map.count == 0) return nullptr;
   const auto* slot = detail::find_slot(map, key);
   return slot != nullptr ? &slot->value : nullptr;
+}
+
+// The value stored for a prepared key, to be changed in place, or nullptr. The
+// pointer is good until the next insertion.
+template <class V>
+[[gnu::always_inline]] inline V* find_key_mutable(NameMap<V>& map, const NameKey& key) noexcept {
+  return const_cast<V*>(find_key(std::as_const(map), key));
 }
 
 // The value stored for `key`, or nullptr.

@@ -41,6 +41,14 @@ struct Findings {
   bool defer_strict = false;
 };
 
+// What a check found, in one pass over the text: the findings in file order (at
+// most options.limit of each code) and the count of each code, omitted ones
+// included.
+struct CheckReport {
+  std::vector<Finding> findings;
+  std::array<uint64_t, kFindingCodeCount> counts{};
+};
+
 // Whether a finding of `code` would be recorded or would end the read: callers skip
 // building the message otherwise.
 [[nodiscard]] bool wants(const Findings& findings, FindingCode code) noexcept;

@@ -45,6 +45,7 @@ void attach_location(Error& error, std::string_view text) {
   const uint64_t column = std::min<uint64_t>(error.offset, text.size()) -
                           static_cast<uint64_t>(where.line.data() - text.data());
   error.line = shown_line(where.line, column);
+  error.column = column + 1;
 }
 
 }  // namespace mopsel

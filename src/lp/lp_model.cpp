@@ -1,0 +1,102 @@
+#include "lp/lp_model.hpp"
+
+#include <charconv>
+#include <limits>
+#include <string>
+
+namespace mopsel::lp {
+
+ColumnRef* add_column(LpModel& model, std::string_view name, const NameKey& key) {
+  if (model.num_col >= model.limits.max_columns) [[unlikely]] return nullptr;
+  const uint32_t col = model.num_col++;
+  assign_name(model.column_of, name, ColumnRef{col, kNoEntry}, &key);
+  model.col_names.push_back(name);
+  model.col_cost.push_back(0.0);
+  model.col_lower.push_back(0.0);
+  model.col_upper.push_back(std::numeric_limits<double>::infinity());
+  model.col_integrality.push_back(code(IntegralityKind::CONTINUOUS));
+  // The insertion may have moved the slots (or the seed): the column is looked up again.
+  return find_column(model, map_key(model.column_of, name));
+}
+
+bool close_row(LpModel& model, std::string_view name, double lower, double upper) {
+  if (model.num_row >= model.limits.max_rows) [[unlikely]] return false;
+  const uint32_t begin = model.row_start[model.num_row];
+  uint32_t kept = begin;
+  const uint32_t end = static_cast<uint32_t>(model.entry_col.size());
+  for (uint32_t k = begin; k < end; ++k) {
+    if (model.entry_value[k] == 0.0) continue;  // a coefficient of 0, or terms that cancel
+    model.entry_col[kept] = model.entry_col[k];
+    model.entry_value[kept] = model.entry_value[k];
+    ++kept;
+  }
+  if (kept != end) {
+    model.entry_col.truncate(kept);
+    model.entry_value.truncate(kept);
+  }
+  if (name.empty()) {
+    // Rows without a name are called R0, R1, ... by their position, as Gurobi names them.
+    char made[16] = {'R'};
+    const auto written = std::to_chars(made + 1, made + sizeof made, model.num_row);
+    model.row_names.push_back({made, static_cast<size_t>(written.ptr - made)});
+  } else {
+    model.row_names.push_back(name);
+  }
+  model.row_lower.push_back(lower);
+  model.row_upper.push_back(upper);
+  model.row_start.push_back(kept);
+  ++model.num_row;
+  return true;
+}
+
+ModelRecord finish_lp_model(LpModel&& model) {
+  open_row(model);  // a text without rows still has row_start[0]
+  const uint32_t num_col = model.num_col;
+  const size_t nnz = model.entry_col.size();
+  model.column_of = NameMap<ColumnRef>{};
+
+  // Counting sort of the entries by column; rows stay ascending within a column.
+  OwnedArray<uint32_t> start;
+  start.reserve(size_t{num_col} + 1);
+  for (uint32_t j = 0; j <= num_col; ++j) start.push_back(0);
+  for (size_t k = 0; k < nnz; ++k) ++start[model.entry_col[k] + 1];
+  for (uint32_t j = 0; j < num_col; ++j) start[j + 1] += start[j];
+  OwnedArray<uint32_t> fill;  // the next free position per column
+  fill.append(start.data(), num_col);
+  OwnedArray<uint32_t> index;
+  OwnedArray<double> value;
+  index.reserve(nnz);
+  value.reserve(nnz);
+  index.commit(nnz);
+  value.commit(nnz);
+  for (uint32_t i = 0; i < model.num_row; ++i) {
+    for (uint32_t k = model.row_start[i]; k < model.row_start[i + 1]; ++k) {
+      const uint32_t at = fill[model.entry_col[k]]++;
+      index[at] = i;
+      value[at] = model.entry_value[k];
+    }
+  }
+
+  ModelRecord record;
+  record.name = std::string(model.name);
+  record.objective_name = std::string(model.objective_name);
+  record.num_row = model.num_row;
+  record.num_col = num_col;
+  record.obj_sense_minimize = model.minimize;
+  record.obj_offset = model.obj_offset;
+  record.col_cost = std::move(model.col_cost);
+  record.col_lower = std::move(model.col_lower);
+  record.col_upper = std::move(model.col_upper);
+  record.row_lower = std::move(model.row_lower);
+  record.row_upper = std::move(model.row_upper);
+  record.col_integrality = std::move(model.col_integrality);
+  record.row_names = std::move(model.row_names);
+  record.col_names = std::move(model.col_names);
+  record.a_matrix.start = std::move(start);
+  record.a_matrix.index = std::move(index);
+  record.a_matrix.value = std::move(value);
+  model = LpModel{};
+  return record;
+}
+
+}  // namespace mopsel::lp

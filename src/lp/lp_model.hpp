@@ -1,0 +1,105 @@
+#pragma once
+// What the LP reader builds while it reads: columns in order of first appearance
+// (a name map from the text's views to their index), the rows with their bounds,
+// and the constraint matrix row by row, as LP text gives it. `finish_lp_model`
+// turns the rows into the column-wise matrix of a ModelRecord.
+//
+// A term repeated within a row is summed into the row's first entry for that
+// column: each column remembers the position of its latest entry, which is its
+// entry in the row being read exactly when that position lies in the row and
+// holds the column. The position is kept in the name map's slot beside the
+// column index, so that a term touches one slot of the map and no other
+// per-column array. Entries that sum to zero are dropped when the row ends.
+#include <cstdint>
+#include <string_view>
+
+#include "model/model_record.hpp"
+#include "model/name_list.hpp"
+#include "model/owned_array.hpp"
+#include "reader/names/name_map.hpp"
+#include "reader/records/reader_state.hpp"
+
+namespace mopsel::lp {
+
+inline constexpr uint32_t kNoEntry = UINT32_MAX;
+
+// What the name map holds for a column: its index and the position of its latest entry.
+struct ColumnRef {
+  uint32_t col;
+  uint32_t entry;
+};
+
+struct LpModel {
+  // Columns, in order of first appearance.
+  NameMap<ColumnRef> column_of;  // keys are views into the text
+  NameList col_names;
+  OwnedArray<double> col_cost;
+  OwnedArray<double> col_lower;
+  OwnedArray<double> col_upper;
+  OwnedArray<uint8_t> col_integrality;
+  uint32_t num_col = 0;
+
+  // Rows, in file order; row i holds the entries [row_start[i], row_start[i + 1]).
+  NameList row_names;
+  OwnedArray<double> row_lower;
+  OwnedArray<double> row_upper;
+  OwnedArray<uint32_t> row_start;  // num_row + 1 entries once a row is open
+  uint32_t num_row = 0;
+
+  // Entries in row order.
+  OwnedArray<uint32_t> entry_col;
+  OwnedArray<double> entry_value;
+
+  std::string_view name;
+  std::string_view objective_name = kDefaultObjectiveName;
+  double obj_offset = 0.0;
+  bool minimize = true;
+
+  ReaderLimits limits;
+};
+
+// The column of a prepared key, or null. Good until the next column is made.
+[[gnu::always_inline]] inline ColumnRef* find_column(LpModel& model, const NameKey& key) noexcept {
+  return find_key_mutable(model.column_of, key);
+}
+
+// Makes the column `name` (bounds [0, +inf], continuous, cost 0) of a prepared key
+// that the map does not hold. Null when the column limit is reached.
+ColumnRef* add_column(LpModel& model, std::string_view name, const NameKey& key);
+
+// Opens a row: its entries are the ones added from now on.
+inline void open_row(LpModel& model) {
+  if (model.row_start.empty()) model.row_start.push_back(0);
+}
+
+// Adds `value` times column `ref` to the open row. False when the entry limit is reached.
+[[gnu::always_inline]] inline bool add_entry(LpModel& model, ColumnRef& ref, double value) {
+  const uint32_t row_begin = model.row_start[model.num_row];
+  const uint32_t nnz = static_cast<uint32_t>(model.entry_col.size());
+  const uint32_t at = ref.entry;
+  if (at >= row_begin && at < nnz && model.entry_col[at] == ref.col) [[unlikely]] {
+    model.entry_value[at] += value;
+    return true;
+  }
+  if (nnz >= model.limits.max_entries) [[unlikely]] return false;
+  ref.entry = nnz;
+  model.entry_col.push_back(ref.col);
+  model.entry_value.push_back(value);
+  return true;
+}
+
+// True when the open row already holds an entry for `ref` (for the repeated-term finding).
+inline bool row_has(const LpModel& model, const ColumnRef& ref) noexcept {
+  const uint32_t at = ref.entry;
+  return at >= model.row_start[model.num_row] && at < model.entry_col.size() && model.entry_col[at] == ref.col;
+}
+
+// Closes the open row with its name and bounds; entries that summed to zero are
+// dropped. False when the row limit is reached.
+bool close_row(LpModel& model, std::string_view name, double lower, double upper);
+
+// The record: the rows turned into the column-wise matrix (within a column, rows
+// ascending), names and arrays moved. The model is left empty.
+ModelRecord finish_lp_model(LpModel&& model);
+
+}  // namespace mopsel::lp

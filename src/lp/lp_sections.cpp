@@ -1,0 +1,95 @@
+#include "lp/lp_sections.hpp"
+
+#include <array>
+
+#include "model/lp_words.hpp"
+
+namespace mopsel::lp {
+namespace {
+
+using mopsel::equals_ascii_lower;
+
+struct Keyword {
+  std::string_view word;
+  Section section;
+};
+
+// One-word keywords.
+constexpr std::array<Keyword, 25> kKeywords = {{
+    {"minimize", Section::Minimize}, {"minimise", Section::Minimize}, {"minimum", Section::Minimize},
+    {"min", Section::Minimize},      {"maximize", Section::Maximize}, {"maximise", Section::Maximize},
+    {"maximum", Section::Maximize},  {"max", Section::Maximize},      {"st", Section::SubjectTo},
+    {"s.t.", Section::SubjectTo},    {"bounds", Section::Bounds},     {"bound", Section::Bounds},
+    {"general", Section::General},   {"generals", Section::General},  {"gen", Section::General},
+    {"integer", Section::General},   {"integers", Section::General},  {"int", Section::General},
+    {"binary", Section::Binary},     {"binaries", Section::Binary},   {"bin", Section::Binary},
+    {"semicontinuous", Section::Semi}, {"semis", Section::Semi},      {"sos", Section::Sos},
+    {"end", Section::End},
+}};
+
+// Whether the next token of `lexer` is the word `lower`; consumed when it is.
+bool take_word(Lexer& lexer, std::string_view lower) noexcept {
+  Lexer ahead = lexer;
+  const Token token = ahead.next();
+  if (token.kind != Tok::Name || token.line_start || !equals_ascii_lower(token.text(), lower)) return false;
+  lexer = ahead;
+  return true;
+}
+
+bool colon_follows(const Lexer& lexer) noexcept {
+  Lexer ahead = lexer;
+  return ahead.next().kind == Tok::Colon;
+}
+
+}  // namespace
+
+Section section_at(const Token& first, Lexer& lexer) noexcept {
+  if (first.kind != Tok::Name || !first.line_start || first.size > 14) return Section::None;
+  const std::string_view word = first.text();
+  Lexer ahead = lexer;
+  Section found = Section::None;
+  if (equals_ascii_lower(word, "subject")) {
+    if (take_word(ahead, "to")) found = Section::SubjectTo;
+  } else if (equals_ascii_lower(word, "such")) {
+    if (take_word(ahead, "that")) found = Section::SubjectTo;
+  } else if (equals_ascii_lower(word, "semi")) {
+    // "semi-continuous" is three tokens; "semi" alone is a keyword too.
+    Lexer dash = ahead;
+    if (dash.next().kind == Tok::Minus && take_word(dash, "continuous")) ahead = dash;
+    found = Section::Semi;
+  } else {
+    for (const Keyword& keyword : kKeywords) {
+      if (equals_ascii_lower(word, keyword.word)) {
+        found = keyword.section;
+        break;
+      }
+    }
+  }
+  if (found == Section::None || colon_follows(ahead)) return Section::None;
+  lexer = ahead;
+  return found;
+}
+
+std::string_view section_name(Section section) noexcept {
+  switch (section) {
+    case Section::None: return "";
+    case Section::Minimize: return "Minimize";
+    case Section::Maximize: return "Maximize";
+    case Section::SubjectTo: return "Subject To";
+    case Section::Bounds: return "Bounds";
+    case Section::General: return "General";
+    case Section::Binary: return "Binary";
+    case Section::Semi: return "Semi-Continuous";
+    case Section::Sos: return "SOS";
+    case Section::End: return "End";
+  }
+  return "";
+}
+
+bool is_infinity_word(std::string_view word) noexcept {
+  return equals_ascii_lower(word, "inf") || equals_ascii_lower(word, "infinity");
+}
+
+bool is_free_word(std::string_view word) noexcept { return equals_ascii_lower(word, "free"); }
+
+}  // namespace mopsel::lp

@@ -1,0 +1,38 @@
+#pragma once
+// Section keywords of LP text. A keyword counts only as the first token of a
+// line, in any case, and not when a ':' follows it (then it names a constraint).
+#include <cstdint>
+#include <string_view>
+
+#include "lp/lp_lexer.hpp"
+
+namespace mopsel::lp {
+
+enum class Section : uint8_t {
+  None,         // not a keyword
+  Minimize,     // minimize minimise minimum min
+  Maximize,     // maximize maximise maximum max
+  SubjectTo,    // subject to, such that, st, s.t.
+  Bounds,       // bounds bound
+  General,      // general generals gen integer integers int
+  Binary,       // binary binaries bin
+  Semi,         // semi-continuous semicontinuous semis semi
+  Sos,          // sos
+  End,          // end
+};
+
+// The section that the line-start token `first` opens, reading the words that
+// belong to the keyword from `lexer` (`to` after `subject`, `-continuous` after
+// `semi`); None, with `lexer` untouched, when it opens none.
+Section section_at(const Token& first, Lexer& lexer) noexcept;
+
+// The keyword's name as shown in messages ("Bounds").
+std::string_view section_name(Section section) noexcept;
+
+// True for the words that stand for infinity in a value: inf and infinity, in any case.
+bool is_infinity_word(std::string_view word) noexcept;
+
+// True for the word `free`, in any case.
+bool is_free_word(std::string_view word) noexcept;
+
+}  // namespace mopsel::lp

@@ -1,0 +1,788 @@
+#include "lp/read_lp.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "lp/lp_lexer.hpp"
+#include "lp/lp_model.hpp"
+#include "lp/lp_sections.hpp"
+#include "platform/text_buffer.hpp"
+#include "reader/records/assemble.hpp"
+#include "reader/text/locate.hpp"
+#include "reader/text/numbers.hpp"
+#include "reader/text/utf8.hpp"
+#include "source/load_source.hpp"
+
+namespace mopsel {
+namespace {
+
+using lp::LpModel;
+using lp::Section;
+using lp::Tok;
+using lp::Token;
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+enum class Relation : uint8_t { Le, Ge, Eq };
+
+std::optional<Relation> relation_of(Tok kind) noexcept {
+  switch (kind) {
+    case Tok::Le: return Relation::Le;
+    case Tok::Ge: return Relation::Ge;
+    case Tok::Eq: return Relation::Eq;
+    default: return std::nullopt;
+  }
+}
+
+std::string_view relation_text(Relation relation) noexcept {
+  switch (relation) {
+    case Relation::Le: return "<=";
+    case Relation::Ge: return ">=";
+    case Relation::Eq: return "=";
+  }
+  return "";
+}
+
+// How a token is named in a message: "'x'" for words and numbers, the operator
+// itself, "the end of the text".
+std::string describe(const Token& token) {
+  switch (token.kind) {
+    case Tok::End: return "the end of the text";
+    case Tok::Name: return "the name " + quoted(token.text());
+    case Tok::Number: return "the number " + quoted(token.text());
+    case Tok::Other: return "the byte " + quoted(token.text());
+    default: return "'" + std::string(token.text()) + "'";
+  }
+}
+
+// The parser: one token of lookahead (`cur`) over the lexer, the model being
+// built, and the findings of a strict or collecting read. Every step returns
+// false once reading has failed; `failure` then says why.
+struct Parser {
+  Parser(std::string_view model_text, const ReadOptions& read_options, const ReaderLimits& limits,
+         const Interruption& stop)
+      : text(model_text), lexer(lp::lexer_for(model_text)), findings(model_text, read_options), interruption(stop) {
+    model.limits = limits;
+    noting = findings.options.collect || findings.options.strict;
+    next_poll = text.data() + kPollStride;
+  }
+
+  std::string_view text;
+  lp::Lexer lexer;
+  Token cur;
+  LpModel model;
+  Findings findings;
+  Interruption interruption;
+  Error failure = Error(ErrorKind::Parse, kLpParseFailure);
+  bool noting = false;  // findings are wanted (strict or collecting)
+  bool interrupted = false;
+  const char* next_poll;
+  std::vector<uint8_t> in_objective;  // columns with an objective term, when noting
+
+  uint64_t offset_of(const Token& token) const noexcept {
+    return static_cast<uint64_t>(token.begin - text.data());
+  }
+
+  // Reads the next token; every kPollStride bytes asks whether to stop.
+  [[gnu::always_inline]] bool advance() noexcept {
+    cur = lexer.next();
+    if (lexer.pos >= next_poll) [[unlikely]]
+      return poll();
+    return true;
+  }
+  [[gnu::noinline]] bool poll() noexcept {
+    next_poll = lexer.pos + kPollStride;
+    if (!interruption.requested()) return true;
+    interrupted = true;
+    failure = interrupted_error();
+    return false;
+  }
+  static Error interrupted_error() { return mopsel::interrupted(); }
+
+  bool fail(FindingCode code, const Token& at, std::string reason) {
+    if (findings.options.collect) {
+      (void)report_at(findings, code, offset_of(at), 0, reason);
+    }
+    failure = reading_failure(code, std::move(reason), offset_of(at));
+    failure.message = kLpParseFailure;
+    return false;
+  }
+  bool syntax(const Token& at, std::string_view expected) {
+    return fail(FindingCode::LpSyntax, at, "expected " + std::string(expected) + ", found " + describe(at));
+  }
+
+  // A finding at `at`; false when it ends the read (strict reading).
+  bool note(FindingCode code, const Token& at, std::string message) {
+    if (report_at(findings, code, offset_of(at), 0, message)) return true;
+    failure = reading_failure(code, std::move(message), offset_of(at));
+    failure.message = kLpParseFailure;
+    return false;
+  }
+
+  // The section whose keyword starts at `cur`, with the lexer moved past the
+  // keyword's other words (the caller advances past `cur` itself); None otherwise.
+  Section section_here() noexcept {
+    if (!cur.line_start || cur.kind != Tok::Name) return Section::None;
+    return lp::section_at(cur, lexer);
+  }
+
+  // --- values and columns ------------------------------------------------------
+
+  // The column named by `token`, made when new. Fails at the column limit.
+  [[gnu::always_inline]] bool column(const Token& token, lp::ColumnRef*& ref) {
+    return column(token, map_key(model.column_of, token.text()), ref);
+  }
+
+  // The same with the name's key prepared under the map's present seed. `ref` is
+  // good until the next column is made.
+  [[gnu::always_inline]] bool column(const Token& token, const NameKey& key, lp::ColumnRef*& ref) {
+    ref = lp::find_column(model, key);
+    if (ref != nullptr) [[likely]] return true;
+    ref = lp::add_column(model, token.text(), key);
+    if (ref == nullptr) {
+      return fail(FindingCode::TooManyColumns, token, failure_reason(FindingCode::TooManyColumns, {}, model.limits));
+    }
+    if (noting) in_objective.push_back(0);
+    return true;
+  }
+
+  // A column that a Bounds or type section names: one that no expression used is
+  // made, with a finding.
+  bool listed_column(const Token& token, uint32_t& col, Section where) {
+    const uint32_t before = model.num_col;
+    lp::ColumnRef* ref;
+    if (!column(token, ref)) return false;
+    col = ref->col;
+    if (col < before || !noting) return true;
+    return note(FindingCode::UnknownColumn, token,
+                "variable " + quoted(token.text()) + " in " + std::string(lp::section_name(where)) +
+                    " appears in no objective or constraint: a new column is made");
+  }
+
+  bool glued(const Token& number, const Token& name) {
+    if (!noting || !name.glued) return true;
+    return note(FindingCode::GluedCoefficient, number,
+                quoted(std::string(number.text()) + std::string(name.text())) + " reads as " +
+                    std::string(number.text()) + " times " + quoted(name.text()) +
+                    " (Gurobi reads one variable of that name)");
+  }
+
+  // A value: signs, then a number or inf/infinity. Magnitudes of kLpInfinity and more
+  // are infinite. False (nothing consumed beyond the signs) when no value is there.
+  bool value(double& out, bool& found) {
+    found = false;
+    double sign = 1.0;
+    const Token first = cur;
+    while (cur.kind == Tok::Plus || cur.kind == Tok::Minus) {
+      if (cur.kind == Tok::Minus) sign = -sign;
+      if (!advance()) return false;
+    }
+    if (cur.kind == Tok::Number) {
+      out = sign * parse_number(cur.text());
+    } else if (cur.kind == Tok::Name && lp::is_infinity_word(cur.text())) {
+      out = sign * kInf;
+    } else {
+      return true;
+    }
+    found = true;
+    if (std::fabs(out) >= kLpInfinity && std::isfinite(out)) {
+      const double given = out;
+      out = sign * kInf;
+      if (noting && !note(FindingCode::InfiniteValue, first,
+                          "value " + number_text(given) + " reads as " + (sign > 0 ? "+" : "-") +
+                              "infinity (a bound or right-hand side of 1e20 or more is infinite)")) {
+        return false;
+      }
+    }
+    return advance();
+  }
+
+  // --- expressions -------------------------------------------------------------
+
+  // Where a term goes: the objective, or the row being read.
+  enum class Target : uint8_t { Objective, Row };
+
+  [[gnu::always_inline]] bool term(Target target, lp::ColumnRef& ref, double coefficient, const Token& at) {
+    const uint32_t col = ref.col;
+    if (target == Target::Row) {
+      if (noting && lp::row_has(model, ref) &&
+          !note(FindingCode::RepeatedTerm, at,
+                "variable " + quoted(at.text()) + " appears again in this constraint: the terms are summed")) {
+        return false;
+      }
+      if (!lp::add_entry(model, ref, coefficient)) [[unlikely]]
+        return fail(FindingCode::TooManyEntries, at, failure_reason(FindingCode::TooManyEntries, {}, model.limits));
+      return true;
+    }
+    if (noting) {
+      if (in_objective[col] != 0 &&
+          !note(FindingCode::RepeatedTerm, at,
+                "variable " + quoted(at.text()) + " appears again in the objective: the terms are summed")) {
+        return false;
+      }
+      in_objective[col] = 1;
+    }
+    model.col_cost[col] += coefficient;
+    return true;
+  }
+
+  // Terms of a linear expression, until a token that cannot continue it: a
+  // relation, a section keyword at the start of a line, the end. Constants are
+  // summed into `constant`; `terms` counts the variable terms.
+  // A term of the common shape, `+ 2 x` or `- x` (the sign only for the first term
+  // optional), lexed ahead of its application: its name's key is made and the map's
+  // slot for it fetched while the terms before it are applied. On large models the
+  // name map is beyond the caches, and a lookup waits for memory unless its slot was
+  // asked for a few terms before.
+  struct AheadTerm {
+    Token name;
+    Token number;  // Tok::End when the term has no number
+    double coefficient;
+    NameKey key;
+    bool keyed;  // the map's seed when the key was made
+  };
+  static constexpr size_t kTermsAhead = 16;
+
+  // Lexes a term of the common shape from `cur` on; false (nothing consumed) for
+  // anything else, which the general steps read. A name at the start of a line is
+  // left to them: it may be a keyword or a constraint's label.
+  bool ahead_term(bool first, AheadTerm& out) noexcept {
+    lp::Lexer la = lexer;
+    Token t = cur;
+    double sign = 1.0;
+    bool signed_term = false;
+    while (t.kind == Tok::Plus || t.kind == Tok::Minus) {
+      if (t.kind == Tok::Minus) sign = -sign;
+      signed_term = true;
+      t = la.next();
+    }
+    if (!first && !signed_term) return false;
+    out.number.kind = Tok::End;
+    out.coefficient = sign;
+    if (t.kind == Tok::Number) {
+      out.number = t;
+      out.coefficient = sign * parse_number(t.text());
+      t = la.next();
+    }
+    if (t.kind != Tok::Name || t.line_start) return false;
+    out.name = t;
+    out.key = map_key(model.column_of, t.text());
+    out.keyed = model.column_of.seed.keyed;
+    prefetch_name(model.column_of, out.key);
+    lexer = la;
+    return true;
+  }
+
+  bool apply_ahead(Target target, const AheadTerm& t) {
+    if (t.number.kind == Tok::Number && !glued(t.number, t.name)) return false;
+    lp::ColumnRef* ref;
+    const bool same_seed = t.keyed == model.column_of.seed.keyed;
+    if (!(same_seed ? column(t.name, t.key, ref) : column(t.name, ref))) return false;
+    return term(target, *ref, t.coefficient, t.name);
+  }
+
+  bool expression(Target target, double& constant, uint64_t& terms) {
+    bool first = true;
+    AheadTerm ahead[kTermsAhead];
+    size_t oldest = 0;
+    size_t waiting = 0;
+    for (;;) {
+      AheadTerm& next = ahead[(oldest + waiting) % kTermsAhead];
+      if (waiting < kTermsAhead && ahead_term(first, next)) {
+        ++waiting;
+        ++terms;
+        first = false;
+        if (!advance()) return false;
+        if (waiting == kTermsAhead) {
+          if (!apply_ahead(target, ahead[oldest])) return false;
+          oldest = (oldest + 1) % kTermsAhead;
+          --waiting;
+        }
+        continue;
+      }
+      // Anything else: the terms lexed ahead are applied first, in order.
+      for (; waiting > 0; --waiting, oldest = (oldest + 1) % kTermsAhead) {
+        if (!apply_ahead(target, ahead[oldest])) return false;
+      }
+      if (!expression_step(target, constant, terms, first)) return false;
+      if (finished) {
+        finished = false;
+        return true;
+      }
+      first = false;
+    }
+  }
+
+  bool finished = false;  // set by expression_step when the expression has ended
+  bool finish() noexcept {
+    finished = true;
+    return true;
+  }
+
+  // One term (or the end of the expression, `finished`) by the general rules.
+  bool expression_step(Target target, double& constant, uint64_t& terms, bool first) {
+    if (cur.kind == Tok::Colon && !first) return colon_after_term();
+    {
+      double sign = 1.0;
+      bool signed_term = false;
+      while (cur.kind == Tok::Plus || cur.kind == Tok::Minus) {
+        if (cur.kind == Tok::Minus) sign = -sign;
+        signed_term = true;
+        if (!advance()) return false;
+      }
+      // A section keyword at the start of a line ends the expression.
+      if (cur.line_start && !signed_term && cur.kind == Tok::Name && keyword_ahead()) return finish();
+      if (cur.kind == Tok::Number) {
+        const Token number = cur;
+        const double coefficient = sign * parse_number(number.text());
+        if (!advance()) return false;
+        if (cur.kind == Tok::Times) {
+          if (!advance()) return false;
+          if (cur.kind != Tok::Name) return syntax(cur, "a variable after '*'");
+        }
+        if (cur.kind == Tok::Name && !(cur.line_start && keyword_ahead())) {
+          if (!first && !signed_term) return syntax(number, "'+' or '-' between two terms");
+          lp::ColumnRef* ref;
+          if (!glued(number, cur) || !column(cur, ref) || !term(target, *ref, coefficient, cur)) return false;
+          ++terms;
+          if (!advance()) return false;
+        } else {
+          if (!first && !signed_term) return syntax(number, "'+' or '-' between two terms");
+          constant += coefficient;
+        }
+      } else if (cur.kind == Tok::Name) {
+        if (!first && !signed_term) {
+          // The label of the next constraint ends an expression that ends a constraint
+          // (`3 >= x` then `c2: ...`).
+          if (label_ahead()) return finish();
+          return syntax(cur, "'+' or '-' between two terms");
+        }
+        lp::ColumnRef* ref;
+        if (!column(cur, ref) || !term(target, *ref, sign, cur)) return false;
+        ++terms;
+        if (!advance()) return false;
+      } else if (cur.kind == Tok::Open) {
+        return fail(FindingCode::LpUnsupported, cur, "quadratic terms ('[ ... ]') are not supported");
+      } else {
+        if (signed_term) return syntax(cur, "a number or a variable after the sign");
+        return finish();
+      }
+      if (cur.kind == Tok::Colon) return colon_after_term();
+      return true;
+    }
+  }
+
+  bool colon_after_term() {
+    return fail(FindingCode::LpSyntax, cur,
+                "a ':' after a term: a constraint name where the expression goes on (a missing section keyword?)");
+  }
+
+  // Whether `cur` (a name) is followed by ':'; the lexer is untouched.
+  bool label_ahead() noexcept {
+    lp::Lexer ahead = lexer;
+    return ahead.next().kind == Tok::Colon;
+  }
+
+  // Whether `cur` (a name at the start of a line) is a section keyword; the lexer is untouched.
+  bool keyword_ahead() noexcept {
+    lp::Lexer ahead = lexer;
+    return lp::section_at(cur, ahead) != Section::None;
+  }
+
+  // --- sections ----------------------------------------------------------------
+
+  bool objective(bool minimize) {
+    model.minimize = minimize;
+    if (cur.kind == Tok::Name && !(cur.line_start && keyword_ahead())) {
+      if (label_ahead()) {
+        model.objective_name = cur.text();
+        if (!advance() || !advance()) return false;
+      }
+    }
+    if (noting) in_objective.assign(model.num_col, 0);
+    double constant = 0.0;
+    uint64_t terms = 0;
+    if (!expression(Target::Objective, constant, terms)) return false;
+    model.obj_offset += constant;
+    if (relation_of(cur.kind)) return syntax(cur, "a term of the objective (it has no relation)");
+    return true;
+  }
+
+  bool constraints() {
+    for (;;) {
+      if (cur.kind == Tok::End || section_peek()) return true;
+      std::string_view name;
+      if (cur.kind == Tok::Name) {
+        if (label_ahead()) {
+          name = cur.text();
+          if (!advance() || !advance()) return false;
+          if (cur.kind == Tok::Name && indicator_ahead()) {
+            return fail(FindingCode::LpUnsupported, cur, "indicator constraints ('->') are not supported");
+          }
+        }
+      }
+      if (!constraint(name)) return false;
+    }
+  }
+
+  // `cur` is a section keyword at the start of a line (the lexer untouched).
+  bool section_peek() noexcept { return cur.line_start && cur.kind == Tok::Name && keyword_ahead(); }
+
+  // `b = 1 ->` ahead.
+  bool indicator_ahead() noexcept {
+    lp::Lexer ahead = lexer;
+    if (ahead.next().kind != Tok::Eq) return false;
+    if (ahead.next().kind != Tok::Number) return false;
+    return ahead.next().kind == Tok::Arrow;
+  }
+
+  static void apply(Relation relation, double value, double& lower, double& upper) noexcept {
+    if (relation != Relation::Ge) upper = value;
+    if (relation != Relation::Le) lower = value;
+  }
+
+  // One constraint after its name: `expression relation value`, or
+  // `value relation expression [relation value]`.
+  bool constraint(std::string_view name) {
+    lp::open_row(model);
+    const Token start = cur;
+    double left_constant = 0.0;
+    uint64_t terms = 0;
+    if (!expression(Target::Row, left_constant, terms)) return false;
+    const std::optional<Relation> first = relation_of(cur.kind);
+    if (!first) {
+      return syntax(cur, terms == 0 && cur.begin == start.begin ? "a constraint" : "'<=', '>=' or '=' after the expression");
+    }
+    if (!advance()) return false;
+    double lower = -kInf;
+    double upper = kInf;
+    if (terms > 0) {
+      double rhs;
+      bool found;
+      if (!value(rhs, found)) return false;
+      if (!found) return syntax(cur, "a number after '" + std::string(relation_text(*first)) + "'");
+      // A constant on the left moves to the right-hand side.
+      apply(*first, rhs - left_constant, lower, upper);
+      if (relation_of(cur.kind)) {
+        return syntax(cur, "the end of the constraint (a ranged constraint is written 'lower <= expression <= upper')");
+      }
+    } else {
+      // `value relation expression`: the left side was one constant.
+      double right_constant = 0.0;
+      if (!expression(Target::Row, right_constant, terms)) return false;
+      if (terms == 0) return syntax(cur, "a variable after '" + std::string(relation_text(*first)) + "'");
+      // value <= expr reads expr >= value.
+      const Relation flipped = *first == Relation::Le ? Relation::Ge : (*first == Relation::Ge ? Relation::Le : Relation::Eq);
+      apply(flipped, left_constant - right_constant, lower, upper);
+      if (const std::optional<Relation> second = relation_of(cur.kind)) {
+        if (*second != *first || *first == Relation::Eq) {
+          return fail(FindingCode::LpSyntax, cur,
+                      "a ranged constraint takes two '<=' or two '>=', found '" + std::string(relation_text(*first)) +
+                          "' and '" + std::string(relation_text(*second)) + "'");
+        }
+        if (!advance()) return false;
+        double rhs;
+        bool found;
+        if (!value(rhs, found)) return false;
+        if (!found) return syntax(cur, "a number after '" + std::string(relation_text(*second)) + "'");
+        apply(*second, rhs - right_constant, lower, upper);
+      }
+    }
+    if (!lp::close_row(model, name, lower, upper)) {
+      return fail(FindingCode::TooManyRows, start, failure_reason(FindingCode::TooManyRows, {}, model.limits));
+    }
+    return true;
+  }
+
+  static void bound(Relation relation, double value, LpModel& model, uint32_t col) noexcept {
+    if (relation != Relation::Ge) model.col_upper[col] = value;
+    if (relation != Relation::Le) model.col_lower[col] = value;
+  }
+
+  // `-inf <= x`: a name that is an infinity word, with a relation and a variable after it.
+  bool infinity_first() noexcept {
+    if (cur.kind != Tok::Name || !lp::is_infinity_word(cur.text())) return false;
+    lp::Lexer ahead = lexer;
+    if (!relation_of(ahead.next().kind)) return false;
+    const Token after = ahead.next();
+    return after.kind == Tok::Name && !lp::is_infinity_word(after.text());
+  }
+
+  bool bounds() {
+    lp::Lexer scout = lexer;
+    for (size_t i = 0; i < kTermsAhead; ++i) scout_ahead(scout);
+    for (;;) {
+      scout_ahead(scout);
+      if (cur.kind == Tok::End || section_peek()) return true;
+      if (cur.kind == Tok::Name && !infinity_first()) {
+        const Token variable = cur;
+        uint32_t col;
+        if (!listed_column(variable, col, Section::Bounds) || !advance()) return false;
+        if (cur.kind == Tok::Name && !cur.line_start && lp::is_free_word(cur.text())) {
+          model.col_lower[col] = -kInf;
+          model.col_upper[col] = kInf;
+          if (!advance()) return false;
+          continue;
+        }
+        const std::optional<Relation> relation = relation_of(cur.kind);
+        if (!relation) return syntax(cur, "'<=', '>=', '=' or 'free' after the variable " + quoted(variable.text()));
+        if (!advance()) return false;
+        double v;
+        bool found;
+        if (!value(v, found)) return false;
+        if (!found) return syntax(cur, "a number after '" + std::string(relation_text(*relation)) + "'");
+        bound(*relation, v, model, col);
+        if (!conflict(variable, col)) return false;
+        continue;
+      }
+      double v;
+      bool found;
+      if (!value(v, found)) return false;
+      if (!found) return syntax(cur, "a bound (a variable or a number)");
+      const std::optional<Relation> relation = relation_of(cur.kind);
+      if (!relation) {
+        return syntax(cur, cur.kind == Tok::Name ? "'<=', '>=' or '=' after the number (a bound takes no coefficient)"
+                                                 : "'<=', '>=' or '=' after the number");
+      }
+      if (!advance()) return false;
+      if (cur.kind != Tok::Name) return syntax(cur, "a variable after '" + std::string(relation_text(*relation)) + "'");
+      const Token variable = cur;
+      uint32_t col;
+      if (!listed_column(variable, col, Section::Bounds) || !advance()) return false;
+      const Relation flipped =
+          *relation == Relation::Le ? Relation::Ge : (*relation == Relation::Ge ? Relation::Le : Relation::Eq);
+      bound(flipped, v, model, col);
+      if (const std::optional<Relation> second = relation_of(cur.kind)) {
+        if (!advance()) return false;
+        if (!value(v, found)) return false;
+        if (!found) return syntax(cur, "a number after '" + std::string(relation_text(*second)) + "'");
+        bound(*second, v, model, col);
+      }
+      if (!conflict(variable, col)) return false;
+    }
+  }
+
+  bool conflict(const Token& variable, uint32_t col) {
+    if (!noting || !(model.col_lower[col] > model.col_upper[col])) return true;
+    return note(FindingCode::BoundConflict, variable,
+                "variable " + quoted(variable.text()) + ": lower bound " + number_text(model.col_lower[col]) +
+                    " is above upper bound " + number_text(model.col_upper[col]));
+  }
+
+  // General, Binary, Semi-Continuous: a list of variables.
+  // Asks for the map slot of the next name `scout` reaches (within a few tokens): in the
+  // Bounds and type sections it runs kTermsAhead names ahead of `cur` (see AheadTerm).
+  void scout_ahead(lp::Lexer& scout) noexcept {
+    for (int tokens = 0; tokens < 4; ++tokens) {
+      const Token t = scout.next();
+      if (t.kind == Tok::End) return;
+      if (t.kind == Tok::Name) {
+        prefetch_name(model.column_of, map_key(model.column_of, t.text()));
+        return;
+      }
+    }
+  }
+
+  bool kinds(Section section) {
+    lp::Lexer scout = lexer;
+    for (size_t i = 0; i < kTermsAhead; ++i) scout_ahead(scout);
+    for (;;) {
+      if (cur.kind == Tok::End || section_peek()) return true;
+      if (cur.kind != Tok::Name) return syntax(cur, "a variable name in " + std::string(lp::section_name(section)));
+      uint32_t col;
+      if (!listed_column(cur, col, section)) return false;
+      uint8_t& kind = model.col_integrality[col];
+      const bool semi = kind == code(IntegralityKind::SEMI_CONTINUOUS) || kind == code(IntegralityKind::SEMI_INTEGER);
+      const bool integer = kind == code(IntegralityKind::INTEGER) || kind == code(IntegralityKind::SEMI_INTEGER);
+      if (section == Section::Semi) {
+        kind = code(integer ? IntegralityKind::SEMI_INTEGER : IntegralityKind::SEMI_CONTINUOUS);
+      } else {
+        kind = code(semi ? IntegralityKind::SEMI_INTEGER : IntegralityKind::INTEGER);
+        if (section == Section::Binary) {
+          model.col_lower[col] = 0.0;
+          model.col_upper[col] = 1.0;
+        }
+      }
+      if (!advance()) return false;
+      scout_ahead(scout);
+    }
+  }
+
+  // A section the reader does not read: its tokens are passed over.
+  bool skip(Section section, const Token& keyword) {
+    if (!note(FindingCode::SkippedSection, keyword,
+              "section " + std::string(lp::section_name(section)) + " is not supported: its records are skipped")) {
+      return false;
+    }
+    while (cur.kind != Tok::End && !section_peek()) {
+      if (!advance()) return false;
+    }
+    return true;
+  }
+
+  bool run() {
+    if (text.starts_with("\xEF\xBB\xBF") && noting) {
+      (void)report_at(findings, FindingCode::ByteOrderMark, 0, 1, "the text starts with a UTF-8 byte-order mark");
+    }
+    model.name = problem_name(text);
+    if (!advance()) return false;
+    bool ended = false;
+    while (cur.kind != Tok::End) {
+      const Token keyword = cur;
+      const Section section = section_here();
+      if (section == Section::None) {
+        return syntax(cur, "a section keyword (Minimize, Maximize, Subject To, Bounds, General, Binary, "
+                           "Semi-Continuous, SOS or End)");
+      }
+      if (!advance()) return false;
+      bool ok = true;
+      switch (section) {
+        case Section::Minimize:
+        case Section::Maximize: ok = objective(section == Section::Minimize); break;
+        case Section::SubjectTo: ok = constraints(); break;
+        case Section::Bounds: ok = bounds(); break;
+        case Section::General:
+        case Section::Binary:
+        case Section::Semi: ok = kinds(section); break;
+        case Section::Sos: ok = skip(section, keyword); break;
+        case Section::End: ended = true; break;
+        case Section::None: break;
+      }
+      if (!ok) return false;
+      if (ended) break;  // what follows End is not read
+    }
+    if (!ended && noting) {
+      return note(FindingCode::NoEnd, cur, "the text ends without an End line (a truncated file?)");
+    }
+    return true;
+  }
+
+  // The model name of a comment line "\Problem name: NAME" (as CPLEX writes it)
+  // or "\ Model NAME" (Gurobi) among the comment lines that open the text.
+  static std::string_view problem_name(std::string_view text) noexcept {
+    size_t at = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    while (at < text.size()) {
+      const size_t stop = std::min(text.find('\n', at), text.size());
+      std::string_view line = text.substr(at, stop - at);
+      at = stop + 1;
+      while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+      size_t i = 0;
+      while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+      if (i == line.size()) continue;
+      if (line[i] != '\\') return {};
+      std::string_view rest = line.substr(i + 1);
+      auto skip_blanks = [](std::string_view s) {
+        while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+        return s;
+      };
+      rest = skip_blanks(rest);
+      for (const std::string_view lead : {std::string_view("Problem name"), std::string_view("Model ")}) {
+        if (!rest.starts_with(lead)) continue;
+        std::string_view name = skip_blanks(rest.substr(lead.size()));
+        if (lead.front() == 'P') {
+          if (name.empty() || name.front() != ':') continue;
+          name = skip_blanks(name.substr(1));
+        }
+        if (name.find_first_of(" \t") != std::string_view::npos) continue;
+        return name;
+      }
+    }
+    return {};
+  }
+};
+
+// Line numbers of the findings, in one pass over the text (they are in file order
+// but for the last, a failure, which may lie anywhere after them).
+void number_lines(std::string_view text, std::vector<Finding>& list) {
+  std::stable_sort(list.begin(), list.end(), [](const Finding& a, const Finding& b) { return a.offset < b.offset; });
+  uint64_t lineno = 1;
+  uint64_t at = 0;
+  for (Finding& finding : list) {
+    if (finding.lineno != 0) continue;
+    uint64_t target = std::min<uint64_t>(finding.offset, text.size());
+    // The end of a text that ends with a line feed is its last line, as locate() says.
+    if (target == text.size() && target > 0 && text.back() == '\n') --target;
+    lineno += static_cast<uint64_t>(std::count(text.begin() + static_cast<ptrdiff_t>(at),
+                                               text.begin() + static_cast<ptrdiff_t>(target), '\n'));
+    at = target;
+    finding.lineno = lineno;
+  }
+}
+
+// The failure of a read, with its line and column.
+Error located(Error error, std::string_view text) {
+  attach_location(error, text);
+  return error;
+}
+
+// A name of the record that is not valid UTF-8, found where it first stands in the text.
+Error invalid_name(const ModelRecord& record, std::string_view text) {
+  std::string_view bad;
+  auto first_bad = [&](const NameList& names) {
+    for (size_t i = 0; i < names.size() && bad.empty(); ++i) {
+      if (!is_valid_utf8(names[i])) bad = names[i];
+    }
+  };
+  if (!is_valid_utf8(record.objective_name)) bad = record.objective_name;
+  first_bad(record.col_names);
+  first_bad(record.row_names);
+  if (!is_valid_utf8(record.name) && bad.empty()) bad = record.name;
+  const size_t at = bad.empty() ? std::string_view::npos : text.find(bad);
+  Error error = reading_failure(FindingCode::InvalidUtf8, "a name is not valid UTF-8: " + quoted(bad),
+                                at == std::string_view::npos ? kNoOffset : at);
+  error.message = kLpParseFailure;
+  return located(std::move(error), text);
+}
+
+}  // namespace
+
+Result<ModelRecord> read_lp(std::string_view text, const LpReadOptions& options, const ReaderLimits& limits,
+                            const Interruption& interruption) {
+  ReadOptions reading;
+  reading.strict = options.strict;
+  Parser parser(text, reading, limits, interruption);
+  if (!parser.run()) {
+    if (parser.interrupted) return parser.failure;
+    return located(std::move(parser.failure), text);
+  }
+  ModelRecord record = lp::finish_lp_model(std::move(parser.model));
+  if (!record_names_are_utf8(record)) return invalid_name(record, text);
+  return record;
+}
+
+Result<ModelRecord> read_lp_file(std::string_view path, bool gzip, const LpReadOptions& options,
+                                 const Interruption& interruption) {
+  Result<ByteBuffer> text = load_source(path, gzip, interruption);
+  if (!text) return text.error();
+  Result<ModelRecord> record = read_lp(as_view(text.value()), options, ReaderLimits{}, interruption);
+  keep_text_buffer(std::move(text.value()));  // the record holds no view into the text
+  return record;
+}
+
+CheckReport check_lp(std::string_view text, size_t limit, const ReaderLimits& limits,
+                       const Interruption& interruption) {
+  ReadOptions reading;
+  reading.collect = true;
+  reading.limit = limit;
+  Parser parser(text, reading, limits, interruption);
+  const bool read = parser.run();
+  CheckReport report;
+  if (read) {
+    ModelRecord record = lp::finish_lp_model(std::move(parser.model));
+    if (!record_names_are_utf8(record)) {
+      const Error error = invalid_name(record, text);
+      (void)report_at(parser.findings, FindingCode::InvalidUtf8, error.offset == kNoOffset ? 0 : error.offset,
+                      error.lineno, error.reason);
+    }
+  }
+  number_lines(text, parser.findings.list);
+  report.findings = std::move(parser.findings.list);
+  report.counts = parser.findings.counts;
+  return report;
+}
+
+}  // namespace mopsel

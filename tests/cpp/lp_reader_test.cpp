@@ -1,0 +1,364 @@
+// The LP reader and writer: each rule of the dialect as a text and the model it
+// reads to (in a compact form), the failures with their code, line, column and
+// reason, the findings of a check, and LP text written and read back bit for bit.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lp/read_lp.hpp"
+#include "model_invariants.hpp"
+#include "reader_test_support.hpp"
+#include "writer/lp_writer.hpp"
+
+namespace mopsel::testing {
+namespace {
+
+std::string number(double v) {
+  if (v == kInf) return "inf";
+  if (v == -kInf) return "-inf";
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.17g", v);
+  return buffer;
+}
+
+// "min|off=0|x:c=1,[0,inf]|...|r:[1,inf]|r.x=1 ..." : sense, offset, columns in order
+// (cost, bounds, a kind letter I, S or N for integer, semi-continuous, semi-integer),
+// rows in order, entries column by column.
+std::string summary(const ModelRecord& m) {
+  std::ostringstream out;
+  out << (m.obj_sense_minimize ? "min" : "max") << "|off=" << number(m.obj_offset);
+  static constexpr const char* kKind[] = {"", "I", "S", "N"};
+  for (uint32_t j = 0; j < m.num_col; ++j) {
+    out << "|" << m.col_names[j] << ":c=" << number(m.col_cost[j]) << ",[" << number(m.col_lower[j]) << ","
+        << number(m.col_upper[j]) << "]" << kKind[m.col_integrality[j]];
+  }
+  for (uint32_t i = 0; i < m.num_row; ++i) {
+    out << "|" << m.row_names[i] << ":[" << number(m.row_lower[i]) << "," << number(m.row_upper[i]) << "]";
+  }
+  out << "|";
+  // Within a column by row: LP text gives the entries of a column in row order.
+  for (uint32_t j = 0; j < m.num_col; ++j) {
+    std::vector<std::pair<uint32_t, double>> entries;
+    for (uint32_t k = m.a_matrix.start[j]; k < m.a_matrix.start[j + 1]; ++k) {
+      entries.emplace_back(m.a_matrix.index[k], m.a_matrix.value[k]);
+    }
+    std::sort(entries.begin(), entries.end());
+    for (const auto& [row, value] : entries) out << " " << m.row_names[row] << "." << m.col_names[j] << "=" << number(value);
+  }
+  return out.str();
+}
+
+ModelRecord read_ok(std::string_view text, LpReadOptions options = {}) {
+  ExactBuffer buffer(text);
+  Result<ModelRecord> read = read_lp(buffer.view, options);
+  if (!read) ADD_FAILURE() << "read failed: " << read.error().reason << " (line " << read.error().lineno << ")";
+  if (!read) return ModelRecord{};
+  EXPECT_EQ(check_record_invariants(read.value()), "");
+  return std::move(read).value();
+}
+
+struct Accept {
+  const char* rule;
+  const char* text;
+  const char* expected;
+};
+
+// The model each rule reads to. Where HiGHS, SCIP and Gurobi read a text alike the
+// expected model is theirs (docs/compatibility.md).
+const Accept kAccept[] = {
+    {"sections, terms, the objective constant, ranges of relations",
+     "Maximize\n obj: 2 x + 3 y - x + 4\nSubject To\n c1: x + y <= 4\n c2: x + 2 y >= 1\n c3: 3 x =< 7\n"
+     " c4: y => 0.5\n c5: x = 1\n c6: y < 2\n c7: y > 1\n c8: x == 2\nEnd\n",
+     "max|off=4|x:c=1,[0,inf]|y:c=3,[0,inf]|c1:[-inf,4]|c2:[1,inf]|c3:[-inf,7]|c4:[0.5,inf]|c5:[1,1]|c6:[-inf,2]"
+     "|c7:[1,inf]|c8:[2,2]| c1.x=1 c2.x=1 c3.x=3 c5.x=1 c8.x=1 c1.y=1 c2.y=2 c4.y=1 c6.y=1 c7.y=1"},
+    {"a number glued to a name is a coefficient; exponents",
+     "min\n obj: 2x + 2e1y + 1.5e+1 z + .5 w + 5. v\nst\n c: x >= 1E-1\nend\n",
+     "min|off=0|x:c=2,[0,inf]|y:c=20,[0,inf]|z:c=15,[0,inf]|w:c=0.5,[0,inf]|v:c=5,[0,inf]|c:[0.10000000000000001,inf]|"
+     " c.x=1"},
+    {"repeated terms are summed; cancelled terms and zero coefficients leave no entry",
+     "Minimize\n obj: x + x + 2 y - y\nSubject To\n c1: x + y + x >= 1\n c2: x - x + 0 y >= 1\nEnd\n",
+     "min|off=0|x:c=2,[0,inf]|y:c=1,[0,inf]|c1:[1,inf]|c2:[1,inf]| c1.x=2 c1.y=1"},
+    {"rows without a name are R and their position; a constant on the left moves right",
+     "Minimize\n x\nSubject To\n x + 2 >= 5\n c: x <= 9\n x - 1 - 1 <= 2\nEnd\n",
+     "min|off=0|x:c=1,[0,inf]|R0:[3,inf]|c:[-inf,9]|R2:[-inf,4]| R0.x=1 c.x=1 R2.x=1"},
+    {"a constant on the left of the relation; two-sided rows",
+     "Minimize\n x\nSubject To\n a: 3 >= x\n b: -2 <= x - y <= 3\n c: 5 >= y + 1 >= 1\n d: 2 = x\nEnd\n",
+     "min|off=0|x:c=1,[0,inf]|y:c=0,[0,inf]|a:[-inf,3]|b:[-2,3]|c:[0,4]|d:[2,2]| a.x=1 b.x=1 d.x=1 b.y=-1 c.y=1"},
+    {"bounds in every form; default bounds; a negative upper bound keeps the lower 0",
+     "Minimize\n obj: a + b + c + d + e + f + g + h\nSubject To\n r: a >= 1\nBounds\n a <= -2\n b >= -3\n"
+     " -1 <= c <= 4\n d = 5\n 3 >= e\n f free\n g >= -inf\n -inf <= h <= +inf\n b <= 7\nEnd\n",
+     "min|off=0|a:c=1,[0,-2]|b:c=1,[-3,7]|c:c=1,[-1,4]|d:c=1,[5,5]|e:c=1,[0,3]|f:c=1,[-inf,inf]|g:c=1,[-inf,inf]"
+     "|h:c=1,[-inf,inf]|r:[1,inf]| r.a=1"},
+    {"1e20 and beyond is infinite in bounds and right-hand sides; infinity words",
+     "Minimize\n obj: a + b + c\nSubject To\n r1: a + b <= 1e20\n r2: a >= -1e30\n r3: b <= INF\n r4: c >= -Infinity\n"
+     "Bounds\n a <= 1e25\n b >= -1e20\n c <= 1e19\nEnd\n",
+     "min|off=0|a:c=1,[0,inf]|b:c=1,[-inf,inf]|c:c=1,[0,1e+19]|r1:[-inf,inf]|r2:[-inf,inf]|r3:[-inf,inf]|r4:[-inf,inf]|"
+     " r1.a=1 r2.a=1 r1.b=1 r3.b=1 r4.c=1"},
+    {"columns in order of first appearance, also from Bounds and the type sections",
+     "Minimize\n obj: b + a\nSubject To\n c1: c + a + d >= 1\nBounds\n e <= 4\n d <= 3\nGeneral\n f\nBinary\n g\nEnd\n",
+     "min|off=0|b:c=1,[0,inf]|a:c=1,[0,inf]|c:c=0,[0,inf]|d:c=0,[0,3]|e:c=0,[0,4]|f:c=0,[0,inf]I|g:c=0,[0,1]I"
+     "|c1:[1,inf]| c1.a=1 c1.c=1 c1.d=1"},
+    {"section spellings in any case; binary sets [0, 1] where it stands, later bounds win",
+     "MAXIMIZE\n x + y + z\nSUCH THAT\n c1: x + y + z <= 1\nBOUND\n x <= 2\nINTEGERS\n x\nBINARIES\n y z\n"
+     "Bounds\n z <= 5\nEND\n",
+     "max|off=0|x:c=1,[0,2]I|y:c=1,[0,1]I|z:c=1,[0,5]I|c1:[-inf,1]| c1.x=1 c1.y=1 c1.z=1"},
+    {"s.t., subject to, generals, gen, bin, minimise",
+     "minimise\n obj: x\ns.t.\n c: x >= 1\nsubject to\n d: y <= 2\ngenerals\n x\ngen\n y\nend\n",
+     "min|off=0|x:c=1,[0,inf]I|y:c=0,[0,inf]I|c:[1,inf]|d:[-inf,2]| c.x=1 d.y=1"},
+    {"semi-continuous sections; integer and semi make semi-integer",
+     "Minimize\n x + y + z\nSubject To\n c: x + y + z >= 1\nBounds\n x <= 10\n 2 <= y <= 5\n z <= 3\n"
+     "Semi-Continuous\n x y\nGeneral\n y z\nSemis\n z\nEnd\n",
+     "min|off=0|x:c=1,[0,10]S|y:c=1,[2,5]N|z:c=1,[0,3]N|c:[1,inf]| c.x=1 c.y=1 c.z=1"},
+    {"comments, expressions over several lines, keywords inside names, a label alone",
+     "\\ a comment\nMinimize \\ trailing\n obj:\n x\n  + free \\ inside\n  + 2 st\nSubject To\n c1:\n  x + bounds1\n"
+     "  >= 1\n\\* block style *\\\n c2: x + st\n <= 3\nEnd\nthis is not read\n",
+     "min|off=0|x:c=1,[0,inf]|free:c=1,[0,inf]|st:c=2,[0,inf]|bounds1:c=0,[0,inf]|c1:[1,inf]|c2:[-inf,3]|"
+     " c1.x=1 c2.x=1 c2.st=1 c1.bounds1=1"},
+    {"names with the punctuation LP allows, brackets that pair, signs in a row",
+     "Minimize\n obj: x.1 + y_2 + a#b + c!d + f{1} + g'h + k&l + w/x + z[3] + q[0,1] - - u + - 2 v\n"
+     "Subject To\n c.1: x.1 >= 1\nEnd\n",
+     "min|off=0|x.1:c=1,[0,inf]|y_2:c=1,[0,inf]|a#b:c=1,[0,inf]|c!d:c=1,[0,inf]|f{1}:c=1,[0,inf]|g'h:c=1,[0,inf]"
+     "|k&l:c=1,[0,inf]|w/x:c=1,[0,inf]|z[3]:c=1,[0,inf]|q[0,1]:c=1,[0,inf]|u:c=1,[0,inf]|v:c=-2,[0,inf]"
+     "|c.1:[1,inf]| c.1.x.1=1"},
+    {"the model name of a CPLEX header comment; CRLF line ends; a byte-order mark",
+     "\xEF\xBB\xBF\\Problem name: demo\r\nMinimize\r\n obj: x\r\nSubject To\r\n c: x >= 1\r\nEnd\r\n",
+     "min|off=0|x:c=1,[0,inf]|c:[1,inf]| c.x=1"},
+    {"an empty text, an empty objective, no constraints", "Minimize\nBounds\n x <= 1\nEnd\n",
+     "min|off=0|x:c=0,[0,1]|"},
+    {"a Gurobi range variable is an ordinary column",
+     "Minimize\n x + y\nSubject To\n c1: x - y - RgR1 = 3\nBounds\n 0 <= RgR1 <= 5\nEnd\n",
+     "min|off=0|x:c=1,[0,inf]|y:c=1,[0,inf]|RgR1:c=0,[0,5]|c1:[3,3]| c1.x=1 c1.y=-1 c1.RgR1=-1"},
+};
+
+class LpAccept : public ::testing::TestWithParam<Accept> {};
+
+TEST_P(LpAccept, ReadsTheModelPeersRead) {
+  const Accept& c = GetParam();
+  EXPECT_EQ(summary(read_ok(c.text)), c.expected) << c.rule;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rules, LpAccept, ::testing::ValuesIn(kAccept));
+
+TEST(LpRead, NamesOfTheModelAndTheObjective) {
+  const ModelRecord gurobi = read_ok("\\ Model demo\n\\ LP format - for model browsing.\nMaximize\n x\nEnd\n");
+  EXPECT_EQ(gurobi.name, "demo");
+  EXPECT_EQ(gurobi.objective_name, "Objective");
+  const ModelRecord named = read_ok("\\ SCIP\n\\   Problem name     : p1\nMinimize\n cost: x\nEnd\n");
+  EXPECT_EQ(named.name, "p1");
+  EXPECT_EQ(named.objective_name, "cost");
+}
+
+struct Reject {
+  const char* text;
+  const char* code;
+  uint64_t lineno;
+  uint64_t column;
+  const char* reason;
+};
+
+const Reject kReject[] = {
+    {"Minimize\n obj: 3 x y\nEnd\n", "lp-syntax", 2, 11, "expected '+' or '-' between two terms, found the name 'y'"},
+    {"Minimize\n x\nSubject To\n c1: x + y <=\nEnd\n", "lp-syntax", 5, 1,
+     "expected a number after '<=', found the name 'End'"},
+    {"Minimize\n x\nSubject To\n c1: x + y\n c2: x >= 1\nEnd\n", "lp-syntax", 5, 2,
+     "expected '<=', '>=' or '=' after the expression, found the name 'c2'"},
+    {"Minimize\n x + y: 2\nEnd\n", "lp-syntax", 2, 7,
+     "a ':' after a term: a constraint name where the expression goes on (a missing section keyword?)"},
+    {"Minimize\n x\nSubject To\n c1: x <= 1 <= 2\nEnd\n", "lp-syntax", 4, 13,
+     "expected the end of the constraint (a ranged constraint is written 'lower <= expression <= upper'), found '<='"},
+    {"Minimize\n x\nSubject To\n c1: 1 <= x >= 2\nEnd\n", "lp-syntax", 4, 13,
+     "a ranged constraint takes two '<=' or two '>=', found '<=' and '>='"},
+    {"Minimize\n x\nBounds\n 2 x <= 5\nEnd\n", "lp-syntax", 4, 4,
+     "expected '<=', '>=' or '=' after the number (a bound takes no coefficient), found the name 'x'"},
+    {"Minimize\n x\nBounds\n x 5\nEnd\n", "lp-syntax", 4, 4,
+     "expected '<=', '>=', '=' or 'free' after the variable 'x', found the number '5'"},
+    {"Minimize\n x\nGeneral\n 3\nEnd\n", "lp-syntax", 4, 2, "expected a variable name in General, found the number '3'"},
+    {"x + y\nEnd\n", "lp-syntax", 1, 1,
+     "expected a section keyword (Minimize, Maximize, Subject To, Bounds, General, Binary, Semi-Continuous, SOS or "
+     "End), found the name 'x'"},
+    {"Minimize\n obj: x + y <= 2\nEnd\n", "lp-syntax", 2, 13,
+     "expected a term of the objective (it has no relation), found '<='"},
+    {"Minimize\n obj: [ x ^ 2 ] / 2\nEnd\n", "lp-unsupported", 2, 7, "quadratic terms ('[ ... ]') are not supported"},
+    {"Minimize\n x\nSubject To\n c1: b = 1 -> x + y <= 2\nEnd\n", "lp-unsupported", 4, 6,
+     "indicator constraints ('->') are not supported"},
+    {"Minimize\n x\nSubject To\n c1: x - >= 1\nEnd\n", "lp-syntax", 4, 10,
+     "expected a number or a variable after the sign, found '>='"},
+};
+
+class LpReject : public ::testing::TestWithParam<Reject> {};
+
+TEST_P(LpReject, FailsWithWhereAndWhy) {
+  const Reject& c = GetParam();
+  ExactBuffer buffer(c.text);
+  Result<ModelRecord> read = read_lp(buffer.view);
+  ASSERT_FALSE(read.ok()) << c.text;
+  const Error& e = read.error();
+  EXPECT_EQ(e.message, kLpParseFailure);
+  EXPECT_EQ(finding_name(e.cause), c.code);
+  EXPECT_EQ(e.lineno, c.lineno);
+  EXPECT_EQ(e.column, c.column);
+  EXPECT_EQ(e.reason, c.reason);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rules, LpReject, ::testing::ValuesIn(kReject));
+
+TEST(LpRead, NamesThatAreNotUtf8AreRefusedWithTheirPlace) {
+  Result<ModelRecord> read = read_lp("Minimize\n obj: x + caf\xE9\nEnd\n");
+  ASSERT_FALSE(read.ok());
+  EXPECT_EQ(read.error().cause, FindingCode::InvalidUtf8);
+  EXPECT_EQ(read.error().lineno, 2u);
+}
+
+TEST(LpRead, LimitsFailInsteadOfWrapping) {
+  ReaderLimits limits;
+  limits.max_columns = 2;
+  Result<ModelRecord> read = read_lp("Minimize\n a + b + c\nEnd\n", {}, limits);
+  ASSERT_FALSE(read.ok());
+  EXPECT_EQ(read.error().cause, FindingCode::TooManyColumns);
+  EXPECT_EQ(read.error().column, 10u);
+}
+
+// Strict reading fails at what the default reading passes over; check lists it all.
+struct Finds {
+  const char* text;
+  std::vector<std::pair<const char*, uint64_t>> codes;  // in file order, with the line
+};
+
+const Finds kFinds[] = {
+    {"Minimize\n obj: x + x\nSubject To\n c: y + y >= 1\nEnd\n", {{"repeated-term", 2}, {"repeated-term", 4}}},
+    {"Minimize\n x\nBounds\n w <= 3\nGeneral\n v\nEnd\n", {{"unknown-column", 4}, {"unknown-column", 6}}},
+    {"Minimize\n x\n", {{"no-end", 2}}},
+    {"Minimize\n x\nSOS\n s1: S1:: x:1 y:2\nEnd\n", {{"skipped-section", 3}}},
+    {"Minimize\n 2x\nSubject To\n c: x >= 1e30\nBounds\n x >= 5\n x <= 3\nEnd\n",
+     {{"glued-coefficient", 2}, {"infinite-value", 4}, {"bound-conflict", 7}}},
+    {"Minimize\n x\nSubject To\n c: x + y y\nEnd\n", {{"lp-syntax", 4}}},
+};
+
+class LpFinds : public ::testing::TestWithParam<Finds> {};
+
+TEST_P(LpFinds, CheckListsAndStrictRefuses) {
+  const Finds& c = GetParam();
+  const CheckReport report = check_lp(c.text, 100);
+  std::vector<std::pair<std::string, uint64_t>> found;
+  for (const Finding& f : report.findings) found.emplace_back(finding_name(f.code), f.lineno);
+  std::vector<std::pair<std::string, uint64_t>> expected;
+  for (const auto& [code, line] : c.codes) expected.emplace_back(code, line);
+  EXPECT_EQ(found, expected) << c.text;
+  // Strict reading fails at the first finding that is an error; the default reads on.
+  bool error = false;
+  for (const auto& [code, line] : c.codes) {
+    const std::string_view name = code;
+    const bool fails = name == "repeated-term" || name == "unknown-column" || name == "no-end" ||
+                       name == "skipped-section" || name == "lp-syntax";
+    if (!fails || error) continue;
+    error = true;
+    Result<ModelRecord> strict = read_lp(c.text, LpReadOptions{true});
+    ASSERT_FALSE(strict.ok());
+    EXPECT_EQ(finding_name(strict.error().cause), name);
+    EXPECT_EQ(strict.error().lineno, line);
+  }
+  EXPECT_EQ(read_lp(c.text).ok(), std::string_view(c.codes.back().first) != "lp-syntax");
+}
+
+INSTANTIATE_TEST_SUITE_P(Rules, LpFinds, ::testing::ValuesIn(kFinds));
+
+// --- the writer ------------------------------------------------------------------
+
+std::string lp_text(const ModelRecord& record, WriteOptions options = {}) {
+  ByteBuffer out;
+  EXPECT_TRUE(write_lp_to_buffer(record, out, options).ok());
+  return std::string(as_view(out));
+}
+
+TEST(LpWrite, TheLayout) {
+  const ModelRecord m = read_ok(
+      "\\Problem name: demo\nMaximize\n cost: 2 x + 3 y - z + 0 w + 1.5 b + 7\nSubject To\n c1: x + y <= 4\n"
+      " c2: -2 <= x - z <= 3\n c3: x + w = 3\n c4: y >= -1\n free1: z <= inf\nBounds\n x <= 10\n z free\n -3 <= b <= 2\n"
+      " w >= -1\n y = 2\nGeneral\n y b\nBinary\n w\nEnd\n");
+  EXPECT_EQ(lp_text(m, {.digits = 0}),
+            "\\Problem name: demo\nMaximize\n cost: 2 x + 3 y - z + 0 w + 1.5 b + 7\nSubject To\n c1: x + y <= 4\n"
+            " c2_lo: x - z >= -2\n c2_up: x - z <= 3\n c3: x + w = 3\n c4: y >= -1\n free1: z <= inf\n"
+            "Bounds\n x <= 10\n y = 2\n z free\n -3 <= b <= 2\nGenerals\n y b\nBinaries\n w\nEnd\n");
+}
+
+TEST(LpWrite, RefusesNamesLpTextCannotHold) {
+  const struct {
+    const char* text;
+    const char* why;
+  } cases[] = {
+      {"ROWS\n N obj\n L c-1\nCOLUMNS\n x obj 1 c-1 1\nENDATA\n", "row name 'c-1' cannot be written in LP text: it holds '-'"},
+      {"ROWS\n N obj\n L c\nCOLUMNS\n 1x obj 1 c 1\nENDATA\n",
+       "column name '1x' cannot be written in LP text: it starts with a digit or a point"},
+      {"ROWS\n N obj\n L c\nCOLUMNS\n end obj 1 c 1\nENDATA\n",
+       "column name 'end' cannot be written in LP text: it is a keyword of LP text"},
+      {"ROWS\n N obj\n L c\nCOLUMNS\n x obj 1 c 1\n y obj 1\n x c 2\nENDATA\n",
+       "column name 'x' is given to two columns: LP text names a column by its name"},
+      {"ROWS\n N obj\n L c\nCOLUMNS\n x obj nan c 1\nENDATA\n",
+       "the cost of column 'x' is NaN or infinite: LP text cannot hold it"},
+  };
+  for (const auto& c : cases) {
+    Result<ModelRecord> m = read_mps(c.text);
+    ASSERT_TRUE(m.ok());
+    EXPECT_EQ(lp_unwritable_name(m.value()).value_or("(writable)"), c.why);
+  }
+}
+
+// Written in the exact mode and read back, a model is itself bit for bit (ranged rows
+// come back as their two rows); with 13 digits, within those digits.
+TEST(LpWrite, ExactModeReadsBackBitForBit) {
+  for (const Accept& c : kAccept) {
+    const ModelRecord m = read_ok(c.text);
+    if (lp_unwritable_name(m)) continue;  // names such as 'free' or 'st'
+    uint32_t two_sided = 0;
+    for (uint32_t i = 0; i < m.num_row; ++i) {
+      two_sided += std::isfinite(m.row_lower[i]) && std::isfinite(m.row_upper[i]) && m.row_lower[i] != m.row_upper[i];
+    }
+    const std::string text = lp_text(m, {.digits = 0});
+    const ModelRecord back = read_ok(text);
+    if (two_sided > 0) {
+      EXPECT_EQ(back.num_row, m.num_row + two_sided) << c.rule;
+      continue;
+    }
+    EXPECT_EQ(summary(back), summary(m)) << c.rule << "\n" << text;
+    EXPECT_EQ(back.name, m.name);
+    EXPECT_EQ(back.objective_name, m.objective_name);
+    EXPECT_EQ(lp_text(back, {.digits = 0}), text) << c.rule;
+  }
+}
+
+TEST(LpWrite, GzipAndLongExpressionsReadBack) {
+  std::string text = "Minimize\n obj:";
+  for (int j = 0; j < 300; ++j) text += " + " + std::to_string(j + 1) + ".25 x" + std::to_string(j);
+  text += "\nSubject To\n c:";
+  for (int j = 0; j < 300; ++j) text += " - x" + std::to_string(j);
+  text += " >= -1e6\nEnd\n";
+  const ModelRecord m = read_ok(text);
+  const std::string written = lp_text(m);
+  size_t longest = 0;
+  for (size_t at = 0, next; at < written.size(); at = next + 1) {
+    next = written.find('\n', at);
+    longest = std::max(longest, next - at);
+  }
+  EXPECT_LT(longest, kLpLineWidth + 64);
+  EXPECT_EQ(summary(read_ok(written)), summary(m));
+  ByteBuffer gz;
+  ASSERT_TRUE(write_lp_to_buffer(m, gz, {.gzip = true}).ok());
+  EXPECT_EQ(static_cast<unsigned char>(gz[0]), 0x1f);
+}
+
+TEST(LpWrite, PublicModelsReadBackAsThemselves) {
+  const std::string path = std::string(MOPSEL_SHARED_DATA_DIR) + "/netlib/afiro.mps.gz";
+  Result<ModelRecord> m = read_mps_file(path);
+  if (!m.ok()) GTEST_SKIP() << "no public models at " << path;
+  const ModelRecord back = read_ok(lp_text(m.value(), {.digits = 0}));
+  EXPECT_EQ(summary(back), summary(m.value()));
+}
+
+}  // namespace
+}  // namespace mopsel::testing
