@@ -63,7 +63,7 @@ TEST(Check, EachFindingOnItsLine) {
       {"repeated entries", model({"COLUMNS", " x obj 1 r1 2", " x r1 3 obj 4", " y r2 1 r2 2", "ENDATA"}),
        {{9, "duplicate-entry"}, {9, "duplicate-entry"}, {10, "duplicate-entry"}}},
       {"a zero first is no repeat", model({"COLUMNS", " x r1 0 r1 2", "ENDATA"}), {}},
-      {"skipped sections", model({"QUADOBJ", " x x 1", "SOS", " S1 SOS", "ENDATA"}),
+      {"skipped sections", model({"CSECTION c 0 QUAD", " x", "GENCONS", " g x", "ENDATA"}),
        {{7, "skipped-section"}, {9, "skipped-section"}}},
       {"Unicode blanks inside fields", model({"COLUMNS", " x\xC2\xA0obj 1", " y obj\v1 1", "ENDATA"}),
        {{8, "unicode-blank"}, {8, "incomplete-record"}, {9, "unicode-blank"}, {9, "unknown-row"}}},
@@ -143,7 +143,7 @@ TEST(Check, MessagesSayWhatTheReaderMakesOfIt) {
        "repeated upper bound for column 'x' in set 'BND': the later record (UP) makes it 5 instead of 1"},
       {model({"COLUMNS", " x r1 1", "BOUNDS", " LO B x 4", " UP C x 2", "ENDATA"}), FindingCode::BoundConflict,
        "column 'x': lower bound 4 is above upper bound 2"},
-      {model({"SOS", "ENDATA"}), FindingCode::SkippedSection, "section SOS is not supported: its records are skipped"},
+      {model({"GENCONS", "ENDATA"}), FindingCode::SkippedSection, "section GENCONS is not supported: its records are skipped"},
       {model({" L ab\xC2\xA0" "cd", "ENDATA"}), FindingCode::UnicodeBlank, "U+00A0 at column 6 is not a field separator: it stays inside the field "
                                               "'ab\xC2\xA0" "cd'"},
       {model({"COLUMNS", " x r1 1 r2 1 r3", "ENDATA"}), FindingCode::ExtraFields,

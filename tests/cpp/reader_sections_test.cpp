@@ -41,7 +41,7 @@ TEST(ReadSections, FailuresGiveTheOneMessage) {
       {"bound type XX on a new column", lines({"BOUNDS", " XX B NEW 1", "ENDATA"}), false},
       {"bound type LOW", lines({"BOUNDS", " LOW BND x 1", "ENDATA"}), false},
       {"bound type L", lines({"BOUNDS", " L x", "ENDATA"}), false},
-      {"ends inside a skipped section", lines({"ROWS", "QUADOBJ", " x x 1"}), false},
+      {"ends inside a skipped section", lines({"ROWS", "CSECTION c 0 QUAD", " x"}), false},
       {"indented ENDATA in COLUMNS", lines({"ROWS", " N obj", "COLUMNS", " x obj 1", "  ENDATA"}), false},
       {"indented ENDATA in RHS", lines({"ROWS", " E r", "RHS", " RHS r 1", " ENDATA"}), false},
       {"indented ENDATA in RANGES", lines({"ROWS", " E r", "RANGES", " RNG r 1", "\tENDATA"}), false},
@@ -53,7 +53,7 @@ TEST(ReadSections, FailuresGiveTheOneMessage) {
       // In record sections the first byte as read counts: other white space is no indentation.
       {"vertical tab before ENDATA in RHS", lines({"ROWS", " E r", "RHS", "\vENDATA"}), true},
       {"NBSP before ENDATA in RHS", lines({"ROWS", " E r", "RHS", "\xC2\xA0" "ENDATA"}), true},
-      {"skipped-section header with more fields", lines({"COLUMNS", " x r 1", "SOS s1 extra", " w 1 2", "ENDATA"}), true},
+      {"skipped-section header with more fields", lines({"COLUMNS", " x r 1", "CSECTION s1 extra", " w 1 2", "ENDATA"}), true},
       {"OBJSENSE with a value inside COLUMNS", lines({"COLUMNS", " x r 1", "OBJSENSE MAX", "ENDATA"}), true},
       {"ENDATA alone suffices", "ENDATA", true},
       {"lower-case endata", "endata\n", true},
@@ -210,9 +210,9 @@ TEST(ReadSections, RecordsOfWholeTexts) {
               " RHS c1 5", "BOUNDS", "$ in bounds", " UP BND x 3", "ENDATA"}),
        {.name = "demo", .row_names = {{"c1"}}, .row_upper = {{5}}, .col_upper = {{3}}}},
       {"skipped sections",
-       lines({"ROWS", " N obj", " L c1", "COLUMNS", " x obj 1 c1 1", "QUADOBJ", " x x 2",
-              "SOS", " S1 SOS", "  ROWS extra",  // records of skipped sections
-              "BOUNDS", " UP BND x 4", "QSECTION obj", " x x 1",
+       lines({"ROWS", " N obj", " L c1", "COLUMNS", " x obj 1 c1 1", "CSECTION c 0 QUAD", " x",
+              "GENCONS", " g", "  ROWS extra",  // records of skipped sections
+              "BOUNDS", " UP BND x 4", "PWLOBJ", " x 1 1",
               "   ", " L c2",  // a blank-only line leaves to the outside state, which drops records
               "RANGES", " RNG c1 2", "ENDATA"}),
        {.row_names = {{"c1"}}, .row_lower = {{-2}}, .col_upper = {{4}}}},

@@ -328,9 +328,13 @@ void careful_record_line(CarefulLines& c, SectionReader& r, std::string_view lin
     if (fields.count == 0) return;
     const HeaderKind kind = header_or_record(r, line, fields);
     if (kind != HeaderKind::Data) {
-      take_header(r, kind);
+      take_header(r, kind, header_argument(fields));
       return;
     }
+  }
+  if (r.section == Section::Quadratic || r.section == Section::Sos || r.section == Section::Indicators) {
+    careful_extra_record(c, r, line, fields);
+    return;
   }
   if (c.fixed) {
     const size_t gap = fixed_gap_position(line);
