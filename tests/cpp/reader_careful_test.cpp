@@ -111,6 +111,27 @@ TEST(Check, EachFindingOnItsLine) {
        {{1, "unknown-sense"}, {3, "unknown-sense"}}},
       {"entries without effect", model({" N spare", "RHS", " RHS spare 1", "RANGES", " RNG obj 1", "ENDATA"}),
        {{7, "extra-objective"}, {9, "ignored-entry"}, {11, "ignored-entry"}}},
+      // The sections beyond a linear program.
+      {"quadratic sections", model({"COLUMNS", " x r1 1", " y r1 1", "QUADOBJ", " x y 1", " y x 1", " x x 1",
+                                    " x x 2", " w w 1", "QMATRIX", " y y 1", "ENDATA"}),
+       {{12, "both-triangles"}, {14, "repeated-quadratic-entry"}, {15, "unknown-column"},
+        {16, "several-quadratic-sections"}}},
+      {"quadratic sections that fail", model({"COLUMNS", " x r1 1", "QMATRIX", " x x 1", " x y 2", "QCMATRIX nope",
+                                              " x x 1", "QCMATRIX r1", " x x 1", "QSECTION r1", " x x 1", "ENDATA"}),
+       {{11, "unknown-column"}, {11, "asymmetric-matrix"}, {12, "unknown-quadratic-row"},
+        {16, "repeated-quadratic-row"}}},
+      {"a quadratic section of another N row", model({" N spare", "COLUMNS", " x r1 1", "QCMATRIX spare", " x x 1",
+                                                      "ENDATA"}),
+       {{7, "extra-objective"}, {10, "ignored-entry"}}},
+      {"SOS sets", model({"COLUMNS", " x r1 1", "SOS", "    x  1", " S1 s", "    x  1", "    x  2", "    w",
+                          " S1 t 1.5", " S3 u", "ENDATA"}),
+       {{10, "sos-entry-outside-set"}, {13, "repeated-sos-column"}, {14, "unknown-column"},
+        {14, "incomplete-record"}, {15, "bad-number"}, {16, "unknown-sos-type"}}},
+      {"indicators", model({"COLUMNS", " x r1 1", " MARKER 'MARKER' 'INTORG'", " b r1 1", " MARKER 'MARKER' 'INTEND'",
+                            "BOUNDS", " UP BND b 1", "INDICATORS", " IF r1 b", " IF r1 b 0", " IF obj b 1",
+                            " IF r9 b 1", " IF r2 x 1", " IF r3 b 2", "ENDATA"}),
+       {{15, "incomplete-record"}, {16, "repeated-indicator"}, {17, "indicator-on-n-row"}, {18, "unknown-row"},
+        {19, "non-binary-indicator"}, {20, "bad-indicator"}}},
       // Information.
       {"objective offset, large values",
        model({"COLUMNS", " x r1 1", "RHS", " RHS obj 5 r1 1e30", " RHS obj 6", "BOUNDS", " UP BND x -1e20", "ENDATA"}),
@@ -144,6 +165,29 @@ TEST(Check, MessagesSayWhatTheReaderMakesOfIt) {
       {model({"COLUMNS", " x r1 1", "BOUNDS", " LO B x 4", " UP C x 2", "ENDATA"}), FindingCode::BoundConflict,
        "column 'x': lower bound 4 is above upper bound 2"},
       {model({"GENCONS", "ENDATA"}), FindingCode::SkippedSection, "section GENCONS is not supported: its records are skipped"},
+      {model({"COLUMNS", " x r1 1", "QUADOBJ", " x x 1", " x x 2", "ENDATA"}), FindingCode::RepeatedQuadraticEntry,
+       "QUADOBJ entry ('x', 'x') is given again: the values add up"},
+      {model({"COLUMNS", " x r1 1", " y r1 1", "QSECTION obj", " x y 1", " y x 2", "ENDATA"}),
+       FindingCode::BothTriangles,
+       "QSECTION gives ('x', 'y') in both triangles: both values count (QMATRIX is the section that takes both halves)"},
+      {model({"COLUMNS", " x r1 1", "QUADOBJ", "QMATRIX", "ENDATA"}), FindingCode::SeveralQuadraticSections,
+       "QMATRIX after another section of the objective's quadratic part: the entries of both add up"},
+      {model({"COLUMNS", " x r1 1", "QUADOBJ", " x w 1", "ENDATA"}), FindingCode::UnknownColumn,
+       "unknown column 'w' in QUADOBJ: a new column is made"},
+      {model({"SOS", " S1 s", "    x  1", "    x  2", "ENDATA"}), FindingCode::RepeatedSosColumn,
+       "column 'x' is named again in SOS set 's': both members are kept"},
+      {model({"SOS", "    x  1", "ENDATA"}), FindingCode::SosEntryOutsideSet,
+       "SOS member 'x' before any set header (S1 or S2): ignored"},
+      {model({"SOS", " S1 s 1e3x", "ENDATA"}), FindingCode::BadNumber,
+       "SOS priority '1e3x' is not a whole number: read as 0"},
+      {model({"COLUMNS", " x r1 1", "INDICATORS", " IF r1 x 1", "ENDATA"}), FindingCode::NonBinaryIndicator,
+       "the indicator column 'x' of row 'r1' is not binary (not integer, bounds [0, inf])"},
+      {model({"COLUMNS", " x r1 1", "INDICATORS", " IF obj x 1", "ENDATA"}), FindingCode::IndicatorOnNRow,
+       "INDICATORS row 'obj' is an N row: the indicator is ignored"},
+      {model({"COLUMNS", " x r1 1", "INDICATORS", " IF r1 x 1", " IF r1 x 0", "ENDATA"}),
+       FindingCode::RepeatedIndicator, "row 'r1' has another indicator: both are kept"},
+      {model({"COLUMNS", " x r1 1", "INDICATORS", " IF r9 x 1", "ENDATA"}), FindingCode::UnknownRow,
+       "unknown row 'r9' in INDICATORS: the indicator is ignored"},
       {model({" L ab\xC2\xA0" "cd", "ENDATA"}), FindingCode::UnicodeBlank, "U+00A0 at column 6 is not a field separator: it stays inside the field "
                                               "'ab\xC2\xA0" "cd'"},
       {model({"COLUMNS", " x r1 1 r2 1 r3", "ENDATA"}), FindingCode::ExtraFields,
@@ -303,6 +347,41 @@ TEST(FixedFormat, FieldsByColumn) {
                           .value = {{1, 1, -1}}},
                          "fixed columns");
   EXPECT_EQ(found(text, Format::Fixed), Found{}) << "a clean fixed-format file";
+}
+
+// The sections beyond a linear program in fixed columns: names with blanks in quadratic
+// records, SOS headers (type in columns 2-3) and members, INDICATORS records.
+TEST(FixedFormat, SectionsBeyondLinear) {
+  const std::string text = lines({
+      "ROWS",
+      fixed_line({"N", "COST"}),
+      fixed_line({"L", "LIM 1"}),
+      fixed_line({"G", "LIM 2"}),
+      "COLUMNS",
+      fixed_line({"", "X ONE", "LIM 1", "1."}),
+      fixed_line({"", "Y TWO", "LIM 1", "1."}),
+      fixed_line({"", "MARKER", "'MARKER'", "", "'INTORG'"}),
+      fixed_line({"", "B", "LIM 2", "1."}),
+      fixed_line({"", "MARKER", "'MARKER'", "", "'INTEND'"}),
+      "BOUNDS",
+      fixed_line({"UP", "BND", "B", "1."}),
+      "SOS",
+      fixed_line({"S2", "SET A", "3"}),
+      fixed_line({"", "Y TWO", "2."}),
+      fixed_line({"", "X ONE"}),
+      "QUADOBJ",
+      fixed_line({"", "X ONE", "X ONE", "2."}),
+      fixed_line({"", "Y TWO", "X ONE", "1."}),
+      "QCMATRIX   LIM 1",
+      fixed_line({"", "X ONE", "Y TWO", "0.5"}),
+      fixed_line({"", "Y TWO", "X ONE", "0.5"}),
+      "INDICATORS",
+      fixed_line({"IF", "LIM 2", "B", "0"}),
+      "ENDATA",
+  });
+  const ModelRecord m = read_fixed(text);
+  EXPECT_EQ(testing::parts_text(m),
+            "H X ONE.X ONE=2 X ONE.Y TWO=1 | LIM 1: X ONE.Y TWO=1 | S2 SET A 3: Y TWO=2 X ONE=0 | IF LIM 2 B 0");
 }
 
 TEST(FixedFormat, LinesThatDoNotFollowTheColumns) {

@@ -166,6 +166,15 @@ std::vector<Case> record_cases() {
        "BOUNDS\n UP BND UP 1\n UP 1 2\n LO BND RHS 3\n UP BND b 4\n UP BND c 5\n UP BND a 6\n UP BND BOUNDS 7\n"
        " UP BND d 8\n LO BND 1 -1\nRHS\n    rhs r1 1 r2 2\nRANGES\n    rng r1 4\nBOUNDS\n UP BND q 9\n UP BND new 1\n"
        " UP BND new 2\nENDATA\n"},
+      // The sections beyond a linear program after threaded sections: their lookups go to
+      // the column map the BOUNDS threads left (of the names the rest of the text uses),
+      // and the columns they make enter it.
+      {"quadratic sections, SOS and INDICATORS after BOUNDS, columns made there",
+       head + " UP BND x 1\n BV BND y\nSOS\n S1 s\n    z 1\n    new1 2\n S2 t 5\n    w 1\n    x 2\n"
+              "QUADOBJ\n    x x 2\n    new2 x 1\n    y z 3\n    z y 3\nQMATRIX\n    w new1 1\n    new1 w 1\n"
+              "QCMATRIX r1\n    x y 0.5\n    y x 0.5\n    new3 new3 1\nINDICATORS\n IF r1 y 0\nENDATA\n"},
+      {"an asymmetric QMATRIX after BOUNDS fails at its record",
+       head + " UP BND x 1\nQMATRIX\n    x z 2\n    z x 2\n    y x 1\nENDATA\n"},
       {"unicode and vertical-tab blanks at the ends of BOUNDS lines",
        head + " LO BND z 2\n FR BND x\v\n UP BND y 4\xC2\xA0\n FR BND w\xC2\xA0\x0B\n\xC2\xA0MI BND z\nENDATA\n"},
   };

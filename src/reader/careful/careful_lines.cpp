@@ -190,7 +190,7 @@ void CarefulLines::dispatch(SectionReader& r, std::string_view line) {
     case Section::Failed: break;
   }
   if (column_line.size() < r.state.num_col && findings.options.collect) column_line.resize(r.state.num_col, findings.lineno);
-  if (r.header_taken && r.section != Section::Failed) careful_sections_header(*this, r, before);
+  if (r.header_taken && r.section != Section::Failed) careful_sections_header(*this, r, before, line);
   if (r.section == Section::Unsupported && before != Section::Unsupported) {
     const std::string_view word = classify_line(line).word;
     if (wants(findings, FindingCode::SkippedSection)) {

@@ -293,9 +293,14 @@ void careful_extra_record(CarefulLines& c, SectionReader& r, std::string_view li
   careful_indicator_record(c, r, line, *record);
 }
 
-void careful_sections_header(CarefulLines& c, SectionReader& r, Section left) {
+void careful_sections_header(CarefulLines& c, SectionReader& r, Section left, std::string_view line) {
   if (left == Section::Quadratic) quadratic_section_warnings(c, r);
-  if (r.section == Section::Quadratic) quadratic_header_warnings(c, r);
+  if (r.section != Section::Quadratic) return;
+  if (c.fixed && !r.quadratic.row_name.empty()) {
+    const std::string_view name = r.quadratic.row_name;
+    r.quadratic.row_name = trim_unicode(std::string_view(name.data(), static_cast<size_t>(line.data() + line.size() - name.data())));
+  }
+  quadratic_header_warnings(c, r);
 }
 
 bool careful_sections_finish(CarefulLines& c, SectionReader& r) {

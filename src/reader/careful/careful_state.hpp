@@ -146,9 +146,10 @@ void careful_record_line(CarefulLines& c, SectionReader& r, std::string_view lin
 // read, `fields` its free-format fields (cut again from the columns in fixed format).
 void careful_extra_record(CarefulLines& c, SectionReader& r, std::string_view line, const Fields& fields);
 
-// What the careful reader adds when a header is taken (careful_sections.cpp): the
-// warnings of the quadratic section left, and those of the quadratic section entered.
-void careful_sections_header(CarefulLines& c, SectionReader& r, Section left);
+// What the careful reader adds when a header (`line`) is taken (careful_sections.cpp):
+// the warnings of the quadratic section left, and those of the quadratic section
+// entered, whose row name in fixed format is the rest of the line (it may hold blanks).
+void careful_sections_header(CarefulLines& c, SectionReader& r, Section left, std::string_view line);
 
 // The checks made once the text is read (careful_sections.cpp): indicators on columns
 // that are not binary. False when the read ends here.

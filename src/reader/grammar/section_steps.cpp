@@ -66,6 +66,7 @@ bool is_set_header(SectionReader& r, HeaderKind kind, const Fields& fields) {
 // where the section's records begin, whose two column names are the place's.
 std::string_view record_naming(SectionReader& r, LowerPlace place, const char* end) {
   ReaderState& state = r.state;
+  sync_columns(state.col_index, state.col_names);  // columns the section made are looked up too
   LineCursor cursor{r.quadratic.records_begin, end};
   std::string_view line;
   while (next_line(cursor, line)) {
