@@ -84,12 +84,12 @@ bool arriving_section_begun(SectionReader& r, TextWindow& w, LineCursor& cursor)
   if (!columns_record(state, scratch, fields)) [[unlikely]] fail(r, column_limit_cause(state), fields.at[0]);
 }
 
-// RHS, RANGES, BOUNDS and the sections beyond a linear program: the line is
-// trimmed for splitting only; whether it is a header is still decided on the line
-// as read.
+// RHS, RANGES, BOUNDS, SOS and INDICATORS: the line is trimmed for splitting only;
+// whether it is a header is still decided on the line as read. A quadratic
+// section's lines are split as read, as COLUMNS lines are.
 void trimmed_record_line(SectionReader& r, std::string_view line) {
   Fields& fields = r.fields;
-  split_fields_into(trim_unicode(line), kMaxFields, r.text_end, fields);
+  split_fields_into(r.section == Section::Quadratic ? line : trim_unicode(line), kMaxFields, r.text_end, fields);
   if (fields.count == 0) return;
   const HeaderKind kind = header_or_record(r, line, fields);
   if (kind != HeaderKind::Data) {
@@ -120,6 +120,13 @@ struct PlainLines {
   static void start(SectionReader&, std::string_view) noexcept {}
 
   static void columns_fields(SectionReader& r, std::string_view line) { mopsel::columns_fields(r, line); }
+
+  // An indented record of a quadratic section, already split into r.fields.
+  static void quadratic_fields(SectionReader& r) {
+    if (!quadratic_record(r.state, r.quadratic, r.fields)) [[unlikely]] {
+      fail(r, column_limit_cause(r.state), r.fields.at[0]);
+    }
+  }
 
   // Queues a ROWS name for the row map; constraint rows of a shared ROWS section
   // are entered from row_names when it ends.

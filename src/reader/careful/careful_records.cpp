@@ -322,7 +322,7 @@ void careful_record_line(CarefulLines& c, SectionReader& r, std::string_view lin
   Fields& fields = r.fields;
   const bool indented = line.front() == ' ' || line.front() == '\t';
   if (!(c.fixed && indented)) {
-    const bool trims = r.section != Section::Columns;
+    const bool trims = r.section != Section::Columns && r.section != Section::Quadratic;
     const std::string_view split_from = trims ? trim_unicode(line) : line;
     split_fields_into(split_from, kMaxFields, r.text_end, fields);
     if (fields.count == 0) return;

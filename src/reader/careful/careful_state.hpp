@@ -79,6 +79,7 @@ struct CarefulLines {
 
   void start(SectionReader& r, std::string_view line);
   static void columns_fields(SectionReader&, std::string_view) noexcept {}
+  static void quadratic_fields(SectionReader&) noexcept {}
   void dispatch(SectionReader& r, std::string_view line);
   // ROWS names enter the row map at once: there is nothing to complete.
   static void complete_row_names(SectionReader&) noexcept {}

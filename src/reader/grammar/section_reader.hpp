@@ -266,8 +266,8 @@ inline bool starts_indented(const LineCursor& cursor) noexcept {
 // entered gets its start. A problem closing or opening a quadratic section goes to
 // `lines.section_problem(r, problem)` (the default reading fails there). With
 // `Lines::kParallelColumns`, `section_begun(r, cursor)` runs right after a COLUMNS,
-// RHS or BOUNDS header and may read on from the cursor (false: the read ends
-// there). True to go on with the next line.
+// RHS, BOUNDS or quadratic section header and may read on from the cursor (false:
+// the read ends there). True to go on with the next line.
 template <class Lines>
 bool after_header(SectionReader& r, LineCursor& cursor, Lines& lines) {
   r.header_taken = false;
@@ -287,6 +287,10 @@ bool after_header(SectionReader& r, LineCursor& cursor, Lines& lines) {
       r.quadratic.records_begin = cursor.pos;
       if (const SectionProblem problem = begin_quadratic_section(r); problem.code != FindingCode::None) {
         lines.section_problem(r, problem);
+        break;
+      }
+      if constexpr (Lines::kParallelColumns) {
+        if (!lines.section_begun(r, cursor)) return false;
       }
       break;
     case Section::Rows: lines.rows_begun(r, cursor); break;
@@ -330,6 +334,10 @@ std::optional<bool> run_section_lines(LineCursor& at, SectionReader& r, Lines& l
       // The usual COLUMNS record: the line end is found in the field scan.
       next_line_fields(cursor, kMaxFields, r.fields, line);
       lines.columns_fields(r, line);
+    } else if (Lines::kColumnsFastPath && r.section == Section::Quadratic && starts_indented(cursor)) {
+      // The usual record of a quadratic section (which may be half the text), alike.
+      next_line_fields(cursor, kMaxFields, r.fields, line);
+      lines.quadratic_fields(r);
     } else {
       next_line(cursor, line);
       lines.start(r, line);
@@ -361,7 +369,8 @@ std::optional<bool> run_section_lines(LineCursor& at, SectionReader& r, Lines& l
 // left, `rows_begun(r, cursor)` when it is entered (the cursor at its first record);
 // `finish(r)` runs after ENDATA (after the binary default), `end_of_text(r)` when
 // the text ends first. With `kColumnsFastPath`, indented COLUMNS records take
-// `columns_fields(r, line)` with the line split while its end is found; with
+// `columns_fields(r, line)` with the line split while its end is found, and indented
+// records of quadratic sections `quadratic_fields(r)` alike; with
 // `kParallelColumns`, see after_header. True when the read succeeded; when it was
 // interrupted, r.interrupted is set.
 template <class Lines>

@@ -65,25 +65,36 @@ FindingCode begin_quadratic(ReaderState& state, QuadraticScratch& scratch) {
   return FindingCode::None;
 }
 
-bool quadratic_columns(ReaderState& state, QuadraticScratch& scratch, std::string_view first,
-                       std::string_view second, uint32_t& a, uint32_t& b) {
-  if (scratch.first_name.empty() || !same_name(first, scratch.first_name)) {
+namespace {
+
+// The columns of a record's two names: the first from the memo of the last line's
+// first name (the lines of one column follow each other) or near the last one, the
+// second the first itself (a diagonal entry) or near the last second name plus one
+// (a column's second names usually ascend).
+[[gnu::always_inline]] inline bool columns_of(ReaderState& state, QuadraticScratch& scratch, std::string_view first,
+                                              std::string_view second, uint32_t& a, uint32_t& b) {
+  if (scratch.first_name.empty() || !same_name(first, scratch.first_name)) [[unlikely]] {
     if (!find_or_make_column(state, first, scratch.first_column, scratch.first_column)) return false;
     scratch.first_name = first;
   }
   a = scratch.first_column;
-  if (!find_or_make_column(state, second, scratch.second_column + 1, scratch.second_column)) return false;
-  b = scratch.second_column;
+  if (same_name(second, first)) {
+    b = a;
+  } else if (!find_or_make_column(state, second, scratch.second_column + 1, b)) {
+    return false;
+  }
+  scratch.second_column = b;
   return true;
 }
 
-bool add_quadratic_entry(ReaderState& state, const QuadraticScratch& scratch, uint32_t a, uint32_t b, double value) {
+[[gnu::always_inline]] inline bool add_entry(ReaderState& state, const QuadraticScratch& scratch, uint32_t a,
+                                             uint32_t b, double value) {
   if (value == 0.0 || !scratch.keep) return true;
   QuadraticParts& parts = state.quadratic;
   if (parts.entries.size() + parts.mirrored.size() >= state.limits.max_entries) [[unlikely]] return false;
   // The first name is the column, the second the row: (a, b) with b > a lies below
   // the diagonal.
-  if (b >= a) {
+  if (b >= a) [[likely]] {
     parts.entries.push(b, a, value);
   } else if (scratch.kind == QuadraticKind::OneTriangle) {
     parts.entries.push(a, b, value);
@@ -93,12 +104,23 @@ bool add_quadratic_entry(ReaderState& state, const QuadraticScratch& scratch, ui
   return true;
 }
 
+}  // namespace
+
+bool quadratic_columns(ReaderState& state, QuadraticScratch& scratch, std::string_view first,
+                       std::string_view second, uint32_t& a, uint32_t& b) {
+  return columns_of(state, scratch, first, second, a, b);
+}
+
+bool add_quadratic_entry(ReaderState& state, const QuadraticScratch& scratch, uint32_t a, uint32_t b, double value) {
+  return add_entry(state, scratch, a, b, value);
+}
+
 bool quadratic_record(ReaderState& state, QuadraticScratch& scratch, const Fields& fields) {
-  if (fields.count < 3) return true;
+  if (fields.count < 3) [[unlikely]] return true;
   uint32_t a = 0;
   uint32_t b = 0;
-  if (!quadratic_columns(state, scratch, fields.at[0], fields.at[1], a, b)) return false;
-  return add_quadratic_entry(state, scratch, a, b, parse_number(fields.at[2]));
+  if (!columns_of(state, scratch, fields.at[0], fields.at[1], a, b)) [[unlikely]] return false;
+  return add_entry(state, scratch, a, b, parse_number(fields.at[2]));
 }
 
 std::optional<LowerPlace> end_quadratic(ReaderState& state, QuadraticScratch& scratch) {
