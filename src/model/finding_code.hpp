@@ -24,6 +24,7 @@ enum class FindingCode : uint8_t {
   BadIndicator,
   UnknownQuadraticRow,
   RepeatedQuadraticRow,
+  RowHessiansTooLarge,
   // The default reading passes over these silently; strict reading rejects them.
   BadNumber,
   UnknownRow,
@@ -99,6 +100,7 @@ inline constexpr std::array<FindingInfo, kFindingCodeCount> kFindingInfo = {{
     {"bad-indicator", Weight::Fatal},
     {"unknown-quadratic-row", Weight::Fatal},
     {"repeated-quadratic-row", Weight::Fatal},
+    {"row-hessians-too-large", Weight::Fatal},
     {"bad-number", Weight::Strict},
     {"unknown-row", Weight::Strict},
     {"unknown-column", Weight::Strict},

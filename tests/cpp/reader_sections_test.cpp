@@ -627,6 +627,32 @@ TEST(ReadSections, SectionsBeyondLinearFailWithTheirCause) {
   }
 }
 
+// Each row's H_r holds a start per column: many quadratic rows over many columns (made
+// here by BOUNDS) would take memory quadratic in the text, and fail at ENDATA instead;
+// fewer of them read.
+TEST(ReadSections, QuadraticRowsOfManyColumnsHaveABudget) {
+  const auto text = [](int rows, int columns) {
+    std::string t = "ROWS\n N obj\n";
+    for (int i = 0; i < rows; ++i) t += " L r" + std::to_string(i) + "\n";
+    t += "BOUNDS\n";
+    for (int j = 0; j < columns; ++j) t += " UP B c" + std::to_string(j) + " 1\n";
+    for (int i = 0; i < rows; ++i) t += "QCMATRIX r" + std::to_string(i) + "\n    c0 c0 1\n";
+    return t + "ENDATA\n";
+  };
+  const std::string big = text(4000, 20000);  // 80 million starts for 0.5 MB of text
+  Result<ModelRecord> got = read_mps(big);
+  ASSERT_FALSE(got.ok());
+  EXPECT_EQ(got.error().cause, FindingCode::RowHessiansTooLarge);
+  EXPECT_EQ(got.error().line, "ENDATA");
+  EXPECT_EQ(got.error().reason,
+            "the quadratic rows would need more than 16 column starts per byte of text (each row's H holds one per column)");
+  ReadOptions careful;
+  careful.format = Format::Auto;
+  EXPECT_EQ(testing::outcome_difference(read_mps(big, careful), got), "");
+  const ModelRecord m = read_valid(text(200, 20000));  // 4 million starts: under the floor
+  EXPECT_EQ(m.row_hessians.size(), 200u);
+}
+
 // Names are copied out of the text: the record stays whole after the text is gone.
 TEST(ReadSections, RecordOutlivesTheText) {
   std::string text = lines({"NAME demo", "ROWS", " N cost", " L c1", "COLUMNS", " x cost 1 c1 2", "ENDATA"});

@@ -139,6 +139,10 @@ SectionProblem end_quadratic_section(SectionReader& r);
 // RepeatedQuadraticRow at the header's row name (or keyword) when it cannot be read.
 SectionProblem begin_quadratic_section(SectionReader& r);
 
+// At ENDATA (the line `endata`): RowHessiansTooLarge when the rows' quadratic parts
+// would take more column starts than the text can warrant (see kRowHessianStartsPerByte).
+SectionProblem row_hessians_size_problem(const SectionReader& r, std::string_view endata) noexcept;
+
 // After ROWS: without an N row, the artificial objective name refers to the
 // objective (objective_name keeps its default).
 void end_rows(SectionReader& r);
@@ -353,7 +357,11 @@ std::optional<bool> run_section_lines(LineCursor& at, SectionReader& r, Lines& l
     if (r.section == Section::EndData) {
       // The rest of the text is never read.
       apply_binary_default(state);
-      done = lines.finish(r);
+      if (const SectionProblem problem = row_hessians_size_problem(r, line); problem.code != FindingCode::None)
+          [[unlikely]] {
+        lines.section_problem(r, problem);
+      }
+      done = r.section != Section::Failed && lines.finish(r);
     } else {
       done = false;
     }

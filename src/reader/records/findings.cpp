@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdio>
 
+#include "reader/records/quadratic.hpp"
 #include "reader/text/numbers.hpp"
 #include "reader/text/utf8.hpp"
 
@@ -86,6 +87,9 @@ std::string failure_reason(FindingCode cause, std::string_view field, const Read
     case FindingCode::AsymmetricMatrix:
       return "the record " + quoted(field) +
              " has no equal mirror record (QMATRIX and QCMATRIX give both halves of a symmetric matrix)";
+    case FindingCode::RowHessiansTooLarge:
+      return "the quadratic rows would need more than " + count_text(kRowHessianStartsPerByte) +
+             " column starts per byte of text (each row's H holds one per column)";
     case FindingCode::UnknownSosType: return "unknown SOS type " + quoted(field) + " (S1 or S2)";
     case FindingCode::BadIndicator:
       return "INDICATORS record " + quoted(field) + " is not IF, a row, a known column and 0 or 1";

@@ -22,6 +22,14 @@
 
 namespace mopsel {
 
+// Each row's H_r holds num_col + 1 column starts, so a text could ask for memory
+// quadratic in its size (many QCMATRIX sections, many columns). The rows' starts may take
+// this many per byte of text (64 bytes of memory per byte; the rest of a model takes at
+// most about 16), or up to kRowHessianStartsFloor (256 MiB) whatever the text; beyond
+// that the read fails rather than exhaust the machine.
+inline constexpr uint64_t kRowHessianStartsPerByte = 16;
+inline constexpr uint64_t kRowHessianStartsFloor = uint64_t{1} << 26;
+
 // The quadratic section being read.
 struct QuadraticScratch {
   HeaderKind header = HeaderKind::QuadObj;  // QuadObj, QMatrix, QSection or QcMatrix
