@@ -133,7 +133,8 @@ def _lower(argument: str, value: Any, num_col: int) -> _Triple:
     if not isinstance(triple, tuple) or len(triple) != 3:
         raise TypeError(f"{argument}: expected a (start, index, value) tuple or a SparseMatrix")
     start, index, values = _triple(triple, num_col, num_col, argument)
-    column = np.repeat(np.arange(num_col, dtype=np.int64), np.diff(start.astype(np.int64)))
+    starts: np.ndarray = np.asarray(start, dtype=np.int64)
+    column = np.repeat(np.arange(num_col, dtype=np.int64), np.diff(starts))
     above = index < column
     if above.any():
         k = int(np.argmax(above))
@@ -299,7 +300,8 @@ def _triple(triple: Tuple[Any, Any, Any], num_row: int, num_col: int, argument: 
     value = _numbers(f"{argument} value", triple[2])
     nnz = len(index)
     if len(start) != num_col + 1:
-        raise ValueError(f"{argument} start: {len(start)} entries, expected {num_col + 1} (one per column and one more)")
+        raise ValueError(f"{argument} start: {len(start)} entries, expected {num_col + 1} "
+                         "(one per column and one more)")
     if len(value) != nnz:
         raise ValueError(f"{argument} value: {len(value)} entries, expected {nnz} (one per index)")
     if nnz > _MAX_COUNT:

@@ -7,7 +7,7 @@ created on first need; it is not an attribute of this module (the package
 exports it, from ``_panic_exception()``).
 """
 
-from typing import Any, Final, Optional, final, overload
+from typing import Any, Final, Optional, Sequence, final, overload
 
 import numpy as np
 from numpy.typing import NDArray
@@ -208,9 +208,15 @@ def _model_from_arrays(
     value: NDArray[np.float64],
     col_names: bytes | None,
     row_names: bytes | None,
+    hessian: tuple[NDArray[np.uint32], NDArray[np.uint32], NDArray[np.float64]] | None = None,
+    row_hessians: Sequence[tuple[int, NDArray[np.uint32], NDArray[np.uint32], NDArray[np.float64]]] | None = None,
+    sos: tuple[NDArray[np.uint8], NDArray[np.int32], NDArray[np.uint32], NDArray[np.uint32], NDArray[np.float64],
+               bytes | None] | None = None,
+    indicators: tuple[NDArray[np.uint32], NDArray[np.uint32], NDArray[np.uint8]] | None = None,
 ) -> Model:
     """A Model from arrays of exactly these dtypes (each copied once); names are newline-separated
-    UTF-8, None for C1.. and R1... Use mopsel.from_arrays."""
+    UTF-8, None for C1.. and R1..; the parts beyond a linear program in the record's layout (None:
+    none). Use mopsel.from_arrays."""
 
 @overload
 def _write_model(model: Model, *, path: str, digits: int, gzip: bool) -> None:

@@ -113,12 +113,12 @@ def test_indices_out_of_range_are_internal_faults(edit, message, parts_model):
         mm.write_str(parts_model)
 
 
-def constructor_arguments(m, **parts):
+def constructor_arguments(m):
     a = m.a_matrix
-    args = [m.name, m.objective_name, m.obj_sense_minimize, m.obj_offset, m.col_cost, m.col_lower, m.col_upper,
-            m.col_integrality, m.row_lower, m.row_upper, a.start, a.index, a.value,
-            "\n".join(m.col_names).encode(), "\n".join(m.row_names).encode()]
-    return args, parts
+    return dict(name=m.name, objective_name=m.objective_name, minimize=m.obj_sense_minimize, obj_offset=m.obj_offset,
+                col_cost=m.col_cost, col_lower=m.col_lower, col_upper=m.col_upper, col_integrality=m.col_integrality,
+                row_lower=m.row_lower, row_upper=m.row_upper, start=a.start, index=a.index, value=a.value,
+                col_names="\n".join(m.col_names).encode(), row_names="\n".join(m.row_names).encode())
 
 
 def model_parts(m):
@@ -130,21 +130,21 @@ def model_parts(m):
 
 
 def test_the_native_constructor_takes_the_parts(parts_model):
-    args, parts = constructor_arguments(parts_model, **model_parts(parts_model))
-    built = mm._model_from_arrays(*args, **parts)
+    args = constructor_arguments(parts_model)
+    built = mm._model_from_arrays(**args, **model_parts(parts_model))
     assert snapshot(built) == snapshot(parts_model)
     assert mm.write_str(built) == mm.write_str(parts_model)
     # Left out or None: no parts; parts without entries are none either.
-    assert parts_snapshot(mm._model_from_arrays(*args)) == (None, (), None, None)
+    assert parts_snapshot(mm._model_from_arrays(**args)) == (None, (), None, None)
     empty = dict(hessian=(np.zeros(4, np.uint32), np.zeros(0, np.uint32), np.zeros(0)),
                  row_hessians=[(1, np.zeros(4, np.uint32), np.zeros(0, np.uint32), np.zeros(0))],
                  sos=(np.zeros(0, np.uint8), np.zeros(0, np.int32), np.zeros(1, np.uint32), np.zeros(0, np.uint32),
                       np.zeros(0), None),
                  indicators=(np.zeros(0, np.uint32), np.zeros(0, np.uint32), np.zeros(0, np.uint8)))
-    assert parts_snapshot(mm._model_from_arrays(*args, **empty)) == (None, (), None, None)
+    assert parts_snapshot(mm._model_from_arrays(**args, **empty)) == (None, (), None, None)
     # Sets without names get SOS1, SOS2, ...
     unnamed = model_parts(parts_model)["sos"][:5] + (None,)
-    assert mm._model_from_arrays(*args, sos=unnamed).sos.names == ["SOS1", "SOS2"]
+    assert mm._model_from_arrays(**args, sos=unnamed).sos.names == ["SOS1", "SOS2"]
 
 
 @pytest.mark.parametrize("change, error, message", [
@@ -166,9 +166,8 @@ def test_the_native_constructor_takes_the_parts(parts_model):
      "argument 'indicators value': code 2 at 0, expected 0 to 1"),
 ])
 def test_the_native_constructor_checks_the_parts(change, error, message, parts_model):
-    args, _ = constructor_arguments(parts_model)
     with pytest.raises(error) as caught:
-        mm._model_from_arrays(*args, **change)
+        mm._model_from_arrays(**constructor_arguments(parts_model), **change)
     assert str(caught.value) == message
 
 
@@ -201,3 +200,10 @@ def test_write_gives_the_parts_back(digits, parts_model, tmp_path):
     out = tmp_path / "out.mps"
     mopsel.write(parts_model, out, digits=digits)
     assert parts_snapshot(mm.parse_file(str(out))) == parts_snapshot(parts_model)
+
+
+def test_lp_text_refuses_the_parts(parts_model, tmp_path):
+    with pytest.raises(ValueError, match="^the model has a quadratic objective, quadratic rows, SOS sets, indicators, "
+                                         "which the LP writer does not write: write it as MPS$"):
+        mopsel.write(parts_model, tmp_path / "m.lp")
+    assert not (tmp_path / "m.lp").exists()
