@@ -74,6 +74,8 @@ class _SosSets:
     @property
     def names(self) -> list[str]:
         """A new list on every read."""
+    def __len__(self) -> int:
+        """The number of sets."""
 
 @final
 class _Indicators:
@@ -90,6 +92,8 @@ class _Indicators:
     @property
     def value(self) -> NDArray[np.uint8]:
         """0 or 1."""
+    def __len__(self) -> int:
+        """The number of indicators."""
 
 @final
 class Model:

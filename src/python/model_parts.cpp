@@ -35,6 +35,9 @@ PyObject* sos_repr(PyObject* self) noexcept {
   });
 }
 
+// len(): the number of sets.
+Py_ssize_t sos_length(PyObject* self) noexcept { return static_cast<Py_ssize_t>(element_count(as_sos(self)->type)); }
+
 PyObject* get_sos_names(PyObject* self, void*) noexcept {
   const NameList& names = names_of(as_sos(self));
   PyRef list(PyList_New(static_cast<Py_ssize_t>(names.size())));
@@ -64,6 +67,7 @@ PyType_Slot g_sos_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(refuse_construction)},
     {Py_tp_dealloc, reinterpret_cast<void*>(sos_dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(sos_repr)},
+    {Py_mp_length, reinterpret_cast<void*>(sos_length)},
     {Py_tp_members, g_sos_members},
     {Py_tp_getset, g_sos_getset},
     {0, nullptr},
@@ -89,6 +93,11 @@ PyObject* indicators_repr(PyObject* self) noexcept {
   });
 }
 
+// len(): the number of indicators.
+Py_ssize_t indicators_length(PyObject* self) noexcept {
+  return static_cast<Py_ssize_t>(element_count(reinterpret_cast<IndicatorsObject*>(self)->row));
+}
+
 PyMemberDef g_indicator_members[] = {
     {"row", T_OBJECT_EX, offsetof(IndicatorsObject, row), READONLY, ""},
     {"column", T_OBJECT_EX, offsetof(IndicatorsObject, column), READONLY, ""},
@@ -100,6 +109,7 @@ PyType_Slot g_indicator_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(refuse_construction)},
     {Py_tp_dealloc, reinterpret_cast<void*>(indicators_dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(indicators_repr)},
+    {Py_mp_length, reinterpret_cast<void*>(indicators_length)},
     {Py_tp_members, g_indicator_members},
     {0, nullptr},
 };

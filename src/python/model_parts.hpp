@@ -13,7 +13,7 @@ namespace mopsel::python {
 
 // SosSets: arrays type (uint8, 1 or 2 per set), priority (int32 per set), start
 // (uint32, sets + 1), index (uint32 columns), weight (float64), and the set names
-// (a new list per read, like Model.col_names).
+// (a new list per read, like Model.col_names); len() is the number of sets.
 struct SosObject {
   PyObject_HEAD
   PyObject* type;
@@ -28,7 +28,8 @@ inline NameList& names_of(SosObject* sos) noexcept {
   return *std::launder(reinterpret_cast<NameList*>(sos->names_storage));
 }
 
-// Indicators: arrays row (uint32), column (uint32), value (uint8, 0 or 1).
+// Indicators: arrays row (uint32), column (uint32), value (uint8, 0 or 1); len() is
+// their number.
 struct IndicatorsObject {
   PyObject_HEAD
   PyObject* row;

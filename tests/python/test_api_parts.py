@@ -72,6 +72,7 @@ def test_parts_are_read_only_and_row_hessians_a_new_dict_per_read(parts_model):
         with pytest.raises(TypeError, match=f"^No constructor defined for {cls.__name__}$"):
             cls()
     assert repr(m.sos) == "SosSets(num_sets=2, size=5)" and repr(m.indicators) == "Indicators(size=2)"
+    assert (len(m.sos), len(m.indicators)) == (2, 2)
     assert repr(m.hessian) == "SparseMatrix(num_col=3, nnz=3)"
 
 
