@@ -83,6 +83,37 @@ RANGES
  RNG r -2
 ENDATA
 """)
+add_text("quadratic-sos-indicators", """NAME q
+ROWS
+ N obj
+ L c1
+ G c2
+COLUMNS
+ x obj 1 c1 1
+ M 'MARKER' 'INTORG'
+ b c2 1
+ M 'MARKER' 'INTEND'
+BOUNDS
+ UP BND b 1
+SOS
+ S1 s1 3
+    x 1
+    b 2
+QUADOBJ
+ x x 2
+ b x 1
+QMATRIX
+ x b 1
+ b x 1
+QCMATRIX c1
+ x x 0.5
+ x x 0.5
+QSECTION c2
+ b b 1
+INDICATORS
+ IF c1 b 1
+ENDATA
+""")
 add_text("no-objective", "ROWS\n L Objective\n G r2\nCOLUMNS\n x artificial_empty_objective 3 r2 1\nRHS\n RHS artificial_empty_objective 1\nENDATA\n")
 add_text("empty", "ROWS\nCOLUMNS\nENDATA\n")
 add_text("crlf", "NAME x\r\nROWS\r\n N o\r\n E e\r\nCOLUMNS\r\n v o 1 e 1\r\nRHS\r\n R e 1\r\nENDATA\r\n")

@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import importlib
 from types import ModuleType
+from typing import Any
 
 # Module -> (what users call it, the extra that installs it).
 _EXTRAS = {
@@ -49,3 +50,15 @@ def is_missing_extra(error: ImportError) -> bool:
         and cause.name is not None
         and cause.name.partition(".")[0] in _EXTRAS
     )
+
+
+def linear_parts_only(model: Any, function: str) -> None:
+    """Raises ValueError when `model` has parts beyond a linear program (a quadratic objective
+    or rows, SOS sets, indicators), which `function` would otherwise leave out unsaid."""
+    parts = [label for label, present in (("a quadratic objective", model.hessian is not None),
+                                          ("quadratic rows", bool(model.row_hessians)),
+                                          ("SOS sets", model.sos is not None),
+                                          ("indicators", model.indicators is not None)) if present]
+    if parts:
+        raise ValueError(f"{function} carries linear and mixed-integer models only; this model has "
+                         + ", ".join(parts))

@@ -40,6 +40,10 @@ def from_arrays(
     objective_name: str = "Objective",
     minimize: bool = True,
     obj_offset: float = 0.0,
+    hessian: Any = None,
+    row_hessians: Any = None,
+    sos: Any = None,
+    indicators: Any = None,
 ) -> Model:
     """Build a Model from arrays: minimise (or maximise) col_cost @ x + obj_offset subject to
     row_lower <= a_matrix @ x <= row_upper and col_lower <= x <= col_upper.
@@ -61,6 +65,15 @@ def from_arrays(
         ... and R1, R2, ...
     name, objective_name: the model's name (may be empty) and the objective row's name.
     minimize: False to maximise. obj_offset: the objective's constant term.
+    hessian: H of the objective col_cost @ x + 1/2 x'Hx + obj_offset, as its lower triangle
+        in column-wise compressed form: a (start, index, value) tuple or a SparseMatrix, rows
+        ascending within each column and at least the column (a Model's own hessian).
+    row_hessians: {row: lower triangle of H_r} for rows whose activity is a_r'x + 1/2 x'H_r x,
+        each in the form of hessian.
+    sos: special ordered sets as a Model's sos holds them (an object or mapping with type,
+        start, index, weight and optionally priority and names).
+    indicators: (row, column, value) arrays, or a Model's indicators: row holds when column
+        equals value (0 or 1).
 
     Bad input raises ValueError or TypeError naming the argument and the first offending
     position (lengths, start not rising from 0 to the entry count, a row index out of range or
@@ -99,10 +112,90 @@ def from_arrays(
     reserved = {objective_name: "the objective row's name", _MARKER: "reserved for integer markers"}
     col_blob = _names("col_names", col_names, num_col, {})
     row_blob = _names("row_names", row_names, num_row, reserved)
+    parts = _parts(hessian, row_hessians, sos, indicators, num_row, num_col)
     return _mopsel._model_from_arrays(
         name=name, objective_name=objective_name, minimize=bool(minimize), obj_offset=offset, col_cost=cost,
         col_lower=col_lo, col_upper=col_up, col_integrality=codes, row_lower=lower, row_upper=upper,
-        start=start, index=index, value=value, col_names=col_blob, row_names=row_blob)
+        start=start, index=index, value=value, col_names=col_blob, row_names=row_blob, **parts)
+
+
+def _field(value: Any, key: str, default: Any = None) -> Any:
+    """An attribute of an object (a Model's part) or an item of a mapping."""
+    if isinstance(value, dict):
+        return value.get(key, default)
+    return getattr(value, key, default)
+
+
+def _lower(argument: str, value: Any, num_col: int) -> _Triple:
+    """A lower triangle of num_col columns: (start, index, value) checked as a matrix of
+    num_col rows, then its rows at least their column and ascending within it."""
+    triple = (value.start, value.index, value.value) if isinstance(value, SparseMatrix) else value
+    if not isinstance(triple, tuple) or len(triple) != 3:
+        raise TypeError(f"{argument}: expected a (start, index, value) tuple or a SparseMatrix")
+    start, index, values = _triple(triple, num_col, num_col, argument)
+    starts: np.ndarray = np.asarray(start, dtype=np.int64)
+    column = np.repeat(np.arange(num_col, dtype=np.int64), np.diff(starts))
+    above = index < column
+    if above.any():
+        k = int(np.argmax(above))
+        raise ValueError(f"{argument} index[{k}] is {index[k]}, above the diagonal in column {column[k]} "
+                         "(give the lower triangle)")
+    falling = (np.diff(index.astype(np.int64)) <= 0) & (column[1:] == column[:-1]) if len(index) > 1 else []
+    if np.any(falling):
+        k = int(np.argmax(falling)) + 1
+        raise ValueError(f"{argument} index[{k}] is {index[k]}, not above index[{k - 1}] in column {column[k]} "
+                         "(rows ascend within a column)")
+    return start, index, values
+
+
+def _parts(hessian: Any, row_hessians: Any, sos: Any, indicators: Any, num_row: int, num_col: int) -> Dict[str, Any]:
+    """The parts beyond a linear program in the native constructor's layout."""
+    parts: Dict[str, Any] = {}
+    if hessian is not None:
+        parts["hessian"] = _lower("hessian", hessian, num_col)
+    if row_hessians:
+        if not isinstance(row_hessians, dict):
+            raise TypeError(f"row_hessians: expected a dict of row -> matrix, got {type(row_hessians).__name__}")
+        rows = []
+        for row in sorted(row_hessians):
+            if isinstance(row, bool) or not isinstance(row, (int, np.integer)) or not 0 <= row < num_row:
+                raise ValueError(f"row_hessians: {row!r} is not a row (there are {num_row})")
+            rows.append((int(row),) + _lower(f"row_hessians[{row}]", row_hessians[row], num_col))
+        parts["row_hessians"] = rows
+    if sos is not None:
+        parts["sos"] = _sos(sos, num_col)
+    if indicators is not None:
+        triple = indicators if isinstance(indicators, tuple) else tuple(
+            _field(indicators, key) for key in ("row", "column", "value"))
+        if len(triple) != 3:
+            raise TypeError("indicators: expected (row, column, value) arrays")
+        row, column, value = (_integers(f"indicators {key}", a) for key, a in zip(("row", "column", "value"), triple))
+        if not len(row) == len(column) == len(value):
+            raise ValueError(f"indicators: {len(row)} rows, {len(column)} columns and {len(value)} values")
+        for key, array, bound in (("row", row, num_row), ("column", column, num_col), ("value", value, 2)):
+            bad = (array < 0) | (array >= bound)
+            if bad.any():
+                k = int(np.argmax(bad))
+                raise ValueError(f"indicators {key}[{k}] is {array[k]}, expected 0 to {bound - 1}")
+        parts["indicators"] = (row.astype(np.uint32), column.astype(np.uint32), value.astype(np.uint8))
+    return parts
+
+
+def _sos(sos: Any, num_col: int) -> Tuple[Any, ...]:
+    kinds = _integers("sos type", _field(sos, "type"))
+    count = len(kinds)
+    if ((kinds != 1) & (kinds != 2)).any():
+        k = int(np.argmax((kinds != 1) & (kinds != 2)))
+        raise ValueError(f"sos type[{k}] is {kinds[k]}, expected 1 or 2")
+    priority = _integers("sos priority", _field(sos, "priority", np.zeros(count, np.int32)))
+    if len(priority) != count or (len(priority) and (priority.min() < -2**31 or priority.max() >= 2**31)):
+        raise ValueError(f"sos priority: expected {count} values that fit 32 bits")
+    members = _integers("sos index", _field(sos, "index"))
+    start, index, weight = _triple((_field(sos, "start"), members, _field(sos, "weight")), num_col, count, "sos",
+                                   keep_zeros=True, allow_repeats=True, member="column")
+    names = _field(sos, "names")
+    blob = _names("sos names", names, count, {}) if names is not None else None
+    return (kinds.astype(np.uint8), priority.astype(np.int32), start, index, weight, blob)
 
 
 def _numbers(argument: str, value: Any, length: Optional[int] = None, expected: str = "") -> np.ndarray:
@@ -197,35 +290,40 @@ def _integers(argument: str, value: Any) -> np.ndarray:
     return array
 
 
-def _triple(triple: Tuple[Any, Any, Any], num_row: int, num_col: int) -> _Triple:
-    start = _integers("a_matrix start", triple[0])
-    index = _integers("a_matrix index", triple[1])
-    value = _numbers("a_matrix value", triple[2])
+def _triple(triple: Tuple[Any, Any, Any], num_row: int, num_col: int, argument: str = "a_matrix",
+            keep_zeros: bool = False, allow_repeats: bool = False, member: str = "row") -> _Triple:
+    """(start, index, value) checked as a column-wise matrix of num_row rows and num_col
+    columns (an SOS's sets are its columns and the model's columns its rows, with repeats and
+    zero weights allowed)."""
+    start = _integers(f"{argument} start", triple[0])
+    index = _integers(f"{argument} index", triple[1])
+    value = _numbers(f"{argument} value", triple[2])
     nnz = len(index)
     if len(start) != num_col + 1:
-        raise ValueError(f"a_matrix start: {len(start)} entries, expected {num_col + 1} (one per column and one more)")
+        raise ValueError(f"{argument} start: {len(start)} entries, expected {num_col + 1} "
+                         "(one per column and one more)")
     if len(value) != nnz:
-        raise ValueError(f"a_matrix value: {len(value)} entries, expected {nnz} (one per index)")
+        raise ValueError(f"{argument} value: {len(value)} entries, expected {nnz} (one per index)")
     if nnz > _MAX_COUNT:
-        raise ValueError(f"a_matrix: {nnz} entries, at most 2**32 - 1")
+        raise ValueError(f"{argument}: {nnz} entries, at most 2**32 - 1")
     starts = start.astype(np.int64)
     if starts[0] != 0:
-        raise ValueError(f"a_matrix start[0] is {starts[0]}, expected 0")
+        raise ValueError(f"{argument} start[0] is {starts[0]}, expected 0")
     falling = np.diff(starts) < 0
     if falling.any():
         i = int(np.argmax(falling)) + 1
-        raise ValueError(f"a_matrix start[{i}] is {starts[i]}, less than start[{i - 1}] = {starts[i - 1]}")
+        raise ValueError(f"{argument} start[{i}] is {starts[i]}, less than start[{i - 1}] = {starts[i - 1]}")
     if starts[-1] != nnz:
-        raise ValueError(f"a_matrix start[{num_col}] is {starts[-1]}, expected the number of entries {nnz}")
+        raise ValueError(f"{argument} start[{num_col}] is {starts[-1]}, expected the number of entries {nnz}")
     if nnz and (index.min() < 0 or index.max() >= num_row):
         i = int(np.argmax((index < 0) | (index >= num_row)))
-        raise ValueError(f"a_matrix index[{i}] is {index[i]}, not a row (there are {num_row})")
-    repeat = _first_repeat(starts, index, num_row)
+        raise ValueError(f"{argument} index[{i}] is {index[i]}, not a {member} (there are {num_row})")
+    repeat = None if allow_repeats else _first_repeat(starts, index, num_row)
     if repeat is not None:
         later, earlier, column = repeat
-        raise ValueError(f"a_matrix index[{later}] is {index[later]}, a row that column {column} "
+        raise ValueError(f"{argument} index[{later}] is {index[later]}, a row that column {column} "
                          f"already has at index[{earlier}]")
-    zero = value == 0.0
+    zero = np.zeros(0, bool) if keep_zeros else value == 0.0
     if zero.any():  # an explicit zero is no entry at all
         kept = np.concatenate(([0], np.cumsum(~zero)))
         starts, index, value = kept[starts], index[~zero], value[~zero]

@@ -7,7 +7,7 @@ from typing import Any, Optional, Tuple
 
 import numpy as np
 
-from mopsel._extras import require
+from mopsel._extras import linear_parts_only, require
 from mopsel._from_arrays import from_arrays
 from mopsel._mopsel import CONTINUOUS, INTEGER, Model
 
@@ -20,7 +20,8 @@ def to_highs(model: Model) -> Any:
     """A new highspy.HighsLp holding the model: costs, bounds, the column-wise matrix (entries
     in the Model's order), sense, offset, integrality (left empty for an LP, as HiGHS does), the
     model name and the row and column names. HiGHS keeps its own copy of every array. The
-    objective row's name has no place in a HighsLp.
+    objective row's name has no place in a HighsLp. A model with a quadratic part, SOS sets or
+    indicators raises ValueError: a HighsLp holds none of them.
 
     >>> import highspy, mopsel
     >>> m = mopsel.parse_str("ROWS\\n N obj\\n G c\\nCOLUMNS\\n x obj 2 c 1\\nRHS\\n rhs c 3\\nENDATA\\n")
@@ -32,6 +33,7 @@ def to_highs(model: Model) -> Any:
     6.0
     """
     highspy = require("highspy", "mopsel.to_highs")
+    linear_parts_only(model, "mopsel.to_highs")
     lp = highspy.HighsLp()
     lp.num_col_, lp.num_row_ = model.num_col, model.num_row
     lp.col_cost_, lp.col_lower_, lp.col_upper_ = model.col_cost, model.col_lower, model.col_upper

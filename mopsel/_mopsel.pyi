@@ -7,7 +7,7 @@ created on first need; it is not an attribute of this module (the package
 exports it, from ``_panic_exception()``).
 """
 
-from typing import Any, Final, Optional, final, overload
+from typing import Any, Final, Optional, Sequence, final, overload
 
 import numpy as np
 from numpy.typing import NDArray
@@ -49,8 +49,55 @@ class SparseMatrix:
         """Coefficient of each nonzero."""
 
 @final
+class _SosSets:
+    """Special ordered sets (the class of Model.sos, named SosSets): set k holds the columns
+    index[start[k]:start[k+1]] with their weights, in the order the text gives them; at most
+    one (type 1) or two adjacent (type 2) of them are nonzero.
+
+    Read-only and not constructible from Python; the arrays may be edited in place.
+    """
+
+    @property
+    def type(self) -> NDArray[np.uint8]:
+        """1 or 2 per set."""
+    @property
+    def priority(self) -> NDArray[np.int32]:
+        """Per set (0 when the text gives none)."""
+    @property
+    def start(self) -> NDArray[np.uint32]:
+        """Number of sets + 1 positions into index and weight."""
+    @property
+    def index(self) -> NDArray[np.uint32]:
+        """Columns of the sets' members."""
+    @property
+    def weight(self) -> NDArray[np.float64]: ...
+    @property
+    def names(self) -> list[str]:
+        """A new list on every read."""
+    def __len__(self) -> int:
+        """The number of sets."""
+
+@final
+class _Indicators:
+    """Indicator constraints (the class of Model.indicators, named Indicators): row row[k]
+    holds when column column[k] equals value[k].
+
+    Read-only and not constructible from Python; the arrays may be edited in place.
+    """
+
+    @property
+    def row(self) -> NDArray[np.uint32]: ...
+    @property
+    def column(self) -> NDArray[np.uint32]: ...
+    @property
+    def value(self) -> NDArray[np.uint8]:
+        """0 or 1."""
+    def __len__(self) -> int:
+        """The number of indicators."""
+
+@final
 class Model:
-    """A linear or mixed-integer program read from MPS text.
+    """A linear, quadratic or mixed-integer program read from MPS text.
 
     Made only by parse_file and parse_str: calling the class raises TypeError, and
     no attribute can be assigned. The arrays take over native buffers without
@@ -91,6 +138,18 @@ class Model:
     @property
     def row_names(self) -> list[str]:
         """A new list on every read."""
+    @property
+    def hessian(self) -> SparseMatrix | None:
+        """H of the objective c'x + 1/2 x'Hx + offset: its lower triangle column by column
+        (num_col columns, rows ascending); None when the model has none."""
+    @property
+    def row_hessians(self) -> dict[int, SparseMatrix]:
+        """Row -> the lower triangle of H_r, where row r's activity is a_r'x + 1/2 x'H_r x
+        (QCMATRIX gives Q of x'Qx, so H_r = 2Q). A new dict on every read; empty when none."""
+    @property
+    def sos(self) -> _SosSets | None: ...
+    @property
+    def indicators(self) -> _Indicators | None: ...
 
 def parse_file(path: str) -> Model:
     """Read an MPS file, gzip-expanded when the path ends in ".gz".
@@ -153,9 +212,15 @@ def _model_from_arrays(
     value: NDArray[np.float64],
     col_names: bytes | None,
     row_names: bytes | None,
+    hessian: tuple[NDArray[np.uint32], NDArray[np.uint32], NDArray[np.float64]] | None = None,
+    row_hessians: Sequence[tuple[int, NDArray[np.uint32], NDArray[np.uint32], NDArray[np.float64]]] | None = None,
+    sos: tuple[NDArray[np.uint8], NDArray[np.int32], NDArray[np.uint32], NDArray[np.uint32], NDArray[np.float64],
+               bytes | None] | None = None,
+    indicators: tuple[NDArray[np.uint32], NDArray[np.uint32], NDArray[np.uint8]] | None = None,
 ) -> Model:
     """A Model from arrays of exactly these dtypes (each copied once); names are newline-separated
-    UTF-8, None for C1.. and R1... Use mopsel.from_arrays."""
+    UTF-8, None for C1.. and R1..; the parts beyond a linear program in the record's layout (None:
+    none). Use mopsel.from_arrays."""
 
 @overload
 def _write_model(model: Model, *, path: str, digits: int, gzip: bool) -> None:

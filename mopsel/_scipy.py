@@ -7,7 +7,7 @@ from typing import Any, Dict
 
 import numpy as np
 
-from mopsel._extras import require
+from mopsel._extras import linear_parts_only, require
 from mopsel._mopsel import Model
 
 # Entry counts from here on do not fit the int32 column starts SciPy shares.
@@ -48,6 +48,7 @@ def to_milp(model: Model) -> Dict[str, Any]:
     part of milp's problem: the model's objective value is
     `(res.fun if model.obj_sense_minimize else -res.fun) + model.obj_offset`. The integrality
     codes are the same in both (0 continuous, 1 integer, 2 semi-continuous, 3 semi-integer).
+    A model with a quadratic part, SOS sets or indicators raises ValueError (milp takes none).
 
     >>> import mopsel, numpy as np
     >>> from scipy.optimize import milp
@@ -59,6 +60,7 @@ def to_milp(model: Model) -> Dict[str, Any]:
     ([2.0, 2.0], 9.0)
     """
     optimize = require("scipy.optimize", "mopsel.to_milp")
+    linear_parts_only(model, "mopsel.to_milp")
     cost = model.col_cost if model.obj_sense_minimize else -model.col_cost
     return {
         "c": cost,

@@ -17,6 +17,7 @@
 #include "python/gil.hpp"
 #include "python/model_from_arrays.hpp"
 #include "python/model_object.hpp"
+#include "python/model_parts.hpp"
 #include "python/name_index.hpp"
 #include "python/numpy_c.hpp"
 #include "python/python_c.hpp"
@@ -309,6 +310,15 @@ bool populate(PyObject* module) noexcept {
   // Not part of __all__: the borrow registry shared with other native code, and
   // the entry points of the package's own functions and the tests' hooks for
   // the name seed and the reading threads.
+  // The classes of a Model's parts beyond a linear program, under private names (the
+  // module's public names are those of __all__), for the package's isinstance checks.
+  PyTypeObject* sos = sos_sets_type();
+  PyTypeObject* indicators = indicators_type();
+  if (sos == nullptr || indicators == nullptr ||
+      PyObject_SetAttrString(module, "_SosSets", reinterpret_cast<PyObject*>(sos)) != 0 ||
+      PyObject_SetAttrString(module, "_Indicators", reinterpret_cast<PyObject*>(indicators)) != 0) {
+    return false;
+  }
   PyRef borrows(array_borrows_capsule());
   if (!borrows || PyObject_SetAttrString(module, "_ARRAY_BORROWS", borrows.get()) != 0) return false;
   for (PyMethodDef* function : {&kModelFromArraysMethod, &kWriteModelMethod, &kPanicExceptionMethod, &kReadMethod,

@@ -61,7 +61,7 @@ bool report_missing(const char* function, std::span<const char* const> parameter
 }  // namespace
 
 bool bind_arguments(const char* function, std::span<const char* const> parameters, PyObject* args,
-                    PyObject* kwargs, std::span<PyObject*> values, size_t positional) noexcept {
+                    PyObject* kwargs, std::span<PyObject*> values, size_t positional, size_t required) noexcept {
   for (PyObject*& value : values) value = nullptr;
   positional = std::min(positional, parameters.size());
 
@@ -102,7 +102,7 @@ bool bind_arguments(const char* function, std::span<const char* const> parameter
       values[slot] = value;
     }
   }
-  return report_missing(function, parameters, values, positional);
+  return report_missing(function, parameters.first(std::min(required, parameters.size())), values, positional);
 }
 
 PyObject* utf8_argument(PyObject* value, const char* parameter) noexcept {

@@ -20,9 +20,12 @@
 namespace mopsel::python {
 namespace {
 
-constexpr std::array<const char*, 15> kParameters = {
+constexpr std::array<const char*, 19> kParameters = {
     "name",      "objective_name", "minimize", "obj_offset", "col_cost",  "col_lower", "col_upper", "col_integrality",
-    "row_lower", "row_upper",      "start",    "index",      "value",     "col_names", "row_names"};
+    "row_lower", "row_upper",      "start",    "index",      "value",     "col_names", "row_names",
+    "hessian",   "row_hessians",   "sos",      "indicators"};
+// The parts beyond a linear program may be left out (None).
+constexpr size_t kRequiredParameters = 15;
 
 // The same limits as the reader's: row indices must also fit a signed 32-bit view.
 constexpr size_t kMaxRows = std::numeric_limits<int32_t>::max();
@@ -96,6 +99,127 @@ bool take_names(PyObject* value, size_t count, const char* parameter, const char
   return false;
 }
 
+// The items of a tuple argument of exactly `count` items. False with TypeError otherwise.
+bool tuple_items(PyObject* value, size_t count, const char* parameter, const char* what, PyObject** items) {
+  if (!PyTuple_Check(value) || static_cast<size_t>(PyTuple_Size(value)) != count) {
+    PyErr_Format(PyExc_TypeError, "argument '%s': expected a tuple %s", parameter, what);
+    return false;
+  }
+  for (size_t i = 0; i < count; ++i) items[i] = PyTuple_GetItem(value, static_cast<Py_ssize_t>(i));
+  return true;
+}
+
+// A lower triangle of `cols` columns from (start, index, value).
+bool take_lower(PyObject* value, size_t cols, const char* parameter, SparseMatrixRecord& out) {
+  PyObject* items[3];
+  if (!tuple_items(value, 3, parameter, "(start, index, value)", items) ||
+      !copy_array(items[0], "start", out.start) || !copy_array(items[1], "index", out.index) ||
+      !copy_array(items[2], "value", out.value)) {
+    return false;
+  }
+  if (out.value.size() > kMaxCount) {
+    PyErr_Format(PyExc_ValueError, "argument '%s': too many entries (at most 2**32 - 1)", parameter);
+    return false;
+  }
+  return expect_length(out.start.size(), cols + 1, parameter, "starts: one per column and one more") &&
+         expect_length(out.index.size(), out.value.size(), parameter, "indices: one per value");
+}
+
+// One-byte codes from `low` to `high`. ValueError naming the first other one.
+bool codes_within(const OwnedArray<uint8_t>& codes, uint8_t low, uint8_t high, const char* parameter) {
+  for (size_t i = 0; i < codes.size(); ++i) {
+    if (codes[i] < low || codes[i] > high) {
+      PyErr_Format(PyExc_ValueError, "argument '%s': code %u at %zu, expected %u to %u", parameter,
+                   static_cast<unsigned>(codes[i]), i, static_cast<unsigned>(low), static_cast<unsigned>(high));
+      return false;
+    }
+  }
+  return true;
+}
+
+// A part without entries is no part, as reading gives none for it.
+void drop_empty_parts(ModelRecord& record) {
+  if (record.hessian && record.hessian->value.empty()) record.hessian.reset();
+  std::erase_if(record.row_hessians, [](const RowHessianRecord& row) { return row.matrix.value.empty(); });
+  if (record.sos && record.sos->type.empty()) record.sos.reset();
+  if (record.indicators && record.indicators->row.empty()) record.indicators.reset();
+}
+
+// The parts beyond a linear program, each None or in the record's own layout:
+// hessian (start, index, value); row_hessians a sequence of (row, start, index,
+// value) with rows ascending; sos (type, priority, start, index, weight, names);
+// indicators (row, column, value).
+bool take_extra_parts(const std::array<PyObject*, kParameters.size()>& v, ModelRecord& record) {
+  const size_t cols = record.num_col;
+  const auto given = [](PyObject* value) { return value != nullptr && value != Py_None; };
+  if (given(v[15]) && !take_lower(v[15], cols, "hessian", record.hessian.emplace())) return false;
+  if (given(v[16])) {
+    PyRef rows(PySequence_Tuple(v[16]));
+    if (!rows) return false;
+    const Py_ssize_t count = PyTuple_Size(rows.get());
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      PyObject* items[4];
+      if (!tuple_items(PyTuple_GetItem(rows.get(), i), 4, "row_hessians", "(row, start, index, value) per row",
+                       items)) {
+        return false;
+      }
+      const unsigned long row = PyLong_AsUnsignedLong(items[0]);
+      if (PyErr_Occurred()) return false;
+      if (row >= record.num_row || (!record.row_hessians.empty() && row <= record.row_hessians.back().row)) {
+        PyErr_Format(PyExc_ValueError, "argument 'row_hessians': row %lu is not a row above the one before", row);
+        return false;
+      }
+      RowHessianRecord& out = record.row_hessians.emplace_back();
+      out.row = static_cast<uint32_t>(row);
+      PyRef matrix(PyTuple_GetSlice(PyTuple_GetItem(rows.get(), i), 1, 4));
+      if (!matrix || !take_lower(matrix.get(), cols, "row_hessians", out.matrix)) return false;
+    }
+  }
+  if (given(v[17])) {
+    PyObject* items[6];
+    SosRecord& sos = record.sos.emplace();
+    if (!tuple_items(v[17], 6, "sos", "(type, priority, start, index, weight, names)", items) ||
+        !copy_array(items[0], "sos type", sos.type) || !copy_array(items[1], "sos priority", sos.priority) ||
+        !copy_array(items[2], "sos start", sos.start) || !copy_array(items[3], "sos index", sos.index) ||
+        !copy_array(items[4], "sos weight", sos.weight) || !codes_within(sos.type, 1, 2, "sos type")) {
+      return false;
+    }
+    const size_t sets = sos.type.size();
+    if (sets > kMaxCount || sos.index.size() > kMaxCount) {
+      PyErr_SetString(PyExc_ValueError, "argument 'sos': too many sets or members (at most 2**32 - 1)");
+      return false;
+    }
+    if (!expect_length(sos.priority.size(), sets, "sos priority", "one per set") ||
+        !expect_length(sos.start.size(), sets + 1, "sos start", "one per set and one more") ||
+        !expect_length(sos.weight.size(), sos.index.size(), "sos weight", "one per member") ||
+        !take_names(items[5], sets, "sos names", "SOS", sos.names)) {
+      return false;
+    }
+  }
+  if (given(v[18])) {
+    PyObject* items[3];
+    IndicatorRecord& indicators = record.indicators.emplace();
+    if (!tuple_items(v[18], 3, "indicators", "(row, column, value)", items) ||
+        !copy_array(items[0], "indicators row", indicators.row) ||
+        !copy_array(items[1], "indicators column", indicators.column) ||
+        !copy_array(items[2], "indicators value", indicators.value) ||
+        !codes_within(indicators.value, 0, 1, "indicators value")) {
+      return false;
+    }
+    const size_t count = indicators.row.size();
+    if (count > kMaxCount) {
+      PyErr_SetString(PyExc_ValueError, "argument 'indicators': too many indicators (at most 2**32 - 1)");
+      return false;
+    }
+    if (!expect_length(indicators.column.size(), count, "indicators column", "one per row") ||
+        !expect_length(indicators.value.size(), count, "indicators value", "one per row")) {
+      return false;
+    }
+  }
+  drop_empty_parts(record);
+  return true;
+}
+
 std::optional<std::string> text_argument(PyObject* value, const char* parameter) {
   PyRef encoded(utf8_argument(value, parameter));
   if (!encoded) return std::nullopt;
@@ -149,7 +273,7 @@ std::optional<ModelRecord> record_from_arguments(const std::array<PyObject*, kPa
   record.num_col = static_cast<uint32_t>(cols);
   record.num_row = static_cast<uint32_t>(rows);
   if (!take_names(v[13], cols, "col_names", "C", record.col_names) ||
-      !take_names(v[14], rows, "row_names", "R", record.row_names)) {
+      !take_names(v[14], rows, "row_names", "R", record.row_names) || !take_extra_parts(v, record)) {
     return std::nullopt;
   }
   return record;
@@ -158,7 +282,9 @@ std::optional<ModelRecord> record_from_arguments(const std::array<PyObject*, kPa
 PyObject* model_from_arrays(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
   return guarded([&]() -> PyObject* {
     std::array<PyObject*, kParameters.size()> values{};
-    if (!bind_arguments("_model_from_arrays", kParameters, args, kwargs, values, 0)) return nullptr;
+    if (!bind_arguments("_model_from_arrays", kParameters, args, kwargs, values, 0, kRequiredParameters)) {
+      return nullptr;
+    }
     ensure_numpy_api();
     std::optional<ModelRecord> record = record_from_arguments(values);
     if (!record) return nullptr;
@@ -173,7 +299,8 @@ PyMethodDef kModelFromArraysMethod = {
     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(model_from_arrays)),
     METH_VARARGS | METH_KEYWORDS,
     "_model_from_arrays(*, name, objective_name, minimize, obj_offset, col_cost, col_lower, col_upper, "
-    "col_integrality, row_lower, row_upper, start, index, value, col_names, row_names)\n--\n\n"
+    "col_integrality, row_lower, row_upper, start, index, value, col_names, row_names, hessian=None, "
+    "row_hessians=None, sos=None, indicators=None)\n--\n\n"
     "A Model from validated arrays (each copied once). Use mopsel.from_arrays.",
 };
 

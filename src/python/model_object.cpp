@@ -4,6 +4,7 @@
 #include <string>
 
 #include "python/errors.hpp"
+#include "python/model_parts.hpp"
 #include "python/numpy_c.hpp"
 #include "python/numpy_types.hpp"
 #include "python/slice_container.hpp"
@@ -44,6 +45,10 @@ void model_dealloc(PyObject* self) noexcept {
   Py_CLEAR(model->row_upper);
   Py_CLEAR(model->col_integrality);
   Py_CLEAR(model->a_matrix);
+  Py_CLEAR(model->hessian);
+  Py_CLEAR(model->row_hessians);
+  Py_CLEAR(model->sos);
+  Py_CLEAR(model->indicators);
   drop_name_tables(model->name_tables);
   model->name_tables = nullptr;
   native_of(model).~ModelNative();
@@ -81,6 +86,23 @@ PyObject* get_objective_name(PyObject* self, void*) noexcept {
 PyObject* get_col_names(PyObject* self, void*) noexcept { return names_to_list(native_of(as_model(self)).col_names); }
 PyObject* get_row_names(PyObject* self, void*) noexcept { return names_to_list(native_of(as_model(self)).row_names); }
 
+// A new dict {row: SparseMatrix} per read, like the name lists: the model's own pairs
+// cannot be changed, the matrices' arrays can (in place, as a_matrix's).
+PyObject* get_row_hessians(PyObject* self, void*) noexcept {
+  PyObject* pairs = as_model(self)->row_hessians;
+  PyRef dict(PyDict_New());
+  if (!dict) return nullptr;
+  const Py_ssize_t count = PyTuple_Size(pairs);
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    PyObject* pair = PyTuple_GetItem(pairs, i);  // borrowed
+    if (pair == nullptr ||
+        PyDict_SetItem(dict.get(), PyTuple_GetItem(pair, 0), PyTuple_GetItem(pair, 1)) != 0) {
+      return nullptr;
+    }
+  }
+  return dict.release();
+}
+
 // Declared in the order of the Model attribute table; CPython keeps members and
 // properties in two tables, so the two lists each follow that order.
 PyGetSetDef g_model_getset[] = {
@@ -92,6 +114,7 @@ PyGetSetDef g_model_getset[] = {
     {"objective_name", get_objective_name, nullptr, "", nullptr},
     {"col_names", get_col_names, nullptr, "", nullptr},
     {"row_names", get_row_names, nullptr, "", nullptr},
+    {"row_hessians", get_row_hessians, nullptr, "", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -103,6 +126,9 @@ PyMemberDef g_model_members[] = {
     {"row_upper", T_OBJECT_EX, offsetof(ModelObject, row_upper), READONLY, ""},
     {"col_integrality", T_OBJECT_EX, offsetof(ModelObject, col_integrality), READONLY, ""},
     {"a_matrix", T_OBJECT_EX, offsetof(ModelObject, a_matrix), READONLY, ""},
+    {"hessian", T_OBJECT_EX, offsetof(ModelObject, hessian), READONLY, ""},
+    {"sos", T_OBJECT_EX, offsetof(ModelObject, sos), READONLY, ""},
+    {"indicators", T_OBJECT_EX, offsetof(ModelObject, indicators), READONLY, ""},
     {nullptr, 0, 0, 0, nullptr},
 };
 
@@ -157,6 +183,41 @@ PyType_Slot g_sparse_slots[] = {
 PyType_Spec g_sparse_spec = {"mopsel._mopsel.SparseMatrix", sizeof(SparseMatrixObject), 0,
                              Py_TPFLAGS_DEFAULT, g_sparse_slots};
 
+// A new SparseMatrix holding the three arrays (taken from the references), or null
+// with an error set.
+PyObject* sparse_matrix_of(PyRef& start, PyRef& index, PyRef& value) noexcept {
+  PyTypeObject* type = sparse_matrix_type();
+  if (type == nullptr) return nullptr;
+  PyObject* instance = allocate_instance(type);
+  if (instance == nullptr) return nullptr;
+  auto* sparse = reinterpret_cast<SparseMatrixObject*>(instance);
+  sparse->start = start.release();
+  sparse->index = index.release();
+  sparse->value = value.release();
+  return instance;
+}
+
+// The Model slots of the parts beyond a linear program, made from the record's parts
+// (None, or an empty tuple, for those it does not have): hessian, row_hessians, sos,
+// indicators. False with a Python error set.
+bool wrap_extra_parts(ModelRecord& record, PyRef (&parts)[4]) {
+  parts[0].reset(record.hessian ? wrap_sparse_matrix(std::move(*record.hessian)) : new_none());
+  parts[1].reset(PyTuple_New(static_cast<Py_ssize_t>(record.row_hessians.size())));
+  if (!parts[0] || !parts[1]) return false;
+  for (size_t i = 0; i < record.row_hessians.size(); ++i) {
+    RowHessianRecord& row = record.row_hessians[i];
+    PyRef matrix(wrap_sparse_matrix(std::move(row.matrix)));
+    PyRef number(PyLong_FromUnsignedLong(row.row));
+    if (!matrix || !number) return false;
+    PyObject* pair = PyTuple_Pack(2, number.get(), matrix.get());
+    // Steals `pair`.
+    if (pair == nullptr || PyTuple_SetItem(parts[1].get(), static_cast<Py_ssize_t>(i), pair) != 0) return false;
+  }
+  parts[2].reset(record.sos ? wrap_sos(std::move(*record.sos)) : new_none());
+  parts[3].reset(record.indicators ? wrap_indicators(std::move(*record.indicators)) : new_none());
+  return parts[2] && parts[3];
+}
+
 PyTypeObject* g_model_type = nullptr;   // created once under the lock, never released
 PyTypeObject* g_sparse_type = nullptr;  // likewise
 
@@ -190,14 +251,11 @@ PyObject* wrap_model(ModelRecord&& record) {
   PyRef row_upper(array_from_buffer(std::move(record.row_upper)));
   PyRef col_integrality(array_from_buffer(std::move(integrality)));
 
-  PyTypeObject* matrix_type = sparse_matrix_type();
-  if (matrix_type == nullptr) return nullptr;
-  PyRef matrix(allocate_instance(matrix_type));
+  PyRef matrix(sparse_matrix_of(start, index, value));
   if (!matrix) return nullptr;
-  auto* sparse = reinterpret_cast<SparseMatrixObject*>(matrix.get());
-  sparse->start = start.release();
-  sparse->index = index.release();
-  sparse->value = value.release();
+
+  PyRef parts[4];
+  if (!wrap_extra_parts(record, parts)) return nullptr;
 
   PyTypeObject* type = model_type();
   if (type == nullptr) return nullptr;
@@ -216,8 +274,19 @@ PyObject* wrap_model(ModelRecord&& record) {
   model->row_upper = row_upper.release();
   model->col_integrality = col_integrality.release();
   model->a_matrix = matrix.release();
+  model->hessian = parts[0].release();
+  model->row_hessians = parts[1].release();
+  model->sos = parts[2].release();
+  model->indicators = parts[3].release();
   record.col_integrality = OwnedArray<uint8_t>();
   return instance;
+}
+
+PyObject* wrap_sparse_matrix(SparseMatrixRecord&& matrix) {
+  PyRef start(array_from_buffer(std::move(matrix.start)));
+  PyRef index(array_from_buffer(std::move(matrix.index)));
+  PyRef value(array_from_buffer(std::move(matrix.value)));
+  return sparse_matrix_of(start, index, value);
 }
 
 }  // namespace mopsel::python

@@ -35,6 +35,11 @@ struct ModelObject {
   PyObject* row_upper;
   PyObject* col_integrality;
   PyObject* a_matrix;  // a SparseMatrix
+  // The parts beyond a linear program (None when the model has none).
+  PyObject* hessian;        // a SparseMatrix or None
+  PyObject* row_hessians;   // a tuple of (row, SparseMatrix) pairs, sorted by row; shown as a new dict per read
+  PyObject* sos;            // a SosSets or None
+  PyObject* indicators;     // an Indicators or None
   ModelNameTables* name_tables;  // made by the first name lookup (name_index.hpp); owned
   alignas(ModelNative) unsigned char native_storage[sizeof(ModelNative)];
 };
@@ -59,5 +64,8 @@ PyTypeObject* sparse_matrix_type() noexcept;
 // Python error set (MemoryError when an instance cannot be allocated). Raises
 // InternalFault when an array cannot be made. Needs the lock.
 PyObject* wrap_model(ModelRecord&& record);
+
+// A new SparseMatrix over the matrix's buffers (taken over), or null with an error set.
+PyObject* wrap_sparse_matrix(SparseMatrixRecord&& matrix);
 
 }  // namespace mopsel::python

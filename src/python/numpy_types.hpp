@@ -23,11 +23,17 @@ struct Element<uint32_t> {
   static constexpr const char* name = "uint32";
 };
 template <>
+struct Element<int32_t> {
+  static constexpr int number = NPY_INT;
+  static constexpr const char* name = "int32";
+};
+template <>
 struct Element<uint8_t> {
   static constexpr int number = NPY_UBYTE;
   static constexpr const char* name = "uint8";
 };
 static_assert(sizeof(unsigned int) == sizeof(uint32_t), "NPY_UINT must be 32 bits wide");
+static_assert(sizeof(int) == sizeof(int32_t), "NPY_INT must be 32 bits wide");
 
 // The number of elements of an array as it is now (the product of its dimensions;
 // 1 for a zero-dimensional array), or 0 for anything that is not an array.

@@ -41,4 +41,10 @@ class PyRef {
   PyObject* object_ = nullptr;
 };
 
+// New reference to None (Py_NewRef is not in the 3.9 limited API).
+inline PyObject* new_none() noexcept {
+  Py_INCREF(Py_None);
+  return Py_None;
+}
+
 }  // namespace mopsel::python

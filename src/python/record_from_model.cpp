@@ -6,6 +6,7 @@
 #include "model/fault.hpp"
 #include "python/array_borrows.hpp"
 #include "python/model_object.hpp"
+#include "python/model_parts.hpp"
 #include "python/numpy_c.hpp"
 #include "python/numpy_types.hpp"
 
@@ -127,6 +128,80 @@ bool copy_integrality(PyObject* object, OwnedArray<uint8_t>& out) {
   return true;
 }
 
+// Copies and validates one-byte codes (SOS types, indicator values) under the
+// borrows of the other arrays: ValueError "invalid {what}: {} (expected {allowed})"
+// for a code outside [low, high].
+bool copy_codes(PyObject* object, OwnedArray<uint8_t>& out, std::vector<SharedBorrow>& borrows, uint8_t low,
+                uint8_t high, const char* what, const char* allowed) {
+  if (!copy_array(object, out, borrows)) return false;
+  for (const uint8_t code : out) {
+    if (code < low || code > high) {
+      PyErr_Format(PyExc_ValueError, "invalid %s: %u (expected %s)", what, static_cast<unsigned>(code), allowed);
+      return false;
+    }
+  }
+  return true;
+}
+
+// The three arrays of a SparseMatrix.
+bool copy_matrix(PyObject* object, SparseMatrixRecord& out, std::vector<SharedBorrow>& borrows) {
+  PyTypeObject* matrix_type = sparse_matrix_type();
+  if (matrix_type == nullptr || object == nullptr || !PyObject_TypeCheck(object, matrix_type)) {
+    raise_fault("a Model slot does not hold a SparseMatrix");
+  }
+  auto* matrix = reinterpret_cast<SparseMatrixObject*>(object);
+  return copy_array(matrix->start, out.start, borrows) && copy_array(matrix->index, out.index, borrows) &&
+         copy_array(matrix->value, out.value, borrows);
+}
+
+void copy_names(const NameList& from, NameList& to);
+
+// The parts beyond a linear program, from the slots wrap_model (or _model_from_arrays)
+// set: None, or objects of the parts' classes.
+bool copy_extra_parts(ModelObject* model, ModelRecord& record, std::vector<SharedBorrow>& borrows) {
+  if (model->hessian != Py_None) {
+    record.hessian.emplace();
+    if (!copy_matrix(model->hessian, *record.hessian, borrows)) return false;
+  }
+  if (model->row_hessians == nullptr || !PyTuple_Check(model->row_hessians)) {
+    raise_fault("the row_hessians slot of a Model does not hold a tuple");
+  }
+  const Py_ssize_t rows = PyTuple_Size(model->row_hessians);
+  record.row_hessians.resize(static_cast<size_t>(rows));
+  for (Py_ssize_t i = 0; i < rows; ++i) {
+    PyObject* pair = PyTuple_GetItem(model->row_hessians, i);
+    RowHessianRecord& row = record.row_hessians[static_cast<size_t>(i)];
+    row.row = static_cast<uint32_t>(PyLong_AsUnsignedLong(PyTuple_GetItem(pair, 0)));
+    if (PyErr_Occurred()) return false;
+    if (!copy_matrix(PyTuple_GetItem(pair, 1), row.matrix, borrows)) return false;
+  }
+  if (model->sos != Py_None) {
+    PyTypeObject* type = sos_sets_type();
+    if (type == nullptr || !PyObject_TypeCheck(model->sos, type)) raise_fault("the sos slot of a Model does not hold SosSets");
+    auto* sos = reinterpret_cast<SosObject*>(model->sos);
+    SosRecord& out = record.sos.emplace();
+    if (!copy_codes(sos->type, out.type, borrows, 1, 2, "SOS type", "1 or 2") ||
+        !copy_array(sos->priority, out.priority, borrows) || !copy_array(sos->start, out.start, borrows) ||
+        !copy_array(sos->index, out.index, borrows) || !copy_array(sos->weight, out.weight, borrows)) {
+      return false;
+    }
+    copy_names(names_of(sos), out.names);
+  }
+  if (model->indicators != Py_None) {
+    PyTypeObject* type = indicators_type();
+    if (type == nullptr || !PyObject_TypeCheck(model->indicators, type)) {
+      raise_fault("the indicators slot of a Model does not hold Indicators");
+    }
+    auto* indicators = reinterpret_cast<IndicatorsObject*>(model->indicators);
+    IndicatorRecord& out = record.indicators.emplace();
+    if (!copy_array(indicators->row, out.row, borrows) || !copy_array(indicators->column, out.column, borrows) ||
+        !copy_codes(indicators->value, out.value, borrows, 0, 1, "indicator value", "0 or 1")) {
+      return false;
+    }
+  }
+  return true;
+}
+
 void copy_names(const NameList& from, NameList& to) {
   to.bytes.append(from.bytes.data(), from.bytes.size());
   to.ends.append(from.ends.data(), from.ends.size());
@@ -158,15 +233,8 @@ std::optional<ModelRecord> record_from_model(PyObject* object) {
   if (!copy_array(model->row_lower, record.row_lower, borrows)) return std::nullopt;
   if (!copy_array(model->row_upper, record.row_upper, borrows)) return std::nullopt;
 
-  PyObject* matrix_object = model->a_matrix;
-  PyTypeObject* matrix_type = sparse_matrix_type();
-  if (matrix_type == nullptr || matrix_object == nullptr || !PyObject_TypeCheck(matrix_object, matrix_type)) {
-    raise_fault("the a_matrix slot of a Model does not hold a SparseMatrix");
-  }
-  auto* matrix = reinterpret_cast<SparseMatrixObject*>(matrix_object);
-  if (!copy_array(matrix->start, record.a_matrix.start, borrows)) return std::nullopt;
-  if (!copy_array(matrix->index, record.a_matrix.index, borrows)) return std::nullopt;
-  if (!copy_array(matrix->value, record.a_matrix.value, borrows)) return std::nullopt;
+  if (!copy_matrix(model->a_matrix, record.a_matrix, borrows)) return std::nullopt;
+  if (!copy_extra_parts(model, record, borrows)) return std::nullopt;
 
   copy_names(native.col_names, record.col_names);
   copy_names(native.row_names, record.row_names);

@@ -86,6 +86,7 @@ PyTypeObject* slice_container_type() noexcept {
 
 PyObject* array_from_buffer(OwnedArray<double>&& values) { return make_array(std::move(values)); }
 PyObject* array_from_buffer(OwnedArray<uint32_t>&& values) { return make_array(std::move(values)); }
+PyObject* array_from_buffer(OwnedArray<int32_t>&& values) { return make_array(std::move(values)); }
 PyObject* array_from_buffer(OwnedArray<uint8_t>&& values) { return make_array(std::move(values)); }
 
 }  // namespace mopsel::python

@@ -67,7 +67,7 @@ bool arriving_section_begun(SectionReader& r, TextWindow& w, LineCursor& cursor)
   if (fields.count == 0) return;
   const HeaderKind kind = header_or_record(r, line, fields);
   if (kind != HeaderKind::Data) [[unlikely]] {
-    take_header(r, kind);
+    take_header(r, kind, header_argument(fields));
     return;
   }
   ReaderState& state = r.state;
@@ -84,18 +84,19 @@ bool arriving_section_begun(SectionReader& r, TextWindow& w, LineCursor& cursor)
   if (!columns_record(state, scratch, fields)) [[unlikely]] fail(r, column_limit_cause(state), fields.at[0]);
 }
 
-// RHS, RANGES and BOUNDS: the line is trimmed for splitting only; whether it is
-// a header is still decided on the line as read.
+// RHS, RANGES, BOUNDS, SOS and INDICATORS: the line is trimmed for splitting only;
+// whether it is a header is still decided on the line as read. A quadratic
+// section's lines are split as read, as COLUMNS lines are.
 void trimmed_record_line(SectionReader& r, std::string_view line) {
   Fields& fields = r.fields;
-  split_fields_into(trim_unicode(line), kMaxFields, r.text_end, fields);
+  split_fields_into(r.section == Section::Quadratic ? line : trim_unicode(line), kMaxFields, r.text_end, fields);
   if (fields.count == 0) return;
   const HeaderKind kind = header_or_record(r, line, fields);
   if (kind != HeaderKind::Data) {
-    take_header(r, kind);
+    take_header(r, kind, header_argument(fields));
     return;
   }
-  record_line(r, fields);
+  record_line(r, line, fields);
 }
 
 // The default reading's part of each line (the `Lines` of run_sections).
@@ -119,6 +120,13 @@ struct PlainLines {
   static void start(SectionReader&, std::string_view) noexcept {}
 
   static void columns_fields(SectionReader& r, std::string_view line) { mopsel::columns_fields(r, line); }
+
+  // An indented record of a quadratic section, already split into r.fields.
+  static void quadratic_fields(SectionReader& r) {
+    if (!quadratic_record(r.state, r.quadratic, r.fields)) [[unlikely]] {
+      fail(r, column_limit_cause(r.state), r.fields.at[0]);
+    }
+  }
 
   // Queues a ROWS name for the row map; constraint rows of a shared ROWS section
   // are entered from row_names when it ends.
@@ -149,7 +157,10 @@ struct PlainLines {
         break;
       case Section::Rhs:
       case Section::Ranges:
-      case Section::Bounds: trimmed_record_line(r, line); break;
+      case Section::Bounds:
+      case Section::Quadratic:
+      case Section::Sos:
+      case Section::Indicators: trimmed_record_line(r, line); break;
       case Section::Unsupported: unsupported_line(r, line); break;
       case Section::EndData:
       case Section::Failed: break;
@@ -186,6 +197,11 @@ struct PlainLines {
         begin_shared_rows(shared_rows, state.row_index, plan);
       }
     }
+  }
+
+  // A quadratic section that cannot be read ends the read.
+  static void section_problem(SectionReader& r, const SectionProblem& problem) noexcept {
+    fail(r, problem.code, problem.at);
   }
 
   static bool finish(SectionReader&) noexcept { return true; }

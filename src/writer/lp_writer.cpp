@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <unordered_set>
+#include <utility>
 
 #include "model/lp_words.hpp"
 #include "writer/gzip_sink.hpp"
@@ -48,6 +49,18 @@ std::string shown(std::string_view name) {
 }  // namespace
 
 std::optional<std::string> lp_unwritable_name(const ModelRecord& record) {
+  // The LP writer has no layout for these yet: a model that has them is refused whole
+  // rather than written without them.
+  std::string parts;
+  for (const auto& [present, what] : {std::pair{record.hessian.has_value(), "a quadratic objective"},
+                                      std::pair{!record.row_hessians.empty(), "quadratic rows"},
+                                      std::pair{record.sos.has_value(), "SOS sets"},
+                                      std::pair{record.indicators.has_value(), "indicators"}}) {
+    if (!present) continue;
+    if (!parts.empty()) parts += ", ";
+    parts += what;
+  }
+  if (!parts.empty()) return "the model has " + parts + ", which the LP writer does not write: write it as MPS";
   const std::string_view objective = record.objective_name.empty() ? std::string_view("obj") : record.objective_name;
   if (std::string why = name_problem(objective); !why.empty()) {
     return "objective name " + shown(objective) + " cannot be written in LP text: " + why;

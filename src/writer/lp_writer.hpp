@@ -35,7 +35,7 @@ namespace mopsel {
 inline constexpr size_t kLpLineWidth = 200;
 
 // Why the record cannot be written as LP text, naming the first offender, or none:
-// an empty name, a name with a blank or an operator (+ - * / ^ < > = : [ ] \) or one
+// parts beyond a linear program (Hessians, SOS sets, indicators), an empty name, a name with a blank or an operator (+ - * / ^ < > = : [ ] \) or one
 // that starts with a digit or a point, a section keyword (end, bounds, st, ...) or
 // inf/infinity as a name, a column name given twice, a NaN or infinite cost,
 // coefficient or objective constant.

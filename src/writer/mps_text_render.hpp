@@ -340,6 +340,170 @@ bool write_bounds(const ModelRecord& record, std::string_view bound_set, bool ex
   return true;
 }
 
+// ---------------------------------------------------------------------------
+// The sections beyond a linear program, after BOUNDS in the order the peers write
+// them: SOS, QUADOBJ, QCMATRIX (QSECTION), INDICATORS.
+
+// "    {column}  {weight}": an SOS member.
+template <class Out>
+void put_member_line(Out& out, std::string_view column, double weight) {
+  out.line(4 + column.size() + 2 + kMaxNumberChars + 1, [&](char* at) {
+    at = put_literal(at, "    ");
+    at = put_text(at, column);
+    at = put_literal(at, "  ");
+    at = out.number(weight, at);
+    *at++ = '\n';
+    return at;
+  });
+}
+
+// "{keyword}  {name}" (or the keyword alone), a header line.
+template <class Out>
+void put_header(Out& out, std::string_view keyword, std::string_view name) {
+  out.line(keyword.size() + 2 + name.size() + 1, [&](char* at) {
+    at = put_text(at, keyword);
+    if (!name.empty()) {
+      at = put_literal(at, "  ");
+      at = put_text(at, name);
+    }
+    *at++ = '\n';
+    return at;
+  });
+}
+
+template <class Out>
+bool write_sos(const ModelRecord& record, Out& out) {
+  const SosRecord& sos = *record.sos;
+  out.sink.put("SOS\n");
+  for (size_t k = 0; k < sos.type.size(); ++k) {
+    // A set without a name is written with a made-up one when it has a priority,
+    // which would otherwise stand where the name belongs.
+    std::string_view name = sos.names[k];
+    std::string made_up;
+    if (name.empty() && sos.priority[k] != 0) {
+      made_up = "SOS" + std::to_string(k + 1);
+      name = made_up;
+    }
+    out.line(4 + name.size() + 2 + 12 + 1, [&](char* at) {
+      at = put_literal(at, " S");
+      *at++ = sos.type[k] == 2 ? '2' : '1';
+      if (!name.empty()) {
+        *at++ = ' ';
+        at = put_text(at, name);
+      }
+      if (sos.priority[k] != 0) {
+        const std::string priority = std::to_string(sos.priority[k]);
+        at = put_literal(at, "  ");
+        at = put_text(at, priority);
+      }
+      *at++ = '\n';
+      return at;
+    });
+    for (size_t p = sos.start[k]; p < sos.start[k + 1]; ++p) {
+      put_member_line(out, record.col_names[sos.index[p]], sos.weight[p]);
+    }
+    if (!out.sink.ok()) return false;
+  }
+  return out.sink.ok();
+}
+
+// The lower triangle `h`, one line per entry: "    {column}  {row}  {value}", laid out
+// as a right-hand-side line is.
+template <class Out>
+bool write_lower_entries(const ModelRecord& record, const SparseMatrixRecord& h, Out& out) {
+  for (size_t j = 0; j < record.num_col; ++j) {
+    for (size_t k = h.start[j]; k < h.start[j + 1]; ++k) {
+      if (h.value[k] == 0.0) continue;
+      put_set_line(out, record.col_names[j], record.col_names[h.index[k]], h.value[k]);
+    }
+    if (!out.sink.ok()) return false;
+  }
+  return true;
+}
+
+// Whether every entry of `h` halves exactly (only subnormal values lose a bit).
+inline bool halves_exactly(const SparseMatrixRecord& h) noexcept {
+  for (const double v : h.value) {
+    if (2.0 * (v * 0.5) != v && !std::isnan(v)) return false;
+  }
+  return true;
+}
+
+// A row's H_r as QCMATRIX: both halves of Q = H_r / 2. In the exact mode a row whose Q
+// would lose a bit (a subnormal value) is written as QSECTION, one triangle of H_r.
+template <class Out>
+bool write_row_hessian(const ModelRecord& record, const RowHessianRecord& row, bool exact, Out& out) {
+  const SparseMatrixRecord& h = row.matrix;
+  const std::string_view name = record.row_names[row.row];
+  if (exact && !halves_exactly(h)) {
+    put_header(out, "QSECTION", name);
+    return write_lower_entries(record, h, out);
+  }
+  put_header(out, "QCMATRIX", name);
+  for (size_t j = 0; j < record.num_col; ++j) {
+    for (size_t k = h.start[j]; k < h.start[j + 1]; ++k) {
+      if (h.value[k] == 0.0) continue;
+      const double q = h.value[k] * 0.5;
+      const std::string_view column = record.col_names[j];
+      const std::string_view other = record.col_names[h.index[k]];
+      put_set_line(out, column, other, q);
+      if (h.index[k] != j) put_set_line(out, other, column, q);
+    }
+    if (!out.sink.ok()) return false;
+  }
+  return true;
+}
+
+template <class Out>
+bool write_indicators(const ModelRecord& record, Out& out) {
+  const IndicatorRecord& indicators = *record.indicators;
+  out.sink.put("INDICATORS\n");
+  for (size_t k = 0; k < indicators.row.size(); ++k) {
+    const std::string_view row = record.row_names[indicators.row[k]];
+    const std::string_view column = record.col_names[indicators.column[k]];
+    out.line(4 + row.size() + 2 + column.size() + 4, [&](char* at) {
+      at = put_literal(at, " IF ");
+      at = put_text(at, row);
+      at = put_literal(at, "  ");
+      at = put_text(at, column);
+      at = put_literal(at, "  ");
+      *at++ = indicators.value[k] != 0 ? '1' : '0';
+      *at++ = '\n';
+      return at;
+    });
+    if (!out.sink.ok()) return false;
+  }
+  return true;
+}
+
+// Kept out of line: models without these parts render as they always did.
+// Whether a lower triangle has an entry the reader would keep (a nonzero value).
+inline bool any_entry(const SparseMatrixRecord& h) noexcept {
+  for (const double v : h.value) {
+    if (v != 0.0) return true;
+  }
+  return false;
+}
+
+// Each section only when it has something to say: reading gives no part for an empty one.
+template <class Out>
+[[gnu::noinline]] bool write_extra_sections(const ModelRecord& record, bool exact, Out& out) {
+  if (record.sos && !record.sos->type.empty() && !write_sos(record, out)) return false;
+  if (record.hessian && any_entry(*record.hessian)) {
+    out.sink.put("QUADOBJ\n");
+    if (!write_lower_entries(record, *record.hessian, out)) return false;
+  }
+  for (const RowHessianRecord& row : record.row_hessians) {
+    if (any_entry(row.matrix) && !write_row_hessian(record, row, exact, out)) return false;
+  }
+  if (record.indicators && !record.indicators->row.empty() && !write_indicators(record, out)) return false;
+  return true;
+}
+
+inline bool has_extra_sections(const ModelRecord& record) noexcept {
+  return record.sos || record.hessian || !record.row_hessians.empty() || record.indicators;
+}
+
 // The whole text, in one forward pass.
 template <class Format, TextSink Sink>
 void render(const ModelRecord& record, Sink& sink, const WriteOptions& options) {
@@ -360,12 +524,15 @@ void render(const ModelRecord& record, Sink& sink, const WriteOptions& options) 
   }
   if (!sink.ok()) return;
 
-  const std::vector<RowClass> rows = classify_rows(record, exact);
+  std::vector<RowClass> rows = classify_rows(record, exact);
+  const bool extra = has_extra_sections(record);
+  if (extra) keep_named_free_rows(record, rows);
   if (!write_rows(record, rows, objective, out)) return;
   if (!write_columns(record, objective, out)) return;
   const SetNames sets = choose_set_names(record, objective);
   if (!write_rhs_and_ranges(record, rows, objective, sets, exact, out)) return;
   if (!write_bounds(record, sets.bound, exact, out)) return;
+  if (extra && !write_extra_sections(record, exact, out)) return;
   sink.put("ENDATA\n");
 }
 

@@ -36,12 +36,61 @@ bool lengths_suffice(const ModelRecord& record) {
          record.col_upper.size() >= m;
 }
 
+// A lower triangle of `columns` columns whose rows are columns too: its starts, its
+// positions inside index and value, and its rows inside the column names.
+void check_lower(const SparseMatrixRecord& h, size_t columns, size_t names) {
+  check_index(h.start.size(), columns);
+  for (size_t j = 0; j < columns; ++j) {
+    for (size_t k = h.start[j]; k < h.start[j + 1]; ++k) {
+      check_index(h.index.size(), k);
+      check_index(h.value.size(), k);
+      check_index(names, h.index[k]);
+    }
+  }
+}
+
+// The parts beyond a linear program, in the order they are written.
+void check_extra_parts(const ModelRecord& record) {
+  const size_t columns = record.col_names.size();
+  if (record.sos) {
+    const SosRecord& sos = *record.sos;
+    const size_t sets = sos.type.size();
+    if (sets > 0) {
+      check_index(sos.priority.size(), sets - 1);
+      check_index(sos.names.size(), sets - 1);
+    }
+    check_index(sos.start.size(), sets);
+    for (size_t k = 0; k < sets; ++k) {
+      for (size_t p = sos.start[k]; p < sos.start[k + 1]; ++p) {
+        check_index(sos.index.size(), p);
+        check_index(sos.weight.size(), p);
+        check_index(columns, sos.index[p]);
+      }
+    }
+  }
+  if (record.hessian) check_lower(*record.hessian, record.num_col, columns);
+  for (const RowHessianRecord& row : record.row_hessians) {
+    check_index(record.row_names.size(), row.row);
+    check_lower(row.matrix, record.num_col, columns);
+  }
+  if (record.indicators) {
+    const IndicatorRecord& indicators = *record.indicators;
+    for (size_t k = 0; k < indicators.row.size(); ++k) {
+      check_index(indicators.column.size(), k);
+      check_index(indicators.value.size(), k);
+      check_index(record.row_names.size(), indicators.row[k]);
+      check_index(columns, indicators.column[k]);
+    }
+  }
+}
+
 }  // namespace
 
 void check_writable(const ModelRecord& record) {
   const OwnedArray<uint32_t>& start = record.a_matrix.start;
   if (lengths_suffice(record)) [[likely]] {
     for (size_t j = 0; j < record.num_col; ++j) check_positions(record, start[j], start[j + 1]);
+    check_extra_parts(record);
     return;
   }
   // This is uncommon: some sequence is short. Every check in the writer's order,
@@ -63,6 +112,7 @@ void check_writable(const ModelRecord& record) {
     check_index(record.col_lower.size(), j);
     check_index(record.col_upper.size(), j);
   }
+  check_extra_parts(record);
 }
 
 }  // namespace mopsel

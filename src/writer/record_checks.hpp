@@ -11,7 +11,9 @@ namespace mopsel {
 // writer would look: row bounds, row names, then per column its integrality code,
 // name, cost, start and the next start, the positions of its entries inside
 // `index` and `value` and the rows of its non-zero coefficients inside the row
-// names; then the column bounds.
+// names; then the column bounds; then the parts beyond a linear program (the SOS
+// arrays and columns, the Hessians' starts, positions and rows, the indicators' rows
+// and columns).
 void check_writable(const ModelRecord& record);
 
 }  // namespace mopsel

@@ -45,6 +45,17 @@ RowClass classify_row_exact(double lower, double upper) noexcept {
   return {RowType::L, true, upper, upper - lower};
 }
 
+void keep_named_free_rows(const ModelRecord& record, std::vector<RowClass>& rows) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  const auto keep = [&rows](uint32_t row) {
+    if (row < rows.size() && rows[row].type == RowType::N) rows[row] = {RowType::L, false, kInf, 0.0};
+  };
+  for (const RowHessianRecord& h : record.row_hessians) keep(h.row);
+  if (record.indicators) {
+    for (const uint32_t row : record.indicators->row) keep(row);
+  }
+}
+
 std::vector<RowClass> classify_rows(const ModelRecord& record, bool exact) {
   std::vector<RowClass> rows;
   rows.reserve(record.num_row);

@@ -44,4 +44,9 @@ RowClass classify_row_exact(double lower, double upper) noexcept;
 // first).
 std::vector<RowClass> classify_rows(const ModelRecord& record, bool exact = false);
 
+// A free row written as an N row is dropped on reading, and with it the quadratic
+// part or indicator that names it: such rows are written as the exact mode writes
+// every free row, an L row with the right-hand side inf.
+void keep_named_free_rows(const ModelRecord& record, std::vector<RowClass>& rows);
+
 }  // namespace mopsel

@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "model_invariants.hpp"
+#include "record_compare.hpp"
 #include "reader/read_mps.hpp"
 #include "source/load_source.hpp"
 #include "writer_test_support.hpp"
@@ -348,6 +349,142 @@ TEST(ExactRoundTrip, RandomRecordsComeBackBitForBit) {
   // Inverted rows (lower > upper) and two-sided rows no range joins: a small share.
   std::cout << rows << " rows, " << moved_rows << " lower bounds moved\n";
   EXPECT_LT(moved_rows * 4, rows);
+}
+
+// A lower triangle of `n` columns from a dense pattern of values (0.0 leaves no entry).
+SparseMatrixRecord lower_of(const std::vector<std::vector<double>>& columns) {
+  SparseMatrixRecord h;
+  h.start.push_back(0);
+  for (size_t j = 0; j < columns.size(); ++j) {
+    for (size_t i = j; i < columns[j].size(); ++i) {
+      if (columns[j][i] == 0.0) continue;
+      h.index.push_back(static_cast<uint32_t>(i));
+      h.value.push_back(columns[j][i]);
+    }
+    h.start.push_back(static_cast<uint32_t>(h.index.size()));
+  }
+  return h;
+}
+
+// A copy of `h` with every value mapped by `f`.
+template <class F>
+SparseMatrixRecord lower_triangle_copy(const SparseMatrixRecord& h, F&& f) {
+  SparseMatrixRecord out;
+  out.start.append(h.start.data(), h.start.size());
+  out.index.append(h.index.data(), h.index.size());
+  for (const double v : h.value) out.value.push_back(f(v));
+  return out;
+}
+
+// The parts beyond a linear program of a record with rows r0.. and columns c0..: each
+// value drawn by `value` (never 0.0, which is no entry); every row has an indicator, so
+// free rows are named too.
+template <class Value>
+void add_random_parts(ModelRecord& r, std::mt19937_64& random, Value&& value) {
+  const size_t n = r.num_col;
+  auto triangle = [&](int density) {
+    std::vector<std::vector<double>> columns(n, std::vector<double>(n, 0.0));
+    for (size_t j = 0; j < n; ++j) {
+      for (size_t i = j; i < n; ++i) {
+        if (static_cast<int>(random() % 10) < density) columns[j][i] = value();
+      }
+    }
+    return lower_of(columns);
+  };
+  SparseMatrixRecord h = triangle(4);
+  if (!h.value.empty()) r.hessian = std::move(h);
+  for (uint32_t row = 0; row < r.num_row; row += 1 + static_cast<uint32_t>(random() % 4)) {
+    SparseMatrixRecord hr = triangle(2);
+    if (!hr.value.empty()) r.row_hessians.push_back({row, std::move(hr)});
+  }
+  SosRecord sos;
+  sos.start.push_back(0);
+  for (int k = 0; k < 3; ++k) {
+    sos.type.push_back(static_cast<uint8_t>(1 + random() % 2));
+    sos.priority.push_back(k == 1 ? 0 : static_cast<int32_t>(random() % 2001) - 1000);
+    sos.names.push_back(std::string("set").append(std::to_string(k)));
+    for (uint32_t j = 0; j < n; ++j) {
+      if (random() % 3 != 0) continue;
+      sos.index.push_back(j);
+      sos.weight.push_back(value());
+    }
+    sos.start.push_back(static_cast<uint32_t>(sos.index.size()));
+  }
+  r.sos = std::move(sos);
+  IndicatorRecord indicators;
+  for (uint32_t row = 0; row < r.num_row; ++row) {
+    indicators.row.push_back(row);
+    indicators.column.push_back(static_cast<uint32_t>(random() % n));
+    indicators.value.push_back(static_cast<uint8_t>(random() % 2));
+  }
+  r.indicators = std::move(indicators);
+}
+
+// The parts beyond a linear program come back bit for bit through the exact mode, subnormal
+// row Hessians too (written as QSECTION, whose halves are not taken), and the free rows
+// they name stay rows.
+TEST(ExactRoundTrip, SectionsBeyondLinearComeBackBitForBit) {
+  std::mt19937_64 random(11);
+  const double specials[] = {1.0, -1.0, kInf, -kInf, kNaN, 0.1, 1.0 / 3.0, DBL_TRUE_MIN, -DBL_MAX, 1e300, -0.0};
+  auto value = [&]() -> double {
+    const double v = random() % 2 == 0 ? specials[random() % std::size(specials)]
+                                      : std::ldexp(static_cast<double>(random() >> 11), static_cast<int>(random() % 80) - 60);
+    return v == 0.0 ? 3 * DBL_TRUE_MIN : v;
+  };
+  int subnormal_rows = 0;
+  for (int trial = 0; trial < 100; ++trial) {
+    SCOPED_TRACE(trial);
+    std::vector<RowSpec> rows;
+    for (int i = 0; i < 6; ++i) {
+      const bool free_row = i % 3 == 1;
+      rows.push_back({std::string("r").append(std::to_string(i)), free_row ? -kInf : -1.0, free_row ? kInf : 1.0});
+    }
+    std::vector<ColSpec> cols;
+    for (int j = 0; j < 5; ++j) cols.push_back({std::string("c").append(std::to_string(j)), kCont, 1.0, 0.0, kInf, {}});
+    ModelRecord r1 = make_record(rows, cols);
+    add_random_parts(r1, random, value);
+    const std::string text = text_of(r1, {.digits = 0});
+    subnormal_rows += text.find("\nQSECTION") != std::string::npos ? 1 : 0;
+    const ModelRecord r2 = read_valid(text);
+    EXPECT_EQ(testing::extra_parts_difference(r2, r1), "");
+    EXPECT_EQ(r2.num_row, r1.num_row);
+  }
+  EXPECT_GT(subnormal_rows, 0) << "no row Hessian took the QSECTION form";
+}
+
+// Through the fixed layout every value of the parts comes back as its thirteen-digit text
+// reads (a QCMATRIX value as twice the text of its half), and the text is stable.
+TEST(RoundTrip, SectionsBeyondLinearKeepThirteenDigits) {
+  std::mt19937_64 random(5);
+  auto value = [&]() { return (static_cast<double>(random() % 2000001) - 1000000.0 + 0.5) / 3.0; };
+  std::vector<RowSpec> rows = {{"r0", -kInf, 1.0}, {"free", -kInf, kInf}, {"r2", 0.0, kInf}};
+  std::vector<ColSpec> cols;
+  for (int j = 0; j < 6; ++j) cols.push_back({std::string("c").append(std::to_string(j)), kInt, 0.0, 0.0, 1.0, {}});
+  ModelRecord r1 = make_record(rows, cols);
+  add_random_parts(r1, random, value);
+  const std::string t1 = text_of(r1);
+  const ModelRecord r2 = read_valid(t1);
+  EXPECT_EQ(text_of(r2), t1);
+  ASSERT_EQ(r2.num_row, 3u) << "the free row that QCMATRIX or INDICATORS names stays a row";
+  ModelRecord want = make_record(rows, cols);
+  add_random_parts(want, random, value);  // the same shapes, values replaced below
+  want.hessian = lower_triangle_copy(*r1.hessian, [](double v) { return through_text(v); });
+  want.row_hessians.clear();
+  for (const RowHessianRecord& row : r1.row_hessians) {
+    want.row_hessians.push_back({row.row, lower_triangle_copy(row.matrix, [](double v) { return 2.0 * through_text(v / 2.0); })});
+  }
+  want.sos = SosRecord{};
+  want.sos->type.append(r1.sos->type.data(), r1.sos->type.size());
+  want.sos->priority.append(r1.sos->priority.data(), r1.sos->priority.size());
+  want.sos->start.append(r1.sos->start.data(), r1.sos->start.size());
+  want.sos->index.append(r1.sos->index.data(), r1.sos->index.size());
+  for (const double w : r1.sos->weight) want.sos->weight.push_back(through_text(w));
+  for (size_t k = 0; k < r1.sos->names.size(); ++k) want.sos->names.push_back(r1.sos->names[k]);
+  want.indicators = IndicatorRecord{};
+  want.indicators->row.append(r1.indicators->row.data(), r1.indicators->row.size());
+  want.indicators->column.append(r1.indicators->column.data(), r1.indicators->column.size());
+  want.indicators->value.append(r1.indicators->value.data(), r1.indicators->value.size());
+  EXPECT_EQ(testing::extra_parts_difference(r2, want), "");
 }
 
 }  // namespace

@@ -358,7 +358,7 @@ TEST(ColumnsLookahead, TheLastLineBeforeAHeaderIsApplied) {
       {"ended by ENDATA", lines({"ROWS", " N obj", " L r", "COLUMNS", " x r 1", " x obj 5", "ENDATA"}),
        {0, 1}, {0}, {1}, {5}, {0}},
       {"ended by a blank-free skipped section",
-       lines({"ROWS", " N obj", " L r", "COLUMNS", " x r 1", "SOS", " s1 x 1", "ENDATA"}),
+       lines({"ROWS", " N obj", " L r", "COLUMNS", " x r 1", "GENCONS", " s1 x 1", "ENDATA"}),
        {0, 1}, {0}, {1}, {0}, {0}},
       {"a marker is the last line",
        lines({"ROWS", " N obj", " L r", "COLUMNS", " M 'MARKER' 'INTORG'", " x r 1",

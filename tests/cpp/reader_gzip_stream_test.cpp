@@ -99,6 +99,9 @@ std::vector<TextCase> text_cases() {
   crlf.resize(crlf.size() - 2);
   return {
       {"sections of every kind", model},
+      {"quadratic sections, SOS and INDICATORS across windows",
+       rows + "    x r1 1 obj 2\n    y r2 -1\nSOS\n S1 s\n    x 1\n    y 2\nQUADOBJ\n    x x 2\n    w x 1\n"
+              "QCMATRIX r1\n    x y 1\n    y x 1\nINDICATORS\n IF r2 y 1\nENDATA\n"},
       {"a byte-order mark, CR LF line ends and no final line feed",
        crlf},
       {"size hints among more than twenty comment lines", hints + model},
@@ -107,6 +110,9 @@ std::vector<TextCase> text_cases() {
        rows + "    " + long_name + " r1 1." + std::string(80, '5') + " obj 2\nRHS\n    rhs r1 4\nENDATA\n"},
       {"lone CRs, tabs, blank-only lines and a header naming its set",
        rows + "    x\tr1\t1\r  obj 2\n   \t\n    y r2 2\nRHS RIGHT\n    RIGHT r1 1\nENDATA"},
+      {"the sections beyond a linear program, an asymmetric one last",
+       rows + "    x r1 1 obj 2\n    y r2 -1\nSOS\n S1 s\n    x 1\n    y 2\nQUADOBJ\n    x x 2\n    w x 1\n"
+              "QCMATRIX r1\n    x y 1\n    y x 1\nINDICATORS\n IF r2 y 1\nQMATRIX\n    x y 1\nENDATA\n"},
       {"text after ENDATA is never read", model + "garbage\nROWS\n X bad\n"},
       {"ENDATA as the last line, without a line feed", rows + "    x r1 1\nENDATA"},
       {"the text ends inside COLUMNS", rows + "    x r1 1\n    x r2 2\n    y r3 3\n"},

@@ -166,6 +166,22 @@ std::vector<Case> record_cases() {
        "BOUNDS\n UP BND UP 1\n UP 1 2\n LO BND RHS 3\n UP BND b 4\n UP BND c 5\n UP BND a 6\n UP BND BOUNDS 7\n"
        " UP BND d 8\n LO BND 1 -1\nRHS\n    rhs r1 1 r2 2\nRANGES\n    rng r1 4\nBOUNDS\n UP BND q 9\n UP BND new 1\n"
        " UP BND new 2\nENDATA\n"},
+      // The sections beyond a linear program after threaded sections: their lookups go to
+      // the column map the BOUNDS threads left (of the names the rest of the text uses),
+      // and the columns they make enter it.
+      {"quadratic sections, SOS and INDICATORS after BOUNDS, columns made there",
+       head + " UP BND x 1\n BV BND y\nSOS\n S1 s\n    z 1\n    new1 2\n S2 t 5\n    w 1\n    x 2\n"
+              "QUADOBJ\n    x x 2\n    new2 x 1\n    y z 3\n    z y 3\nQMATRIX\n    w new1 1\n    new1 w 1\n"
+              "QCMATRIX r1\n    x y 0.5\n    y x 0.5\n    new3 new3 1\nINDICATORS\n IF r1 y 0\nENDATA\n"},
+      {"an asymmetric QMATRIX after BOUNDS fails at its record",
+       head + " UP BND x 1\nQMATRIX\n    x z 2\n    z x 2\n    y x 1\nENDATA\n"},
+      // Quadratic sections in pieces: lines the pieces leave to the one-thread reader (an
+      // unknown column, which the record makes; a line in the first column), lines split
+      // as read (a trailing NBSP stays in the value), several sections one after another.
+      {"quadratic records in pieces: unknown columns, first-column lines, comments, several sections",
+       head + " UP BND x 1\nQUADOBJ\n    x x 1\n    x y 2\n* note\n\n    y y 3\n    new x 4\n    new new 5\n"
+              "x z 6\n    z z 7\xC2\xA0\n    w z 8 extra\n    w\nQUADOBJ\n    y y 1\nQCMATRIX r1\n    x x 1\n"
+              "    BND BND 2\nRHS RIGHT\n    RIGHT r1 4\nQSECTION r1\n    x x 1\nENDATA\n"},
       {"unicode and vertical-tab blanks at the ends of BOUNDS lines",
        head + " LO BND z 2\n FR BND x\v\n UP BND y 4\xC2\xA0\n FR BND w\xC2\xA0\x0B\n\xC2\xA0MI BND z\nENDATA\n"},
   };
@@ -221,9 +237,12 @@ TEST(ParallelColumns, SizeLimitsMetInPiecesFailAsOnOneThread) {
   for (int j = 0; j < 40; ++j) many += "    c" + std::to_string(j) + " r1 1 r2 2\n";
   many += "BOUNDS\n";
   for (int j = 0; j < 44; j += 2) many += " UP BND c" + std::to_string(j) + " " + std::to_string(j) + "\n";
+  many += "QUADOBJ\n";
+  for (int j = 0; j < 40; ++j) many += "    c" + std::to_string(j) + " c" + std::to_string(j % 7) + " 1\n";
   many += "ENDATA\n";
   for (const ReaderLimits& limits : {ReaderLimits{1, 1000, 1000}, ReaderLimits{100, 7, 1000}, ReaderLimits{100, 1000, 11},
-                                     ReaderLimits{100, 40, 80}, ReaderLimits{100, 39, 80}, ReaderLimits{100, 41, 80}}) {
+                                     ReaderLimits{100, 40, 80}, ReaderLimits{100, 39, 80}, ReaderLimits{100, 41, 80},
+                                     ReaderLimits{100, 1000, 95}, ReaderLimits{100, 1000, 1000}}) {
     SCOPED_TRACE("rows " + std::to_string(limits.max_rows) + ", columns " + std::to_string(limits.max_columns) +
                  ", entries " + std::to_string(limits.max_entries));
     expect_same_with_threads(many, every_cut(many.size()), limits);

@@ -2,9 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "reader/records/lower_triangle.hpp"
 #include "reader_test_support.hpp"
 
 namespace mopsel {
@@ -225,6 +229,64 @@ TEST(ReadMps, HintCommentsNeverChangeTheRecord) {
     const ModelRecord plain = read_valid(text);
     for (const std::string& hint : hints) {
       EXPECT_EQ(record_difference(plain, read_valid(hint + text)), "") << hint;
+    }
+  }
+}
+
+// Entries in any order, some at the same place, made into a lower triangle: the sums per
+// place (in file order, then scaled), zero sums dropped, rows ascending; both ways of
+// comparing two halves (sorting for few entries against many columns, two passes over
+// the columns otherwise) find the same first difference.
+TEST(LowerTriangle, SumsPlacesAndComparesHalves) {
+  std::mt19937_64 random(3);
+  for (const uint32_t num_col : {1u, 4u, 40u, 4000u}) {
+    for (int trial = 0; trial < 20; ++trial) {
+      SCOPED_TRACE(std::to_string(num_col) + " columns, trial " + std::to_string(trial));
+      LowerEntries entries;
+      std::map<std::pair<uint32_t, uint32_t>, double> sums;  // (column, row) -> sum in file order
+      const size_t count = random() % 60;
+      for (size_t k = 0; k < count; ++k) {
+        const uint32_t a = static_cast<uint32_t>(random() % std::min(num_col, 6u));
+        const uint32_t b = static_cast<uint32_t>(random() % std::min(num_col, 6u));
+        const double v = static_cast<double>(static_cast<int>(random() % 7) - 3);
+        entries.push(std::max(a, b), std::min(a, b), v);
+        sums[{std::min(a, b), std::max(a, b)}] += v;
+      }
+      const EntryRange all{0, entries.size()};
+      const SparseMatrixRecord h = lower_triangle(entries, {&all, 1}, num_col, 2.0);
+      std::vector<std::pair<uint32_t, uint32_t>> places;
+      std::vector<double> values;
+      for (uint32_t j = 0; j < num_col; ++j) {
+        for (size_t p = h.start[j]; p < h.start[j + 1]; ++p) {
+          places.emplace_back(j, h.index[p]);
+          values.push_back(h.value[p]);
+        }
+      }
+      std::vector<std::pair<uint32_t, uint32_t>> want_places;
+      std::vector<double> want_values;
+      for (const auto& [place, sum] : sums) {
+        if (sum == 0.0) continue;
+        want_places.push_back(place);
+        want_values.push_back(2.0 * sum);
+      }
+      EXPECT_EQ(places, want_places);
+      EXPECT_EQ(values, want_values);
+      // The halves: the entries below the diagonal against themselves moved to other
+      // entries, each split in two, then one entry changed.
+      LowerEntries mirrored;
+      for (size_t k = 0; k < entries.size(); ++k) {
+        if (entries.row[k] == entries.col[k]) continue;
+        mirrored.push(entries.row[k], entries.col[k], entries.value[k] / 2);
+        mirrored.push(entries.row[k], entries.col[k], entries.value[k] / 2);
+      }
+      const EntryRange halves{0, mirrored.size()};
+      EXPECT_FALSE(halves_differ(entries, all, mirrored, halves, num_col).has_value());
+      if (mirrored.size() == 0) continue;
+      mirrored.value[mirrored.size() - 1] += 1.0;
+      const std::optional<LowerPlace> differ = halves_differ(entries, all, mirrored, halves, num_col);
+      ASSERT_TRUE(differ.has_value());
+      EXPECT_EQ(differ->row, mirrored.row[mirrored.size() - 1]);
+      EXPECT_EQ(differ->col, mirrored.col[mirrored.size() - 1]);
     }
   }
 }

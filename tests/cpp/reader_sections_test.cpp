@@ -41,7 +41,7 @@ TEST(ReadSections, FailuresGiveTheOneMessage) {
       {"bound type XX on a new column", lines({"BOUNDS", " XX B NEW 1", "ENDATA"}), false},
       {"bound type LOW", lines({"BOUNDS", " LOW BND x 1", "ENDATA"}), false},
       {"bound type L", lines({"BOUNDS", " L x", "ENDATA"}), false},
-      {"ends inside a skipped section", lines({"ROWS", "QUADOBJ", " x x 1"}), false},
+      {"ends inside a skipped section", lines({"ROWS", "CSECTION c 0 QUAD", " x"}), false},
       {"indented ENDATA in COLUMNS", lines({"ROWS", " N obj", "COLUMNS", " x obj 1", "  ENDATA"}), false},
       {"indented ENDATA in RHS", lines({"ROWS", " E r", "RHS", " RHS r 1", " ENDATA"}), false},
       {"indented ENDATA in RANGES", lines({"ROWS", " E r", "RANGES", " RNG r 1", "\tENDATA"}), false},
@@ -53,7 +53,7 @@ TEST(ReadSections, FailuresGiveTheOneMessage) {
       // In record sections the first byte as read counts: other white space is no indentation.
       {"vertical tab before ENDATA in RHS", lines({"ROWS", " E r", "RHS", "\vENDATA"}), true},
       {"NBSP before ENDATA in RHS", lines({"ROWS", " E r", "RHS", "\xC2\xA0" "ENDATA"}), true},
-      {"skipped-section header with more fields", lines({"COLUMNS", " x r 1", "SOS s1 extra", " w 1 2", "ENDATA"}), true},
+      {"skipped-section header with more fields", lines({"COLUMNS", " x r 1", "CSECTION s1 extra", " w 1 2", "ENDATA"}), true},
       {"OBJSENSE with a value inside COLUMNS", lines({"COLUMNS", " x r 1", "OBJSENSE MAX", "ENDATA"}), true},
       {"ENDATA alone suffices", "ENDATA", true},
       {"lower-case endata", "endata\n", true},
@@ -210,9 +210,9 @@ TEST(ReadSections, RecordsOfWholeTexts) {
               " RHS c1 5", "BOUNDS", "$ in bounds", " UP BND x 3", "ENDATA"}),
        {.name = "demo", .row_names = {{"c1"}}, .row_upper = {{5}}, .col_upper = {{3}}}},
       {"skipped sections",
-       lines({"ROWS", " N obj", " L c1", "COLUMNS", " x obj 1 c1 1", "QUADOBJ", " x x 2",
-              "SOS", " S1 SOS", "  ROWS extra",  // records of skipped sections
-              "BOUNDS", " UP BND x 4", "QSECTION obj", " x x 1",
+       lines({"ROWS", " N obj", " L c1", "COLUMNS", " x obj 1 c1 1", "CSECTION c 0 QUAD", " x",
+              "GENCONS", " g", "  ROWS extra",  // records of skipped sections
+              "BOUNDS", " UP BND x 4", "PWLOBJ", " x 1 1",
               "   ", " L c2",  // a blank-only line leaves to the outside state, which drops records
               "RANGES", " RNG c1 2", "ENDATA"}),
        {.row_names = {{"c1"}}, .row_lower = {{-2}}, .col_upper = {{4}}}},
@@ -464,6 +464,193 @@ TEST(ReadSections, NamesInTheRecordMustBeUtf8) {
   const ModelRecord m = read_valid(lines({"NAME mod\xC3\xA8le", "ROWS", " L \xE6\x97\xA5", "ENDATA"}));
   EXPECT_EQ(m.name, "mod\xC3\xA8le");
   EXPECT_EQ(names_of(m.row_names), std::vector<std::string>{"\xE6\x97\xA5"});
+}
+
+// The sections beyond a linear program, each rule on a small text after the same linear
+// part: what the record holds (parts_text), and that the careful reader in free format
+// and the fixed format (where the text fits fixed columns) make the same record.
+TEST(ReadSections, QuadraticSosAndIndicatorSections) {
+  // Rows c1 (L), c2 (L), c3 (G), the objective and a second N row; columns x, y, z and
+  // the binary column b.
+  const std::string head = lines({"NAME parts", "ROWS", " N  obj", " L  c1", " L  c2", " G  c3", " N  spare",
+                                  "COLUMNS", "    x  obj  1  c1  1", "    y  c1  1  c2  1", "    z  c3  1",
+                                  "    M  'MARKER'  'INTORG'", "    b  c3  1", "    M  'MARKER'  'INTEND'", "RHS",
+                                  "    RHS  c1  4", "BOUNDS", " UP BND  b  1"});
+  struct Case {
+    const char* why;
+    std::string tail;  // the sections after BOUNDS, before ENDATA
+    std::string parts;
+  };
+  const Case cases[] = {
+      {"nothing beyond a linear program", "", ""},
+      // Quadratic sections of the objective.
+      {"QUADOBJ entries in any order", lines({"QUADOBJ", "    y  y  4", "    x  y  3", "    x  x  2"}),
+       "H x.x=2 x.y=3 y.y=4"},
+      {"an entry above the diagonal lands below it", lines({"QUADOBJ", "    y  x  3"}), "H x.y=3"},
+      {"QUADOBJ with both triangles counts both", lines({"QUADOBJ", "    x  y  3", "    y  x  3"}), "H x.y=6"},
+      {"repeated entries add up", lines({"QUADOBJ", "    x  x  2", "    x  x  5", "    z  y  1", "    y  z  1"}),
+       "H x.x=7 y.z=2"},
+      {"zeros and entries that cancel leave no part",
+       lines({"QUADOBJ", "    x  x  0", "    y  y  1", "    y  y  -1", "    z  z  1,5"}), ""},
+      {"QMATRIX gives both halves once", lines({"QMATRIX", "    x  x  2", "    x  y  3", "    y  x  3"}),
+       "H x.x=2 x.y=3"},
+      {"QMATRIX halves given twice each add up",
+       lines({"QMATRIX", "    x  y  1", "    x  y  2", "    y  x  3", "    y  x  0"}), "H x.y=3"},
+      {"QUADOBJ and QMATRIX add up", lines({"QUADOBJ", "    x  x  2", "QMATRIX", "    x  x  1", "    x  y  3",
+                                            "    y  x  3"}),
+       "H x.x=3 x.y=3"},
+      {"two QUADOBJ sections add up", lines({"QUADOBJ", "    x  x  2", "QUADOBJ", "    x  x  3"}), "H x.x=5"},
+      {"QSECTION of the objective reads as QUADOBJ", lines({"QSECTION  obj", "    x  y  3", "    y  x  3"}),
+       "H x.y=6"},
+      {"QCMATRIX of the objective reads as QMATRIX", lines({"QCMATRIX obj", "    x  y  3", "    y  x  3"}),
+       "H x.y=3"},
+      {"NaN stays", lines({"QUADOBJ", "    x  x  nan"}), "H x.x=nan"},
+      {"an unknown column is made, as BOUNDS makes it", lines({"QUADOBJ", "    w  w  1", "    x  w  2"}),
+       "H x.w=2 w.w=1"},
+      {"a blank line and comments inside the section", lines({"QUADOBJ", "    x  x  1", "", "  ", "* note",
+                                                              "    y  y  2"}),
+       "H x.x=1 y.y=2"},
+      {"a record without a value adds nothing", lines({"QUADOBJ", "    x  x", "    y  y  2  z  z  3"}),
+       "H y.y=2"},
+      {"a header that names its set ends the section", lines({"QUADOBJ", "    x  x  1", "RANGES RNG",
+                                                             "    RNG  c1  2"}),
+       "H x.x=1"},
+      // Quadratic parts of rows.
+      {"QCMATRIX gives Q of x'Qx: H_r = 2Q", lines({"QCMATRIX  c1", "    x  x  1", "    x  y  2", "    y  x  2"}),
+       "c1: x.x=2 x.y=4"},
+      {"QCMATRIX diagonal given in halves (as SCIP writes it)",
+       lines({"QCMATRIX c3", "    x  x  0.5", "    x  x  0.5"}), "c3: x.x=2"},
+      {"QSECTION of a row gives one triangle of H_r", lines({"QSECTION c2", "    x  x  1", "    y  x  2"}),
+       "c2: x.x=1 x.y=2"},
+      {"rows come sorted, with the objective's H", lines({"QCMATRIX c3", "    z  z  1", "QUADOBJ", "    x  x  1",
+                                                          "QCMATRIX c1", "    y  y  1"}),
+       "H x.x=1 | c1: y.y=2 | c3: z.z=2"},
+      {"QCMATRIX of another N row is kept nowhere", lines({"QCMATRIX spare", "    x  x  1"}), ""},
+      {"an empty QCMATRIX gives no part", lines({"QCMATRIX c1", "QCMATRIX c2", "    x  x  1", "    x  x  -1"}), ""},
+      // SOS.
+      {"sets with weights and priorities", lines({"SOS", " S1 s1", "    x  1", "    y  2", " S2 s2  7",
+                                                  "    z  3", "    x  1.5"}),
+       "S1 s1 0: x=1 y=2 | S2 s2 7: z=3 x=1.5"},
+      {"members keep the order of the text", lines({"SOS", " S2 s", "    z  3", "    x  1", "    y  2"}),
+       "S2 s 0: z=3 x=1 y=2"},
+      {"a missing weight reads as 0, a missing name as empty", lines({"SOS", " S1", "    x", "    y  2"}),
+       "S1  0: x=0 y=2"},
+      {"a set header may start in the first column, a member called S1 is indented",
+       lines({"SOS", "S1 s", "    S1  5"}), "S1 s 0: S1=5"},
+      {"a member before any set is passed over", lines({"SOS", "    x  1", " S1 s", "    y  2"}), "S1 s 0: y=2"},
+      {"an empty set is kept", lines({"SOS", " S1 e", " S2 f", "    x  1"}), "S1 e 0: | S2 f 0: x=1"},
+      {"a column named twice in a set is kept twice", lines({"SOS", " S1 s", "    x  1", "    x  2"}),
+       "S1 s 0: x=1 x=2"},
+      {"a priority that is no whole number reads as 0", lines({"SOS", " S1 SOS s1", "    x  1", " S1 t 2.5"}),
+       "S1 SOS 0: x=1 | S1 t 0:"},
+      {"an SOS section without sets gives no part", lines({"SOS", "    x  1"}), ""},
+      // INDICATORS.
+      {"indicators with values", lines({"INDICATORS", " IF c1  b  1", " IF c2  b  0"}), "IF c1 b 1 | IF c2 b 0"},
+      {"a missing value reads as 1", lines({"INDICATORS", " IF c1 b", " IF c2 b 1.0"}), "IF c1 b 1 | IF c2 b 1"},
+      {"indicators on unknown rows and N rows are passed over",
+       lines({"INDICATORS", " IF nope b 1", " IF obj b 1", " IF spare b 0", " IF c3 b 0"}), "IF c3 b 0"},
+      {"a column that is not binary, and a row named twice, are kept",
+       lines({"INDICATORS", " IF c1 x 1", " IF c1 b 0"}), "IF c1 x 1 | IF c1 b 0"},
+      // Everything at once, in the order the peers write it.
+      {"every section", lines({"SOS", " S1 s", "    x  1", "QUADOBJ", "    x  x  2", "QCMATRIX c1", "    y  y  1",
+                               "INDICATORS", " IF c2 b 1"}),
+       "H x.x=2 | c1: y.y=2 | S1 s 0: x=1 | IF c2 b 1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    const std::string text = head + c.tail + "ENDATA\n";
+    const ModelRecord m = read_valid(text);
+    EXPECT_EQ(testing::parts_text(m), c.parts);
+    ReadOptions careful;
+    careful.format = Format::Auto;
+    Result<ModelRecord> again = read_mps(text, careful);
+    ASSERT_TRUE(again.ok());
+    EXPECT_EQ(testing::record_difference(again.value(), m), "");
+  }
+}
+
+// The failures of the sections beyond a linear program: the three peers refuse these
+// texts (SCIP and Gurobi at least), and the reason names the record.
+TEST(ReadSections, SectionsBeyondLinearFailWithTheirCause) {
+  const std::string head = lines({"ROWS", " N  obj", " L  c1", " N  spare", "COLUMNS", "    x  c1  1", "    y  c1  1",
+                                  "    M  'MARKER'  'INTORG'", "    b  c1  1", "    M  'MARKER'  'INTEND'"});
+  struct Case {
+    std::string tail;
+    FindingCode cause;
+    uint64_t lineno;  // from the first line after `head`
+    std::string reason;
+  };
+  const Case cases[] = {
+      {lines({"QMATRIX", "    x  y  3", "    y  x  2"}), FindingCode::AsymmetricMatrix, 2,
+       "the record 'x  y  3' has no equal mirror record (QMATRIX and QCMATRIX give both halves of a symmetric matrix)"},
+      {lines({"QCMATRIX c1", "    x  x  1", "    y  x  2", "RHS"}), FindingCode::AsymmetricMatrix, 3,
+       "the record 'y  x  2' has no equal mirror record (QMATRIX and QCMATRIX give both halves of a symmetric matrix)"},
+      {lines({"QMATRIX", "    x  x  1", "    x  w  2"}), FindingCode::AsymmetricMatrix, 3,
+       "the record 'x  w  2' has no equal mirror record (QMATRIX and QCMATRIX give both halves of a symmetric matrix)"},
+      {lines({"QCMATRIX nope", "    x  x  1"}), FindingCode::UnknownQuadraticRow, 1,
+       "'nope' names no row for a QSECTION or QCMATRIX section"},
+      {lines({"QSECTION", "    x  x  1"}), FindingCode::UnknownQuadraticRow, 1,
+       "'QSECTION' names no row for a QSECTION or QCMATRIX section"},
+      {lines({"QCMATRIX c1", "    x  x  1", "QSECTION c1", "    y  y  1"}), FindingCode::RepeatedQuadraticRow, 3,
+       "'c1': a second quadratic section for one row (a QSECTION or QCMATRIX section gives the whole quadratic "
+       "part of its row, the objective's too)"},
+      {lines({"QSECTION obj", "    x  x  1", "QUADOBJ", "    y  y  1"}), FindingCode::RepeatedQuadraticRow, 3,
+       "'QUADOBJ': a second quadratic section for one row (a QSECTION or QCMATRIX section gives the whole quadratic "
+       "part of its row, the objective's too)"},
+      {lines({"SOS", " S3 s", "    x  1"}), FindingCode::UnknownSosType, 2, "unknown SOS type 'S3' (S1 or S2)"},
+      {lines({"SOS", " s1 s", "    x  1"}), FindingCode::UnknownSosType, 2, "unknown SOS type 's1' (S1 or S2)"},
+      {lines({"INDICATORS", " IF c1 b 2"}), FindingCode::BadIndicator, 2,
+       "INDICATORS record 'IF c1 b 2' is not IF, a row, a known column and 0 or 1"},
+      {lines({"INDICATORS", " IF c1 b 0.5"}), FindingCode::BadIndicator, 2,
+       "INDICATORS record 'IF c1 b 0.5' is not IF, a row, a known column and 0 or 1"},
+      {lines({"INDICATORS", " if c1 b 1"}), FindingCode::BadIndicator, 2,
+       "INDICATORS record 'if c1 b 1' is not IF, a row, a known column and 0 or 1"},
+      {lines({"INDICATORS", " IF c1 w 1"}), FindingCode::BadIndicator, 2,
+       "INDICATORS record 'IF c1 w 1' is not IF, a row, a known column and 0 or 1"},
+      {lines({"INDICATORS", " IF c1"}), FindingCode::BadIndicator, 2,
+       "INDICATORS record 'IF c1' is not IF, a row, a known column and 0 or 1"},
+  };
+  const uint64_t head_lines = 10;
+  for (const Case& c : cases) {
+    const std::string text = head + c.tail + "ENDATA\n";
+    SCOPED_TRACE(text);
+    Result<ModelRecord> got = read_mps(text);
+    ASSERT_FALSE(got.ok());
+    EXPECT_EQ(got.error().message, kFailure);
+    EXPECT_EQ(got.error().cause, c.cause);
+    EXPECT_EQ(got.error().lineno, head_lines + c.lineno);
+    EXPECT_EQ(got.error().reason, c.reason);
+    // The careful reader stops at the same place with the same words.
+    ReadOptions careful;
+    careful.format = Format::Auto;
+    EXPECT_EQ(testing::outcome_difference(read_mps(text, careful), got), "");
+  }
+}
+
+// Each row's H_r holds a start per column: many quadratic rows over many columns (made
+// here by BOUNDS) would take memory quadratic in the text, and fail at ENDATA instead;
+// fewer of them read.
+TEST(ReadSections, QuadraticRowsOfManyColumnsHaveABudget) {
+  const auto text = [](int rows, int columns) {
+    std::string t = "ROWS\n N obj\n";
+    for (int i = 0; i < rows; ++i) t += " L r" + std::to_string(i) + "\n";
+    t += "BOUNDS\n";
+    for (int j = 0; j < columns; ++j) t += " UP B c" + std::to_string(j) + " 1\n";
+    for (int i = 0; i < rows; ++i) t += "QCMATRIX r" + std::to_string(i) + "\n    c0 c0 1\n";
+    return t + "ENDATA\n";
+  };
+  const std::string big = text(4000, 20000);  // 80 million starts for 0.5 MB of text
+  Result<ModelRecord> got = read_mps(big);
+  ASSERT_FALSE(got.ok());
+  EXPECT_EQ(got.error().cause, FindingCode::RowHessiansTooLarge);
+  EXPECT_EQ(got.error().line, "ENDATA");
+  EXPECT_EQ(got.error().reason,
+            "the quadratic rows would need more than 16 column starts per byte of text (each row's H holds one per column)");
+  ReadOptions careful;
+  careful.format = Format::Auto;
+  EXPECT_EQ(testing::outcome_difference(read_mps(big, careful), got), "");
+  const ModelRecord m = read_valid(text(200, 20000));  // 4 million starts: under the floor
+  EXPECT_EQ(m.row_hessians.size(), 200u);
 }
 
 // Names are copied out of the text: the record stays whole after the text is gone.

@@ -156,6 +156,63 @@ void drop_last(OwnedArray<T>& a) {
   a = std::move(shorter);
 }
 
+// The worked example with every part beyond a linear program, one free row (c5)
+// named by an indicator, and an empty SOS set.
+ModelRecord with_parts() {
+  ModelRecord r = worked_example();
+  r.num_row = 5;
+  r.row_names.push_back("c5");
+  r.row_lower.push_back(-kInf);
+  r.row_upper.push_back(kInf);
+  SparseMatrixRecord& h = r.hessian.emplace();
+  for (const uint32_t v : {0u, 2u, 2u, 3u}) h.start.push_back(v);  // x: x and y; y: none; z: z
+  for (const uint32_t v : {0u, 1u, 2u}) h.index.push_back(v);
+  for (const double v : {2.0, -0.5, 4.0}) h.value.push_back(v);
+  RowHessianRecord& row = r.row_hessians.emplace_back();
+  row.row = 1;
+  for (const uint32_t v : {0u, 1u, 2u, 2u}) row.matrix.start.push_back(v);  // x: z; y: y
+  for (const uint32_t v : {2u, 1u}) row.matrix.index.push_back(v);
+  for (const double v : {3.0, 1.0}) row.matrix.value.push_back(v);
+  SosRecord& sos = r.sos.emplace();
+  for (const uint8_t v : {uint8_t{1}, uint8_t{2}}) sos.type.push_back(v);
+  for (const int32_t v : {0, -3}) sos.priority.push_back(v);
+  for (const uint32_t v : {0u, 2u, 2u}) sos.start.push_back(v);
+  for (const uint32_t v : {2u, 0u}) sos.index.push_back(v);
+  for (const double v : {1.0, 2.5}) sos.weight.push_back(v);
+  sos.names.push_back("s1");
+  sos.names.push_back("");
+  IndicatorRecord& indicators = r.indicators.emplace();
+  for (const uint32_t v : {4u, 0u}) indicators.row.push_back(v);
+  for (const uint32_t v : {1u, 1u}) indicators.column.push_back(v);
+  for (const uint8_t v : {uint8_t{1}, uint8_t{0}}) indicators.value.push_back(v);
+  return r;
+}
+
+// The parts beyond a linear program after BOUNDS: SOS (a set without a name but with a
+// priority gets one), QUADOBJ (one triangle), QCMATRIX (both halves of H_r / 2),
+// INDICATORS; the free row they name stays an L row; empty parts write nothing.
+TEST(MpsText, SectionsBeyondLinear) {
+  const std::string text = text_of(with_parts());
+  EXPECT_EQ(section(text, "ROWS", "COLUMNS"), " N  cost\n L  c1\n G  c2\n E  c3\n L  c4\n L  c5\n");
+  EXPECT_EQ(section(text, "RHS", "RANGES"),
+            "    RHS1  cost  -1.500000000000e0\n    RHS1  c1  4.000000000000e0\n    RHS1  c2  1.000000000000e0\n"
+            "    RHS1  c3  2.000000000000e0\n    RHS1  c4  3.000000000000e0\n    RHS1  c5  inf\n");
+  EXPECT_EQ(section(text, "BOUNDS", "ENDATA"),
+            " BV BND1  y\n FR BND1  z\n"
+            "SOS\n S1 s1\n    z  1.000000000000e0\n    x  2.500000000000e0\n S2 SOS2  -3\n"
+            "QUADOBJ\n    x  x  2.000000000000e0\n    x  y  -5.000000000000e-1\n    z  z  4.000000000000e0\n"
+            "QCMATRIX  c2\n    x  z  1.500000000000e0\n    z  x  1.500000000000e0\n    y  y  5.000000000000e-1\n"
+            "INDICATORS\n IF c5  y  1\n IF c1  y  0\n");
+  EXPECT_EQ(section(text_of(with_parts(), {.digits = 0}), "QUADOBJ", "QCMATRIX  c2"), "    x  x  2\n    x  y  -0.5\n    z  z  4\n");
+  // Parts without entries are not written: the linear text is the worked example's.
+  ModelRecord empty = worked_example();
+  empty.hessian.emplace();
+  for (int k = 0; k < 4; ++k) empty.hessian->start.push_back(0);
+  empty.sos.emplace().start.push_back(0);
+  empty.indicators.emplace();
+  EXPECT_EQ(text_of(empty), kWorkedExample);
+}
+
 // Each bounds check in its order: the fault text; every check is made before any
 // text is produced.
 TEST(MpsText, InternalFaultChecksInOrder) {
@@ -184,9 +241,21 @@ TEST(MpsText, InternalFaultChecksInOrder) {
        [](ModelRecord& r) { drop_last(r.col_cost); drop_last(r.a_matrix.start); }, 2, 2},
       {"a column's rows before the bounds", [](ModelRecord& r) { drop_last(r.col_lower); r.a_matrix.index[1] = 9; }, 4, 9},
   };
-  for (const Case& c : cases) {
+  // The parts beyond a linear program, checked after the bounds.
+  const Case part_cases[] = {
+      {"SOS names", [](ModelRecord& r) { drop_last(r.sos->names.ends); }, 1, 1},
+      {"SOS start", [](ModelRecord& r) { drop_last(r.sos->start); }, 2, 2},
+      {"SOS column", [](ModelRecord& r) { r.sos->index[1] = 7; }, 3, 7},
+      {"hessian start", [](ModelRecord& r) { drop_last(r.hessian->start); }, 3, 3},
+      {"hessian row", [](ModelRecord& r) { r.hessian->index[1] = 3; }, 3, 3},
+      {"hessian value", [](ModelRecord& r) { drop_last(r.hessian->value); }, 2, 2},
+      {"row of a row Hessian", [](ModelRecord& r) { r.row_hessians[0].row = 5; }, 5, 5},
+      {"indicator row", [](ModelRecord& r) { r.indicators->row[0] = 8; }, 5, 8},
+      {"indicator column", [](ModelRecord& r) { r.indicators->column[1] = 3; }, 3, 3},
+      {"a column's rows before the parts", [](ModelRecord& r) { r.hessian->index[1] = 3; r.a_matrix.index[1] = 9; }, 5, 9},
+  };
+  const auto expect_fault = [](ModelRecord r, const Case& c) {
     SCOPED_TRACE(c.what);
-    ModelRecord r = worked_example();
     c.spoil(r);
     ByteBuffer out;
     try {
@@ -197,7 +266,9 @@ TEST(MpsText, InternalFaultChecksInOrder) {
                                      std::to_string(c.index));
     }
     EXPECT_EQ(out.size(), 0u);
-  }
+  };
+  for (const Case& c : part_cases) expect_fault(with_parts(), c);
+  for (const Case& c : cases) expect_fault(worked_example(), c);
 }
 
 }  // namespace

@@ -11,9 +11,10 @@ import mopsel._mopsel as mm
 from mopsel_testlib import ARRAY_DTYPES, ARRAY_PATHS, EMPTY_MPS, SMALL_MPS, generated_mps, get_array, snapshot
 
 INF = float("inf")
-OBJECT_SLOTS = ["col_cost", "col_lower", "col_upper", "row_lower", "row_upper", "col_integrality", "a_matrix"]
+OBJECT_SLOTS = ["col_cost", "col_lower", "col_upper", "row_lower", "row_upper", "col_integrality", "a_matrix",
+                "hessian", "sos", "indicators"]
 NATIVE_VALUES = ["name", "num_row", "num_col", "obj_sense_minimize", "obj_offset", "objective_name",
-                 "col_names", "row_names"]
+                 "col_names", "row_names", "row_hessians"]
 MATRIX_ATTRIBUTES = ["start", "index", "value"]
 
 MODELS = {

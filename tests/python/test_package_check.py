@@ -16,7 +16,7 @@ HEAD = "NAME m\nROWS\n N obj\n L r1\n G r2\n"
 CASES = {
     "clean": (HEAD + "COLUMNS\n x obj 1 r1 2\nRHS\n RHS r1 4\nENDATA\n", []),
     "no-endata": (HEAD + "COLUMNS\n x obj 1\n", [(7, "error", "no-endata")]),
-    "strict-errors": (HEAD + "COLUMNS\n x obj 9/10 r9 1\nSOS\n S1 SOS\nENDATA\n",
+    "strict-errors": (HEAD + "COLUMNS\n x obj 9/10 r9 1\nGENCONS\n g x\nENDATA\n",
                       [(7, "error", "bad-number"), (7, "error", "unknown-row"), (8, "error", "skipped-section")]),
     "warnings": (HEAD + " N spare\nCOLUMNS\n x r1 1 r2\nBOUNDS\n LO A x 5\n UP B x 3\nENDATA\n",
                  [(6, "warning", "extra-objective"), (8, "warning", "incomplete-record"),

@@ -5,7 +5,7 @@ import numpy as np
 import pytest
 
 import mopsel
-from mopsel_testlib import snapshot
+from mopsel_testlib import PARTS_MPS, parts_snapshot, snapshot
 
 DENSE = np.array([[1.0, 0.0, 0.0], [2.0, 3.0, 0.0]])
 BASE = dict(col_cost=[1.0, 2.0, 0.0], row_lower=[1.0, -np.inf], row_upper=[np.inf, 4.0],
@@ -121,4 +121,55 @@ def test_the_native_constructor_checks_what_it_relies_on(argument, value, error,
     values[argument] = value
     with pytest.raises(error) as caught:
         mopsel._mopsel._model_from_arrays(**values)
+    assert str(caught.value) == message
+
+
+def test_the_parts_pass_through_in_their_own_layout():
+    m = mopsel.parse_str(PARTS_MPS)
+    s = m.sos
+    as_given = dict(col_cost=m.col_cost, a_matrix=m.a_matrix, row_lower=m.row_lower, row_upper=m.row_upper,
+                    col_lower=m.col_lower, col_upper=m.col_upper, col_integrality=m.col_integrality,
+                    col_names=m.col_names, row_names=m.row_names, name=m.name, objective_name=m.objective_name)
+    built = mopsel.from_arrays(**as_given, hessian=m.hessian, row_hessians=m.row_hessians, sos=s,
+                               indicators=m.indicators)
+    assert snapshot(built) == snapshot(m)
+    plain = mopsel.from_arrays(**as_given, hessian=(list(m.hessian.start), list(m.hessian.index),
+                                                     list(m.hessian.value)),
+                               row_hessians={r: (h.start, h.index, h.value) for r, h in m.row_hessians.items()},
+                               sos=dict(type=s.type, start=s.start, index=s.index, weight=s.weight),
+                               indicators=(m.indicators.row, m.indicators.column, m.indicators.value))
+    assert parts_snapshot(plain)[:2] == parts_snapshot(m)[:2]
+    assert (plain.sos.priority.tolist(), plain.sos.names) == ([0, 0], ["SOS1", "SOS2"])
+    assert parts_snapshot(mopsel.from_arrays(**BASE, hessian=([0, 1, 1, 1], [0], [0.0]))) == (None, (), None, None)
+
+
+PARTS_REJECTED = {
+    "hessian above the diagonal": ({"hessian": ([0, 0, 1, 1], [0], [1.0])}, ValueError,
+                                   "hessian index[0] is 0, above the diagonal in column 1 (give the lower triangle)"),
+    "hessian rows falling": ({"hessian": ([0, 2, 2, 2], [2, 1], [1.0, 1.0])}, ValueError,
+                             "hessian index[1] is 1, not above index[0] in column 0 (rows ascend within a column)"),
+    "hessian NaN": ({"hessian": ([0, 1, 1, 1], [0], [np.nan])}, ValueError, "hessian value[0] is NaN"),
+    "hessian not a triple": ({"hessian": [1, 2]}, TypeError,
+                             "hessian: expected a (start, index, value) tuple or a SparseMatrix"),
+    "row Hessian of no row": ({"row_hessians": {2: ([0, 0, 0, 0], [], [])}}, ValueError,
+                              "row_hessians: 2 is not a row (there are 2)"),
+    "row Hessian with a short start": ({"row_hessians": {1: ([0, 0], [], [])}}, ValueError,
+                                       "row_hessians[1] start: 2 entries, expected 4 (one per column and one more)"),
+    "SOS type": ({"sos": dict(type=[3], start=[0, 0], index=[], weight=[])}, ValueError,
+                 "sos type[0] is 3, expected 1 or 2"),
+    "SOS member not a column": ({"sos": dict(type=[1], start=[0, 1], index=[3], weight=[1.0])}, ValueError,
+                                "sos index[0] is 3, not a column (there are 3)"),
+    "SOS names": ({"sos": dict(type=[1], start=[0, 0], index=[], weight=[], names=["a b"])}, ValueError,
+                  "sos names[0] 'a b' contains whitespace"),
+    "indicator value": ({"indicators": ([0], [1], [2])}, ValueError, "indicators value[0] is 2, expected 0 to 1"),
+    "indicator row": ({"indicators": ([2], [1], [1])}, ValueError, "indicators row[0] is 2, expected 0 to 1"),
+    "indicator lengths": ({"indicators": ([0, 1], [1], [1])}, ValueError,
+                          "indicators: 2 rows, 1 columns and 1 values"),
+}
+
+
+@pytest.mark.parametrize("change, error, message", PARTS_REJECTED.values(), ids=PARTS_REJECTED.keys())
+def test_rejected_parts_name_the_argument_and_position(change, error, message):
+    with pytest.raises(error) as caught:
+        mopsel.from_arrays(**dict(BASE, **change))
     assert str(caught.value) == message

@@ -9,10 +9,11 @@ import numpy as np
 import pytest
 
 import mopsel
-from mopsel_testlib import ARRAY_PATHS, SMALL_MPS, WRITER_MPS, generated_mps, get_array, set_strides, snapshot
+from mopsel_testlib import (ARRAY_PATHS, PARTS_MPS, SMALL_MPS, WRITER_MPS, generated_mps, get_array, set_strides,
+                            snapshot)
 
 MODELS = {"small": SMALL_MPS, "writer": WRITER_MPS, "empty": "ROWS\nCOLUMNS\nENDATA\n",
-          "generated": generated_mps(500, 60)}
+          "generated": generated_mps(500, 60), "quadratic, SOS and indicators": PARTS_MPS}
 
 
 def edited(text):

@@ -91,8 +91,8 @@ MPS_ERRORS = {
                  ("invalid-utf8", 2, " L r\\xe9", "row name is not valid UTF-8 (byte 0xE9 at column 5)")),
     "bad-number": (b"ROWS\n L r\nCOLUMNS\n x r 2,5\nENDATA\n", True,
                    ("bad-number", 4, " x r 2,5", "'2,5' is not a number (a decimal comma or digit separator): read as 0")),
-    "skipped": (b"ROWS\n L r\nQUADOBJ\n x x 1\nENDATA\n", True,
-                ("skipped-section", 3, "QUADOBJ", "section QUADOBJ is not supported: its records are skipped")),
+    "skipped": (b"ROWS\n L r\nCSECTION c 0 QUAD\n x\nENDATA\n", True,
+                ("skipped-section", 3, "CSECTION c 0 QUAD", "section CSECTION is not supported: its records are skipped")),
     "unknown-column": (b"ROWS\n L r\nBOUNDS\n UP B y 1\nENDATA\n", True,
                        ("unknown-column", 4, " UP B y 1", "unknown column 'y' in BOUNDS: a new column is made")),
 }

@@ -13,7 +13,7 @@ import pytest
 
 import mopsel
 from mopsel import _corpus, _diff, _extras, _from_arrays, _highs, _names, _pandas, _read, _scipy, _solution, _stats, _write
-from mopsel_testlib import SMALL_MPS, snapshot
+from mopsel_testlib import PARTS_MPS, SMALL_MPS, snapshot
 
 
 def test_to_scipy_shares_the_buffers(monkeypatch):
@@ -124,3 +124,12 @@ def test_the_usage_guide_opens_with_a_working_ten_line_example(tmp_path, monkeyp
     assert capsys.readouterr().out == "-7.0\n"
     assert (tmp_path / "model.mps.gz").read_bytes()[:2] == b"\x1f\x8b"
 
+
+
+@pytest.mark.parametrize("convert, module", [(lambda m: mopsel.to_highs(m), "highspy"),
+                                             (lambda m: mopsel.to_milp(m), "scipy")])
+def test_conversions_refuse_what_they_cannot_carry(convert, module):
+    pytest.importorskip(module)
+    with pytest.raises(ValueError, match="carries linear and mixed-integer models only; this model has a quadratic "
+                                         "objective, quadratic rows, SOS sets, indicators$"):
+        convert(mopsel.parse_str(PARTS_MPS))

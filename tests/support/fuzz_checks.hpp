@@ -159,6 +159,37 @@ inline std::string compare_exact(const ModelRecord& a, const ModelRecord& b) {
        std::memcmp(a.col_integrality.data(), b.col_integrality.data(), a.col_integrality.size()) != 0)) {
     return "col_integrality differs";
   }
+  // The parts beyond a linear program.
+  auto matrices = [&](const SparseMatrixRecord& x, const SparseMatrixRecord& y) {
+    return u32(x.start, y.start) && u32(x.index, y.index) && doubles(x.value, y.value);
+  };
+  auto bytes = [](const OwnedArray<uint8_t>& x, const OwnedArray<uint8_t>& y) {
+    return x.size() == y.size() && (x.empty() || std::memcmp(x.data(), y.data(), x.size()) == 0);
+  };
+  if (a.hessian.has_value() != b.hessian.has_value() || (a.hessian && !matrices(*a.hessian, *b.hessian))) {
+    return "hessian differs";
+  }
+  if (a.row_hessians.size() != b.row_hessians.size()) return "row_hessians differ";
+  for (size_t i = 0; i < a.row_hessians.size(); ++i) {
+    if (a.row_hessians[i].row != b.row_hessians[i].row ||
+        !matrices(a.row_hessians[i].matrix, b.row_hessians[i].matrix)) {
+      return "row_hessians differ";
+    }
+  }
+  if (a.sos.has_value() != b.sos.has_value() ||
+      (a.sos && (!bytes(a.sos->type, b.sos->type) || !u32(a.sos->start, b.sos->start) ||
+                 !u32(a.sos->index, b.sos->index) || !doubles(a.sos->weight, b.sos->weight) ||
+                 !names(a.sos->names, b.sos->names) || a.sos->priority.size() != b.sos->priority.size() ||
+                 (!a.sos->priority.empty() && std::memcmp(a.sos->priority.data(), b.sos->priority.data(),
+                                                         a.sos->priority.size() * 4) != 0)))) {
+    return "sos differs";
+  }
+  if (a.indicators.has_value() != b.indicators.has_value() ||
+      (a.indicators && (!u32(a.indicators->row, b.indicators->row) ||
+                        !u32(a.indicators->column, b.indicators->column) ||
+                        !bytes(a.indicators->value, b.indicators->value)))) {
+    return "indicators differ";
+  }
   return {};
 }
 

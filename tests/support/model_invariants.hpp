@@ -12,6 +12,64 @@
 
 namespace mopsel {
 
+// A lower triangle of num_col columns: starts from 0 to nnz, rows ascending within a
+// column and at least the column, below num_col, no zero value; some entry at all.
+inline std::string check_lower_triangle(const SparseMatrixRecord& h, size_t num_col, const std::string& what) {
+  if (h.start.size() != num_col + 1) return what + ": " + std::to_string(h.start.size()) + " starts";
+  if (h.start[0] != 0 || h.start[num_col] != h.index.size() || h.index.size() != h.value.size()) {
+    return what + ": starts do not span index and value";
+  }
+  if (h.value.empty()) return what + " is present without entries";
+  for (size_t j = 0; j < num_col; ++j) {
+    if (h.start[j + 1] < h.start[j]) return what + ": start decreases at column " + std::to_string(j);
+    for (size_t k = h.start[j]; k < h.start[j + 1]; ++k) {
+      if (h.index[k] < j || h.index[k] >= num_col) return what + ": row " + std::to_string(h.index[k]) + " in column " + std::to_string(j);
+      if (k > h.start[j] && h.index[k] <= h.index[k - 1]) return what + ": rows do not ascend in column " + std::to_string(j);
+      if (h.value[k] == 0.0) return what + ": value[" + std::to_string(k) + "] is zero";
+    }
+  }
+  return {};
+}
+
+// The parts beyond a linear program: each absent or with something in it.
+inline std::string check_extra_invariants(const ModelRecord& record) {
+  const size_t num_col = record.num_col;
+  if (record.hessian) {
+    if (std::string e = check_lower_triangle(*record.hessian, num_col, "hessian"); !e.empty()) return e;
+  }
+  for (size_t i = 0; i < record.row_hessians.size(); ++i) {
+    const RowHessianRecord& row = record.row_hessians[i];
+    if (row.row >= record.num_row) return "row_hessians: row " + std::to_string(row.row);
+    if (i > 0 && row.row <= record.row_hessians[i - 1].row) return "row_hessians: rows do not ascend";
+    if (std::string e = check_lower_triangle(row.matrix, num_col, "row_hessians"); !e.empty()) return e;
+  }
+  if (record.sos) {
+    const SosRecord& sos = *record.sos;
+    const size_t sets = sos.type.size();
+    if (sets == 0) return "sos is present without sets";
+    if (sos.priority.size() != sets || sos.names.size() != sets || sos.start.size() != sets + 1) return "sos lengths";
+    if (sos.start[0] != 0 || sos.start[sets] != sos.index.size() || sos.weight.size() != sos.index.size()) {
+      return "sos starts do not span index and weight";
+    }
+    for (size_t k = 0; k < sets; ++k) {
+      if (sos.type[k] != 1 && sos.type[k] != 2) return "sos type " + std::to_string(sos.type[k]);
+      if (sos.start[k + 1] < sos.start[k]) return "sos start decreases";
+    }
+    for (const uint32_t column : sos.index) {
+      if (column >= num_col) return "sos index " + std::to_string(column);
+    }
+  }
+  if (record.indicators) {
+    const IndicatorRecord& ind = *record.indicators;
+    if (ind.row.empty()) return "indicators are present without entries";
+    if (ind.column.size() != ind.row.size() || ind.value.size() != ind.row.size()) return "indicator lengths";
+    for (size_t k = 0; k < ind.row.size(); ++k) {
+      if (ind.row[k] >= record.num_row || ind.column[k] >= num_col || ind.value[k] > 1) return "indicator " + std::to_string(k);
+    }
+  }
+  return {};
+}
+
 inline std::string check_record_invariants(const ModelRecord& record) {
   const size_t num_row = record.num_row;
   const size_t num_col = record.num_col;
@@ -70,7 +128,7 @@ inline std::string check_record_invariants(const ModelRecord& record) {
              std::to_string(record.col_integrality[j]) + ", not a code 0..3";
     }
   }
-  return {};
+  return check_extra_invariants(record);
 }
 
 }  // namespace mopsel

@@ -38,6 +38,49 @@ BOUNDS
 ENDATA
 """
 
+# A model with every part beyond a linear program: the objective's H from QUADOBJ, H_r of
+# rows c1 (QCMATRIX: H = 2Q) and c2 (QSECTION), two SOS sets, two indicators on the binary y.
+PARTS_MPS = """\
+NAME          parts
+ROWS
+ N  cost
+ L  c1
+ G  c2
+ L  c3
+COLUMNS
+    x  cost  1  c1  1
+    MARKER  'MARKER'  'INTORG'
+    y  c2  1  c3  1
+    MARKER  'MARKER'  'INTEND'
+    z  c1  1  c3  -1
+RHS
+    RHS1  c1  4  c3  2
+BOUNDS
+ UP BND1  x  10
+SOS
+ S1 first
+    x  1
+    z  2
+ S2 second  5
+    z  1
+    x  2.5
+    y  3
+QUADOBJ
+    x  x  2
+    x  z  -0.5
+    z  z  4
+QCMATRIX  c1
+    x  x  1
+    x  z  0.25
+    z  x  0.25
+QSECTION  c2
+    z  z  3
+INDICATORS
+ IF c3  y  1
+ IF c1  y  0
+ENDATA
+"""
+
 # A maximising model that exercises every section the writer emits, and its exact text.
 WRITER_MPS = """\
 NAME          demo
@@ -162,6 +205,20 @@ def get_array(model, path: str) -> np.ndarray:
     return obj
 
 
+def _arrays(*arrays) -> tuple:
+    return tuple((a.dtype.str, a.shape, a.tobytes()) for a in arrays)
+
+
+def parts_snapshot(model) -> tuple:
+    """The parts beyond a linear program (hessian, row_hessians, sos, indicators), exactly."""
+    matrix = (lambda m: None if m is None else _arrays(m.start, m.index, m.value))
+    sos = model.sos
+    indicators = model.indicators
+    return (matrix(model.hessian), tuple((row, matrix(h)) for row, h in sorted(model.row_hessians.items())),
+            None if sos is None else _arrays(sos.type, sos.priority, sos.start, sos.index, sos.weight) + (sos.names,),
+            None if indicators is None else _arrays(indicators.row, indicators.column, indicators.value))
+
+
 def snapshot(model) -> dict:
     """Everything a Model holds, in a form that compares exactly (floats as bytes, so NaN
     and negative zero compare bit for bit)."""
@@ -169,8 +226,8 @@ def snapshot(model) -> dict:
     snap["obj_offset"] = struct.pack("<d", model.obj_offset)
     snap["names"] = (model.row_names, model.col_names)
     for p in ARRAY_PATHS:
-        a = get_array(model, p)
-        snap[p] = (a.dtype.str, a.shape, a.tobytes())
+        snap[p] = _arrays(get_array(model, p))[0]
+    snap["parts"] = parts_snapshot(model)
     return snap
 
 

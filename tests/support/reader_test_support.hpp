@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -22,6 +23,7 @@
 #include "model/interrupt.hpp"
 #include "model/model_record.hpp"
 #include "model_invariants.hpp"
+#include "record_compare.hpp"
 #include "reader/read_mps.hpp"
 
 // Table cases name only the record fields they check; the others stay unset on purpose.
@@ -63,49 +65,6 @@ inline std::string read_error(std::string_view text) {
   return result.error().message;
 }
 
-inline std::vector<std::string> names_of(const NameList& names) {
-  std::vector<std::string> out;
-  for (size_t i = 0; i < names.size(); ++i) out.emplace_back(names[i]);
-  return out;
-}
-
-template <class T>
-std::vector<T> values_of(const OwnedArray<T>& array) {
-  return std::vector<T>(array.begin(), array.end());
-}
-
-inline std::vector<int> codes_of(const OwnedArray<uint8_t>& array) {
-  return std::vector<int>(array.begin(), array.end());
-}
-
-// Bit patterns, so that -0.0 differs from 0.0 and NaN equals itself.
-inline std::vector<uint64_t> bits_of(const OwnedArray<double>& array) {
-  std::vector<uint64_t> out;
-  for (double v : array) out.push_back(std::bit_cast<uint64_t>(v));
-  return out;
-}
-
-// Description of the first difference between two records, or empty.
-inline std::string record_difference(const ModelRecord& a, const ModelRecord& b) {
-  if (a.name != b.name) return "name";
-  if (a.num_row != b.num_row || a.num_col != b.num_col) return "counts";
-  if (a.obj_sense_minimize != b.obj_sense_minimize) return "obj_sense_minimize";
-  if (std::bit_cast<uint64_t>(a.obj_offset) != std::bit_cast<uint64_t>(b.obj_offset)) return "obj_offset";
-  if (bits_of(a.col_cost) != bits_of(b.col_cost)) return "col_cost";
-  if (bits_of(a.col_lower) != bits_of(b.col_lower)) return "col_lower";
-  if (bits_of(a.col_upper) != bits_of(b.col_upper)) return "col_upper";
-  if (bits_of(a.row_lower) != bits_of(b.row_lower)) return "row_lower";
-  if (bits_of(a.row_upper) != bits_of(b.row_upper)) return "row_upper";
-  if (values_of(a.a_matrix.start) != values_of(b.a_matrix.start)) return "start";
-  if (values_of(a.a_matrix.index) != values_of(b.a_matrix.index)) return "index";
-  if (bits_of(a.a_matrix.value) != bits_of(b.a_matrix.value)) return "value";
-  if (a.objective_name != b.objective_name) return "objective_name";
-  if (names_of(a.row_names) != names_of(b.row_names)) return "row_names";
-  if (names_of(a.col_names) != names_of(b.col_names)) return "col_names";
-  if (codes_of(a.col_integrality) != codes_of(b.col_integrality)) return "col_integrality";
-  return {};
-}
-
 // Empty when both reads give the same record or the same failure.
 inline std::string outcome_difference(const Result<ModelRecord>& a, const Result<ModelRecord>& b) {
   if (a.ok() != b.ok()) {
@@ -143,6 +102,73 @@ inline std::string lines(std::initializer_list<std::string_view> list) {
     text += '\n';
   }
   return text;
+}
+
+// A number as the shortest text that reads back the same ("2", "0.5", "nan").
+inline std::string short_number(double value) {
+  char buffer[32];
+  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+  return std::string(buffer, end);
+}
+
+// The entries of a lower triangle as " column.row=value", column by column.
+inline std::string lower_text(const ModelRecord& m, const SparseMatrixRecord& h) {
+  std::string out;
+  for (size_t j = 0; j + 1 < h.start.size(); ++j) {
+    for (size_t k = h.start[j]; k < h.start[j + 1]; ++k) {
+      out += ' ';
+      out += m.col_names[j];
+      out += '.';
+      out += m.col_names[h.index[k]];
+      out += '=';
+      out += short_number(h.value[k]);
+    }
+  }
+  return out;
+}
+
+// The parts beyond a linear program as one line, "" when the record has none:
+//   "H x.x=2 x.y=3 | c1: x.x=4 | S1 s0 7: x=1 y=2 | IF c1 b 1"
+// (the objective's H, each row's H_r, each SOS set with its priority, each indicator).
+inline std::string parts_text(const ModelRecord& m) {
+  std::string out;
+  const auto part = [&out]() -> std::string& {
+    if (!out.empty()) out += " | ";
+    return out;
+  };
+  if (m.hessian) part() += "H" + lower_text(m, *m.hessian);
+  for (const RowHessianRecord& row : m.row_hessians) {
+    std::string& text = part();
+    text += m.row_names[row.row];
+    text += ':';
+    text += lower_text(m, row.matrix);
+  }
+  for (size_t k = 0; m.sos && k < m.sos->type.size(); ++k) {
+    std::string& text = part();
+    text += 'S';
+    text += std::to_string(m.sos->type[k]);
+    text += ' ';
+    text += m.sos->names[k];
+    text += ' ';
+    text += std::to_string(m.sos->priority[k]);
+    text += ':';
+    for (size_t p = m.sos->start[k]; p < m.sos->start[k + 1]; ++p) {
+      text += ' ';
+      text += m.col_names[m.sos->index[p]];
+      text += '=';
+      text += short_number(m.sos->weight[p]);
+    }
+  }
+  for (size_t k = 0; m.indicators && k < m.indicators->row.size(); ++k) {
+    std::string& text = part();
+    text += "IF ";
+    text += m.row_names[m.indicators->row[k]];
+    text += ' ';
+    text += m.col_names[m.indicators->column[k]];
+    text += ' ';
+    text += std::to_string(m.indicators->value[k]);
+  }
+  return out;
 }
 
 // The fields a table case cares about; unset fields are not checked.

@@ -181,12 +181,16 @@ void CarefulLines::dispatch(SectionReader& r, std::string_view line) {
     case Section::Columns:
     case Section::Rhs:
     case Section::Ranges:
-    case Section::Bounds: careful_record_line(*this, r, line); break;
+    case Section::Bounds:
+    case Section::Quadratic:
+    case Section::Sos:
+    case Section::Indicators: careful_record_line(*this, r, line); break;
     case Section::Unsupported: careful_unsupported(*this, r, line); break;
     case Section::EndData:
     case Section::Failed: break;
   }
   if (column_line.size() < r.state.num_col && findings.options.collect) column_line.resize(r.state.num_col, findings.lineno);
+  if (r.header_taken && r.section != Section::Failed) careful_sections_header(*this, r, before, line);
   if (r.section == Section::Unsupported && before != Section::Unsupported) {
     const std::string_view word = classify_line(line).word;
     if (wants(findings, FindingCode::SkippedSection)) {
@@ -203,6 +207,7 @@ void CarefulLines::dispatch(SectionReader& r, std::string_view line) {
 
 bool CarefulLines::finish(SectionReader& r) {
   ReaderState& state = r.state;
+  if (!careful_sections_finish(*this, r)) return false;
   if (!is_valid_utf8(state.name)) {
     uint64_t bad = 0;
     const TextPosition where = locate(findings.text, static_cast<uint64_t>(state.name.data() - r.text_begin));

@@ -322,15 +322,19 @@ void careful_record_line(CarefulLines& c, SectionReader& r, std::string_view lin
   Fields& fields = r.fields;
   const bool indented = line.front() == ' ' || line.front() == '\t';
   if (!(c.fixed && indented)) {
-    const bool trims = r.section != Section::Columns;
+    const bool trims = r.section != Section::Columns && r.section != Section::Quadratic;
     const std::string_view split_from = trims ? trim_unicode(line) : line;
     split_fields_into(split_from, kMaxFields, r.text_end, fields);
     if (fields.count == 0) return;
     const HeaderKind kind = header_or_record(r, line, fields);
     if (kind != HeaderKind::Data) {
-      take_header(r, kind);
+      take_header(r, kind, header_argument(fields));
       return;
     }
+  }
+  if (r.section == Section::Quadratic || r.section == Section::Sos || r.section == Section::Indicators) {
+    careful_extra_record(c, r, line, fields);
+    return;
   }
   if (c.fixed) {
     const size_t gap = fixed_gap_position(line);

@@ -36,6 +36,15 @@ struct SetTrack {
   std::string_view first;
 };
 
+// An entry of the quadratic section being read, for the warnings made at its end:
+// its place in the lower triangle (column << 32 | row), the triangle it was given in
+// and its line.
+struct QuadraticNote {
+  uint64_t place;
+  bool above;  // given above the diagonal (the first column's index is the larger)
+  uint64_t lineno;
+};
+
 }  // namespace careful
 
 // What the careful reader does with each line (the `Lines` of run_sections), and
@@ -60,15 +69,22 @@ struct CarefulLines {
   std::vector<uint64_t> bound_line;   // per column: line of its last BOUNDS record, 0 none
   std::vector<uint64_t> column_line;  // per column: the line that made it
   Fields fields;                      // a record's fields as the steps take them
+  std::vector<careful::QuadraticNote> quadratic_notes;  // the quadratic section being read
+  HeaderKind quadratic_header = HeaderKind::QuadObj;     // and its header
+  std::vector<uint32_t> sos_set_of_column;  // per column: 1 + the SOS set that named it last, 0 none
+  std::vector<uint8_t> row_indicated;       // per row: 1 once an indicator names it
+  std::vector<uint64_t> indicator_lines;    // per indicator kept, its line
   bool cr_reported = false;
   bool odd_bytes = false;             // the current line holds a byte >= 0x80 or a vertical tab
 
   void start(SectionReader& r, std::string_view line);
   static void columns_fields(SectionReader&, std::string_view) noexcept {}
+  static void quadratic_fields(SectionReader&) noexcept {}
   void dispatch(SectionReader& r, std::string_view line);
   // ROWS names enter the row map at once: there is nothing to complete.
   static void complete_row_names(SectionReader&) noexcept {}
   void rows_begun(SectionReader& r, LineCursor& cursor);
+  void section_problem(SectionReader& r, const SectionProblem& problem);
   bool finish(SectionReader& r);
   void end_of_text(SectionReader& r);
 };
@@ -126,6 +142,19 @@ void find_incomplete_pairs(CarefulLines& c, std::string_view section, const Fiel
 
 // A COLUMNS, RHS, RANGES or BOUNDS line (careful_records.cpp).
 void careful_record_line(CarefulLines& c, SectionReader& r, std::string_view line);
+
+// A record of a quadratic section, SOS or INDICATORS (careful_sections.cpp): `line` as
+// read, `fields` its free-format fields (cut again from the columns in fixed format).
+void careful_extra_record(CarefulLines& c, SectionReader& r, std::string_view line, const Fields& fields);
+
+// What the careful reader adds when a header (`line`) is taken (careful_sections.cpp):
+// the warnings of the quadratic section left, and those of the quadratic section
+// entered, whose row name in fixed format is the rest of the line (it may hold blanks).
+void careful_sections_header(CarefulLines& c, SectionReader& r, Section left, std::string_view line);
+
+// The checks made once the text is read (careful_sections.cpp): indicators on columns
+// that are not binary. False when the read ends here.
+bool careful_sections_finish(CarefulLines& c, SectionReader& r);
 
 // The text from the start of `a` to the end of `b` (both views into one line).
 inline std::string_view span_of(std::string_view a, std::string_view b) noexcept {

@@ -6,10 +6,11 @@
 //  - Outside any section, in OBJSENSE, ROWS and skipped sections, the line is
 //    classified with classify_line; any kind but Data is a header, a blank-only
 //    line included. Indentation does not matter.
-//  - In the record sections COLUMNS, RHS, RANGES and BOUNDS, a line whose first
-//    byte, as read, is a space or tab is always a record; otherwise the first
-//    field is looked up as a keyword, and a section keyword only counts when it
-//    stands alone (NAME, OBJSENSE and skipped-section keywords may carry more
+//  - In the record sections (COLUMNS, RHS, RANGES, BOUNDS, the quadratic sections,
+//    SOS and INDICATORS), a line whose first byte, as read, is a space or tab is
+//    always a record; otherwise the first field is looked up as a keyword, and a
+//    section keyword only counts when it stands alone (NAME, OBJSENSE, QSECTION,
+//    QCMATRIX and the other keywords of header_takes_fields may carry more
 //    fields). In RHS the word RHS is never a header.
 //  - Either way, RHS, RANGES and BOUNDS in the first column may carry the name
 //    of their set ("RHS RIGHT"): in a record section when the line cannot be a
@@ -29,9 +30,12 @@
 #include "model/result.hpp"
 #include "reader/records/bounds.hpp"
 #include "reader/records/columns.hpp"
+#include "reader/records/indicators.hpp"
+#include "reader/records/quadratic.hpp"
 #include "reader/records/reader_state.hpp"
 #include "reader/records/rhs_ranges.hpp"
 #include "reader/records/rows.hpp"
+#include "reader/records/sos.hpp"
 #include "reader/text/keywords.hpp"
 #include "reader/text/lines.hpp"
 #include "reader/text/size_hints.hpp"
@@ -49,6 +53,9 @@ enum class Section : uint8_t {
   Rhs,
   Bounds,
   Ranges,
+  Quadratic,  // QUADOBJ, QMATRIX, QSECTION, QCMATRIX
+  Sos,
+  Indicators,
   Unsupported,
   EndData,
   Failed,
@@ -70,6 +77,9 @@ struct SectionReader {
   bool objective_seen = false;  // ROWS
   ColumnsScratch columns;       // COLUMNS
   RhsScratch rhs;               // RHS
+  QuadraticScratch quadratic;   // the quadratic sections
+  bool quadratic_left = false;  // a quadratic section was left: its end is checked before anything else
+  bool sos_set_open = false;    // SOS: a set header was read in this section
   Fields fields;                // the current line's fields, reused line to line
   // Why the read failed and where (a view into the text); set with `fail`.
   FindingCode failure = FindingCode::None;
@@ -101,9 +111,37 @@ Error section_failure(const SectionReader& r);
 FindingCode column_limit_cause(const ReaderState& state) noexcept;
 
 // Leaves the current section through a header of kind `kind` and enters the
-// section it opens. Leaving ROWS only marks it (rows_left): the reading path first
-// completes the row map its way, then end_rows runs.
-void take_header(SectionReader& r, HeaderKind kind);
+// section it opens; `argument` is the field after the keyword (the row a QSECTION or
+// QCMATRIX header names). Leaving ROWS only marks it (rows_left): the reading path
+// first completes the row map its way, then end_rows runs. Leaving a quadratic
+// section marks it too (quadratic_left); its end and the begin of a quadratic
+// section are taken in after_header, once the row map is complete.
+void take_header(SectionReader& r, HeaderKind kind, std::string_view argument = {});
+
+// The field after a header's keyword, from its class (rule A) or its fields (rule B).
+std::string_view header_argument(const LineClass& c) noexcept;
+inline std::string_view header_argument(const Fields& fields) noexcept {
+  return fields.count > 1 ? fields.at[1] : std::string_view();
+}
+
+// A problem found when a quadratic section begins or ends: the finding (None when
+// there is none) and the text it concerns (the row name, or the offending record).
+struct SectionProblem {
+  FindingCode code = FindingCode::None;
+  std::string_view at;
+};
+
+// Closes the quadratic section that was left (quadratic_left): a full section whose
+// halves differ gives AsymmetricMatrix at a record of the offending place.
+SectionProblem end_quadratic_section(SectionReader& r);
+
+// Opens the quadratic section just entered: UnknownQuadraticRow or
+// RepeatedQuadraticRow at the header's row name (or keyword) when it cannot be read.
+SectionProblem begin_quadratic_section(SectionReader& r);
+
+// At ENDATA (the line `endata`): RowHessiansTooLarge when the rows' quadratic parts
+// would take more column starts than the text can warrant (see kRowHessianStartsPerByte).
+SectionProblem row_hessians_size_problem(const SectionReader& r, std::string_view endata) noexcept;
 
 // After ROWS: without an N row, the artificial objective name refers to the
 // objective (objective_name keeps its default).
@@ -193,9 +231,14 @@ size_t size_row_map(SectionReader& r, std::string_view rest, size_t text_length)
 // A COLUMNS record (not a header), with its row keys already prepared.
 void columns_record_line(SectionReader& r, const Fields& fields, const RowKeys& keys);
 
+// A record of a quadratic section, SOS or INDICATORS, from its free-format fields;
+// `line` as read (where an SOS record starts tells a set header from a member).
+void extra_record_line(SectionReader& r, std::string_view line, const Fields& fields);
+
 // An RHS, RANGES or BOUNDS record (not a header) laid out from its free-format
-// fields and applied.
-[[gnu::always_inline]] inline void record_line(SectionReader& r, const Fields& fields) {
+// fields and applied; the records of the sections beyond a linear program go to
+// extra_record_line.
+[[gnu::always_inline]] inline void record_line(SectionReader& r, std::string_view line, const Fields& fields) {
   switch (r.section) {
     case Section::Rhs:
       // Without a set name the record starts with a row name; any other first
@@ -210,6 +253,9 @@ void columns_record_line(SectionReader& r, const Fields& fields, const RowKeys& 
              fields.at[0]);
       }
       break;
+    case Section::Quadratic:
+    case Section::Sos:
+    case Section::Indicators: extra_record_line(r, line, fields); break;
     default: break;
   }
 }
@@ -220,10 +266,12 @@ inline bool starts_indented(const LineCursor& cursor) noexcept {
 }
 
 // What the loop does after a line that changed the section (or ended the read):
-// the ROWS names are completed, then the section entered gets its start. With
+// the ROWS names are completed, a quadratic section left is closed, then the section
+// entered gets its start. A problem closing or opening a quadratic section goes to
+// `lines.section_problem(r, problem)` (the default reading fails there). With
 // `Lines::kParallelColumns`, `section_begun(r, cursor)` runs right after a COLUMNS,
-// RHS or BOUNDS header and may read on from the cursor (false: the read ends
-// there). True to go on with the next line.
+// RHS, BOUNDS or quadratic section header and may read on from the cursor (false:
+// the read ends there). True to go on with the next line.
 template <class Lines>
 bool after_header(SectionReader& r, LineCursor& cursor, Lines& lines) {
   r.header_taken = false;
@@ -232,7 +280,23 @@ bool after_header(SectionReader& r, LineCursor& cursor, Lines& lines) {
     lines.complete_row_names(r);
     end_rows(r);
   }
+  if (r.quadratic_left) {
+    r.quadratic_left = false;
+    if (const SectionProblem problem = end_quadratic_section(r); problem.code != FindingCode::None) {
+      lines.section_problem(r, problem);
+    }
+  }
   switch (r.section) {
+    case Section::Quadratic:
+      r.quadratic.records_begin = cursor.pos;
+      if (const SectionProblem problem = begin_quadratic_section(r); problem.code != FindingCode::None) {
+        lines.section_problem(r, problem);
+        break;
+      }
+      if constexpr (Lines::kParallelColumns) {
+        if (!lines.section_begun(r, cursor)) return false;
+      }
+      break;
     case Section::Rows: lines.rows_begun(r, cursor); break;
     case Section::Columns:
     case Section::Rhs:
@@ -274,6 +338,10 @@ std::optional<bool> run_section_lines(LineCursor& at, SectionReader& r, Lines& l
       // The usual COLUMNS record: the line end is found in the field scan.
       next_line_fields(cursor, kMaxFields, r.fields, line);
       lines.columns_fields(r, line);
+    } else if (Lines::kColumnsFastPath && r.section == Section::Quadratic && starts_indented(cursor)) {
+      // The usual record of a quadratic section (which may be half the text), alike.
+      next_line_fields(cursor, kMaxFields, r.fields, line);
+      lines.quadratic_fields(r);
     } else {
       next_line(cursor, line);
       lines.start(r, line);
@@ -289,7 +357,11 @@ std::optional<bool> run_section_lines(LineCursor& at, SectionReader& r, Lines& l
     if (r.section == Section::EndData) {
       // The rest of the text is never read.
       apply_binary_default(state);
-      done = lines.finish(r);
+      if (const SectionProblem problem = row_hessians_size_problem(r, line); problem.code != FindingCode::None)
+          [[unlikely]] {
+        lines.section_problem(r, problem);
+      }
+      done = r.section != Section::Failed && lines.finish(r);
     } else {
       done = false;
     }
@@ -305,7 +377,8 @@ std::optional<bool> run_section_lines(LineCursor& at, SectionReader& r, Lines& l
 // left, `rows_begun(r, cursor)` when it is entered (the cursor at its first record);
 // `finish(r)` runs after ENDATA (after the binary default), `end_of_text(r)` when
 // the text ends first. With `kColumnsFastPath`, indented COLUMNS records take
-// `columns_fields(r, line)` with the line split while its end is found; with
+// `columns_fields(r, line)` with the line split while its end is found, and indented
+// records of quadratic sections `quadratic_fields(r)` alike; with
 // `kParallelColumns`, see after_header. True when the read succeeded; when it was
 // interrupted, r.interrupted is set.
 template <class Lines>

@@ -27,6 +27,12 @@ Section section_of(HeaderKind kind) noexcept {
     case HeaderKind::Ranges: return Section::Ranges;
     case HeaderKind::EndData: return Section::EndData;
     case HeaderKind::Unsupported: return Section::Unsupported;
+    case HeaderKind::QuadObj:
+    case HeaderKind::QMatrix:
+    case HeaderKind::QSection:
+    case HeaderKind::QcMatrix: return Section::Quadratic;
+    case HeaderKind::Sos: return Section::Sos;
+    case HeaderKind::Indicators: return Section::Indicators;
     case HeaderKind::Data:
     case HeaderKind::Name:
     case HeaderKind::Blank: break;
@@ -38,7 +44,9 @@ Section section_of(HeaderKind kind) noexcept {
 // in a record section, is that section's header carrying the name of its set
 // ("RHS RIGHT", "BOUNDS BND"): so it is when it cannot be a well-formed record
 // of the current section. A COLUMNS record needs a value, an RHS or RANGES
-// record (row, number) pairs, and no bound type is a section keyword.
+// record (row, number) pairs, and no bound type is a section keyword; a record of
+// the sections beyond a linear program is taken for a header when its second field,
+// where a number or a column stands, is the set name a header carries.
 bool is_set_header(SectionReader& r, HeaderKind kind, const Fields& fields) {
   if (kind != HeaderKind::Rhs && kind != HeaderKind::Ranges && kind != HeaderKind::Bounds) return false;
   switch (r.section) {
@@ -47,8 +55,31 @@ bool is_set_header(SectionReader& r, HeaderKind kind, const Fields& fields) {
     case Section::Rhs:
     case Section::Ranges: return !is_set_record(r.state, fields);
     case Section::Bounds: return true;
+    case Section::Quadratic:
+    case Section::Sos:
+    case Section::Indicators: return fields.count == 2 && !is_mps_number(fields.at[1]);
     default: return false;
   }
+}
+
+// The record (a line of the section being read) that names `place`: the first, from
+// where the section's records begin, whose two column names are the place's.
+std::string_view record_naming(SectionReader& r, LowerPlace place, const char* end) {
+  ReaderState& state = r.state;
+  sync_columns(state.col_index, state.col_names);  // columns the section made are looked up too
+  LineCursor cursor{r.quadratic.records_begin, end};
+  std::string_view line;
+  while (next_line(cursor, line)) {
+    if (line.empty() || is_comment_line(line)) continue;
+    const Fields fields = split_fields(trim_unicode(line), 3);
+    uint32_t a = 0;
+    uint32_t b = 0;
+    if (fields.count == 3 && find_column_index(state.col_index, state.col_names, fields.at[0], a) &&
+        find_column_index(state.col_index, state.col_names, fields.at[1], b) && names_place(a, b, place)) {
+      return trim_unicode(line);
+    }
+  }
+  return {};
 }
 
 }  // namespace
@@ -62,11 +93,12 @@ FindingCode column_limit_cause(const ReaderState& state) noexcept {
   return state.num_col >= state.limits.max_columns ? FindingCode::TooManyColumns : FindingCode::TooManyEntries;
 }
 
-void take_header(SectionReader& r, HeaderKind kind) {
+void take_header(SectionReader& r, HeaderKind kind, std::string_view argument) {
   ReaderState& state = r.state;
   r.header_taken = true;
   switch (r.section) {
     case Section::Rows: r.rows_left = true; break;
+    case Section::Quadratic: r.quadratic_left = true; break;
     case Section::Columns:
       if (!end_columns(state, r.columns)) [[unlikely]] {
         fail(r, column_limit_cause(state), r.fields.at[0]);
@@ -80,8 +112,55 @@ void take_header(SectionReader& r, HeaderKind kind) {
     case Section::Rows: r.objective_seen = false; break;
     case Section::Columns: begin_columns(state, r.columns); break;
     case Section::Rhs: begin_rhs(state, r.rhs); break;
+    case Section::Quadratic:
+      // Opened in after_header (begin_quadratic_section): the row it names may be one
+      // of the ROWS names still to enter.
+      r.quadratic.header = kind;
+      r.quadratic.row_name = argument;
+      break;
+    case Section::Sos: r.sos_set_open = false; break;
     default: break;
   }
+}
+
+std::string_view header_argument(const LineClass& c) noexcept {
+  const Fields fields = split_fields(c.rest, 1);
+  return fields.count == 0 ? std::string_view() : fields.at[0];
+}
+
+SectionProblem end_quadratic_section(SectionReader& r) {
+  // The records end where the line that left the section starts (its first field:
+  // a header stands in the first column).
+  const char* end = r.text_end;
+  if (r.fields.count > 0 && r.fields.at[0].data() >= r.quadratic.records_begin) end = r.fields.at[0].data();
+  const std::optional<LowerPlace> differ = end_quadratic(r.state, r.quadratic);
+  if (!differ) return {};
+  const std::string_view record = record_naming(r, *differ, end);
+  return {FindingCode::AsymmetricMatrix, record.empty() ? std::string_view(r.quadratic.records_begin, 0) : record};
+}
+
+SectionProblem row_hessians_size_problem(const SectionReader& r, std::string_view endata) noexcept {
+  const QuadraticParts& parts = r.state.quadratic;
+  if (parts.segments.empty()) return {};
+  uint64_t rows = 0;
+  for (const QuadraticSegment& segment : parts.segments) rows += segment.target >= 0 ? 1 : 0;
+  const uint64_t starts = rows * (uint64_t{r.state.num_col} + 1);
+  const auto text = static_cast<uint64_t>(r.text_end - r.text_begin);
+  if (starts <= kRowHessianStartsFloor || starts / kRowHessianStartsPerByte <= text) return {};
+  return {FindingCode::RowHessiansTooLarge, endata};
+}
+
+SectionProblem begin_quadratic_section(SectionReader& r) {
+  const FindingCode code = begin_quadratic(r.state, r.quadratic);
+  if (code == FindingCode::None) return {};
+  if (!r.quadratic.row_name.empty()) return {code, r.quadratic.row_name};
+  // A header without a row name: the header line itself, which ends where the
+  // section's records begin.
+  const char* end = r.quadratic.records_begin;
+  if (end > r.text_begin && end[-1] == '\n') --end;
+  const char* begin = end;
+  while (begin > r.text_begin && begin[-1] != '\n') --begin;
+  return {code, trim_unicode(std::string_view(begin, static_cast<size_t>(end - begin)))};
 }
 
 void end_rows(SectionReader& r) {
@@ -90,11 +169,9 @@ void end_rows(SectionReader& r) {
 
 HeaderKind first_column_kind(SectionReader& r, const Fields& fields) {
   const HeaderKind kind = word_kind(fields.at[0]);
+  if (header_takes_fields(kind)) return kind;
   switch (kind) {
     case HeaderKind::Data: return HeaderKind::Data;
-    case HeaderKind::Name:
-    case HeaderKind::ObjSense:
-    case HeaderKind::Unsupported: return kind;
     case HeaderKind::Rhs:
       // The usual name of the right-hand-side set, never a header inside RHS.
       if (r.section == Section::Rhs) return HeaderKind::Data;
@@ -136,7 +213,7 @@ void outside_line(SectionReader& r, std::string_view line) {
     case HeaderKind::Data:
     case HeaderKind::Blank:
       return;  // text before the first section and between sections carries nothing
-    default: take_header(r, c.kind); return;
+    default: take_header(r, c.kind, header_argument(c)); return;
   }
 }
 
@@ -147,7 +224,7 @@ void objsense_line(SectionReader& r, std::string_view line) {
     case SenseWord::Min: r.state.obj_sense_minimize = 1; break;
     case SenseWord::None: break;
   }
-  if (const HeaderKind kind = rule_a_kind(line, c); kind != HeaderKind::Data) take_header(r, kind);
+  if (const HeaderKind kind = rule_a_kind(line, c); kind != HeaderKind::Data) take_header(r, kind, header_argument(c));
 }
 
 std::optional<LineClass> rows_line_record(SectionReader& r, std::string_view& line) {
@@ -155,7 +232,7 @@ std::optional<LineClass> rows_line_record(SectionReader& r, std::string_view& li
   line = trim_unicode(line);
   const LineClass c = classify_line(line);
   if (const HeaderKind kind = rule_a_kind(as_read, c); kind != HeaderKind::Data) {
-    take_header(r, kind);
+    take_header(r, kind, header_argument(c));
     return std::nullopt;
   }
   return c;
@@ -180,9 +257,41 @@ void columns_record_line(SectionReader& r, const Fields& fields, const RowKeys& 
 }
 
 void unsupported_line(SectionReader& r, std::string_view line) {
-  const HeaderKind kind = rule_a_kind(line, classify_line(trim_unicode(line)));
+  const LineClass c = classify_line(trim_unicode(line));
+  const HeaderKind kind = rule_a_kind(line, c);
   if (kind == HeaderKind::Data || kind == HeaderKind::Unsupported) return;
-  take_header(r, kind);
+  take_header(r, kind, header_argument(c));
+}
+
+void extra_record_line(SectionReader& r, std::string_view line, const Fields& fields) {
+  ReaderState& state = r.state;
+  bool ok = true;
+  switch (r.section) {
+    case Section::Quadratic: ok = quadratic_record(state, r.quadratic, fields); break;
+    case Section::Sos:
+      if (is_sos_header(line, fields)) {
+        if (!sos_set(state, fields)) {
+          fail(r, sos_type_of(fields.at[0]) == 0 ? FindingCode::UnknownSosType : FindingCode::TooManyEntries,
+               fields.at[0]);
+          return;
+        }
+        r.sos_set_open = true;
+      } else if (r.sos_set_open) {
+        ok = sos_member(state, fields);
+      }
+      break;
+    case Section::Indicators: {
+      const IndicatorLine record = indicator_line(state, fields);
+      if (!record.well_formed) {
+        fail(r, FindingCode::BadIndicator, trim_unicode(line));
+        return;
+      }
+      ok = apply_indicator(state, record);
+      break;
+    }
+    default: break;
+  }
+  if (!ok) [[unlikely]] fail(r, column_limit_cause(state), fields.at[0]);
 }
 
 }  // namespace mopsel

@@ -13,6 +13,7 @@
 #include "reader/parallel/named_columns.hpp"
 #include "reader/parallel/parallel_pieces.hpp"
 #include "reader/records/bounds.hpp"
+#include "reader/records/quadratic.hpp"
 #include "reader/records/rhs_ranges.hpp"
 #include "reader/text/utf8.hpp"
 
@@ -28,6 +29,7 @@ struct RhsRecords {
   };
 
   static constexpr Section kSection = Section::Rhs;
+  static constexpr bool kTrimmed = true;  // the line is trimmed for splitting
 
   struct Reader {
     explicit Reader(const ReaderState& s) noexcept : state(s) {}
@@ -56,6 +58,7 @@ struct BoundsRecords {
   };
 
   static constexpr Section kSection = Section::Bounds;
+  static constexpr bool kTrimmed = true;
 
   // Looks columns up as the one-thread reader does, in the map as it stands (no
   // guess of the column until a record has named one).
@@ -81,6 +84,53 @@ struct BoundsRecords {
   };
 
   static void apply(SectionReader& r, const Entry& e) { set_column_bound(r.state, e.column, e.type, e.value); }
+};
+
+// Records of a quadratic section laid out: the columns of the two names and the value.
+struct QuadraticRecords {
+  struct Entry {
+    double value;
+    uint32_t a;
+    uint32_t b;
+  };
+
+  static constexpr Section kSection = Section::Quadratic;
+  static constexpr bool kTrimmed = false;  // split as read, as COLUMNS lines are
+
+  // Looks the names up as the one-thread reader does (the last first name is kept, a
+  // second name tried after the last one), in the map as it stands.
+  struct Reader {
+    explicit Reader(const ReaderState& s) noexcept : state(s) {}
+    const ReaderState& state;
+    std::string_view first_name;
+    uint32_t first = 0;
+    uint32_t second = 0;
+    MissMemo missed;
+
+    bool find(std::string_view name, uint32_t hint, uint32_t& column) noexcept {
+      return find_column_near(state.col_index, state.col_names, state.num_col, hint, missed, name, column);
+    }
+
+    bool line(const Fields& fields, std::vector<Entry>& out) {
+      if (fields.count < 3) return true;  // no value: nothing to add
+      const auto& f = fields.at;
+      if (first_name.empty() || !same_name(f[0], first_name)) {
+        // An unknown column is made by the one-thread reader, from this line on.
+        if (!find(f[0], first, first)) return false;
+        first_name = f[0];
+      }
+      uint32_t b = first;
+      if (!same_name(f[1], f[0]) && !find(f[1], second + 1, b)) return false;
+      second = b;
+      out.push_back({parse_number(f[2]), first, b});
+      return true;
+    }
+  };
+
+  // Never fails: the section was checked to stay within the entry limit.
+  static void apply(SectionReader& r, const Entry& e) {
+    (void)add_quadratic_entry(r.state, r.quadratic, e.a, e.b, e.value);
+  }
 };
 
 template <class Records>
@@ -124,7 +174,7 @@ PieceEnd lay_out(RecordsWork<Records>& work, RecordsPiece<Records>& piece, size_
     const char* at = cursor.pos;
     next_line(cursor, line);
     if (line.empty() || is_comment_line(line)) continue;
-    split_fields_into(trim_unicode(line), kMaxFields, work.readable, fields);
+    split_fields_into(Records::kTrimmed ? trim_unicode(line) : line, kMaxFields, work.readable, fields);
     if (fields.count == 0) continue;
     if (may_be_header(Records::kSection, line, fields) || !reader.line(fields, piece.entries)) {
       piece.stop = at;
@@ -226,9 +276,32 @@ void share_map_building(ColumnIndex& index, const NameList& names, size_t helper
   index.entered = total;
 }
 
+// A quadratic section in pieces, once the column map holds every column (as for
+// BOUNDS). Only when the section cannot reach the entry limit, which the pieces' records
+// could not report: a record takes at least 6 bytes ("a b 1" and its line end).
+ParallelRead read_quadratic_in_parallel(SectionReader& r, LineCursor& cursor, const ThreadPlan& plan) {
+  ReaderState& state = r.state;
+  const size_t bytes = static_cast<size_t>(cursor.end - cursor.pos);
+  constexpr size_t kShortestRecord = 6;
+  const size_t entries = state.quadratic.entries.size() + state.quadratic.mirrored.size();
+  if (plan.threads < 2 || bytes == 0 || bytes < plan.min_bytes ||
+      entries + bytes / kShortestRecord >= state.limits.max_entries) {
+    return ParallelRead::OneThread;
+  }
+  ThreadLease lease(plan.threads, plan.threads);
+  if (lease.helpers() == 0) return ParallelRead::OneThread;
+  if (map_worth_sharing(state.col_index, state.col_names, plan)) {
+    share_map_building(state.col_index, state.col_names, lease.helpers());
+  } else {
+    sync_columns(state.col_index, state.col_names);
+  }
+  return read_in_pieces<QuadraticRecords>(r, cursor, plan, lease);
+}
+
 }  // namespace
 
 ParallelRead read_records_in_parallel(SectionReader& r, LineCursor& cursor, bool text_whole, const ThreadPlan& plan) {
+  if (r.section == Section::Quadratic) return read_quadratic_in_parallel(r, cursor, plan);
   ReaderState& state = r.state;
   const bool bounds = r.section == Section::Bounds;
   const size_t bytes = static_cast<size_t>(cursor.end - cursor.pos);

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "model/fault.hpp"
+#include "reader/records/quadratic.hpp"
 #include "reader/text/utf8.hpp"
 
 namespace mopsel {
@@ -23,7 +24,7 @@ bool all_utf8(const NameList& names) noexcept {
 
 bool record_names_are_utf8(const ModelRecord& record) noexcept {
   return is_valid_utf8(record.name) && is_valid_utf8(record.objective_name) &&
-         all_utf8(record.row_names) && all_utf8(record.col_names);
+         all_utf8(record.row_names) && all_utf8(record.col_names) && (!record.sos || all_utf8(record.sos->names));
 }
 
 ModelRecord finish_model(ReaderState&& state) {
@@ -63,6 +64,20 @@ ModelRecord finish_model(ReaderState&& state) {
   record.a_matrix.start = std::move(state.col_start);
   record.a_matrix.index = std::move(state.entry_row);
   record.a_matrix.value = std::move(state.entry_value);
+
+  // The parts beyond a linear program, when the text gives any.
+  assemble_quadratic(state, record);
+  if (!state.sos.type.empty()) {
+    SosParts& sos = state.sos;
+    sos.start.push_back(static_cast<uint32_t>(sos.index.size()));
+    record.sos = SosRecord{std::move(sos.type),  std::move(sos.priority), std::move(sos.start),
+                           std::move(sos.index), std::move(sos.weight),   std::move(sos.names)};
+  }
+  if (!state.indicators.row.empty()) {
+    IndicatorParts& indicators = state.indicators;
+    record.indicators =
+        IndicatorRecord{std::move(indicators.row), std::move(indicators.column), std::move(indicators.value)};
+  }
 
   // The indexes and per-read arrays refer to the text; drop them now.
   state = ReaderState{};

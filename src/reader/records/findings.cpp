@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdio>
 
+#include "reader/records/quadratic.hpp"
 #include "reader/text/numbers.hpp"
 #include "reader/text/utf8.hpp"
 
@@ -83,6 +84,21 @@ std::string failure_reason(FindingCode cause, std::string_view field, const Read
     case FindingCode::TooManyColumns: return "more than " + count_text(limits.max_columns) + " columns";
     case FindingCode::TooManyEntries: return "more than " + count_text(limits.max_entries) + " matrix entries";
     case FindingCode::InvalidUtf8: return "a row, column or model name is not valid UTF-8";
+    case FindingCode::AsymmetricMatrix:
+      return "the record " + quoted(field) +
+             " has no equal mirror record (QMATRIX and QCMATRIX give both halves of a symmetric matrix)";
+    case FindingCode::RowHessiansTooLarge:
+      return "the quadratic rows would need more than " + count_text(kRowHessianStartsPerByte) +
+             " column starts per byte of text (each row's H holds one per column)";
+    case FindingCode::UnknownSosType: return "unknown SOS type " + quoted(field) + " (S1 or S2)";
+    case FindingCode::BadIndicator:
+      return "INDICATORS record " + quoted(field) + " is not IF, a row, a known column and 0 or 1";
+    case FindingCode::UnknownQuadraticRow:
+      return quoted(field) + " names no row for a QSECTION or QCMATRIX section";
+    case FindingCode::RepeatedQuadraticRow:
+      return quoted(field) +
+             ": a second quadratic section for one row (a QSECTION or QCMATRIX section gives the whole quadratic "
+             "part of its row, the objective's too)";
     default: return std::string(finding_name(cause));
   }
 }

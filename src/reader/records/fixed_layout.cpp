@@ -35,6 +35,19 @@ Fields fixed_record(FixedLayout layout, std::string_view line) {
       for (size_t i = 0; i < 4; ++i) out.at[i] = f[i];
       out.count = (f[0].empty() || f[2].empty()) ? 0 : 4;
       break;
+    case FixedLayout::Quadratic:
+      for (size_t i = 0; i < 3; ++i) out.at[i] = f[i + 1];
+      out.count = (f[1].empty() || f[2].empty()) ? 0 : (f[3].empty() ? 2 : 3);
+      break;
+    case FixedLayout::SosSet:
+      for (size_t i = 0; i < 3; ++i) out.at[i] = f[i];
+      out.count = f[0].empty() ? 0 : (!f[2].empty() ? 3 : (!f[1].empty() ? 2 : 1));
+      break;
+    case FixedLayout::SosMember:
+      out.at[0] = f[1];
+      out.at[1] = f[2];
+      out.count = f[1].empty() ? 0 : (f[2].empty() ? 1 : 2);
+      break;
     case FixedLayout::SetPairs:  // RHS, RANGES: the set name may be empty
       for (size_t i = 0; i < 5; ++i) out.at[i] = f[i + 1];
       out.count = pairs_count(1);

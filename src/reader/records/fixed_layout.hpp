@@ -10,11 +10,14 @@
 namespace mopsel {
 
 // The record kinds, by how their fields sit in the columns.
-enum class FixedLayout : uint8_t { Rows, Columns, SetPairs, Bounds };
+enum class FixedLayout : uint8_t { Rows, Columns, SetPairs, Bounds, Quadratic, SosSet, SosMember };
 
 // ROWS: type, name. COLUMNS: column, then (row, value) pairs, or a marker line.
 // RHS and RANGES (SetPairs): set name (perhaps empty), then pairs. BOUNDS: type,
-// set name, column, value. The count is 0 when a name the record needs is missing.
+// set name, column, value (INDICATORS records too: IF, row, column, value).
+// Quadratic sections: column, column, value. SOS: a set header (type in columns 2-3,
+// name, priority) or a member (column, weight). The count is 0 when a name the
+// record needs is missing.
 Fields fixed_record(FixedLayout layout, std::string_view line);
 
 }  // namespace mopsel

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <limits>
 #include <string_view>
+#include <vector>
 
 #include "model/interrupt.hpp"
 #include "model/mps_codes.hpp"
@@ -44,6 +45,73 @@ struct ReaderLimits {
   uint64_t max_entries = std::numeric_limits<uint32_t>::max();
 };
 
+// How the entries of a quadratic section make its H.
+enum class QuadraticKind : uint8_t {
+  OneTriangle,  // QUADOBJ, QSECTION: each entry adds to its place in the lower triangle
+  Full,         // QMATRIX (QCMATRIX of the objective): both equal halves of H given
+  FullDoubled,  // QCMATRIX of a row: both equal halves of Q in x'Qx given, H = 2Q
+};
+
+// Entries of quadratic sections at their place in the lower triangle (row >= col),
+// in file order.
+struct LowerEntries {
+  OwnedArray<uint32_t> row;
+  OwnedArray<uint32_t> col;
+  OwnedArray<double> value;
+
+  [[nodiscard]] size_t size() const noexcept { return value.size(); }
+  void push(uint32_t r, uint32_t c, double v) {
+    row.push_back(r);
+    col.push_back(c);
+    value.push_back(v);
+  }
+};
+
+// Positions [begin, end) of a LowerEntries.
+struct EntryRange {
+  size_t begin = 0;
+  size_t end = 0;
+};
+
+// One quadratic section: whose H it adds to, and where its entries lie.
+struct QuadraticSegment {
+  int32_t target = OBJECTIVE_ROW;  // or a constraint row
+  QuadraticKind kind = QuadraticKind::OneTriangle;
+  EntryRange entries;   // in QuadraticParts::entries
+  EntryRange mirrored;  // in QuadraticParts::mirrored (full kinds)
+};
+
+struct QuadraticParts {
+  // What makes each H: every entry of a one-triangle section, the diagonal and the
+  // entries below it of a full one.
+  LowerEntries entries;
+  // Full sections: the entries given above the diagonal, at their mirror place; they
+  // must equal the entries below it.
+  LowerEntries mirrored;
+  std::vector<QuadraticSegment> segments;  // the kept sections, in file order
+  bool objective = false;                  // a section gave the objective's H
+  bool objective_named = false;            // ... through QSECTION or QCMATRIX
+  std::vector<uint8_t> row_named;          // per row: 1 once a section gave its H_r
+};
+
+// SOS sections: the sets in file order (the record's arrays; start without its
+// closing entry until finish_model).
+struct SosParts {
+  OwnedArray<uint8_t> type;
+  OwnedArray<int32_t> priority;
+  OwnedArray<uint32_t> start;
+  OwnedArray<uint32_t> index;
+  OwnedArray<double> weight;
+  NameList names;
+};
+
+// INDICATORS sections, in file order.
+struct IndicatorParts {
+  OwnedArray<uint32_t> row;
+  OwnedArray<uint32_t> column;
+  OwnedArray<uint8_t> value;
+};
+
 struct ReaderState {
   // Per row (constraint rows only, in ROWS order).
   OwnedArray<double> row_lower;
@@ -73,6 +141,11 @@ struct ReaderState {
   uint32_t num_col = 0;
   uint32_t nnz = 0;
   uint8_t obj_sense_minimize = 1;
+
+  // The parts beyond a linear program.
+  QuadraticParts quadratic;
+  SosParts sos;
+  IndicatorParts indicators;
 
   ReaderLimits limits;
   Interruption interruption;  // asked every kPollStride bytes of text

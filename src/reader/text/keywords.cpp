@@ -11,22 +11,22 @@ HeaderKind keyword_kind(std::string_view w) noexcept {
     std::string_view word;
     HeaderKind kind;
   };
-  static constexpr Keyword k3[] = {{"RHS", Rhs}, {"SOS", Unsupported}};
+  static constexpr Keyword k3[] = {{"RHS", Rhs}, {"SOS", Sos}};
   static constexpr Keyword k4[] = {{"NAME", Name}, {"ROWS", Rows}, {"SETS", Unsupported}};
   static constexpr Keyword k6[] = {{"RANGES", Ranges},      {"BOUNDS", Bounds},
                                    {"ENDATA", EndData},     {"PWLOBJ", Unsupported},
                                    {"PWLNAM", Unsupported}, {"PWLCON", Unsupported}};
   static constexpr Keyword k7[] = {{"COLUMNS", Columns},
-                                   {"QUADOBJ", Unsupported},
-                                   {"QMATRIX", Unsupported},
+                                   {"QUADOBJ", QuadObj},
+                                   {"QMATRIX", QMatrix},
                                    {"GENCONS", Unsupported}};
   static constexpr Keyword k8[] = {{"OBJSENSE", ObjSense},
-                                   {"QSECTION", Unsupported},
-                                   {"QCMATRIX", Unsupported},
+                                   {"QSECTION", QSection},
+                                   {"QCMATRIX", QcMatrix},
                                    {"CSECTION", Unsupported},
                                    {"USERCUTS", Unsupported}};
   static constexpr Keyword k9[] = {{"MODELCUTS", Unsupported}};
-  static constexpr Keyword k10[] = {{"INDICATORS", Unsupported}};
+  static constexpr Keyword k10[] = {{"INDICATORS", Indicators}};
   static constexpr Keyword k11[] = {{"DELAYEDROWS", Unsupported}};
 
   auto match = [w](const auto& table) {

@@ -37,7 +37,32 @@ enum class HeaderKind : uint8_t {
   EndData = 8,
   Unsupported = 9,
   Blank = 10,
+  // The sections beyond a linear program that the model holds.
+  QuadObj = 11,     // the objective's H, one triangle
+  QMatrix = 12,     // the objective's H, both triangles
+  QSection = 13,    // one triangle of the H of the row it names
+  QcMatrix = 14,    // the full Q of x'Qx in the row it names
+  Sos = 15,         // special ordered sets
+  Indicators = 16,  // indicator constraints
 };
+
+// Whether a header of `kind` may carry more fields on its line (NAME and OBJSENSE
+// their value, QSECTION and QCMATRIX a row name; any section header words the reader
+// does not use), where the other section keywords stand alone.
+constexpr bool header_takes_fields(HeaderKind kind) noexcept {
+  switch (kind) {
+    case HeaderKind::Name:
+    case HeaderKind::ObjSense:
+    case HeaderKind::Unsupported:
+    case HeaderKind::QuadObj:
+    case HeaderKind::QMatrix:
+    case HeaderKind::QSection:
+    case HeaderKind::QcMatrix:
+    case HeaderKind::Sos:
+    case HeaderKind::Indicators: return true;
+    default: return false;
+  }
+}
 
 // Takes an upper-cased word; never returns Blank.
 HeaderKind keyword_kind(std::string_view upper_word) noexcept;

@@ -47,8 +47,8 @@ def by_rows(s: dict) -> dict:
     return dict(s, index=s["index"][order], value=s["value"][order])
 
 
-# Rule 1: HiGHS refuses a file with an SOS or a cone (CSECTION) section; mopsel passes over
-# such sections. HiGHS gets the text without them.
+# Rule 1: HiGHS refuses a file with an SOS or a cone (CSECTION) section; mopsel reads SOS and
+# passes over cones. HiGHS gets the text without them.
 REFUSED_BY_HIGHS = re.compile(rb"^(SOS|CSECTION)\b.*?(?=^(?!SOS|CSECTION)[A-Z])", re.M | re.S)
 # Rule 2: fixed-column files with blanks inside names. HiGHS falls back to fixed columns;
 # parse_file reads free format, where a name ends at the first blank (mopsel.read with
@@ -113,7 +113,7 @@ RULE_CASES = {
     "malformed number reads as 0 in mopsel, as its numeric prefix in HiGHS": (probe(columns=" x obj 1,5 r1 1"), [
         ("col_cost", [0.0], [1.0])]),
     "SC bound without a value is refused by HiGHS": (probe(bounds=" SC BND x"), [("col_upper", [0.0], None)]),
-    "SOS section is skipped by mopsel and refused by HiGHS": (probe(extra="SOS\n S1 SOS\n    s1:1 x 1\n"), [
+    "SOS section is read by mopsel and refused by HiGHS": (probe(extra="SOS\n S1 s1\n    x 1\n"), [
         ("col_cost", [1.0], None)]),
     "several RANGES and BOUNDS sets: the last value in mopsel, the first in HiGHS": (
         probe(bounds=" UP BND1 x 5\n UP BND2 x 7\n LO BND2 x 1", extra="RANGES\n RNG1 r1 2\n RNG2 r1 3\n"),
@@ -124,9 +124,9 @@ RULE_CASES = {
     "repeated records in one set: RHS the first value in both, ranges and bounds the last in mopsel": (
         probe(rhs=" RHS r1 4\n RHS r1 6", bounds=" UP BND x 5\n UP BND x 7", extra="RANGES\n RNG r2 2\n RNG r2 3\n"),
         [("row_upper", [4.0, 3.0], [4.0, 2.0]), ("col_upper", [7.0], [5.0])]),
-    "QCMATRIX is skipped by mopsel (the constraint's linear part stays) and refused by HiGHS": (
+    "QCMATRIX is read by mopsel (the quadratic part goes to row_hessians) and refused by HiGHS": (
         probe(extra="QCMATRIX r1\n    x x 1\n"), [("value", [1.0], None), ("row_upper", [4.0, np.inf], None)]),
-    "INDICATORS is skipped by mopsel and refused by HiGHS": (
+    "INDICATORS is read by mopsel and refused by HiGHS": (
         probe(bounds=" BV BND x", extra="INDICATORS\n IF r1 x 1\n"), [("col_upper", [1.0], None)]),
     "a number written as a fraction reads as 0 in mopsel, as its numeric prefix in HiGHS": (
         probe(columns=" x obj 9/10 r1 1"), [("col_cost", [0.0], [9.0])]),
