@@ -2,13 +2,13 @@
 
 The native module's names (parse_file, parse_str, write_file, write_str, Model, SparseMatrix
 and the integrality codes) are re-exported unchanged. The package adds read (any source,
-compressed input, fixed and automatic formats, LP text, strict reading) and check, with
-MpsError, LpError and Diagnostic; from_arrays and write, pickling and copying of models, and the conversions to_scipy,
-to_milp (mopsel[scipy]) and to_highs, from_highs (mopsel[highs]); diff and equal, stats, names,
-to_pandas and to_polars (mopsel[pandas], mopsel[polars]), evaluate, read_solution and
-write_solution, and stats_table over whole corpora (mopsel[pandas], on a cluster mopsel[dask]);
-PanicException is the class of the native code's internal faults, and __version__ the installed
-version.
+compressed input, fixed and automatic formats, LP text, strict reading, warnings) and check,
+with MpsError, LpError, MpsWarning and Diagnostic; from_arrays and write, pickling and copying of
+models, and the conversions to_scipy, to_milp (mopsel[scipy]) and to_highs, from_highs
+(mopsel[highs]); diff and equal, stats, names, to_pandas and to_polars (mopsel[pandas],
+mopsel[polars]), evaluate, read_solution and write_solution, and stats_table over whole corpora
+(mopsel[pandas], on a cluster mopsel[dask]); PanicException is the class of the native code's
+internal faults, and __version__ the installed version.
 """
 
 import typing as _typing
@@ -30,7 +30,7 @@ except ImportError as error:
 from mopsel import _pickle
 from mopsel._corpus import stats_table
 from mopsel._diff import Difference, DiffResult, diff, equal
-from mopsel._errors import LpError, MpsError
+from mopsel._errors import LpError, MpsError, MpsWarning
 from mopsel._from_arrays import from_arrays
 from mopsel._highs import from_highs, to_highs
 from mopsel._mopsel import (  # noqa: F401
@@ -89,6 +89,7 @@ __all__ = [
     "check",
     "MpsError",
     "LpError",
+    "MpsWarning",
     "Diagnostic",
     "diff",
     "equal",

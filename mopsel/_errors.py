@@ -128,3 +128,33 @@ def _add_note(exc: BaseException, note: str) -> None:
             exc.__notes__ = notes  # type: ignore[attr-defined]
         notes.append(note)
 
+
+
+class MpsWarning(UserWarning):
+    """What mopsel.read passed over or guessed while reading a text it could read: one warning
+    per kind (malformed numbers read as 0, entries for unknown rows, repeated entries, skipped
+    sections, ...), with how many there were and where the first was. `mopsel check FILE`
+    lists every line.
+
+    warnings.simplefilter("error", mopsel.MpsWarning) turns them into exceptions.
+
+    Attributes:
+        code: the finding's code ("bad-number", "unknown-row", ...), as check() gives it.
+        count: how many the read met.
+        lineno: the 1-based line of the first.
+        path: the file, or None for text given in memory.
+    """
+
+    def __init__(self, message: str, *, code: str, count: int, lineno: int, path: Optional[str] = None) -> None:
+        super().__init__(message)
+        self.code = code
+        self.count = count
+        self.lineno = lineno
+        self.path = path
+
+    def __reduce__(self) -> Tuple[Callable[..., "MpsWarning"], Tuple[Any, ...]]:
+        return (_rebuild_warning, (str(self), self.code, self.count, self.lineno, self.path))
+
+
+def _rebuild_warning(message: str, code: str, count: int, lineno: int, path: Optional[str]) -> MpsWarning:
+    return MpsWarning(message, code=code, count=count, lineno=lineno, path=path)

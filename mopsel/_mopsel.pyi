@@ -175,10 +175,21 @@ def _panic_exception() -> type[BaseException]:
 # The package's own entry points (mopsel.read, check, write, from_arrays, unpickling).
 
 def _read(
-    *, path: bytes | None, text: bytes | None, name: str | None, gzip: bool, format: int, strict: bool
-) -> Model:
+    *,
+    path: bytes | None,
+    text: bytes | None,
+    name: str | None,
+    gzip: bool,
+    format: int,
+    strict: bool,
+    sets: str,
+    repeated: str,
+    free_rows: str,
+) -> tuple[Model, list[tuple[str, int, int, str]]]:
     """A Model from exactly one of `path` (gzip-expanded when `gzip`) and `text`; format 0 free,
-    1 fixed, 2 auto. Raises mopsel.MpsError (path=name) or the OSError of the file (filename=name)."""
+    1 fixed, 2 auto; sets "all"/"first", repeated "last"/"first", free_rows "drop"/"keep". With it,
+    what the read passed over: (code, count, line of the first, text of the first) per kind.
+    Raises mopsel.MpsError (path=name) or the OSError of the file (filename=name)."""
 
 def _check(
     *, path: bytes | None, text: bytes | None, name: str | None, gzip: bool, format: int, limit: int

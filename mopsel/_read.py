@@ -10,6 +10,7 @@ from mopsel import _mopsel
 from mopsel._errors import READ_ERRORS
 from mopsel._formats import names_lp
 from mopsel._mopsel import Model
+from mopsel._notices import warn
 from mopsel._sources import Source as Resolved
 from mopsel._sources import resolve
 
@@ -27,37 +28,58 @@ def _check_format(format: Optional[str]) -> None:
 
 def _mps_format(format: Optional[str], src: Resolved) -> Optional[int]:
     """The MPS format code for the native reader, or None for LP text: the format given, or
-    else LP for a name ending in .lp (.lp.gz, .lp.bz2, ...) and free MPS for anything else."""
+    else LP for a name ending in .lp (.lp.gz, .lp.bz2, ...) and the automatic MPS format for
+    anything else."""
     if format is None:
-        return None if names_lp(src.name) else _FORMATS["free"]
+        return None if names_lp(src.name) else _FORMATS["auto"]
     return None if format == _LP else _FORMATS[format]
 
 
-def read(source: Source, *, format: Optional[Format] = None, strict: bool = False) -> Model:
-    r"""Read an MPS model from `source` and return it as a Model.
+def read(
+    source: Source,
+    *,
+    format: Optional[Format] = None,
+    strict: bool = False,
+    sets: Literal["all", "first"] = "all",
+    repeated: Literal["last", "first"] = "last",
+    free_rows: Literal["drop", "keep"] = "drop",
+) -> Model:
+    r"""Read an MPS (or LP) model from `source` and return it as a Model.
 
-    source: a path (str, bytes or os.PathLike), a binary file object (its read() gives
-        the whole input), or bytes, bytearray or memoryview holding MPS text. A bytes
-        object without a line feed is taken for a path. Compressed input is recognised
-        by its first bytes, whatever the name: gzip (every member), bz2 and xz, and
-        zstd with Python 3.14 or the zstandard package (mopsel[zstd]).
-    format: "free" (fields separated by blanks, as parse_file reads), "fixed" (the classic
-        columns 2-3, 5-12, 15-22, 25-36, 40-47, 50-61: names may hold blanks), "auto"
-        (free, unless a record shows the text needs fixed columns; docs/usage.md gives
-        the rule), or "lp" (LP text: Minimize/Maximize, Subject To, Bounds, ...). None, the
-        default: LP for a name ending in .lp (also .lp.gz, .lp.bz2, .lp.xz, .lp.zst),
-        free MPS otherwise.
+    source: a path (str or os.PathLike), a binary file object (its read() gives the whole
+        input), or bytes, bytearray or memoryview holding MPS text. A str is always a path:
+        MPS text in a str goes through parse_str, or as bytes (text.encode()). Compressed
+        input is recognised by its first bytes, whatever the name: gzip (every member), bz2
+        and xz, and zstd with Python 3.14 or the zstandard package (mopsel[zstd]).
+    format: "auto" (MPS, free unless a record shows the text needs fixed columns: such a text
+        is read in fixed columns; docs/usage.md gives the rule), "free" (fields separated by
+        blanks, as parse_file reads), "fixed" (the classic columns 2-3, 5-12, 15-22, 25-36,
+        40-47, 50-61: names may hold blanks), or "lp" (LP text: Minimize/Maximize, Subject
+        To, Bounds, ...). None, the default: LP for a name ending in .lp (also .lp.gz,
+        .lp.bz2, .lp.xz, .lp.zst), "auto" otherwise.
     strict: raise MpsError where the default reading passes over something silently: a
         malformed number read as 0, an entry for an unknown row or column, a repeated
         matrix entry, a skipped section (SOS, QUADOBJ, ...), a Unicode blank where a
-        field separator belongs; for LP text, LpError for a repeated term (summed), a bound
-        or type for a variable no expression uses, a missing End line, a skipped section.
+        field separator belongs, a line in column 1 that looks like a misspelt header; for
+        LP text, LpError for a repeated term (summed), a bound or type for a variable no
+        expression uses, a missing End line, a skipped section.
+    sets: with several RHS, RANGES or BOUNDS sets, "all" apply (the default) or only the
+        "first" named set of each section (MPS).
+    repeated: a bound record for a side of a column that an earlier bound record set: the
+        "last" record wins (the default), or the "first" is kept and a later record that
+        would set any side set before is passed over whole, as HiGHS reads (MPS).
+    free_rows: N rows besides the objective are dropped ("drop", the default) or kept as
+        rows without bounds ("keep"), with their entries (MPS).
 
-    With the defaults, read(path) reads exactly as parse_file(path) for a plain or gzip
-    file. Raises MpsError (a ValueError) with path, lineno, line, reason and code for
-    input that cannot be read (LpError, with a column too, for LP text), and OSError
-    (FileNotFoundError, IsADirectoryError, ...) with errno and filename when the file cannot
-    be opened or read.
+    What the reading of MPS text passes over or guesses (malformed numbers read as 0, entries
+    for unknown rows or columns, repeated entries, skipped sections, dropped free rows, lines
+    that look like misspelt headers, and with format="free" records that look like fixed
+    columns) is said by one mopsel.MpsWarning per kind, with the count and the first line.
+    With the defaults a plain or gzip MPS file reads as parse_file reads it, unless it shows
+    the signs of fixed columns. Raises MpsError (a ValueError) with path, lineno, line,
+    reason and code for input that cannot be read (LpError, with a column too, for LP text),
+    and OSError (FileNotFoundError, IsADirectoryError, ...) with errno and filename when the
+    file cannot be opened or read.
 
     >>> import mopsel
     >>> m = mopsel.read(b"ROWS\n N obj\n L c\nCOLUMNS\n    x obj 1 c 2\nRHS\n    RHS c 4\nENDATA\n")
@@ -74,7 +96,20 @@ def read(source: Source, *, format: Optional[Format] = None, strict: bool = Fals
     code = _mps_format(format, src)
     if code is None:
         return _mopsel._read_lp(path=src.path, text=src.text, name=src.name, gzip=src.gzip, strict=strict)
-    return _mopsel._read(path=src.path, text=src.text, name=src.name, gzip=src.gzip, format=code, strict=strict)
+    model, notices = _mopsel._read(
+        path=src.path,
+        text=src.text,
+        name=src.name,
+        gzip=src.gzip,
+        format=code,
+        strict=strict,
+        sets=sets,
+        repeated=repeated,
+        free_rows=free_rows,
+    )
+    if notices:
+        warn(notices, src.name, stacklevel=2)
+    return model
 
 
 class Diagnostic(NamedTuple):

@@ -22,8 +22,6 @@ _MAGIC = (
     (b"\x28\xb5\x2f\xfd", "zstd"),
 )
 _LONGEST_MAGIC = 6
-# A bytes source without a line feed, of at most this length, is a path.
-_LONGEST_PATH = 4096
 
 
 class Source(NamedTuple):
@@ -80,10 +78,6 @@ def _decompress(kind: str, raw: BinaryIO, name: Optional[str]) -> bytes:
         raise MpsError(f"{kind} data cannot be decompressed: {exc}", path=name, code="compressed-data") from exc
 
 
-def _looks_like_path(data: bytes) -> bool:
-    return len(data) <= _LONGEST_PATH and b"\n" not in data and b"\0" not in data and compression_of(data) is None
-
-
 def _from_path(path: Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]) -> Source:
     name = os.fsdecode(path)
     encoded = os.fsencode(path)
@@ -104,11 +98,20 @@ def _from_bytes(data: bytes, name: Optional[str]) -> Source:
 
 
 def resolve(source: object) -> Source:
-    """The Source of what read() and check() were given (TypeError for anything else)."""
-    if isinstance(source, (str, os.PathLike)):
+    """The Source of what read() and check() were given (TypeError for anything else): a str or
+    os.PathLike is a path, bytes, bytearray and memoryview are the input itself."""
+    if isinstance(source, str):
+        if "\n" in source or "\r" in source:
+            # The text is not echoed: it may be large.
+            raise TypeError(
+                "source: a str is a path, and this one holds a line break; pass MPS text as bytes "
+                "(text.encode()) or through mopsel.parse_str"
+            )
+        return _from_path(source)
+    if isinstance(source, os.PathLike):
         return _from_path(source)
     if isinstance(source, bytes):
-        return _from_path(source) if _looks_like_path(source) else _from_bytes(source, None)
+        return _from_bytes(source, None)
     if isinstance(source, (bytearray, memoryview)):
         return _from_bytes(bytes(source), None)
     read = getattr(source, "read", None)

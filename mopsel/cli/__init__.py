@@ -38,9 +38,9 @@ def build_parser() -> argparse.ArgumentParser:
         "--format",
         choices=("free", "fixed", "auto", "lp"),
         default=None,
-        help="the input's format: MPS with fields separated by blanks (free), the classic fixed "
-        "columns (fixed: names may hold blanks), free unless the text needs fixed columns (auto), "
-        "or LP text (lp); by default LP for a name ending in .lp (.lp.gz, ...), free MPS otherwise",
+        help="the input's format: MPS free unless the text needs fixed columns (auto), MPS with "
+        "fields separated by blanks (free), the classic fixed columns (fixed: names may hold blanks), "
+        "or LP text (lp); by default LP for a name ending in .lp (.lp.gz, ...), auto MPS otherwise",
     )
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
     for command in _COMMANDS:

@@ -37,6 +37,7 @@ enum class FindingCode : uint8_t {
   RepeatedIndicator,
   RepeatedSosColumn,
   SosEntryOutsideSet,
+  UnknownSection,
   // Warnings: well defined, but rarely what the author meant.
   SeveralSets,
   DuplicateRhs,
@@ -112,6 +113,7 @@ inline constexpr std::array<FindingInfo, kFindingCodeCount> kFindingInfo = {{
     {"repeated-indicator", Weight::Strict},
     {"repeated-sos-column", Weight::Strict},
     {"sos-entry-outside-set", Weight::Strict},
+    {"unknown-section", Weight::Strict},
     {"several-sets", Weight::Warning},
     {"duplicate-rhs", Weight::Warning},
     {"duplicate-range", Weight::Warning},

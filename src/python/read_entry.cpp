@@ -25,8 +25,10 @@ namespace mopsel::python {
 namespace {
 
 // Every entry takes path, text, name and gzip first, all keyword-only; the MPS entries
-// add "format"; _read and _read_lp add "strict", _check and _check_lp "limit".
-constexpr std::array<const char*, 6> kReadParameters = {"path", "text", "name", "gzip", "format", "strict"};
+// add "format"; _read and _read_lp add "strict", _read then the reading rules, _check and
+// _check_lp "limit".
+constexpr std::array<const char*, 9> kReadParameters = {"path",   "text", "name",     "gzip",     "format",
+                                                        "strict", "sets", "repeated", "free_rows"};
 constexpr std::array<const char*, 6> kCheckParameters = {"path", "text", "name", "gzip", "format", "limit"};
 constexpr std::array<const char*, 5> kReadLpParameters = {"path", "text", "name", "gzip", "strict"};
 constexpr std::array<const char*, 5> kCheckLpParameters = {"path", "text", "name", "gzip", "limit"};
@@ -89,12 +91,58 @@ bool bind_request(const char* function, std::span<PyObject* const> v, Request& r
   return true;
 }
 
-// What reading gave: a failure to load the file, the model (or its failure), or the findings.
+// What reading gave: a failure to load the file, the model (or its failure) and what
+// the read passed over, or the findings.
 struct Outcome {
   std::optional<Error> load_failure;
   std::optional<Result<ModelRecord>> record;
+  ReadNotices notices;
   std::optional<CheckReport> report;
 };
+
+// A keyword value that must be one of the two texts `a` (false) and `b` (true); false
+// with ValueError set otherwise.
+bool choice(PyObject* value, const char* parameter, const char* a, const char* b, bool& out) {
+  if (PyUnicode_Check(value)) {
+    for (const bool second : {false, true}) {
+      if (PyUnicode_CompareWithASCIIString(value, second ? b : a) == 0) {
+        out = second;
+        return true;
+      }
+    }
+  }
+  PyErr_Format(PyExc_ValueError, "%s: expected '%s' or '%s', got %R", parameter, a, b, value);
+  return false;
+}
+
+// Sets the reading rules from "sets", "repeated" and "free_rows"; false with ValueError set.
+bool bind_rules(std::span<PyObject* const> v, ReadOptions& options) {
+  bool first_set = false;
+  bool first_bound = false;
+  if (!choice(v[0], "sets", "all", "first", first_set) || !choice(v[1], "repeated", "last", "first", first_bound) ||
+      !choice(v[2], "free_rows", "drop", "keep", options.keep_free_rows)) {
+    return false;
+  }
+  options.sets = first_set ? Sets::First : Sets::All;
+  options.repeated = first_bound ? Repeated::First : Repeated::Last;
+  return true;
+}
+
+// The list of (code, count, lineno, first) of what a read passed over; new reference.
+PyObject* notices_list(const ReadNotices& notices) {
+  PyRef list(PyList_New(0));
+  if (!list) return nullptr;
+  for (const ReadNotice& notice : notices) {
+    const std::string_view code = finding_name(notice.code);
+    PyRef first(escaped_text(notice.first));
+    if (!first) return nullptr;
+    PyRef item(Py_BuildValue("(s#KKO)", code.data(), static_cast<Py_ssize_t>(code.size()),
+                             static_cast<unsigned long long>(notice.count),
+                             static_cast<unsigned long long>(notice.lineno), first.get()));
+    if (!item || PyList_Append(list.get(), item.get()) != 0) return nullptr;
+  }
+  return list.release();
+}
 
 // Loads and reads (or checks) without the lock; nullopt with the exception of a
 // caught signal set.
@@ -109,9 +157,9 @@ std::optional<Outcome> run(const Request& request) {
     ReleasedLock unlocked;
     std::optional<Result<ByteBuffer>> loaded;
     std::string_view text = request.source;
-    if (request.from_path && request.gzip && options.is_default() && !request.lp) {
+    if (request.from_path && request.gzip && options.default_reader() && !request.lp) {
       // The default read of gzip text may read it while it is inflated.
-      outcome.record.emplace(read_mps_file(path, true, watch.interruption()));
+      outcome.record.emplace(read_mps_file(path, true, options, watch.interruption(), &outcome.notices));
     } else if (request.from_path) {
       loaded.emplace(load_source(path, request.gzip, watch.interruption()));
       if (loaded->ok()) {
@@ -130,7 +178,7 @@ std::optional<Outcome> run(const Request& request) {
       if (options.collect) {
         outcome.report.emplace(check_mps(text, options, ReaderLimits{}, watch.interruption()));
       } else {
-        outcome.record.emplace(read_mps(text, options, ReaderLimits{}, watch.interruption()));
+        outcome.record.emplace(read_mps(text, options, ReaderLimits{}, watch.interruption(), &outcome.notices));
       }
     }
     // Neither the model nor the findings hold a view into the text.
@@ -218,7 +266,9 @@ PyObject* findings_tuple(const CheckReport& report, size_t limit) {
   return PyTuple_Pack(2, listed.get(), omitted.get());
 }
 
-// The body of _read and _read_lp: the parameters end with "strict".
+// The body of _read and _read_lp: "strict" follows the source arguments (and the MPS
+// format); _read then takes the reading rules and returns the model with what the read
+// passed over.
 template <size_t N>
 PyObject* read_call(const char* function, const std::array<const char*, N>& parameters, bool lp, PyObject* args,
                     PyObject* kwargs) {
@@ -226,13 +276,20 @@ PyObject* read_call(const char* function, const std::array<const char*, N>& para
   if (!bind_arguments(function, parameters, args, kwargs, v, 0)) return nullptr;
   Request request;
   request.lp = lp;
-  if (!bind_request(function, v, request) || !truth(v[N - 1], request.options.strict)) return nullptr;
+  const size_t strict = lp ? 4 : 5;
+  if (!bind_request(function, v, request) || !truth(v[strict], request.options.strict)) return nullptr;
+  if (!lp && !bind_rules(std::span<PyObject* const>(v).subspan(strict + 1), request.options)) return nullptr;
   if (!import_numpy_api()) return nullptr;  // Ctrl-C during the import raises as itself
   std::optional<Outcome> outcome = run(request);
   if (!outcome) return nullptr;
   if (outcome->load_failure) return raise_failure(*outcome->load_failure, request.name, request.lp);
   if (!outcome->record->ok()) return raise_failure(outcome->record->error(), request.name, request.lp);
-  return wrap_model(std::move(*outcome->record).value());
+  if (lp) return wrap_model(std::move(*outcome->record).value());
+  PyRef notices(notices_list(outcome->notices));
+  if (!notices) return nullptr;
+  PyRef model(wrap_model(std::move(*outcome->record).value()));
+  if (!model) return nullptr;
+  return PyTuple_Pack(2, model.get(), notices.get());
 }
 
 // The body of _check and _check_lp: the parameters end with "limit".
@@ -274,7 +331,7 @@ PyObject* check_lp_entry(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
 
 PyMethodDef kReadMethod = {
     "_read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_entry)), METH_VARARGS | METH_KEYWORDS,
-    "_read(*, path, text, name, gzip, format, strict)\n--\n\n"};
+    "_read(*, path, text, name, gzip, format, strict, sets, repeated, free_rows)\n--\n\n"};
 
 PyMethodDef kCheckMethod = {
     "_check", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(check_entry)), METH_VARARGS | METH_KEYWORDS,

@@ -6,13 +6,17 @@
 
 namespace mopsel::python {
 
-// _read(*, path, text, name, gzip, format, strict) -> Model
+// _read(*, path, text, name, gzip, format, strict, sets, repeated, free_rows)
+//     -> (Model, notices)
 //
 // All keyword-only and required. Exactly one of `path` (bytes: the operating-system
 // path, used as given; the file is gzip-expanded when `gzip` is true, whatever its
 // name) and `text` (bytes of MPS text) is given, the other is None. `name` (str or
 // None) is what failures name as their file. `format` is 0 free, 1 fixed, 2
-// automatic; `strict` and `gzip` truth values. A text that cannot be read raises
+// automatic; `strict` and `gzip` truth values; `sets` "all" or "first", `repeated`
+// "last" or "first", `free_rows` "drop" or "keep". notices: a list of (code, count,
+// lineno, first) for what the read passed over or guessed (a finding code, how many,
+// the line and text of the first). A text that cannot be read raises
 // mopsel.MpsError(reason, path=name, lineno, line, code), where code is a finding
 // name ("no-endata", "compressed-data", ...) or "read-error"; a file that cannot be
 // loaded raises the OSError subclass of its errno with `name` as filename, and one

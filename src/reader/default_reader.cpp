@@ -67,7 +67,7 @@ bool arriving_section_begun(SectionReader& r, TextWindow& w, LineCursor& cursor)
   if (fields.count == 0) return;
   const HeaderKind kind = header_or_record(r, line, fields);
   if (kind != HeaderKind::Data) [[unlikely]] {
-    take_header(r, kind, header_argument(fields));
+    take_header(r, kind, fields.at[0], header_argument(fields));
     return;
   }
   ReaderState& state = r.state;
@@ -93,7 +93,7 @@ void trimmed_record_line(SectionReader& r, std::string_view line) {
   if (fields.count == 0) return;
   const HeaderKind kind = header_or_record(r, line, fields);
   if (kind != HeaderKind::Data) {
-    take_header(r, kind, header_argument(fields));
+    take_header(r, kind, fields.at[0], header_argument(fields));
     return;
   }
   record_line(r, line, fields);
@@ -143,7 +143,11 @@ struct PlainLines {
     Fields& fields = r.fields;
     split_fields_into(line, 2, r.text_end, fields);
     if (fields.count < 2) return;
-    add_row(r, fields, [&](std::string_view name, int32_t value) { name_row(r, name, value); });
+    // More than two fields (the line is trimmed): a name with a blank, perhaps, which
+    // a careful reading tells.
+    const std::string_view name = fields.at[1];
+    if (name.data() + name.size() != line.data() + line.size()) [[unlikely]] r.state.notices.recheck = true;
+    add_row(r, fields, [&](std::string_view row, int32_t value) { name_row(r, row, value); });
   }
 
   void dispatch(SectionReader& r, std::string_view line) {
@@ -270,6 +274,7 @@ Status read_sections(std::string_view text, ReaderState& state) {
   ReaderState fresh;
   fresh.limits = state.limits;
   fresh.interruption = state.interruption;
+  fresh.keep_free_rows = state.keep_free_rows;
   reserve_from_hints(scan_size_hints(text), text.size(), fresh);
   state = std::move(fresh);
   return read_whole(text, state, false, restart);

@@ -22,11 +22,14 @@ Error located(Error error, std::string_view text) {
   return error;
 }
 
-void prepare(ReaderState& state, std::string_view text, const ReaderLimits& limits,
-             const Interruption& interruption) {
+void prepare(ReaderState& state, std::string_view text, const ReaderLimits& limits, const Interruption& interruption,
+             const ReadOptions& options) {
   state = ReaderState{};
   state.limits = limits;
   state.interruption = interruption;
+  state.keep_free_rows = options.keep_free_rows;
+  // Only a free-format reading counts the signs of fixed columns; the automatic one acts on them.
+  state.notices.fixed_signs = options.format == Format::Free;
   reserve_from_hints(scan_size_hints(text), text.size(), state);
 }
 
@@ -39,7 +42,7 @@ bool careful_read(std::string_view text, const ReadOptions& options, const Reade
   FixedTrigger trigger;
   Format format = options.format == Format::Auto ? Format::Free : options.format;
   for (;;) {
-    prepare(state, text, limits, interruption);
+    prepare(state, text, limits, interruption, options);
     findings = Findings(text, options);
     if (trigger.found) {
       (void)report_at(findings, FindingCode::FixedFormat, trigger.offset, trigger.lineno, trigger.message);
@@ -105,6 +108,27 @@ bool worth_prefaulting(size_t text_size, const ThreadPlan& plan) noexcept {
   return plan.threads > 1 && text_size >= kPrefaultMin && text_size < plan.min_bytes;
 }
 
+// What `notices` counted in `text`, with the line where each kind was first met.
+ReadNotices notices_of(const Notices& notices, std::string_view text) {
+  ReadNotices out;
+  std::vector<uint64_t> offsets;
+  for (size_t i = 0; i < kNoticeCount; ++i) {
+    const NoticeTally& tally = notices.tally[i];
+    if (tally.count == 0) continue;
+    offsets.push_back(static_cast<uint64_t>(tally.first.data() - text.data()));
+    std::string first;
+    if (static_cast<Notice>(i) == Notice::SkippedSection) {
+      for (const std::string_view name : notices.skipped) first += (first.empty() ? "" : ", ") + std::string(name);
+    } else {
+      first = tally.first;
+    }
+    out.push_back({kNoticeCodes[i], tally.count, 0, std::move(first)});
+  }
+  const std::vector<uint64_t> lines = line_numbers(text, offsets);
+  for (size_t i = 0; i < out.size(); ++i) out[i].lineno = lines[i];
+  return out;
+}
+
 // The record of a default read that ended with `read`, or its failure located in the text.
 Result<ModelRecord> default_read_outcome(const Status& read, ReaderState&& state, std::string_view text,
                                          const ReaderLimits& limits) {
@@ -134,15 +158,9 @@ ReadVerdict read_arriving_text(void* context, const ArrivingText& text) {
   return ReadVerdict::Finished;
 }
 
-}  // namespace
-
-Result<ModelRecord> read_mps(std::string_view text, const Interruption& interruption) {
-  return read_mps_with_limits(text, ReaderLimits{}, interruption);
-}
-
-Result<ModelRecord> read_mps_with_limits(std::string_view text, const ReaderLimits& limits,
-                                         const Interruption& interruption) {
-  ReaderState state;
+// The default reader over `text` into a fresh `state`.
+Status default_read(std::string_view text, const ReaderLimits& limits, const Interruption& interruption,
+                    ReaderState& state) {
   state.limits = limits;
   state.interruption = interruption;
   reserve_from_hints(scan_size_hints(text), text.size(), state);
@@ -152,21 +170,64 @@ Result<ModelRecord> read_mps_with_limits(std::string_view text, const ReaderLimi
   }
   const Status read = read_sections(text, state);
   prefault.reset();  // before any array is handed on
-  return default_read_outcome(read, std::move(state), text, limits);
+  return read;
 }
 
-Result<ModelRecord> read_mps(std::string_view text, const ReadOptions& options, const ReaderLimits& limits,
-                             const Interruption& interruption) {
-  ReadOptions reading = options;
-  reading.collect = false;
-  if (reading.is_default()) return read_mps_with_limits(text, limits, interruption);
+// A careful read with `options` (not collecting).
+Result<ModelRecord> careful_model(std::string_view text, const ReadOptions& options, const ReaderLimits& limits,
+                                  const Interruption& interruption, ReadNotices* notices) {
   ReaderState state;
-  Findings findings(text, reading);
+  Findings findings(text, options);
   Error failure = parse_failure();
-  if (!careful_read(text, reading, limits, interruption, state, findings, failure)) return failure;
+  const bool read = careful_read(text, options, limits, interruption, state, findings, failure);
+  if (notices != nullptr) *notices = notices_of(state.notices, text);
+  if (!read) return failure;
   ModelRecord record = finish_model(std::move(state));
   if (!record_names_are_utf8(record)) return invalid_name_failure(text, limits);
   return record;
+}
+
+// The outcome of a default read that ended with `read` under `options`. A text the
+// default reader marked for a careful reading (notices.hpp) is read again carefully:
+// with the automatic format, always (the careful reader chooses the format), with the
+// free one when the counts are wanted and the read succeeded.
+Result<ModelRecord> default_outcome(const Status& read, ReaderState&& state, std::string_view text,
+                                    const ReadOptions& options, const ReaderLimits& limits,
+                                    const Interruption& interruption, ReadNotices* notices) {
+  const bool interrupted = !read && read.error().kind == ErrorKind::Interrupted;
+  if (state.notices.recheck && !interrupted &&
+      (options.format == Format::Auto || (notices != nullptr && read.ok()))) {
+    return careful_model(text, options, limits, interruption, notices);
+  }
+  if (notices != nullptr) *notices = notices_of(state.notices, text);
+  return default_read_outcome(read, std::move(state), text, limits);
+}
+
+}  // namespace
+
+Result<ModelRecord> read_mps(std::string_view text, const Interruption& interruption) {
+  return read_mps_with_limits(text, ReaderLimits{}, interruption);
+}
+
+Result<ModelRecord> read_mps_with_limits(std::string_view text, const ReaderLimits& limits,
+                                         const Interruption& interruption) {
+  return read_mps_with_limits(text, limits, interruption, ReadOptions{}, nullptr);
+}
+
+Result<ModelRecord> read_mps_with_limits(std::string_view text, const ReaderLimits& limits,
+                                         const Interruption& interruption, const ReadOptions& options,
+                                         ReadNotices* notices) {
+  ReaderState state;
+  const Status read = default_read(text, limits, interruption, state);
+  return default_outcome(read, std::move(state), text, options, limits, interruption, notices);
+}
+
+Result<ModelRecord> read_mps(std::string_view text, const ReadOptions& options, const ReaderLimits& limits,
+                             const Interruption& interruption, ReadNotices* notices) {
+  ReadOptions reading = options;
+  reading.collect = false;
+  if (!reading.default_reader()) return careful_model(text, reading, limits, interruption, notices);
+  return read_mps_with_limits(text, limits, interruption, reading, notices);
 }
 
 Result<ModelRecord> read_mps_file(std::string_view path, const Interruption& interruption) {
@@ -174,11 +235,17 @@ Result<ModelRecord> read_mps_file(std::string_view path, const Interruption& int
 }
 
 Result<ModelRecord> read_mps_file(std::string_view path, bool gzip, const Interruption& interruption) {
+  return read_mps_file(path, gzip, ReadOptions{}, interruption, nullptr);
+}
+
+Result<ModelRecord> read_mps_file(std::string_view path, bool gzip, const ReadOptions& options,
+                                  const Interruption& interruption, ReadNotices* notices) {
   // The model holds no view into the text, so its buffer may be kept for the next read.
-  if (!gzip) {
-    Result<ByteBuffer> text = load_source(path, false, interruption);
+  if (!gzip || !options.default_reader()) {
+    Result<ByteBuffer> text = load_source(path, gzip, interruption);
     if (!text) return text.error();
-    Result<ModelRecord> record = read_mps(as_view(text.value()), interruption);
+    const std::string_view view = text.value().empty() ? std::string_view() : as_view(text.value());
+    Result<ModelRecord> record = read_mps(view, options, ReaderLimits{}, interruption, notices);
     keep_text_buffer(std::move(text.value()));
     return record;
   }
@@ -189,9 +256,10 @@ Result<ModelRecord> read_mps_file(std::string_view path, bool gzip, const Interr
   if (!text) return text.error();
   const std::string_view whole = as_view(text.value());
   // The reader's views point into this text, which never moved.
-  Result<ModelRecord> record = streamed
-                                   ? default_read_outcome(*reading.read, std::move(reading.state), whole, ReaderLimits{})
-                                   : read_mps(whole, interruption);
+  Result<ModelRecord> record =
+      streamed ? default_outcome(*reading.read, std::move(reading.state), whole, options, ReaderLimits{},
+                                 interruption, notices)
+               : read_mps(whole, options, ReaderLimits{}, interruption, notices);
   keep_text_buffer(std::move(text.value()));
   return record;
 }

@@ -11,6 +11,7 @@
 // are worked out only once a read has failed.
 #include <array>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -23,6 +24,17 @@
 
 namespace mopsel {
 
+// What a read passed over or guessed (reader/records/notices.hpp): one entry per kind
+// met, with the count, the line where it was first met and the text there (a name, a
+// number; for skipped sections their names, comma-separated).
+struct ReadNotice {
+  FindingCode code;
+  uint64_t count;
+  uint64_t lineno;
+  std::string first;
+};
+using ReadNotices = std::vector<ReadNotice>;
+
 // Reads free-format MPS text. The text must stay alive for the duration of the
 // call only: the returned record owns copies of every name. Fails with the Parse
 // error kParseFailure, or with Interrupted when `interruption` asked to stop (every
@@ -34,10 +46,20 @@ Result<ModelRecord> read_mps(std::string_view text, const Interruption& interrup
 Result<ModelRecord> read_mps_with_limits(std::string_view text, const ReaderLimits& limits,
                                          const Interruption& interruption = {});
 
-// Reads with `options` (format, strict; `collect` is ignored). The default options
-// read exactly as read_mps.
+// Reads with `options` (`collect` is ignored). The default options read exactly as
+// read_mps. Free and automatic formats with the default rules take the default reader;
+// the automatic format reads the text again carefully when it shows the signs of fixed
+// columns, giving what a careful automatic read gives. `notices`, when given, receives
+// what the read passed over (also when it failed).
 Result<ModelRecord> read_mps(std::string_view text, const ReadOptions& options,
-                             const ReaderLimits& limits = ReaderLimits{}, const Interruption& interruption = {});
+                             const ReaderLimits& limits = ReaderLimits{}, const Interruption& interruption = {},
+                             ReadNotices* notices = nullptr);
+
+// read_mps_with_limits for options the default reader takes (ReadOptions::default_reader:
+// free or automatic format), filling `notices` as read_mps does.
+Result<ModelRecord> read_mps_with_limits(std::string_view text, const ReaderLimits& limits,
+                                         const Interruption& interruption, const ReadOptions& options,
+                                         ReadNotices* notices);
 
 // Loads the file at `path` (gzip-expanded when the name ends in ".gz") and reads
 // it; the loaded text is released before the call returns. Fails with the Load
@@ -48,6 +70,10 @@ Result<ModelRecord> read_mps_file(std::string_view path, const Interruption& int
 // read while it is inflated on a helper thread when that fits (gzip_stream.hpp), with
 // the same outcome.
 Result<ModelRecord> read_mps_file(std::string_view path, bool gzip, const Interruption& interruption = {});
+
+// The same with `options` and `notices` as read_mps takes them.
+Result<ModelRecord> read_mps_file(std::string_view path, bool gzip, const ReadOptions& options,
+                                  const Interruption& interruption, ReadNotices* notices);
 
 // What a check found (CheckReport, findings.hpp). A text that cannot be read gives
 // its failures as findings.

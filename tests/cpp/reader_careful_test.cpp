@@ -14,6 +14,7 @@ namespace mopsel {
 namespace {
 
 using testing::Expected;
+using testing::fixed_line;
 using testing::kInf;
 using testing::lines;
 using testing::read_valid;
@@ -50,6 +51,9 @@ TEST(Check, EachFindingOnItsLine) {
       {"a clean model", model({"COLUMNS", " x obj 1 r1 2", "RHS", " RHS r1 4", "BOUNDS", " UP BND x 3", "ENDATA"}), {}},
       // Failures: reading goes on past them.
       {"no ENDATA", model({"COLUMNS", " x obj 1"}), {{8, "no-endata"}}},
+      {"no ENDATA, and what the whole text holds", model({"COLUMNS", " x obj 1", " y r1 1", " x r2 1", "BOUNDS",
+                                                          " UP BND y 1", " LO BND y 2"}),
+       {{10, "duplicate-column"}, {13, "no-endata"}, {13, "bound-conflict"}}},
       {"unknown row and bound types", model({" X r4", "COLUMNS", " x r4 1", "BOUNDS", " ZZ BND x 1", "ENDATA"}),
        {{7, "unknown-row-type"}, {9, "unknown-row"}, {11, "unknown-bound-type"}}},
       {"names that are not UTF-8", lines({"NAME caf\xE9", "ROWS", " L r\xFF", "COLUMNS", " x\xFF r\xFF 1", "ENDATA"}),
@@ -65,6 +69,12 @@ TEST(Check, EachFindingOnItsLine) {
       {"a zero first is no repeat", model({"COLUMNS", " x r1 0 r1 2", "ENDATA"}), {}},
       {"skipped sections", model({"CSECTION c 0 QUAD", " x", "GENCONS", " g x", "ENDATA"}),
        {{7, "skipped-section"}, {9, "skipped-section"}}},
+      {"misspelt headers where the records are indented (not where none is)",
+       model({"COLUMNS", " x obj 1", "RHSS", " RHS r1 4", "RHS", "RHS r2 1", "RNGS r2 1", "BOUNDS", " UP BND x 1",
+              "BNDS", "ENDATA"}),
+       {{9, "unknown-section"}, {13, "several-sets"}, {16, "unknown-section"}, {16, "incomplete-record"}}},
+      {"a misspelt header in ROWS", lines({"ROWS", " N obj", " L r1", "COLUMS", " x obj 1", "ENDATA"}),
+       {{4, "unknown-section"}, {4, "incomplete-record"}, {5, "extra-fields"}, {5, "unknown-row-type"}}},
       {"Unicode blanks inside fields", model({"COLUMNS", " x\xC2\xA0obj 1", " y obj\v1 1", "ENDATA"}),
        {{8, "unicode-blank"}, {8, "incomplete-record"}, {9, "unicode-blank"}, {9, "unknown-row"}}},
       {"trimmed Unicode blanks are harmless", model({"RHS", "\xC2\xA0 RHS r1 4\xE3\x80\x80", "ENDATA"}), {}},
@@ -161,7 +171,21 @@ TEST(Check, MessagesSayWhatTheReaderMakesOfIt) {
       {model({"RANGES", " RNG r1 1", " RNG r1 2", "ENDATA"}), FindingCode::DuplicateRange,
        "repeated RANGES entry for row 'r1' in set 'RNG': the later value, 2, decides"},
       {model({"COLUMNS", " x r1 1", "BOUNDS", " BV BND x", " UP BND x 5", "ENDATA"}), FindingCode::DuplicateBound,
-       "repeated upper bound for column 'x' in set 'BND': the later record (UP) makes it 5 instead of 1"},
+       "repeated upper bound for column 'x' in set 'BND': the later record (UP) makes the upper bound 5 instead of 1 "
+       "(repeated=\"first\" keeps the first record)"},
+      // What changed is said side by side.
+      {model({"COLUMNS", " x r1 1", "BOUNDS", " PL BND x", " FR BND x", "ENDATA"}), FindingCode::DuplicateBound,
+       "repeated upper bound for column 'x' in set 'BND': the later record (FR) sets the upper bound to inf again and "
+       "makes the lower bound -inf instead of 0 (repeated=\"first\" keeps the first record)"},
+      {model({"COLUMNS", " x r1 1", "BOUNDS", " UP BND x 4", " MI BND x", " FX BND x 2", "ENDATA"}),
+       FindingCode::DuplicateBound,
+       "repeated lower and upper bounds for column 'x' in set 'BND': the later record (FX) makes the lower bound 2 "
+       "instead of -inf and makes the upper bound 2 instead of 4 (repeated=\"first\" keeps the first record)"},
+      {model({"COLUMNS", " x r1 1", "BOUNDS", " UP B1 x 4", " UP B2 x 2", "ENDATA"}), FindingCode::SeveralSets,
+       "BOUNDS set 'B2' besides 'B1': every set applies; a later bound replaces an earlier one (repeated=\"first\" "
+       "keeps the first); sets=\"first\" applies only 'B1'"},
+      {model({"COLUMNS", " x r1 1", "RHSS", "ENDATA"}), FindingCode::UnknownSection,
+       "'RHSS' in column 1 is no section keyword: the line is read as a COLUMNS record (a misspelt section header?)"},
       {model({"COLUMNS", " x r1 1", "BOUNDS", " LO B x 4", " UP C x 2", "ENDATA"}), FindingCode::BoundConflict,
        "column 'x': lower bound 4 is above upper bound 2"},
       {model({"GENCONS", "ENDATA"}), FindingCode::SkippedSection, "section GENCONS is not supported: its records are skipped"},
@@ -245,7 +269,7 @@ TEST(Strict, StopsWhereCheckFindsTheFirstError) {
     EXPECT_EQ(got.error().reason, findings[0].message);
     EXPECT_EQ(got.error().message, testing::kFailure);
     ReadOptions careful;
-    careful.format = Format::Auto;  // careful reader, free format
+    careful.sets = Sets::First;  // any rule but the default takes the careful reader (one set each here)
     Result<ModelRecord> tolerant = read_mps(text, careful);
     ASSERT_TRUE(tolerant.ok());
     EXPECT_EQ(record_difference(tolerant.value(), read_valid(text)), "");
@@ -271,7 +295,7 @@ TEST(Careful, FreeFormatReadsAsTheDefaultReader) {
   };
   for (const std::string& text : texts) {
     ReadOptions careful;
-    careful.format = Format::Auto;
+    careful.sets = Sets::First;  // the careful reader (one set each here)
     Result<ModelRecord> got = read_mps(text, careful);
     ASSERT_TRUE(got.ok()) << text;
     EXPECT_EQ(record_difference(got.value(), read_valid(text)), "") << text;
@@ -287,22 +311,6 @@ ModelRecord read_fixed(const std::string& text, Format format = Format::Fixed) {
     return ModelRecord{};
   }
   return std::move(got).value();
-}
-
-// A fixed-format line: each field starts in its column (2, 5, 15, 25, 40, 50); an
-// empty field leaves its columns blank.
-std::string fixed_line(std::initializer_list<std::string_view> fields) {
-  static constexpr size_t kStart[] = {1, 4, 14, 24, 39, 49};
-  std::string line;
-  size_t i = 0;
-  for (std::string_view field : fields) {
-    if (!field.empty()) {
-      line.resize(kStart[i], ' ');
-      line += field;
-    }
-    ++i;
-  }
-  return line;
 }
 
 TEST(FixedFormat, FieldsByColumn) {

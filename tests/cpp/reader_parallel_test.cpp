@@ -1,5 +1,6 @@
 // Reading a large COLUMNS or BOUNDS section with several threads gives what one thread gives:
-// the same record bit for bit, or the same failure (cause, offset, line), on the
+// the same record bit for bit, or the same failure (cause, offset, line), and the same
+// counts of what the reading passed over (each with the place of its first), on the
 // real models and on texts made to put piece boundaries everywhere that matters;
 // an interruption still stops the read; the process-wide thread count holds.
 #include <gtest/gtest.h>
@@ -12,8 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include "reader/default_reader.hpp"
 #include "reader/parallel/parallel_pieces.hpp"
 #include "reader/read_mps.hpp"
+#include "reader/text/size_hints.hpp"
 #include "platform/reading_threads.hpp"
 #include "reader_test_support.hpp"
 #include "source/load_source.hpp"
@@ -37,13 +40,34 @@ Result<ModelRecord> read_with(const ThreadPlan& plan, std::string_view text, con
   return read_mps_with_limits(text, limits);
 }
 
+// What the default reader counted in `text` with `plan` (notices.hpp): each count with
+// the offset of its first, the names of skipped sections, and the mark for a careful reading.
+std::string counted(const ThreadPlan& plan, std::string_view text, const ReaderLimits& limits) {
+  PlanScope scope(plan);
+  ReaderState state;
+  state.limits = limits;
+  reserve_from_hints(scan_size_hints(text), text.size(), state);
+  (void)read_sections(text, state);
+  std::string out;
+  for (size_t i = 0; i < kNoticeCount; ++i) {
+    const NoticeTally& tally = state.notices.tally[i];
+    if (tally.count == 0) continue;
+    out += std::string(finding_name(kNoticeCodes[i])) + " " + std::to_string(tally.count) + " from " +
+           std::to_string(tally.first.data() - text.data()) + "; ";
+  }
+  for (const std::string_view name : state.notices.skipped) out += std::string(name) + "; ";
+  return out + (state.notices.recheck ? "recheck" : "");
+}
+
 // Reads `text` on one thread and with every plan of `plans`; all must agree.
 void expect_same_with_threads(std::string_view text, const std::vector<ThreadPlan>& plans,
                               const ReaderLimits& limits = {}) {
   const Result<ModelRecord> one = read_with(one_thread(), text, limits);
+  const std::string one_counted = counted(one_thread(), text, limits);
   for (const ThreadPlan& plan : plans) {
     SCOPED_TRACE("threads " + std::to_string(plan.threads) + ", pieces of " + std::to_string(plan.chunk_bytes));
     EXPECT_EQ(outcome_difference(one, read_with(plan, text, limits)), "");
+    EXPECT_EQ(counted(plan, text, limits), one_counted);
   }
   EXPECT_EQ(reading_threads_in_use(), 0u);
 }
@@ -86,6 +110,8 @@ std::vector<Case> cases() {
       {"the section keyword as a column name with a number, then the header alone",
        rows + "    x r1 1\nRANGES r1 2\n    y r2 3\nRANGES\n    rng r1 4\nENDATA\n"},
       {"the text ends inside COLUMNS", rows + "    x r1 1\n    x r2 2\n    y r3 3\n"},
+      {"lines in the first column that name no section, where the records are indented",
+       rows + "    x r1 1\n    x r2 2\nRHSS\n    y r1 1\n* note\n\nXYZ r2 3\nW r3 1\n    y r3 1\nENDATA\n"},
       {"an unknown bound type after COLUMNS", rows + "    x r1 1\n    y r2 2\nBOUNDS\n XX BND x 1\nENDATA\n"},
       {"no ROWS at all", "COLUMNS\n    x r1 1\n    y r2 2\nENDATA\n"},
       // ROWS names entered by threads: distinct names (short, 16 bytes, long, several
@@ -149,6 +175,10 @@ std::vector<Case> record_cases() {
               " UP new2 4\nENDATA\n"},
       {"records in the first column, then the text ends",
        head + " UP BND x 1\nUP BND y 2\nLO BND z 3\n UP BND w 4\n"},
+      {"a misspelt header in BOUNDS: the unknown bound type after it fails there",
+       head + " UP BND x 1\n LO BND y 2\nRANGS\n    rng r1 4\nENDATA\n"},
+      {"RHS: a line in the first column that names no section, where the records are indented",
+       rows + "RHS\n    rhs r1 1\nRHSX r2 2\n    rhs r3 3 nobody 1 r1 zero\nENDATA\n"},
       {"an unknown bound type late in the section", head + " UP BND x 1\n LO BND y 2\n UP BND z 3\n XX BND w 1\n"
                                                            " UP BND w 1\nENDATA\n"},
       {"an unknown bound type on an unknown column", head + " UP BND x 1\n XX BND nobody 1\nENDATA\n"},

@@ -64,10 +64,11 @@ def test_limit_lists_the_first_and_counts_the_rest():
 
 def test_formats_and_sources():
     fixed = "ROWS\n N  COST\n L  LIM 1\nENDATA\n".encode()
-    free = mopsel.check(fixed)
+    free = mopsel.check(fixed, format="free")
     assert [(d.lineno, d.code) for d in free] == [(3, "extra-fields")]
     assert free[0].message.endswith('(names with blanks? a fixed-format file reads with format="fixed")')
     assert mopsel.check(fixed, format="fixed") == []
     assert [(d.lineno, d.severity, d.code) for d in mopsel.check(fixed, format="auto")] == [(3, "info", "fixed-format")]
+    assert mopsel.check(fixed) == mopsel.check(fixed, format="auto")  # as read() reads by default
     cut = gzip.compress(fixed)[:-4]
     assert [(d.lineno, d.code) for d in mopsel.check(cut)] == [(None, "compressed-data")]

@@ -1,6 +1,6 @@
 """mopsel.read: every kind of source and compression gives the model parse_str gives; failures
 are MpsError (with path, line and reason) or the fitting OSError subclass; fixed, automatic
-and strict reading."""
+and strict reading; the warnings of what the reading passed over; the reading rules."""
 
 from __future__ import annotations
 
@@ -13,6 +13,7 @@ import lzma
 import os
 import pickle
 import sys
+import warnings
 from pathlib import Path
 
 import pytest
@@ -56,7 +57,7 @@ COMPRESSED = {
 
 
 @pytest.mark.parametrize("compress", list(COMPRESSED.values()), ids=list(COMPRESSED))
-@pytest.mark.parametrize("kind", ["str-path", "pathlib", "bytes-path", "file-object", "bytes", "memoryview"])
+@pytest.mark.parametrize("kind", ["str-path", "pathlib", "file-object", "bytes", "bytearray", "memoryview"])
 def test_every_source_and_compression_reads_alike(kind, compress, tmp_path):
     data = compress(TEXT)
     path = tmp_path / "model.data"  # the name says nothing: the content decides
@@ -65,10 +66,24 @@ def test_every_source_and_compression_reads_alike(kind, compress, tmp_path):
         with open(path, "rb") as f:
             model = mopsel.read(f)
     else:
-        source = {"str-path": str(path), "pathlib": path, "bytes-path": os.fsencode(path), "bytes": data,
+        source = {"str-path": str(path), "pathlib": path, "bytes": data, "bytearray": bytearray(data),
                   "memoryview": memoryview(bytearray(data))}[kind]
         model = mopsel.read(source)
     assert snapshot(model) == EXPECTED
+
+
+def test_bytes_are_always_text_and_a_str_always_a_path(tmp_path):
+    path = tmp_path / "m.mps"
+    path.write_bytes(TEXT)
+    with pytest.raises(mopsel.MpsError) as ei:  # a short bytes without a line feed is text too
+        mopsel.read(os.fsencode(path))
+    assert (ei.value.code, ei.value.path) == ("no-endata", None)
+    with pytest.raises(TypeError) as ei:
+        mopsel.read(SMALL_MPS)
+    assert str(ei.value) == ("source: a str is a path, and this one holds a line break; pass MPS text as bytes "
+                             "(text.encode()) or through mopsel.parse_str")
+    with pytest.raises(FileNotFoundError):
+        mopsel.read("ROWS N obj ENDATA")  # a str without a line break is a path
 
 
 def test_gzip_members_in_memory_all_count():
@@ -168,17 +183,21 @@ NATIVE_FAILURES = {
     "cut-gzip": ({"path": b"D/cut.gz", "gzip": True, "name": "cut.gz"}, mopsel.MpsError,
                  {"path": "cut.gz", "lineno": None, "line": None, "code": "compressed-data"}),
     "format": ({"text": b"", "format": 3}, ValueError, {"args": ("_read(): format must be 0 (free), 1 (fixed) or 2 (auto)",)}),
+    "rule": ({"text": b"", "sets": "some"}, ValueError, {"args": ("sets: expected 'all' or 'first', got 'some'",)}),
 }
 
 
 @pytest.mark.parametrize("arguments, kind, attributes", NATIVE_FAILURES.values(), ids=NATIVE_FAILURES.keys())
 def test_the_native_entries_raise_the_package_exceptions(arguments, kind, attributes, tmp_path):
     (tmp_path / "cut.gz").write_bytes(gzip.compress(TEXT)[:-5])
+    rules = {"sets": arguments.pop("sets", "all"), "repeated": "last", "free_rows": "drop"}
     given = {"path": None, "text": None, "name": None, "gzip": False, "format": 0, **arguments}
     if given["path"] is not None:
         given["path"] = given["path"].replace(b"D", os.fsencode(tmp_path), 1)
     with pytest.raises(kind) as ei:
-        mopsel._mopsel._read(**given, strict=False)
+        mopsel._mopsel._read(**given, strict=False, **rules)
+    if rules["sets"] != "all":
+        return  # _check takes no rules
     assert type(ei.value) is kind
     assert {name: getattr(ei.value, name) for name in attributes} == attributes
     if kind is mopsel.MpsError and ei.value.code == "compressed-data":
@@ -239,7 +258,90 @@ def test_fixed_and_automatic_formats():
     fixed = mopsel.read(FIXED, format="fixed")
     assert (fixed.row_names, fixed.col_names, fixed.row_upper.tolist()) == (["LIM 1"], ["X ONE"], [4.0])
     assert (fixed.col_cost.tolist(), fixed.a_matrix.value.tolist()) == ([1.0], [2.0])
-    assert snapshot(mopsel.read(FIXED, format="auto")) == snapshot(fixed)
-    free = mopsel.read(FIXED)
+    assert snapshot(mopsel.read(FIXED, format="auto")) == snapshot(fixed) == snapshot(mopsel.read(FIXED))
+    with pytest.warns(mopsel.MpsWarning, match="3 records look like fixed-format text"):
+        free = mopsel.read(FIXED, format="free")
     assert (free.row_names, free.col_names) == (["LIM"], ["X"])
     assert snapshot(mopsel.read(TEXT, format="auto")) == EXPECTED
+
+
+def model_text(*lines: str) -> bytes:
+    """ROWS obj (N), r1 (L), r2 (G), then the given lines."""
+    return "\n".join(["NAME m", "ROWS", " N obj", " L r1", " G r2", *lines, ""]).encode()
+
+
+# Text -> the warnings read() gives, (code, count, lineno), in the order of their lines.
+WARNINGS = {
+    "clean": (TEXT, []),
+    "every kind": (
+        model_text(" N spare", "COLUMNS", " x obj 1 r1 1,5", " x r1 2 r9 3", " x obj 4", "RHSS", " RHS r1 4",
+                   "QUADOBJ", " x x 1", "BOUNDS", " UP BND y 3", "ENDATA"),
+        [("extra-objective", 1, 6), ("bad-number", 1, 8), ("unknown-row", 1, 9), ("duplicate-entry", 1, 10),
+         ("unknown-section", 1, 11), ("skipped-section", 1, 13), ("unknown-column", 1, 16)],
+    ),
+    "counted, the first line kept": (
+        model_text("COLUMNS", " x obj 1", " x r1 a", " x r2 b", " y r1 c", "ENDATA"), [("bad-number", 3, 8)]),
+    "free format in name only": (FIXED, []),
+}
+
+
+def caught(call):
+    with warnings.catch_warnings(record=True) as got:
+        warnings.simplefilter("always")
+        call()
+    return got
+
+
+@pytest.mark.parametrize("text, want", WARNINGS.values(), ids=list(WARNINGS))
+def test_warnings_say_what_the_reading_passed_over(text, want, tmp_path):
+    got = caught(lambda: mopsel.read(text))
+    assert [(w.message.code, w.message.count, w.message.lineno) for w in got] == want
+    assert all(w.category is mopsel.MpsWarning and issubclass(w.category, UserWarning) for w in got)
+    assert all(w.filename == __file__ for w in got), "said where read() was called"
+    for w in got:
+        message = str(w.message)
+        assert f"{w.message.count:,}" in message and f"line {w.message.lineno:,}" in message
+        assert message.endswith("; run `mopsel check FILE` for every line")
+    # Each warning counts what check lists under its code.
+    findings = [d.code for d in mopsel.check(text)]
+    assert [(w.message.code, w.message.count) for w in got] == [(c, findings.count(c)) for c, _, _ in want]
+    path = tmp_path / "m.mps"
+    path.write_bytes(text)
+    assert all(f"`mopsel check {path}`" in str(w.message) for w in caught(lambda: mopsel.read(path)))
+    # parse_file and parse_str stay silent.
+    assert caught(lambda: mopsel.parse_file(str(path))) == caught(lambda: mopsel.parse_str(text.decode())) == []
+
+
+def test_warnings_made_errors():
+    text = WARNINGS["every kind"][0]
+    with warnings.catch_warnings():
+        warnings.simplefilter("error", mopsel.MpsWarning)
+        with pytest.raises(mopsel.MpsWarning) as ei:
+            mopsel.read(text)
+    assert (ei.value.code, ei.value.lineno, ei.value.path) == ("extra-objective", 6, None)
+    assert str(ei.value) == ("1 N row besides the objective was dropped with its entries (free_rows=\"keep\" keeps "
+                             "it), at line 6: 'spare'; run `mopsel check FILE` for every line")
+    again = pickle.loads(pickle.dumps(ei.value))
+    assert (type(again), str(again), again.count) == (mopsel.MpsWarning, str(ei.value), 1)
+
+
+def test_reading_rules():
+    sets = model_text("COLUMNS", " x obj 1 r1 1", "RHS", " R1 r1 4", " R2 r2 6", "BOUNDS", " UP B1 x 5", " UP B2 x 7",
+                      " LO B2 x 1", "ENDATA")
+    every = mopsel.read(sets)
+    first = mopsel.read(sets, sets="first")
+    assert (every.row_lower.tolist(), every.col_lower.tolist(), every.col_upper.tolist()) == ([-INF, 6], [1], [7])
+    assert (first.row_lower.tolist(), first.col_lower.tolist(), first.col_upper.tolist()) == ([-INF, 0], [0], [5])
+    kept = mopsel.read(model_text(" N spare", "COLUMNS", " x obj 1 spare 2", "ENDATA"), free_rows="keep")
+    assert (kept.row_names, kept.row_lower.tolist(), kept.a_matrix.index.tolist()) == (["r1", "r2", "spare"],
+                                                                                       [-INF, 0, -INF], [2])
+    repeated = model_text("COLUMNS", " x obj 1 r1 1", "BOUNDS", " LO BND x 1", " FX BND x 3", "ENDATA")
+    assert mopsel.read(repeated, repeated="first").col_upper.tolist() == [INF]
+    assert mopsel.read(repeated).col_upper.tolist() == [3]
+    for keyword, value, want in (("sets", "some", "'all' or 'first'"), ("repeated", "First", "'last' or 'first'"),
+                                 ("free_rows", None, "'drop' or 'keep'")):
+        with pytest.raises(ValueError, match=f"^{keyword}: expected {want}, got "):
+            mopsel.read(sets, **{keyword: value})
+
+
+INF = float("inf")

@@ -94,6 +94,22 @@ struct StopAfter {
   }
 };
 
+// A fixed-format line: each field starts in its column (2, 5, 15, 25, 40, 50); an
+// empty field leaves its columns blank.
+inline std::string fixed_line(std::initializer_list<std::string_view> fields) {
+  static constexpr size_t kStart[] = {1, 4, 14, 24, 39, 49};
+  std::string line;
+  size_t i = 0;
+  for (std::string_view field : fields) {
+    if (!field.empty()) {
+      line.resize(kStart[i], ' ');
+      line += field;
+    }
+    ++i;
+  }
+  return line;
+}
+
 // Joins lines with LF, each line terminated.
 inline std::string lines(std::initializer_list<std::string_view> list) {
   std::string text;

@@ -166,10 +166,10 @@ uint32_t set_id(CarefulLines& c, SetKind kind, std::string_view name) {
     static constexpr std::string_view kHow[] = {
         "every set applies; within one RHS section the first value for a row is kept",
         "every set applies, each record on the row's bounds as they are then",
-        "every set applies; a later bound replaces an earlier one"};
+        "every set applies; a later bound replaces an earlier one (repeated=\"first\" keeps the first)"};
     (void)note(c, FindingCode::SeveralSets, name,
                std::string(kSetSection[kind]) + " set " + quoted(name) + " besides " + quoted(track.first) + ": " +
-                   std::string(kHow[kind]));
+                   std::string(kHow[kind]) + "; sets=\"first\" applies only " + quoted(track.first));
   }
   return id;
 }
@@ -188,6 +188,53 @@ void find_incomplete_pairs(CarefulLines& c, std::string_view section, const Fiel
       incomplete(c, value, std::string(section) + " record: value " + quoted(value) + " has no row: ignored");
     }
   }
+}
+
+bool fixed_sign(CarefulLines& c, SectionReader& r, std::string_view name) {
+  if (detecting(c)) {
+    needs_fixed(c, r, name);
+    return true;
+  }
+  if (r.state.notices.fixed_signs) note(r.state.notices, Notice::FixedFormat, name);
+  return false;
+}
+
+namespace {
+
+std::string_view section_word(Section section) noexcept {
+  switch (section) {
+    case Section::Rows: return "ROWS";
+    case Section::Columns: return "COLUMNS";
+    case Section::Rhs: return "RHS";
+    case Section::Ranges: return "RANGES";
+    case Section::Bounds: return "BOUNDS";
+    default: return "section";
+  }
+}
+
+}  // namespace
+
+void report_misspelt(CarefulLines& c, const SectionReader& r, std::string_view line) {
+  const std::string_view word = r.misspelt;
+  if (word.empty() || word.data() < line.data() || word.data() >= line.data() + line.size()) return;
+  if (!wants(c.findings, FindingCode::UnknownSection)) return;
+  (void)note(c, FindingCode::UnknownSection, word,
+             quoted(word) + " in column 1 is no section keyword: the line is read as a " +
+                 std::string(section_word(r.section)) + " record (a misspelt section header?)");
+}
+
+bool fail_at_misspelt(CarefulLines& c, SectionReader& r) {
+  Findings& findings = c.findings;
+  if (r.misspelt.empty() || findings.options.collect) return false;
+  findings.failed = true;
+  if (!findings.stop) {
+    const auto offset = static_cast<uint64_t>(r.misspelt.data() - r.text_begin);
+    // Line 0: worked out from the offset with the failure's line.
+    findings.stop = Finding{FindingCode::UnknownSection, offset, 0,
+                            failure_reason(FindingCode::UnknownSection, r.misspelt, r.state.limits)};
+  }
+  fail(r, FindingCode::UnknownSection, r.misspelt);
+  return true;
 }
 
 // Stops a free read that turns out to need fixed columns.

@@ -56,6 +56,7 @@ void careful_rows(CarefulLines& c, SectionReader& r, std::string_view raw) {
   std::string_view line = raw;
   const std::optional<LineClass> record = rows_line_record(r, line);
   if (!record) return;
+  report_misspelt(c, r, raw);
   const LineClass& cls = *record;
   Fields& fields = c.fields;
   if (c.fixed) {
@@ -71,7 +72,7 @@ void careful_rows(CarefulLines& c, SectionReader& r, std::string_view raw) {
   }
   if (fields.count > 2) {
     const std::string_view name(fields.at[1].data(), static_cast<size_t>(line.data() + line.size() - fields.at[1].data()));
-    if (detecting(c) && name.size() <= kFixedNameWidth) return needs_fixed(c, r, name);
+    if (rows_record_looks_fixed(name) && fixed_sign(c, r, name)) return;
     extra_fields(c, "ROWS", fields.at[2], "a type and a name");
   }
   const std::string_view type = fields.at[0];
@@ -79,12 +80,13 @@ void careful_rows(CarefulLines& c, SectionReader& r, std::string_view raw) {
   ReaderState& state = r.state;
   const std::optional<RowType> row_type = row_type_of(type);
   if (!row_type) {
+    if (fail_at_misspelt(c, r)) return;
     // Collecting goes on without the row; otherwise the read ends here.
     (void)go_on(r, note(c, FindingCode::UnknownRowType, type, failure_reason(FindingCode::UnknownRowType, type, state.limits)),
                 FindingCode::UnknownRowType, type);
     return;
   }
-  if (*row_type != RowType::N) {
+  if (*row_type != RowType::N || (r.objective_seen && state.keep_free_rows)) {
     if (!check_name(c, r, "row name", name)) return;
   } else if (r.objective_seen) {
     if (wants(c.findings, FindingCode::ExtraObjective)) {
@@ -205,7 +207,9 @@ void CarefulLines::dispatch(SectionReader& r, std::string_view line) {
   }
 }
 
-bool CarefulLines::finish(SectionReader& r) {
+bool CarefulLines::finish(SectionReader& r) { return end_checks(r); }
+
+bool CarefulLines::end_checks(SectionReader& r) {
   ReaderState& state = r.state;
   if (!careful_sections_finish(*this, r)) return false;
   if (!is_valid_utf8(state.name)) {
@@ -247,6 +251,8 @@ void CarefulLines::rows_begun(SectionReader& r, LineCursor& cursor) {
 void CarefulLines::end_of_text(SectionReader& r) {
   (void)report_at(findings, FindingCode::NoEndData, static_cast<uint64_t>(r.text_end - r.text_begin),
                   findings.lineno == 0 ? 1 : findings.lineno, failure_reason(FindingCode::NoEndData, {}, r.state.limits));
+  // A check lists what the whole text holds, ENDATA or not.
+  if (findings.options.collect) (void)end_checks(r);
 }
 
 bool read_sections_careful(std::string_view text, ReaderState& state, Findings& findings, Format format,

@@ -1,6 +1,8 @@
 // The careful reader's records of COLUMNS, RHS, RANGES and BOUNDS: each is inspected
 // against what the reader holds before it, then applied by the default reader's steps.
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <string>
 
 #include "model/mps_codes.hpp"
@@ -45,10 +47,7 @@ void careful_columns_record(CarefulLines& c, SectionReader& r, std::string_view 
                                    "line makes a column " + quoted(f[0]));
   }
   const size_t pairs = column_pairs(fields);
-  if (detecting(c) && pairs > 0 && find_name(state.row_index, f[1]) == nullptr &&
-      find_name(state.row_index, f[2]) != nullptr && looks_fixed(f[0], f[1])) {
-    return needs_fixed(c, r, span_of(f[0], f[1]));
-  }
+  if (!c.fixed && record_looks_fixed(state.row_index, fields) && fixed_sign(c, r, span_of(f[0], f[1]))) return;
   const bool new_column = !scratch.column_open || !same_name(f[0], scratch.current_column);
   if (new_column) {
     if (!check_name(c, r, "column name", f[0])) return;
@@ -70,6 +69,7 @@ void careful_columns_record(CarefulLines& c, SectionReader& r, std::string_view 
     if (row_name.empty()) continue;
     const int32_t* ref = find_key(state.row_index, keys.keys[i]);
     if (ref == nullptr) {
+      note(state.notices, Notice::UnknownRow, row_name);
       if (!go_on(r, note(c, FindingCode::UnknownRow, row_name,
                           "unknown row " + quoted(row_name) + " in COLUMNS: the entry of column " + quoted(f[0]) +
                               " is ignored"),
@@ -114,6 +114,7 @@ bool inspect_rhs_pair(CarefulLines& c, SectionReader& r, std::string_view row_na
   const std::string_view section = ranges ? "RANGES" : "RHS";
   const int32_t* ref = find_name(state.row_index, row_name);
   if (ref == nullptr) {
+    note(state.notices, Notice::UnknownRow, row_name);
     return go_on(r, note(c, FindingCode::UnknownRow, row_name,
                          "unknown row " + quoted(row_name) + " in " + std::string(section) + ": the value is ignored"),
                  FindingCode::UnknownRow, row_name);
@@ -194,12 +195,13 @@ void careful_rhs_record(CarefulLines& c, SectionReader& r, std::string_view line
   const bool ranges = r.section == Section::Ranges;
   const std::string_view section = ranges ? "RANGES" : "RHS";
   const size_t first = c.fixed ? 1 : set_record_start(state, fields);
-  if (detecting(c) && first == 1 && fields.count >= 3 && find_name(state.row_index, f[1]) == nullptr &&
-      find_name(state.row_index, f[2]) != nullptr && looks_fixed(f[0], f[1])) {
-    return needs_fixed(c, r, span_of(f[0], f[1]));
+  if (!c.fixed && first == 1 && record_looks_fixed(state.row_index, fields) &&
+      fixed_sign(c, r, span_of(f[0], f[1]))) {
+    return;
   }
   const std::string_view set_name = first == 1 ? f[0] : std::string_view();
   const uint32_t set = set_id(c, ranges ? kRangesSet : kRhsSet, set_name);
+  if (set > 1 && c.findings.options.sets == Sets::First) return;  // a later set: passed over
   if (!c.fixed) {
     const bool extra = first == 1 ? fields.count == kMaxFields || more_fields_after(line, fields)
                                   : more_fields_after(line, fields);
@@ -215,6 +217,40 @@ void careful_rhs_record(CarefulLines& c, SectionReader& r, std::string_view line
 
 // ---------------------------------------------------------------------------
 // BOUNDS
+
+struct SidePair {
+  double lower;
+  double upper;
+};
+
+// The duplicate-bound message: which sides the record repeats (bit 0 the lower, bit 1
+// the upper), and what it does to each side it sets, with the values before and after.
+std::string repeated_bound_message(std::string_view column, std::string_view set_name, BoundType type,
+                                   unsigned repeated, SidePair before, SidePair after) {
+  static constexpr const char* kSide[] = {"lower", "upper"};
+  const double was[] = {before.lower, before.upper};
+  const double now[] = {after.lower, after.upper};
+  std::string message = "repeated ";
+  message += repeated == 3 ? "lower and upper bounds" : std::string(kSide[repeated == 2 ? 1 : 0]) + " bound";
+  message += " for column " + quoted(column) + (set_name.empty() ? std::string() : " in set " + quoted(set_name)) +
+             ": the later record (" + std::string(bound_type_code(type)) + ") ";
+  const unsigned sides = bound_sides(type);
+  bool first = true;
+  // The repeated sides first, then a side the record sets for the first time.
+  for (const unsigned pass : {1u, 0u}) {
+    for (unsigned side = 0; side < 2; ++side) {
+      const unsigned bit = 1u << side;
+      if ((sides & bit) == 0 || ((repeated & bit) != 0) != (pass == 1)) continue;
+      const bool same = std::bit_cast<uint64_t>(was[side]) == std::bit_cast<uint64_t>(now[side]);
+      if (!first) message += " and ";
+      first = false;
+      message += same ? "sets the " + std::string(kSide[side]) + " bound to " + number_text(now[side]) + " again"
+                      : "makes the " + std::string(kSide[side]) + " bound " + number_text(now[side]) + " instead of " +
+                            number_text(was[side]);
+    }
+  }
+  return message + " (repeated=\"first\" keeps the first record)";
+}
 
 void careful_bound_record(CarefulLines& c, SectionReader& r, std::string_view line, const Fields& fields) {
   ReaderState& state = r.state;
@@ -236,11 +272,11 @@ void careful_bound_record(CarefulLines& c, SectionReader& r, std::string_view li
     record = bound_layout(state, fields);
     const bool with_set = fields.count >= 3 && record.column_name.data() == f[2].data();
     if (with_set) set_name = f[1];
-    if (detecting(c) && with_set && !record.known && fields.count >= 4) {
-      BoundRecord probe;
-      probe.column_name = f[3];
-      find_bound_column(state, probe);
-      if (probe.known && looks_fixed(f[1], f[2])) return needs_fixed(c, r, span_of(f[1], f[2]));
+    if (with_set && !record.known && bounds_record_looks_fixed(fields, [&](std::string_view name) {
+          uint32_t column;
+          return find_bound_column(state, name, column);
+        }) && fixed_sign(c, r, span_of(f[1], f[2]))) {
+      return;
     }
     const size_t uses = with_set ? 4 : 3;
     if (fields.count > uses || more_fields_after(line, fields)) {
@@ -250,13 +286,17 @@ void careful_bound_record(CarefulLines& c, SectionReader& r, std::string_view li
   }
   BoundType type;
   if (!bound_type_of(record.type, type)) {
+    if (fail_at_misspelt(c, r)) return;
     (void)go_on(r, note(c, FindingCode::UnknownBoundType, record.type,
                         failure_reason(FindingCode::UnknownBoundType, record.type, state.limits)),
                 FindingCode::UnknownBoundType, record.type);
     return;
   }
   const uint32_t set = set_id(c, kBoundsSet, set_name);
+  const ReadOptions& options = c.findings.options;
+  if (set > 1 && options.sets == Sets::First) return;  // a later set: passed over
   if (!record.known) {
+    note(state.notices, Notice::UnknownColumn, record.column_name);
     if (!go_on(r, note(c, FindingCode::UnknownColumn, record.column_name,
                         "unknown column " + quoted(record.column_name) + " in BOUNDS: a new column is made"),
                FindingCode::UnknownColumn, record.column_name)) {
@@ -287,8 +327,13 @@ void careful_bound_record(CarefulLines& c, SectionReader& r, std::string_view li
   }
   const uint32_t j = record.known ? record.column : state.num_col;
   const unsigned sides = bound_sides(type);
-  const bool lower_repeated = record.known && (sides & 1) != 0 && c.lower_set[j] == set + 1;
-  const bool upper_repeated = record.known && (sides & 2) != 0 && c.upper_set[j] == set + 1;
+  // With repeated="first", a record that would set a side an earlier record set (in
+  // any set) is passed over whole.
+  if (record.known && options.repeated == Repeated::First &&
+      (((sides & 1) != 0 && c.lower_set[j] != 0) || ((sides & 2) != 0 && c.upper_set[j] != 0))) {
+    return;
+  }
+  const unsigned repeated = record.known ? ((c.lower_set[j] == set + 1 ? 1u : 0u) | (c.upper_set[j] == set + 1 ? 2u : 0u)) & sides : 0u;
   const double lower_before = record.known ? state.col_lower[j] : 0.0;
   const double upper_before = record.known ? state.col_upper[j] : 0.0;
   if (sides & 1) c.lower_set[j] = set + 1;
@@ -298,16 +343,10 @@ void careful_bound_record(CarefulLines& c, SectionReader& r, std::string_view li
     fail(r, FindingCode::TooManyColumns, record.column_name);
     return;
   }
-  if ((lower_repeated || upper_repeated) && wants(c.findings, FindingCode::DuplicateBound)) {
-    // Said with the values before and after, read from the column itself.
-    const bool lower = lower_repeated;
-    const double before = lower ? lower_before : upper_before;
-    const double after = lower ? state.col_lower[j] : state.col_upper[j];
+  if (repeated != 0 && wants(c.findings, FindingCode::DuplicateBound)) {
     (void)note(c, FindingCode::DuplicateBound, record.type,
-               std::string("repeated ") + (lower ? "lower" : "upper") + " bound for column " +
-                   quoted(record.column_name) + (set_name.empty() ? std::string() : " in set " + quoted(set_name)) +
-                   ": the later record (" + std::string(bound_type_code(type)) + ") makes it " + number_text(after) +
-                   " instead of " + number_text(before));
+               repeated_bound_message(record.column_name, set_name, type, repeated, {lower_before, upper_before},
+                                      {state.col_lower[j], state.col_upper[j]}));
   }
 }
 
@@ -328,9 +367,10 @@ void careful_record_line(CarefulLines& c, SectionReader& r, std::string_view lin
     if (fields.count == 0) return;
     const HeaderKind kind = header_or_record(r, line, fields);
     if (kind != HeaderKind::Data) {
-      take_header(r, kind, header_argument(fields));
+      take_header(r, kind, fields.at[0], header_argument(fields));
       return;
     }
+    report_misspelt(c, r, line);
   }
   if (r.section == Section::Quadratic || r.section == Section::Sos || r.section == Section::Indicators) {
     careful_extra_record(c, r, line, fields);

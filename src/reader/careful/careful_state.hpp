@@ -12,6 +12,7 @@
 #include "model/finding_code.hpp"
 #include "reader/careful/careful_lines.hpp"
 #include "reader/records/fixed_layout.hpp"
+#include "reader/records/fixed_signs.hpp"
 #include "reader/records/findings.hpp"
 #include "reader/text/lines.hpp"
 #include "reader/names/name_map.hpp"
@@ -21,8 +22,6 @@ namespace mopsel {
 
 namespace careful {
 
-// Names in fixed columns are at most this long.
-inline constexpr size_t kFixedNameWidth = 8;
 // Values from here on are infinite for several solvers; here they stay finite.
 inline constexpr double kLargeValue = 1e20;
 
@@ -87,6 +86,9 @@ struct CarefulLines {
   void section_problem(SectionReader& r, const SectionProblem& problem);
   bool finish(SectionReader& r);
   void end_of_text(SectionReader& r);
+  // What is found once the text is read (names, repeated columns, bound conflicts);
+  // false when a failure is found.
+  bool end_checks(SectionReader& r);
 };
 
 namespace careful {
@@ -103,6 +105,19 @@ bool go_on(SectionReader& r, bool reported_ok, FindingCode code, std::string_vie
 
 // Stops a free read that turns out to need fixed columns, at `name`.
 void needs_fixed(CarefulLines& c, SectionReader& r, std::string_view name);
+
+// A record that shows fixed-format text (fixed_signs.hpp) at `name`: the automatic
+// format switches (the read stops here: true); a free-format reading counts it.
+bool fixed_sign(CarefulLines& c, SectionReader& r, std::string_view name);
+
+// The unknown-section finding for a line that the grammar took for a misspelt header
+// (column_one_record), when `line` is that line.
+void report_misspelt(CarefulLines& c, const SectionReader& r, std::string_view line);
+
+// After a misspelt header in the section, a record that cannot be read fails the
+// read at the misspelt line, as the default reading does (not when collecting, where
+// both are listed). True when the read ended so.
+bool fail_at_misspelt(CarefulLines& c, SectionReader& r);
 
 // Unicode blanks inside the fields (check_unicode_blanks below calls it only for a
 // line that holds non-ASCII bytes or a vertical tab). False when the read ends here.
@@ -164,11 +179,6 @@ inline std::string_view span_of(std::string_view a, std::string_view b) noexcept
 // The automatic format looks for records that need fixed columns until the first
 // failure: a read that fails in free format fails, whatever follows.
 inline bool detecting(const CarefulLines& c) noexcept { return c.detect_fixed && !c.findings.failed; }
-
-// True when `a` to `b` fit in a fixed-format name.
-inline bool looks_fixed(std::string_view a, std::string_view b) noexcept {
-  return span_of(a, b).size() <= kFixedNameWidth;
-}
 
 // Unicode blanks inside the fields of a record. False when the read ends here.
 inline bool check_unicode_blanks(CarefulLines& c, SectionReader& r, const Fields& fields) {

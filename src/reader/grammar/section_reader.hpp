@@ -75,6 +75,10 @@ struct SectionReader {
   bool header_taken = false;
   bool rows_left = false;       // ROWS was left: its names are completed before any lookup
   bool objective_seen = false;  // ROWS
+  // The first word of the last line of this section that starts in the first column
+  // with no section keyword where records are indented (column_one_record): a misspelt
+  // header, likely. A failure later in the section is reported there.
+  std::string_view misspelt;
   ColumnsScratch columns;       // COLUMNS
   RhsScratch rhs;               // RHS
   QuadraticScratch quadratic;   // the quadratic sections
@@ -97,6 +101,17 @@ inline void fail(SectionReader& r, FindingCode cause, std::string_view at) noexc
   r.failure_at = at;
 }
 
+// Ends the read at a record of this section that cannot be read (an unknown row or
+// bound type): after a misspelt header in the section, the read fails there, where
+// it went wrong.
+inline void fail_at_record(SectionReader& r, FindingCode cause, std::string_view at) noexcept {
+  if (!r.misspelt.empty()) {
+    fail(r, FindingCode::UnknownSection, r.misspelt);
+  } else {
+    fail(r, cause, at);
+  }
+}
+
 // Ends the read to be made again (on one thread, or once the text is whole).
 inline void start_over(SectionReader& r) noexcept {
   r.section = Section::Failed;
@@ -110,13 +125,13 @@ Error section_failure(const SectionReader& r);
 // Which limit a failed COLUMNS or BOUNDS step reached.
 FindingCode column_limit_cause(const ReaderState& state) noexcept;
 
-// Leaves the current section through a header of kind `kind` and enters the
-// section it opens; `argument` is the field after the keyword (the row a QSECTION or
-// QCMATRIX header names). Leaving ROWS only marks it (rows_left): the reading path
+// Leaves the current section through a header of kind `kind` (whose first word is
+// `word`) and enters the section it opens; `argument` is the field after the keyword
+// (the row a QSECTION or QCMATRIX header names). Leaving ROWS only marks it (rows_left): the reading path
 // first completes the row map its way, then end_rows runs. Leaving a quadratic
 // section marks it too (quadratic_left); its end and the begin of a quadratic
 // section are taken in after_header, once the row map is complete.
-void take_header(SectionReader& r, HeaderKind kind, std::string_view argument = {});
+void take_header(SectionReader& r, HeaderKind kind, std::string_view word, std::string_view argument = {});
 
 // The field after a header's keyword, from its class (rule A) or its fields (rule B).
 std::string_view header_argument(const LineClass& c) noexcept;
@@ -143,13 +158,25 @@ SectionProblem begin_quadratic_section(SectionReader& r);
 // would take more column starts than the text can warrant (see kRowHessianStartsPerByte).
 SectionProblem row_hessians_size_problem(const SectionReader& r, std::string_view endata) noexcept;
 
+// A line of a section read as a record although it starts in the first column and its
+// first word, `word`, is no section keyword: where the records before it are indented,
+// that is a misspelt section header, likely (counted, and kept in r.misspelt). `line`
+// is the line as read.
+[[gnu::cold, gnu::noinline]] void column_one_record(SectionReader& r, std::string_view line, std::string_view word);
+
+// The same for a threaded piece: counts into `notices` and says whether the line looks
+// like a misspelt header (its records before it are indented). `text_begin` is the
+// start of the text that holds `line`.
+[[gnu::cold, gnu::noinline]] bool column_one_misspelt(const char* text_begin, std::string_view line,
+                                                      std::string_view word, Notices& notices) noexcept;
+
 // After ROWS: without an N row, the artificial objective name refers to the
 // objective (objective_name keeps its default).
 void end_rows(SectionReader& r);
 
 // The kind of a line in a record section that starts in the first column: a
-// header, or a record (Data). `fields` holds at least one field.
-[[gnu::noinline]] HeaderKind first_column_kind(SectionReader& r, const Fields& fields);
+// header, or a record (Data). `line` is the line as read; `fields` holds at least one field.
+[[gnu::noinline]] HeaderKind first_column_kind(SectionReader& r, std::string_view line, const Fields& fields);
 
 // Whether a line in a record section (COLUMNS, RHS, RANGES or BOUNDS) is a
 // header, and of which kind, or a record (Data). `line` is the line as read (its
@@ -157,7 +184,7 @@ void end_rows(SectionReader& r);
 [[gnu::always_inline]] inline HeaderKind header_or_record(SectionReader& r, std::string_view line,
                                                           const Fields& fields) {
   if (line.front() == ' ' || line.front() == '\t') [[likely]] return HeaderKind::Data;
-  return first_column_kind(r, fields);
+  return first_column_kind(r, line, fields);
 }
 
 // Whether a line of `section` may end it, without the state the lines before it
@@ -193,7 +220,7 @@ template <class NameRow>
   const std::string_view row_name = fields.at[1];
   const std::optional<RowType> type = row_type_of(fields.at[0]);
   if (!type) [[unlikely]] {
-    fail(r, FindingCode::UnknownRowType, fields.at[0]);  // the read fails
+    fail_at_record(r, FindingCode::UnknownRowType, fields.at[0]);  // the read fails
     return;
   }
   if (*type == RowType::N) {
@@ -201,10 +228,14 @@ template <class NameRow>
       state.objective_name = row_name;
       name_row(row_name, OBJECTIVE_ROW);
       r.objective_seen = true;
-    } else {
-      name_row(row_name, EXTRA_N_ROW);
+      return;
     }
-    return;
+    if (!state.keep_free_rows) [[likely]] {
+      note(state.notices, Notice::ExtraFreeRow, row_name);
+      name_row(row_name, EXTRA_N_ROW);
+      return;
+    }
+    // Kept: a row without bounds.
   }
   if (state.num_row >= state.limits.max_rows) [[unlikely]] {
     fail(r, FindingCode::TooManyRows, row_name);
@@ -249,8 +280,11 @@ void extra_record_line(SectionReader& r, std::string_view line, const Fields& fi
     case Section::Bounds:
       if (!apply_bound(r.state, fields)) [[unlikely]] {
         BoundType type;
-        fail(r, bound_type_of(fields.at[0], type) ? FindingCode::TooManyColumns : FindingCode::UnknownBoundType,
-             fields.at[0]);
+        if (bound_type_of(fields.at[0], type)) {
+          fail(r, FindingCode::TooManyColumns, fields.at[0]);
+        } else {
+          fail_at_record(r, FindingCode::UnknownBoundType, fields.at[0]);
+        }
       }
       break;
     case Section::Quadratic:

@@ -11,6 +11,7 @@
 #include "reader/text/keywords.hpp"
 #include "reader/text/lines.hpp"
 #include "reader/text/numbers.hpp"
+#include "reader/text/previous_line.hpp"
 #include "reader/text/utf8.hpp"
 
 namespace mopsel {
@@ -93,9 +94,10 @@ FindingCode column_limit_cause(const ReaderState& state) noexcept {
   return state.num_col >= state.limits.max_columns ? FindingCode::TooManyColumns : FindingCode::TooManyEntries;
 }
 
-void take_header(SectionReader& r, HeaderKind kind, std::string_view argument) {
+void take_header(SectionReader& r, HeaderKind kind, std::string_view word, std::string_view argument) {
   ReaderState& state = r.state;
   r.header_taken = true;
+  r.misspelt = {};
   switch (r.section) {
     case Section::Rows: r.rows_left = true; break;
     case Section::Quadratic: r.quadratic_left = true; break;
@@ -109,6 +111,7 @@ void take_header(SectionReader& r, HeaderKind kind, std::string_view argument) {
   }
   r.section = section_of(kind);
   switch (r.section) {
+    case Section::Unsupported: note_skipped_section(state.notices, word); break;
     case Section::Rows: r.objective_seen = false; break;
     case Section::Columns: begin_columns(state, r.columns); break;
     case Section::Rhs: begin_rhs(state, r.rhs); break;
@@ -167,11 +170,24 @@ void end_rows(SectionReader& r) {
   if (!r.objective_seen) assign_name(r.state.row_index, kArtificialObjective, OBJECTIVE_ROW);
 }
 
-HeaderKind first_column_kind(SectionReader& r, const Fields& fields) {
+bool column_one_misspelt(const char* text_begin, std::string_view line, std::string_view word,
+                         Notices& notices) noexcept {
+  if (!follows_indented_line(text_begin, line.data())) return false;
+  note(notices, Notice::UnknownSection, word);
+  return true;
+}
+
+void column_one_record(SectionReader& r, std::string_view line, std::string_view word) {
+  if (column_one_misspelt(r.text_begin, line, word, r.state.notices)) r.misspelt = word;
+}
+
+HeaderKind first_column_kind(SectionReader& r, std::string_view line, const Fields& fields) {
   const HeaderKind kind = word_kind(fields.at[0]);
   if (header_takes_fields(kind)) return kind;
   switch (kind) {
-    case HeaderKind::Data: return HeaderKind::Data;
+    case HeaderKind::Data:
+      column_one_record(r, line, fields.at[0]);
+      return HeaderKind::Data;
     case HeaderKind::Rhs:
       // The usual name of the right-hand-side set, never a header inside RHS.
       if (r.section == Section::Rhs) return HeaderKind::Data;
@@ -207,13 +223,13 @@ void outside_line(SectionReader& r, std::string_view line) {
     case HeaderKind::ObjSense: {
       // Inline form: only a word beginning with MAX is understood.
       if (sense_word(first_unicode_token(c.rest)) == SenseWord::Max) r.state.obj_sense_minimize = 0;
-      take_header(r, c.kind);
+      take_header(r, c.kind, c.word, header_argument(c));
       return;
     }
     case HeaderKind::Data:
     case HeaderKind::Blank:
       return;  // text before the first section and between sections carries nothing
-    default: take_header(r, c.kind, header_argument(c)); return;
+    default: take_header(r, c.kind, c.word, header_argument(c)); return;
   }
 }
 
@@ -224,7 +240,9 @@ void objsense_line(SectionReader& r, std::string_view line) {
     case SenseWord::Min: r.state.obj_sense_minimize = 1; break;
     case SenseWord::None: break;
   }
-  if (const HeaderKind kind = rule_a_kind(line, c); kind != HeaderKind::Data) take_header(r, kind, header_argument(c));
+  if (const HeaderKind kind = rule_a_kind(line, c); kind != HeaderKind::Data) {
+    take_header(r, kind, c.word, header_argument(c));
+  }
 }
 
 std::optional<LineClass> rows_line_record(SectionReader& r, std::string_view& line) {
@@ -232,8 +250,11 @@ std::optional<LineClass> rows_line_record(SectionReader& r, std::string_view& li
   line = trim_unicode(line);
   const LineClass c = classify_line(line);
   if (const HeaderKind kind = rule_a_kind(as_read, c); kind != HeaderKind::Data) {
-    take_header(r, kind, header_argument(c));
+    take_header(r, kind, c.word, header_argument(c));
     return std::nullopt;
+  }
+  if (as_read.front() != ' ' && as_read.front() != '\t') [[unlikely]] {
+    if (word_kind(c.word) == HeaderKind::Data) column_one_record(r, as_read, c.word);
   }
   return c;
 }
@@ -259,8 +280,12 @@ void columns_record_line(SectionReader& r, const Fields& fields, const RowKeys& 
 void unsupported_line(SectionReader& r, std::string_view line) {
   const LineClass c = classify_line(trim_unicode(line));
   const HeaderKind kind = rule_a_kind(line, c);
-  if (kind == HeaderKind::Data || kind == HeaderKind::Unsupported) return;
-  take_header(r, kind, header_argument(c));
+  if (kind == HeaderKind::Data) return;
+  if (kind == HeaderKind::Unsupported) {
+    note_skipped_section(r.state.notices, c.word);  // skipped with the section it is in
+    return;
+  }
+  take_header(r, kind, c.word, header_argument(c));
 }
 
 void extra_record_line(SectionReader& r, std::string_view line, const Fields& fields) {

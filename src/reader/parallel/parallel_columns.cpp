@@ -48,6 +48,7 @@ struct Piece {
   const char* stop = nullptr;  // the line that may end the section, or null
   const char* readable = nullptr;  // loads may reach up to here
   PieceColumns out;
+  Notices notices;             // what the piece's lines passed over
   std::string_view last_name;  // the last column's name in the text
   int end_marker = -1;         // the marker state after the piece; -1: as before it
   std::exception_ptr failure;
@@ -55,8 +56,9 @@ struct Piece {
 };
 
 struct Work : PieceQueue {
-  explicit Work(const ReaderState& s) : state(s) {}
+  Work(const ReaderState& s, const char* text_start) : state(s), text_begin(text_start) {}
   const ReaderState& state;  // only its row map is read, which nobody changes meanwhile
+  const char* text_begin;
   std::vector<std::unique_ptr<Piece>> pieces;
   // Storage of appended pieces, kept for the next pieces read: fresh memory costs
   // a page fault per 4 KiB on first touch, more than the reading of it.
@@ -73,6 +75,7 @@ class PieceReader {
   PieceReader(Work& work, Piece& piece, RowBits& bits) : work_(work), piece_(piece), bits_(bits) {}
 
   PieceEnd read(size_t index, const Interruption* interruption) {
+    piece_.notices = Notices{};
     const PieceEnd end = work_.state.row_index.slots.size() >= kLookaheadSlots ? read_lines<true>(index, interruption)
                                                                               : read_lines<false>(index, interruption);
     // Also when the piece was given up: the thread's row bits are clear for its next piece.
@@ -116,6 +119,7 @@ class PieceReader {
             stopped = true;
             break;
           }
+          if (fields.count > 0) (void)column_one_misspelt(work_.text_begin, line, fields.at[0], piece_.notices);
         }
         if (fields.count == 0) continue;
         if constexpr (prefetch) keys[n] = prepare_row_keys(work_.state, fields);
@@ -152,7 +156,7 @@ class PieceReader {
       const int32_t* ref = find_key(rows, prefetch ? keys.keys[i] : map_key(rows, f[1 + 2 * i]));
       // The rows the open column has a value for are one bit each.
       column_pair(
-          ref, f[2 + 2 * i], cost_,
+          ref, f[2 + 2 * i], cost_, piece_.notices,
           [&](uint32_t r) {
             uint64_t& word = bits_[r >> 6];
             const uint64_t bit = uint64_t{1} << (r & 63);
@@ -235,6 +239,41 @@ void continue_open_column(ColumnsScratch& s, const Piece& p, size_t from, size_t
   if (s.pending_cost == 0.0) s.pending_cost = cost;
 }
 
+// The first entry of the piece's first column (entries before `to`, cost `cost`) that
+// the open column of the same name already has a value for, found again in the text:
+// the earliest repeated entry across the piece's start. `rows` is the row map.
+std::string_view first_repeat_across(const ColumnsScratch& s, const Piece& p, double cost,
+                                     const NameMap<int32_t>& rows) {
+  const bool cost_repeats = s.pending_cost != 0.0 && cost != 0.0;
+  LineCursor cursor{p.begin, p.stop != nullptr ? p.stop : p.end};
+  std::string_view line;
+  while (next_line(cursor, line)) {
+    if (line.empty() || is_comment_line(line)) continue;
+    const Fields fields = split_fields(line, kMaxFields, p.readable);
+    if (fields.count == 0 || is_marker_line(fields)) continue;
+    if (!same_name(fields.at[0], p.out.names[0])) break;  // the first column ended
+    for (size_t i = 0; i < column_pairs(fields); ++i) {
+      const int32_t* ref = find_name(rows, fields.at[1 + 2 * i]);
+      const std::string_view value = fields.at[2 + 2 * i];
+      if (ref == nullptr || parse_number(value) == 0.0) continue;
+      if (*ref >= 0 ? s.pending_value[static_cast<uint32_t>(*ref)] != 0.0 : *ref == OBJECTIVE_ROW && cost_repeats) {
+        return value;
+      }
+    }
+  }
+  return {};
+}
+
+// Counts the entries of the piece's first column (before `to`) and its cost that the
+// open column it continues already has: the one-thread reader would have met them as
+// repeated entries.
+void note_repeats_across(Notices& notices, const ColumnsScratch& s, const Piece& p, size_t to, double cost,
+                         const NameMap<int32_t>& rows) {
+  uint64_t repeats = s.pending_cost != 0.0 && cost != 0.0 ? 1 : 0;
+  for (size_t e = 0; e < to; ++e) repeats += s.pending_value[p.out.entry_row[e]] != 0.0 ? 1 : 0;
+  if (repeats != 0) [[unlikely]] note(notices, Notice::DuplicateEntry, first_repeat_across(s, p, cost, rows), repeats);
+}
+
 // Appends the piece's columns [from, to), all complete, in one block each array.
 void append_complete_columns(ReaderState& state, const Piece& p, size_t from, size_t to, uint8_t before) {
   const size_t n = to - from;
@@ -281,6 +320,7 @@ bool append_piece(ReaderState& state, ColumnsScratch& s, const Piece& p) {
     const auto entries_of = [&](size_t c) { return c + 1 < columns ? p.out.first_entry[c + 1] : p.out.entry_row.size(); };
     size_t c = 0;
     if (s.column_open && same_name(p.out.names[0], s.current_column)) {
+      note_repeats_across(state.notices, s, p, entries_of(0), p.out.cost[0], state.row_index);
       continue_open_column(s, p, 0, entries_of(0), p.out.cost[0]);
       c = 1;
     }
@@ -310,6 +350,7 @@ ParallelRead append_pieces_in_order(SectionReader& r, LineCursor& cursor, Work& 
   const auto use = [&](Piece& piece) -> std::optional<ParallelRead> {
     if (piece.failure) std::rethrow_exception(piece.failure);
     if (!append_piece(state, r.columns, piece)) return ParallelRead::Restart;
+    merge(state.notices, piece.notices);
     if (piece.stop != nullptr) {
       cursor.pos = piece.stop;
       return ParallelRead::Read;
@@ -329,7 +370,7 @@ ParallelRead read_columns_in_parallel(SectionReader& r, LineCursor& cursor, cons
   if (lease.helpers() == 0) return ParallelRead::OneThread;
   ReaderState& state = r.state;
   const size_t threads = lease.helpers() + 1;
-  Work work(state);
+  Work work(state, r.text_begin);
   cut_pieces(work.pieces, cursor.pos, cursor.end, piece_bytes(plan, bytes, threads));
   for (const auto& piece : work.pieces) piece->readable = r.text_end;
   RowBits bits(state.num_row / 64 + 1, 0);
@@ -344,7 +385,7 @@ ParallelRead read_columns_arriving(SectionReader& r, TextWindow& w, LineCursor& 
   const auto bytes = static_cast<size_t>(arrived->expected_end - cursor.pos);
   if (plan.threads < 2 || bytes == 0 || bytes < plan.min_bytes) return ParallelRead::OneThread;
   ReaderState& state = r.state;
-  Work work(state);
+  Work work(state, r.text_begin);
   const size_t size = piece_bytes(plan, bytes, plan.threads);
   // A slot for every piece the text can hold (each but the last is longer than
   // `size`), so that the slots never move while helpers read them.

@@ -32,16 +32,18 @@ struct RhsRecords {
   static constexpr bool kTrimmed = true;  // the line is trimmed for splitting
 
   struct Reader {
-    explicit Reader(const ReaderState& s) noexcept : state(s) {}
+    Reader(const ReaderState& s, Notices& n) noexcept : state(s), notices(n) {}
     const ReaderState& state;
-    MissMemo missed;  // the set's name, usually
+    Notices& notices;  // the piece's
+    MissMemo missed;   // the set's name, usually
 
     bool line(const Fields& fields, std::vector<Entry>& out) {
       const NameMap<int32_t>& rows = state.row_index;
       const size_t first = set_record_start_with(
           fields, [&] { return find_name_memo(rows, missed, fields.at[0]) != nullptr; });
-      for_each_known_pair(rows, fields, first,
-                          [&](int32_t ref, std::string_view value) { out.push_back({parse_number(value), ref}); });
+      for_each_known_pair(
+          rows, fields, first, [&](size_t) { notices.recheck = true; },
+          [&](int32_t ref, std::string_view value) { out.push_back({set_value(notices, value), ref}); });
       return true;
     }
   };
@@ -63,8 +65,9 @@ struct BoundsRecords {
   // Looks columns up as the one-thread reader does, in the map as it stands (no
   // guess of the column until a record has named one).
   struct Reader {
-    explicit Reader(const ReaderState& s) noexcept : state(s) {}
+    Reader(const ReaderState& s, Notices& n) noexcept : state(s), notices(n) {}
     const ReaderState& state;
+    Notices& notices;  // the piece's
     uint32_t last = UINT32_MAX;
     MissMemo missed;
 
@@ -77,7 +80,7 @@ struct BoundsRecords {
       const BoundRecord record = bound_layout_with(fields, *this);
       BoundType type;
       if (!record.known || !bound_type_of(record.type, type)) return false;  // a new column, or a failure
-      out.push_back({bound_value(record, type), record.column, type});
+      out.push_back({bound_value(record, type, notices), record.column, type});
       last = record.column;
       return true;
     }
@@ -139,14 +142,18 @@ struct RecordsPiece {
   const char* end = nullptr;
   const char* stop = nullptr;  // the first line left to the one-thread reader, or null
   std::vector<typename Records::Entry> entries;
+  Notices notices;              // what the piece's records passed over
+  std::string_view misspelt;    // its last record in the first column that looks like a misspelt header
   bool failed = false;  // nothing of the piece counts: the one-thread reader reads it
   std::atomic<bool> done{false};
 };
 
 template <class Records>
 struct RecordsWork : PieceQueue {
-  RecordsWork(const ReaderState& s, const char* text_end) : state(s), readable(text_end) {}
+  RecordsWork(const ReaderState& s, const char* text_start, const char* text_end)
+      : state(s), text_begin(text_start), readable(text_end) {}
   const ReaderState& state;  // only its maps and names are read, which nobody changes meanwhile
+  const char* text_begin;
   const char* readable;      // loads may reach up to here
   std::vector<std::unique_ptr<RecordsPiece<Records>>> pieces;
   std::vector<std::vector<typename Records::Entry>> spare;  // storage of applied pieces, under `lock`
@@ -159,7 +166,9 @@ enum class PieceEnd : uint8_t { Read, NotNeeded, Interrupted };
 template <class Records>
 PieceEnd lay_out(RecordsWork<Records>& work, RecordsPiece<Records>& piece, size_t index,
                  const Interruption* interruption) {
-  typename Records::Reader reader(work.state);
+  piece.notices = Notices{};
+  piece.misspelt = {};
+  typename Records::Reader reader(work.state, piece.notices);
   LineCursor cursor{piece.begin, piece.end};
   const char* poll_at = cursor.pos;
   Fields fields;
@@ -176,7 +185,14 @@ PieceEnd lay_out(RecordsWork<Records>& work, RecordsPiece<Records>& piece, size_
     if (line.empty() || is_comment_line(line)) continue;
     split_fields_into(Records::kTrimmed ? trim_unicode(line) : line, kMaxFields, work.readable, fields);
     if (fields.count == 0) continue;
-    if (may_be_header(Records::kSection, line, fields) || !reader.line(fields, piece.entries)) {
+    if (may_be_header(Records::kSection, line, fields)) {
+      piece.stop = at;
+      break;
+    }
+    if (line.front() != ' ' && line.front() != '\t' && word_kind(fields.at[0]) == HeaderKind::Data) [[unlikely]] {
+      if (column_one_misspelt(work.text_begin, line, fields.at[0], piece.notices)) piece.misspelt = fields.at[0];
+    }
+    if (!reader.line(fields, piece.entries)) {
       piece.stop = at;
       break;
     }
@@ -213,7 +229,7 @@ void helper(RecordsWork<Records>& work) {
 template <class Records>
 ParallelRead read_in_pieces(SectionReader& r, LineCursor& cursor, const ThreadPlan& plan, const ThreadLease& lease) {
   ReaderState& state = r.state;
-  RecordsWork<Records> work(state, r.text_end);
+  RecordsWork<Records> work(state, r.text_begin, r.text_end);
   const size_t bytes = static_cast<size_t>(cursor.end - cursor.pos);
   cut_pieces(work.pieces, cursor.pos, cursor.end, piece_bytes(plan, bytes, lease.helpers() + 1));
   HelperThreads helpers(work.stop);
@@ -227,6 +243,8 @@ ParallelRead read_in_pieces(SectionReader& r, LineCursor& cursor, const ThreadPl
           return ParallelRead::Read;
         }
         for (const auto& e : piece.entries) Records::apply(r, e);
+        merge(state.notices, piece.notices);
+        if (!piece.misspelt.empty()) r.misspelt = piece.misspelt;
         if (piece.stop != nullptr) {
           cursor.pos = piece.stop;
           return ParallelRead::Read;

@@ -66,14 +66,15 @@ template <BoundType type>
 
 [[gnu::always_inline]] inline bool apply_laid_out(ReaderState& state, const BoundRecord& record) {
   uint32_t j = record.column;
-  if (!record.known) {
+  if (!record.known) [[unlikely]] {
+    state.notices.recheck = true;
     if (!append_column(state, record.column_name, code(IntegralityKind::CONTINUOUS), 0)) return false;
     j = state.num_col - 1;  // entered into col_index by the next lookup
   }
 
   BoundType type;
   if (!bound_type_of(record.type, type)) return false;
-  set_bound(state, j, type, bound_value(record, type));
+  set_bound(state, j, type, bound_value(record, type, state.notices));
   return true;
 }
 

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "model/mps_codes.hpp"
+#include "reader/records/notices.hpp"
 #include "reader/records/reader_state.hpp"
 #include "reader/text/lines.hpp"
 #include "reader/text/numbers.hpp"
@@ -66,7 +67,7 @@ template <class Find>
 // name match there is then the map's answer); and they usually name one set,
 // whose name is no column, so the last name not found is answered by `missed`.
 // The threaded reader calls it on a map nobody changes meanwhile.
-[[nodiscard]] inline bool find_column_near(const ColumnIndex& index, const NameList& names, uint32_t num_col,
+[[nodiscard, gnu::always_inline]] inline bool find_column_near(const ColumnIndex& index, const NameList& names, uint32_t num_col,
                                            uint32_t last, MissMemo& missed, std::string_view name,
                                            uint32_t& column) noexcept {
   if (missed.count == index.count && same_name(missed.name, name)) return false;
@@ -90,9 +91,13 @@ template <class Find>
 // The layout with the reader's own lookup.
 BoundRecord bound_layout(ReaderState& state, const Fields& fields);
 
-// The value a record of `type` sets: its value field read as a number, 0 without one.
-inline double bound_value(const BoundRecord& record, BoundType type) noexcept {
-  return bound_takes_value(type) && record.has_value ? parse_number(record.value) : 0.0;
+// The value a record of `type` sets: its value field read as a number, 0 without one
+// (a value of 0 is looked at as a malformed number in `notices`).
+inline double bound_value(const BoundRecord& record, BoundType type, Notices& notices) noexcept {
+  if (!bound_takes_value(type) || !record.has_value) return 0.0;
+  const double value = parse_number(record.value);
+  if (value == 0.0) [[unlikely]] note_zero_value(notices, record.value);
+  return value;
 }
 
 // Sets bounds and integrality of an existing column `j` as a record of `type` with

@@ -51,11 +51,11 @@ namespace {
   return true;
 }
 
-// One (row, value) pair of the open column, its row already looked up.
-[[gnu::always_inline]] inline void apply_pair(ColumnsScratch& scratch, const int32_t* ref,
+// One (row, value) pair of the open column, its row already looked up (and known).
+[[gnu::always_inline]] inline void apply_pair(ColumnsScratch& scratch, Notices& notices, const int32_t* ref,
                                               std::string_view value_field) {
   column_pair(
-      ref, value_field, scratch.pending_cost, [&](uint32_t row) { return scratch.pending_value[row] == 0.0; },
+      ref, value_field, scratch.pending_cost, notices, [&](uint32_t row) { return scratch.pending_value[row] == 0.0; },
       [&](uint32_t row, double value) {
         scratch.pending_value[row] = value;
         scratch.pending_rows.push_back(row);
@@ -71,7 +71,7 @@ bool columns_record(ReaderState& state, ColumnsScratch& scratch, const Fields& f
   const auto& f = fields.at;
   const size_t pairs = column_pairs(fields);
   for (size_t i = 0; i < pairs; ++i) {
-    apply_pair(scratch, find_key(state.row_index, map_key(state.row_index, f[1 + 2 * i])), f[2 + 2 * i]);
+    apply_pair(scratch, state.notices, find_key(state.row_index, map_key(state.row_index, f[1 + 2 * i])), f[2 + 2 * i]);
   }
   return true;
 }
@@ -80,9 +80,8 @@ bool columns_record(ReaderState& state, ColumnsScratch& scratch, const Fields& f
                     const RowKeys& prepared) {
   bool ok;
   if (!open_line_column(state, scratch, fields, ok)) return ok;
-  const auto& f = fields.at;
   for (size_t i = 0; i < prepared.pairs; ++i) {
-    apply_pair(scratch, find_key(state.row_index, prepared.keys[i]), f[2 + 2 * i]);
+    apply_pair(scratch, state.notices, find_key(state.row_index, prepared.keys[i]), fields.at[2 + 2 * i]);
   }
   return true;
 }

@@ -12,6 +12,7 @@
 
 #include "reader/text/lines.hpp"
 #include "model/mps_codes.hpp"
+#include "reader/records/notices.hpp"
 #include "reader/records/reader_state.hpp"
 #include "reader/text/numbers.hpp"
 
@@ -38,22 +39,37 @@ namespace mopsel {
 }
 
 // One (row, value) pair of the open column, its row looked up (`ref`, null when
-// unknown), as every reader keeps it: zeros (also malformed numbers) are dropped
-// and NaN is kept; the first nonzero value per row wins, `claim(row)` answering
-// whether the row is still free in the column (and taking it), `keep(row, value)`
-// storing it; the first nonzero objective coefficient becomes the cost; extra N
-// rows are passed over.
+// unknown), as every reader keeps it: zeros (also malformed numbers) are dropped and
+// NaN is kept; the first nonzero value per row wins, `claim(row)` answering whether the
+// row is still free in the column (and taking it), `keep(row, value)` storing it; the
+// first nonzero objective coefficient becomes the cost; extra N rows are passed over.
+// What is dropped is counted in `notices`; an unknown row only marks it for a careful
+// reading (a call there would cost the usual lines their registers).
 template <class Claim, class Keep>
 [[gnu::always_inline]] inline void column_pair(const int32_t* ref, std::string_view value_field, double& cost,
-                                               Claim&& claim, Keep&& keep) {
-  if (ref == nullptr) return;
+                                               Notices& notices, Claim&& claim, Keep&& keep) {
+  if (ref == nullptr) [[unlikely]] {
+    notices.recheck = true;
+    return;
+  }
   const double value = parse_number(value_field);
-  if (value == 0.0) return;
+  if (value == 0.0) [[unlikely]] {
+    note_zero_value(notices, value_field);
+    return;
+  }
   const int32_t row = *ref;
   if (row >= 0) {
-    if (claim(static_cast<uint32_t>(row))) keep(static_cast<uint32_t>(row), value);
+    if (claim(static_cast<uint32_t>(row))) [[likely]] {
+      keep(static_cast<uint32_t>(row), value);
+    } else {
+      note(notices, Notice::DuplicateEntry, value_field);
+    }
   } else if (row == OBJECTIVE_ROW) {
-    if (cost == 0.0) cost = value;
+    if (cost == 0.0) [[likely]] {
+      cost = value;
+    } else {
+      note(notices, Notice::DuplicateEntry, value_field);
+    }
   }
 }
 

@@ -99,6 +99,10 @@ std::string failure_reason(FindingCode cause, std::string_view field, const Read
       return quoted(field) +
              ": a second quadratic section for one row (a QSECTION or QCMATRIX section gives the whole quadratic "
              "part of its row, the objective's too)";
+    case FindingCode::UnknownSection:
+      return quoted(field) +
+             " in column 1 is no section keyword: the lines after it are read as records of the section before "
+             "(a misspelt section header?)";
     default: return std::string(finding_name(cause));
   }
 }

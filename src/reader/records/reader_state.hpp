@@ -21,6 +21,7 @@
 #include "model/result.hpp"
 #include "reader/names/column_index.hpp"
 #include "reader/names/name_map.hpp"
+#include "reader/records/notices.hpp"
 #include "reader/text/size_hints.hpp"
 
 namespace mopsel {
@@ -149,6 +150,10 @@ struct ReaderState {
 
   ReaderLimits limits;
   Interruption interruption;  // asked every kPollStride bytes of text
+  // N rows besides the objective become rows without bounds (their entries kept)
+  // instead of being dropped.
+  bool keep_free_rows = false;
+  Notices notices;  // what the reading passed over or guessed
 
   // Lookup shortcuts; they never change a result.
   MissMemo row_miss;         // first field of RHS and RANGES records

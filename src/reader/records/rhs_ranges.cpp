@@ -36,10 +36,12 @@ void apply_range(ReaderState& state, const Fields& fields) noexcept {
 }
 
 void apply_range_pairs(ReaderState& state, const Fields& fields, size_t first) noexcept {
-  for_each_known_pair(state.row_index, fields, first, [&](int32_t ref, std::string_view value) {
+  Notices& notices = state.notices;
+  const auto unknown = [&](size_t) { notices.recheck = true; };
+  for_each_known_pair(state.row_index, fields, first, unknown, [&](int32_t ref, std::string_view value) {
+    const double range = set_value(notices, value);
     if (ref < 0) return;  // an N row: no effect
     const auto r = static_cast<uint32_t>(ref);
-    const double range = parse_number(value);
     const double size = std::fabs(range);
     switch (static_cast<RowType>(state.row_types[r])) {
       case RowType::L: state.row_lower[r] = state.row_upper[r] - size; break;
@@ -52,7 +54,7 @@ void apply_range_pairs(ReaderState& state, const Fields& fields, size_t first) n
           state.row_upper[r] = state.row_lower[r] + size;
         }
         break;
-      case RowType::N: break;  // never stored: N rows are not constraint rows
+      case RowType::N: break;  // an N row kept as a row has no range
     }
   });
 }

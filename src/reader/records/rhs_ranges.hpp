@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "model/mps_codes.hpp"
+#include "reader/records/notices.hpp"
 #include "reader/records/reader_state.hpp"
 #include "reader/text/lines.hpp"
 #include "reader/text/numbers.hpp"
@@ -39,15 +40,27 @@ template <class NamesARow>
 [[nodiscard]] bool is_set_record(ReaderState& state, const Fields& fields) noexcept;
 
 // Calls `use(ref, value_field)` for each (row, value) pair from field `first` on
-// whose row name is in `rows` (ref: a row, OBJECTIVE_ROW or EXTRA_N_ROW); pairs
-// naming an unknown row are skipped, a trailing row name without a value too.
-template <class Use>
+// whose row name is in `rows` (ref: a row, OBJECTIVE_ROW or EXTRA_N_ROW); a pair
+// naming an unknown row is skipped after `unknown(k)` (k: the row name's field), a
+// trailing row name without a value too.
+template <class Unknown, class Use>
 [[gnu::always_inline]] inline void for_each_known_pair(const NameMap<int32_t>& rows, const Fields& fields,
-                                                       size_t first, Use&& use) {
+                                                       size_t first, Unknown&& unknown, Use&& use) {
   for (size_t k = first; k + 1 < fields.count; k += 2) {
     const int32_t* ref = find_name(rows, fields.at[k]);
-    if (ref != nullptr) use(*ref, fields.at[k + 1]);
+    if (ref != nullptr) [[likely]] {
+      use(*ref, fields.at[k + 1]);
+    } else {
+      unknown(k);
+    }
   }
+}
+
+// A value read from `field`, a value of 0 looked at as a malformed number.
+[[gnu::always_inline]] inline double set_value(Notices& notices, std::string_view field) {
+  const double value = parse_number(field);
+  if (value == 0.0) [[unlikely]] note_zero_value(notices, field);
+  return value;
 }
 
 // What an RHS section has given so far: within one section the first value for
@@ -85,16 +98,17 @@ inline void begin_rhs(const ReaderState& state, RhsScratch& scratch) {
       break;
     case RowType::G: state.row_lower[row] = value; break;
     case RowType::L: state.row_upper[row] = value; break;
-    case RowType::N: break;  // never stored: N rows are not constraint rows
+    case RowType::N: break;  // an N row kept as a row has no right-hand side
   }
 }
 
 // The (row, value) pairs of an RHS record from field `first` on; unknown rows are skipped.
 [[gnu::always_inline]] inline void apply_rhs_pairs(ReaderState& state, RhsScratch& scratch, const Fields& fields,
                                                    size_t first) {
-  for_each_known_pair(state.row_index, fields, first, [&](int32_t ref, std::string_view value) {
-    apply_rhs_value(state, scratch, ref, parse_number(value));
-  });
+  Notices& notices = state.notices;
+  for_each_known_pair(
+      state.row_index, fields, first, [&](size_t) { notices.recheck = true; },
+      [&](int32_t ref, std::string_view value) { apply_rhs_value(state, scratch, ref, set_value(notices, value)); });
 }
 
 // Turns one-sided and equality rows into two-sided rows. Never fails; unknown

@@ -27,12 +27,14 @@ struct RowBounds {
 };
 
 // The bounds a constraint row of `type` starts with: an E row [0, 0], a G row
-// [0, +inf], an L row [-inf, 0] (N rows are no constraint rows).
+// [0, +inf], an L row [-inf, 0], and an N row kept as a row (free_rows="keep")
+// none.
 [[nodiscard]] inline constexpr RowBounds initial_row_bounds(RowType type) noexcept {
   constexpr double inf = std::numeric_limits<double>::infinity();
   switch (type) {
     case RowType::G: return {0.0, inf};
     case RowType::L: return {-inf, 0.0};
+    case RowType::N: return {-inf, inf};
     default: return {0.0, 0.0};
   }
 }

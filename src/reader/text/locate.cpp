@@ -27,6 +27,26 @@ TextPosition locate(std::string_view text, uint64_t offset) noexcept {
   return {lineno, std::string_view(line_start, static_cast<size_t>(line_end - line_start))};
 }
 
+std::vector<uint64_t> line_numbers(std::string_view text, const std::vector<uint64_t>& offsets) {
+  std::vector<size_t> order(offsets.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return offsets[a] < offsets[b]; });
+  std::vector<uint64_t> lines(offsets.size(), 1);
+  uint64_t lineno = 1;
+  const char* p = text.data();
+  for (const size_t i : order) {
+    const char* const at = text.data() + std::min<uint64_t>(offsets[i], text.size());
+    while (p < at) {
+      const auto* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(at - p)));
+      if (lf == nullptr) break;
+      ++lineno;
+      p = lf + 1;
+    }
+    lines[i] = lineno;
+  }
+  return lines;
+}
+
 std::string shown_line(std::string_view line, uint64_t column) {
   if (line.size() <= kShownLine) return std::string(line);
   constexpr size_t kWindow = kShownLine - 6;  // room for "..." on both sides

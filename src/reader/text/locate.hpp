@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/result.hpp"
 
@@ -17,6 +18,10 @@ struct TextPosition {
 // The line holding `offset` (lines end at LF; a CR before the LF is not part of the
 // line). The end of a text that ends in a line feed belongs to the last line.
 TextPosition locate(std::string_view text, uint64_t offset) noexcept;
+
+// The line numbers (1-based) of several offsets, in one pass over the text up to the
+// last of them; in the order given.
+std::vector<uint64_t> line_numbers(std::string_view text, const std::vector<uint64_t>& offsets);
 
 // The line as shown in a message: at most kShownLine bytes around the column of
 // `offset`, with "..." where it was cut.

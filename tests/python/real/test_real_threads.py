@@ -80,8 +80,9 @@ def test_real_model_reads_alike_while_inflated(path, reading_threads, gzip_strea
         for plan in STREAM_PLANS:
             streamed = gzip_stream(plan)
             assert differences(whole, snap(mopsel.parse_file(str(path)))) == [], (plan, threads)
-            # The package's reader takes the same path for its default options.
-            assert differences(whole, snap(mopsel.read(path))) == [], (plan, threads)
+            # The package's reader takes the same path in free format (and in the automatic
+            # one, which forplan's blanks in names send to fixed columns after).
+            assert differences(whole, snap(mopsel.read(path, format="free"))) == [], (plan, threads)
             assert gzip_stream(plan) == streamed + 2, "not both reads streamed"
 
 
