@@ -9,9 +9,11 @@ import concurrent.futures
 import os
 import sys
 import time
+import warnings
 from dataclasses import dataclass
 from typing import Any, Callable, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple, Union
 
+from mopsel._errors import MpsWarning
 from mopsel._extras import require
 from mopsel._mopsel import Model
 from mopsel._read import _check_format, read
@@ -47,30 +49,36 @@ class ReadFigures:
 class FileResult:
     """One file of a corpus: its statistics and read figures, or the exception that stopped
     its reading (MpsError for text that cannot be read, OSError for a file that cannot be
-    opened, or any other)."""
+    opened, or any other); with the MpsWarnings of its reading, kept here rather than said."""
 
     path: str
     stats: Optional[Stats]
     read: Optional[ReadFigures]
     error: Optional[BaseException]
+    warnings: Tuple[MpsWarning, ...] = ()
 
 
-def timed_read(path: str, format: Optional[str] = None) -> Tuple[Model, ReadFigures]:
-    """Reads the model at `path`, timing `mopsel.read` alone. Raises as read does."""
+def timed_read(path: str, format: Optional[str] = None) -> Tuple[Model, ReadFigures, Tuple[MpsWarning, ...]]:
+    """Reads the model at `path`, timing `mopsel.read` alone; the MpsWarnings of the read
+    are returned, not said. Raises as read does."""
     with open(path, "rb") as f:
         head = f.read(8)
         size = os.fstat(f.fileno()).st_size
-    start = time.perf_counter()
-    model = read(path, format=format)  # type: ignore[arg-type]
-    return model, ReadFigures(time.perf_counter() - start, size, compression_of(head))
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always", MpsWarning)
+        start = time.perf_counter()
+        model = read(path, format=format)  # type: ignore[arg-type]
+        seconds = time.perf_counter() - start
+    said = tuple(w.message for w in caught if isinstance(w.message, MpsWarning))
+    return model, ReadFigures(seconds, size, compression_of(head)), said
 
 
 def file_result(path: str, format: Optional[str] = None) -> FileResult:
     """The statistics of the file at `path`, or its error; never raises but for
     KeyboardInterrupt and the like."""
     try:
-        model, figures = timed_read(path, format)
-        return FileResult(path, stats(model), figures, None)
+        model, figures, said = timed_read(path, format)
+        return FileResult(path, stats(model), figures, None, said)
     except Exception as error:  # one bad file is one row, whatever went wrong
         return FileResult(path, None, None, error)
 

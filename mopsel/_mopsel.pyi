@@ -234,11 +234,14 @@ def _model_from_arrays(
     none). Use mopsel.from_arrays."""
 
 @overload
-def _write_model(model: Model, *, path: str, digits: int, gzip: bool) -> None:
-    """Writes the model to `path` (digits 0: the exact mode). Use mopsel.write."""
+def _write_model(model: Model, *, path: str, digits: int, gzip: bool, format: int) -> None:
+    """Writes the model to `path` (digits 0: the exact mode; format 0 free, 1 fixed, 2 auto).
+    Use mopsel.write."""
 @overload
-def _write_model(model: Model, *, path: None, digits: int, gzip: bool) -> bytes:
+def _write_model(model: Model, *, path: None, digits: int, gzip: bool, format: int) -> bytes:
     """The model's text (gzip-compressed when `gzip`). Use mopsel.write."""
+def _write_bytes(path: str, data: bytes) -> None:
+    """Writes `data` to `path` as write_file writes its text. Use mopsel.write."""
 
 class _NameIndex:
     """Lookups of one axis's names, hashed in the native module. Use mopsel.names."""

@@ -321,9 +321,10 @@ bool populate(PyObject* module) noexcept {
   }
   PyRef borrows(array_borrows_capsule());
   if (!borrows || PyObject_SetAttrString(module, "_ARRAY_BORROWS", borrows.get()) != 0) return false;
-  for (PyMethodDef* function : {&kModelFromArraysMethod, &kWriteModelMethod, &kPanicExceptionMethod, &kReadMethod,
-                                &kCheckMethod, &kReadLpMethod, &kCheckLpMethod, &kWriteLpMethod, &kNameIndexMethod, &g_fix_name_seed, &g_use_reading_threads,
-                                &g_use_gzip_stream}) {
+  for (PyMethodDef* function :
+       {&kModelFromArraysMethod, &kWriteModelMethod, &kWriteBytesMethod, &kPanicExceptionMethod, &kReadMethod,
+        &kCheckMethod, &kReadLpMethod, &kCheckLpMethod, &kWriteLpMethod, &kNameIndexMethod, &g_fix_name_seed,
+        &g_use_reading_threads, &g_use_gzip_stream}) {
     PyRef made(PyCFunction_NewEx(function, module, module_name.get()));
     if (!made || PyObject_SetAttrString(module, function->ml_name, made.get()) != 0) return false;
   }

@@ -4,30 +4,28 @@ from __future__ import annotations
 
 import argparse
 import sys
-from typing import TYPE_CHECKING, Literal, Optional
+from typing import TYPE_CHECKING, Literal
 
 from mopsel._errors import READ_ERRORS
 from mopsel._formats import names_lp
-from mopsel._mopsel import Model
 from mopsel._write import write
-from mopsel.cli.inputs import EXIT_FOUND, EXIT_OK, STDIN, failure_lines, load
+from mopsel.cli.inputs import EXIT_FOUND, EXIT_OK, STDIN, failure_lines, load, print_warnings
 
 if TYPE_CHECKING:
     from mopsel.cli.inputs import Subcommands
-
-# Free MPS separates fields by blanks: a name holding one does not read back as itself.
-_BLANKS = [chr(c) for c in range(128) if chr(c).isspace()]
 
 
 def register(commands: Subcommands, common: argparse.ArgumentParser) -> None:
     p = commands.add_parser(
         "convert",
         parents=[common],
-        help="read any supported input, write MPS or LP (LP when OUT ends in .lp or .lp.gz; gzip for .gz)",
-        description="Reads IN (plain or compressed, MPS or LP) and writes it to OUT as free MPS text, or "
-        "as LP text when OUT ends in .lp or .lp.gz (or with --to lp), gzip-compressed when OUT ends in .gz "
-        "(- writes plain text to standard output). A model whose names the output cannot hold (blanks in "
-        "free MPS; blanks, operators, a leading digit or a keyword in LP) is refused with exit status 1.",
+        help="read any supported input, write MPS or LP (LP when OUT ends in .lp; compressed as OUT ends)",
+        description="Reads IN (plain or compressed, MPS or LP) and writes it to OUT as MPS text (free "
+        "format, or fixed columns when names hold blanks and fit them), or as LP text when OUT ends in "
+        ".lp (.lp.gz, ...) or with --to lp; compressed as OUT ends: .gz gzip, .bz2 bz2, .xz xz, .zst zstd "
+        "(- writes plain text to standard output). A model whose names the output cannot carry (a name "
+        "with a blank and one longer than 8 bytes in MPS; blanks, operators, a leading digit or a keyword "
+        "in LP) is refused with exit status 1, nothing written.",
     )
     p.add_argument("input", metavar="IN", help="the model to read (- for standard input)")
     p.add_argument("output", metavar="OUT", help="the file to write (- for standard output)")
@@ -55,36 +53,14 @@ def register(commands: Subcommands, common: argparse.ArgumentParser) -> None:
     p.set_defaults(run=run)
 
 
-def unwritable_name(model: Model) -> Optional[str]:
-    """The first name (objective, rows, columns) that free MPS text cannot carry, a name with
-    an ASCII blank inside or an empty one, or None. Only a fixed-format reading makes them."""
-    for names in ([model.objective_name], model.row_names, model.col_names):
-        # Scans of all the names joined, no loop over them in Python: one str.find (a memchr)
-        # per blank; "\0" cannot be in a name read from text.
-        joined = "\0".join(names)
-        found = [at for at in map(joined.find, _BLANKS) if at >= 0]
-        if found:
-            return names[joined.count("\0", 0, min(found))]
-        if names and (joined == "" or "\0\0" in joined or joined[0] == "\0" or joined[-1] == "\0"):
-            return ""
-    return None
-
-
 def run(args: argparse.Namespace) -> int:
     try:
         loaded = load(args.input, args.format)
     except READ_ERRORS as error:
         print(failure_lines(error), file=sys.stderr)
         return EXIT_FOUND
+    print_warnings(loaded.label, loaded.warnings)
     to: Literal["mps", "lp"] = args.to or ("lp" if args.output != STDIN and names_lp(args.output) else "mps")
-    # Free MPS and LP readings split names at blanks, so their names are all writable in free
-    # MPS (and not checked); the LP writer checks its names itself.
-    name = None if args.format in (None, "free", "lp") or to == "lp" else unwritable_name(loaded.model)
-    if name is not None:
-        # The writer writes names as they stand: the output would read back as another model.
-        print(f"{loaded.label}: the name {name!r} cannot be written in free MPS (a blank inside, or empty): "
-              "nothing written", file=sys.stderr)
-        return EXIT_FOUND
     digits = None if args.exact else args.digits
     try:
         if args.output == STDIN:
@@ -92,7 +68,9 @@ def run(args: argparse.Namespace) -> int:
             sys.stdout.buffer.flush()
         else:
             write(loaded.model, args.output, digits=digits, format=to)
-    except ValueError as error:  # names LP text cannot hold: nothing was written
-        print(f"{loaded.label}: {error}: nothing written", file=sys.stderr)
+    except ValueError as error:  # names or numbers the text cannot carry: nothing was written
+        message = str(error)
+        print(f"{loaded.label}: {message}" + ("" if message.endswith("nothing written") else ": nothing written"),
+              file=sys.stderr)
         return EXIT_FOUND
     return EXIT_OK

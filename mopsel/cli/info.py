@@ -24,6 +24,7 @@ from mopsel.cli.inputs import (
     load,
     one_stdin,
     os_error_text,
+    print_warnings,
 )
 
 
@@ -180,7 +181,7 @@ def _in_this_process(args: argparse.Namespace) -> Iterator[FileResult]:
             yield FileResult(path, None, None, error)
             continue
         figures = ReadFigures(loaded.seconds, loaded.size, loaded.compression)
-        yield FileResult(loaded.label, stats(loaded.model), figures, None)
+        yield FileResult(loaded.label, stats(loaded.model), figures, None, loaded.warnings)
         if args.plot is not None:
             from mopsel.cli.pictures import draw_magnitudes
 
@@ -189,8 +190,12 @@ def _in_this_process(args: argparse.Namespace) -> Iterator[FileResult]:
 
 def run(args: argparse.Namespace) -> int:
     one_stdin(args.files)
-    if args.plot is not None and len(args.files) != 1:
-        raise CommandError("--plot draws one model: give one FILE")
+    if args.plot is not None:
+        if len(args.files) != 1:
+            raise CommandError("--plot draws one model: give one FILE")
+        from mopsel.cli.pictures import check_picture_type
+
+        check_picture_type(args.plot)
     jobs = args.jobs or default_jobs()
     if jobs > 1 and STDIN in args.files:
         raise CommandError("--jobs reads files in other processes: standard input (-) cannot be one of them")
@@ -216,6 +221,7 @@ def run(args: argparse.Namespace) -> int:
             print(f"mopsel info: {result.path}: {type(error).__name__}: {error}", file=sys.stderr)
             status = EXIT_TROUBLE
             continue
+        print_warnings(result.path, result.warnings)
         figures, read = result.stats.to_dict(), _read_figures(result.read)
         if args.json:
             records.append({"file": result.path, **figures, "read": read})

@@ -9,10 +9,11 @@ import math
 import os
 import sys
 import time
-from typing import TYPE_CHECKING, NamedTuple, Optional, Sequence, Union
+import warnings
+from typing import TYPE_CHECKING, NamedTuple, Optional, Sequence, Tuple, Union
 
 from mopsel._corpus import timed_read
-from mopsel._errors import LpError, MpsError
+from mopsel._errors import LpError, MpsError, MpsWarning
 from mopsel._mopsel import Model
 from mopsel._read import Format, read
 from mopsel._sources import compression_of
@@ -43,21 +44,34 @@ class Loaded(NamedTuple):
     seconds: float  # the time mopsel.read took (standard input is read before the clock starts)
     size: int  # bytes of the input as stored (compressed, for a compressed file)
     compression: Optional[str]  # "gzip", "bz2", "xz", "zstd", or None for plain text
+    warnings: Tuple[MpsWarning, ...]  # what the reading passed over, one per kind
 
 
 def load(arg: str, format: Optional[Format]) -> Loaded:
     """Reads the model at `arg` ("-": standard input). Raises OSError when the file cannot be
     opened or read and MpsError (LpError) when its text cannot be read as MPS (LP); `format`
-    None reads LP for a name ending in .lp (.lp.gz, ...), free MPS otherwise."""
+    None reads LP for a name ending in .lp (.lp.gz, ...), MPS otherwise. The MpsWarnings of
+    the read are kept in `warnings`, not said (print_warnings says them)."""
     if arg != STDIN:
-        model, figures = timed_read(arg, format)
-        return Loaded(model, arg, figures.seconds, figures.bytes, figures.compression)
+        model, figures, said = timed_read(arg, format)
+        return Loaded(model, arg, figures.seconds, figures.bytes, figures.compression, said)
     data = sys.stdin.buffer.read()
     source = io.BytesIO(data)
     source.name = STDIN_NAME  # read() names the input after the file object's name
-    start = time.perf_counter()
-    model = read(source, format=format)
-    return Loaded(model, STDIN_NAME, time.perf_counter() - start, len(data), compression_of(data[:8]))
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always", MpsWarning)
+        start = time.perf_counter()
+        model = read(source, format=format)
+        seconds = time.perf_counter() - start
+    said = tuple(w.message for w in caught if isinstance(w.message, MpsWarning))
+    return Loaded(model, STDIN_NAME, seconds, len(data), compression_of(data[:8]), said)
+
+
+def print_warnings(label: str, said: Sequence[MpsWarning]) -> None:
+    """The warnings of a read on standard error, in the compilers' form
+    `file:line: warning: message [code]`."""
+    for warning in said:
+        print(f"{label}:{warning.lineno}: warning: {warning} [{warning.code}]", file=sys.stderr)
 
 
 def failure_lines(error: Union[MpsError, LpError]) -> str:

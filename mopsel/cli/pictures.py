@@ -10,6 +10,7 @@ picture shows where entries are, with darker pixels where more of the cells they
 from __future__ import annotations
 
 import argparse
+import os
 import sys
 from typing import TYPE_CHECKING, Any, List, Tuple
 
@@ -179,6 +180,7 @@ def draw_magnitudes(model: Model, label: str, path: str) -> None:
 def run(args: argparse.Namespace) -> int:
     if not 16 <= args.size <= _MAX_SIZE:  # the figure is held in memory: 10,000 pixels square is 400 MB
         raise CommandError(f"--size: expected 16 to {_MAX_SIZE:,} pixels")
+    check_picture_type(args.output)
     try:
         loaded = load(args.file, args.format)
     except READ_ERRORS as error:
@@ -186,3 +188,11 @@ def run(args: argparse.Namespace) -> int:
         return EXIT_FOUND
     draw_spy(loaded.model, loaded.label, args.output, args.size)
     return EXIT_OK
+
+
+def check_picture_type(path: str) -> None:
+    """Refuses, before any work, a picture whose ending names a type matplotlib cannot write."""
+    types = _figure(16, 16).canvas.get_supported_filetypes()
+    suffix = os.path.splitext(path)[1].lower().lstrip(".")
+    if suffix not in types:
+        raise CommandError(f"{path}: the picture type follows the ending; supported: {', '.join(sorted(types))}")

@@ -22,6 +22,7 @@ enum class ErrorKind : uint8_t {
   Load,         // a model file could not be loaded: "Cannot open file: {}", "Read error: {}"
   Parse,        // the text is not a readable MPS model: "Failed to parse MPS file"
   Encoding,     // text that is not valid UTF-8 where a Python str has to be made
+  Unwritable,   // a model that MPS text cannot carry as it is (a name with a blank in free format)
   Interrupted,  // the caller's interruption hook asked to stop (interrupt.hpp): "interrupted"
 };
 

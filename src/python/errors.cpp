@@ -119,7 +119,8 @@ void set_exception(const Error& error) noexcept {
     case ErrorKind::Gzip:
     case ErrorKind::Load:
     case ErrorKind::Parse:
-    case ErrorKind::Encoding: type = PyExc_ValueError; break;
+    case ErrorKind::Encoding:
+    case ErrorKind::Unwritable: type = PyExc_ValueError; break;
     // The hook that stops the core keeps the handler's own exception and raises
     // that; this is for an interruption that brought none.
     case ErrorKind::Interrupted: PyErr_SetNone(PyExc_KeyboardInterrupt); return;

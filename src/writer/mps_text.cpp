@@ -8,7 +8,7 @@ namespace mopsel {
 
 template <TextSink Sink>
 void write_mps(const ModelRecord& record, Sink& sink) {
-  mps_text_detail::render<mps_text_detail::FixedLayout>(record, sink, WriteOptions{});
+  (void)mps_text_detail::render<mps_text_detail::FixedLayout>(record, sink, WriteOptions{});
 }
 
 template void write_mps<BufferSink>(const ModelRecord&, BufferSink&);

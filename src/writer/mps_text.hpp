@@ -10,7 +10,10 @@
 // The record must have passed check_writable (record_checks.hpp): the matrix
 // positions and their rows are not checked again here. The other lookups still
 // raise InternalFault ("index out of bounds: ...") should they fail.
+#include <optional>
+
 #include "model/model_record.hpp"
+#include "writer/buffer_sink.hpp"
 #include "writer/sink.hpp"
 #include "writer/write_options.hpp"
 
@@ -24,5 +27,11 @@ void write_mps(const ModelRecord& record, Sink& sink);
 // `options.gzip` is the caller's business (it picks the sink).
 template <TextSink Sink>
 void write_mps_with_options(const ModelRecord& record, Sink& sink, const WriteOptions& options);
+
+// Fixed-format MPS (`options.fixed_columns`), into memory (the caller copies it on):
+// the first number that does not fit its 12 columns in the exact mode, when one does
+// not (the text is then not to be used).
+std::optional<double> write_mps_fixed_columns(const ModelRecord& record, BufferSink& sink,
+                                              const WriteOptions& options);
 
 }  // namespace mopsel

@@ -8,7 +8,7 @@ namespace mopsel {
 
 template <TextSink Sink>
 void write_mps_with_options(const ModelRecord& record, Sink& sink, const WriteOptions& options) {
-  mps_text_detail::render<mps_text_detail::WithOptions>(record, sink, options);
+  (void)mps_text_detail::render<mps_text_detail::WithOptions>(record, sink, options);
 }
 
 template void write_mps_with_options<BufferSink>(const ModelRecord&, BufferSink&, const WriteOptions&);

@@ -10,6 +10,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,42 +31,32 @@ namespace {
 // The number format of the fixed layout (13 digits, inline).
 struct FixedLayout {
   static constexpr bool kOptions = false;
+  static constexpr bool kFixedColumns = false;
   static char* number(double value, int, char* at) noexcept { return format_number(value, at); }
 };
 
 // The number format WriteOptions::digits chooses, and the exact mode with digits 0.
 struct WithOptions {
   static constexpr bool kOptions = true;
+  static constexpr bool kFixedColumns = false;
   static char* number(double value, int digits, char* at) noexcept {
     return digits == kFixedLayoutDigits ? format_number(value, at) : format_number_other(value, digits, at);
   }
 };
 
-// Every line is rendered whole, straight into the room the sink offers for it
-// (the tail of the byte buffer, or the file sink's buffer when the line's upper
-// bound fits in its free space). Otherwise the line is rendered into a scratch
-// buffer and handed to the sink as one piece, so for the sink a line is always
-// exactly one piece either way.
-template <TextSink Sink, class Format>
-struct LineOut {
-  Sink& sink;
-  int digits;           // WriteOptions::digits
-  std::string scratch;  // lines the sink has no room for at the moment
-
-  char* number(double value, char* at) const noexcept { return Format::number(value, digits, at); }
-
-  // `render(char*)` writes at most `bound` bytes and returns the end.
-  template <class Render>
-  void line(size_t bound, Render&& render) {
-    if (char* at = sink.line_space(bound)) [[likely]] {
-      sink.line_done(render(at));
-      return;
-    }
-    if (scratch.size() < bound) scratch.resize(bound);
-    char* const begin = scratch.data();
-    sink.put({begin, static_cast<size_t>(render(begin) - begin)});
+// Fixed-format MPS: every name and number in its columns (names padded to the 8 bytes
+// of a field, numbers in at most 12 characters); null for a number the exact mode
+// cannot fit.
+struct FixedColumns {
+  static constexpr bool kOptions = true;
+  static constexpr bool kFixedColumns = true;
+  static char* number(double value, int digits, char* at) noexcept {
+    return format_number_in_field(value, digits, at);
   }
 };
+
+// The widths of the fields a fixed-format line pads to.
+inline constexpr size_t kFixedNameWidth = 8;
 
 // Copies a name. Most names are short: those are moved with two overlapping
 // loads and stores of 8, 4 or 2 bytes, touching only [text, text + size) and
@@ -105,26 +96,90 @@ inline char* put_literal(char* at, const char (&text)[N]) noexcept {
   return at + (N - 1);
 }
 
+// Every line is rendered whole, straight into the room the sink offers for it
+// (the tail of the byte buffer, or the file sink's buffer when the line's upper
+// bound fits in its free space). Otherwise the line is rendered into a scratch
+// buffer and handed to the sink as one piece, so for the sink a line is always
+// exactly one piece either way.
+template <TextSink Sink, class Format>
+struct LineOut {
+  static constexpr bool kFixedColumns = Format::kFixedColumns;
+
+  Sink& sink;
+  int digits;           // WriteOptions::digits
+  std::string scratch;  // lines the sink has no room for at the moment
+  // Fixed columns: the first number that did not fit its field (the text is then not used).
+  bool number_too_long = false;
+  double too_long = 0.0;
+
+  char* number(double value, char* at) noexcept {
+    if constexpr (kFixedColumns) {
+      if (char* end = Format::number(value, digits, at)) return end;
+      if (!number_too_long) too_long = value;
+      number_too_long = true;
+      return format_number_shortest(value, at);
+    } else {
+      return Format::number(value, digits, at);
+    }
+  }
+
+  // A name that a later field follows: padded to its field in fixed columns.
+  static char* name(char* at, std::string_view text) noexcept {
+    char* end = put_text(at, text);
+    if constexpr (kFixedColumns) {
+      while (static_cast<size_t>(end - at) < kFixedNameWidth) *end++ = ' ';
+    }
+    return end;
+  }
+
+  // A number that a later field follows: padded to its field in fixed columns.
+  char* padded_number(double value, char* at) noexcept {
+    char* end = number(value, at);
+    if constexpr (kFixedColumns) {
+      while (static_cast<size_t>(end - at) < kFixedNumberWidth) *end++ = ' ';
+    }
+    return end;
+  }
+
+  // `render(char*)` writes at most `bound` bytes and returns the end.
+  template <class Render>
+  void line(size_t bound, Render&& render) {
+    if (char* at = sink.line_space(bound)) [[likely]] {
+      sink.line_done(render(at));
+      return;
+    }
+    if (scratch.size() < bound) scratch.resize(bound);
+    char* const begin = scratch.data();
+    sink.put({begin, static_cast<size_t>(render(begin) - begin)});
+  }
+};
+
 inline bool is_integral(uint8_t code) noexcept {
   return code == static_cast<uint8_t>(IntegralityKind::INTEGER) ||
          code == static_cast<uint8_t>(IntegralityKind::SEMI_INTEGER);
 }
 
-// "    M{:07}  'MARKER'                 'INTORG'" (or 'INTEND').
+// "    M{:07}  'MARKER'                 'INTORG'" (or 'INTEND'): 'MARKER' and the
+// keyword stand in the fixed-format fields 3 and 5, where fixed columns take the name
+// MARKER, which fits field 2 whatever the count.
 template <class Out>
 void put_marker(Out& out, uint32_t counter, bool opening) {
   constexpr char kGap[] = "                 ";
   out.line(5 + 10 + 2 + kMarker.size() + sizeof kGap + kIntegerStart.size() + 1, [&](char* at) {
-    char digits[16];
-    char* const end = digits + sizeof digits;
-    char* p = end;
-    do {
-      *--p = static_cast<char>('0' + counter % 10);
-      counter /= 10;
-    } while (end - p < 7 || counter != 0);  // zero-padded to at least seven digits
-    at = put_literal(at, "    M");
-    at = put_text(at, {p, static_cast<size_t>(end - p)});
-    at = put_literal(at, "  ");
+    if constexpr (Out::kFixedColumns) {
+      at = put_literal(at, "    MARKER    ");
+    } else {
+      char digits[16];
+      char* const end = digits + sizeof digits;
+      char* p = end;
+      do {
+        *--p = static_cast<char>('0' + counter % 10);
+        counter /= 10;
+      } while (end - p < 7 || counter != 0);  // zero-padded to at least seven digits
+      at = put_literal(at, "    M");
+      at = put_text(at, {p, static_cast<size_t>(end - p)});
+      at = put_literal(at, "  ");
+    }
     at = put_text(at, kMarker);
     at = put_literal(at, kGap);
     at = put_text(at, opening ? kIntegerStart : kIntegerEnd);
@@ -133,22 +188,26 @@ void put_marker(Out& out, uint32_t counter, bool opening) {
   });
 }
 
-// "    {col}  {row}  {value}" for one pair, followed by a second pair when `two`.
+// "    {col}  {row}  {value}" for one pair, followed by a second pair when `two` (in
+// fixed columns, a third blank puts the second row name in column 40).
 template <class Out>
 void put_entry_line(Out& out, std::string_view column, std::string_view row1, double value1,
                     std::string_view row2, double value2, bool two) {
   const size_t bound = 4 + column.size() + 2 + row1.size() + 2 + kMaxNumberChars + 1 +
-                       (two ? 2 + row2.size() + 2 + kMaxNumberChars : 0);
+                       (two ? 3 + row2.size() + 2 + kMaxNumberChars : 0) + (Out::kFixedColumns ? 3 * 8 : 0);
   out.line(bound, [&](char* at) {
     at = put_literal(at, "    ");
-    at = put_text(at, column);
+    at = out.name(at, column);
     at = put_literal(at, "  ");
-    at = put_text(at, row1);
+    at = out.name(at, row1);
     at = put_literal(at, "  ");
-    at = out.number(value1, at);
-    if (two) {
+    if (!two) {
+      at = out.number(value1, at);
+    } else {
+      at = out.padded_number(value1, at);
+      if constexpr (Out::kFixedColumns) *at++ = ' ';
       at = put_literal(at, "  ");
-      at = put_text(at, row2);
+      at = out.name(at, row2);
       at = put_literal(at, "  ");
       at = out.number(value2, at);
     }
@@ -240,11 +299,12 @@ bool write_columns(const ModelRecord& record, std::string_view objective, Out& o
       put_entry_line(out, column, held_row, held_value, {}, 0.0, false);
     } else if (!any) {
       // Every column appears in the section, even one without any entry.
-      out.line(4 + column.size() + 2 + objective.size() + 21, [&](char* at) {
+      out.line(4 + column.size() + 2 + objective.size() + 21 + 16, [&](char* at) {
         at = put_literal(at, "    ");
-        at = put_text(at, column);
+        at = out.name(at, column);
         at = put_literal(at, "  ");
-        at = put_text(at, objective);
+        at = out.name(at, objective);
+        if constexpr (Out::kFixedColumns) return put_literal(at, "  0\n");
         return put_literal(at, "  0.000000000000e+00\n");
       });
     }
@@ -257,11 +317,11 @@ bool write_columns(const ModelRecord& record, std::string_view objective, Out& o
 // "    {set}  {row}  {value}"
 template <class Out>
 void put_set_line(Out& out, std::string_view set, std::string_view row, double value) {
-  out.line(4 + set.size() + 2 + row.size() + 2 + kMaxNumberChars + 1, [&](char* at) {
+  out.line(4 + set.size() + 2 + row.size() + 2 + kMaxNumberChars + 1 + 16, [&](char* at) {
     at = put_literal(at, "    ");
-    at = put_text(at, set);
+    at = out.name(at, set);
     at = put_literal(at, "  ");
-    at = put_text(at, row);
+    at = out.name(at, row);
     at = put_literal(at, "  ");
     at = out.number(value, at);
     *at++ = '\n';
@@ -320,14 +380,17 @@ bool write_bounds(const ModelRecord& record, std::string_view bound_set, bool ex
     const std::string_view column = record.col_names[j];
     for (uint8_t n = 0; n < lines.count; ++n) {
       const BoundLine& bound = lines.line[n];
-      out.line(4 + bound_set.size() + 2 + column.size() + 2 + kMaxNumberChars + 1, [&](char* at) {
+      out.line(4 + bound_set.size() + 2 + column.size() + 2 + kMaxNumberChars + 1 + 16, [&](char* at) {
         *at++ = ' ';
         at = put_text(at, bound_type_code(bound.type));  // " UP "
         *at++ = ' ';
-        at = put_text(at, bound_set);
+        at = out.name(at, bound_set);
         at = put_literal(at, "  ");
         at = put_text(at, column);
         if (bound_takes_value(bound.type)) {
+          if constexpr (Out::kFixedColumns) {
+            for (size_t n = column.size(); n < kFixedNameWidth; ++n) *at++ = ' ';
+          }
           at = put_literal(at, "  ");
           at = out.number(bound.value, at);
         }
@@ -347,9 +410,9 @@ bool write_bounds(const ModelRecord& record, std::string_view bound_set, bool ex
 // "    {column}  {weight}": an SOS member.
 template <class Out>
 void put_member_line(Out& out, std::string_view column, double weight) {
-  out.line(4 + column.size() + 2 + kMaxNumberChars + 1, [&](char* at) {
+  out.line(4 + column.size() + 2 + kMaxNumberChars + 1 + kFixedNameWidth, [&](char* at) {
     at = put_literal(at, "    ");
-    at = put_text(at, column);
+    at = out.name(at, column);
     at = put_literal(at, "  ");
     at = out.number(weight, at);
     *at++ = '\n';
@@ -384,12 +447,12 @@ bool write_sos(const ModelRecord& record, Out& out) {
       made_up = "SOS" + std::to_string(k + 1);
       name = made_up;
     }
-    out.line(4 + name.size() + 2 + 12 + 1, [&](char* at) {
+    out.line(4 + name.size() + 2 + 12 + 1 + kFixedNameWidth, [&](char* at) {
       at = put_literal(at, " S");
       *at++ = sos.type[k] == 2 ? '2' : '1';
       if (!name.empty()) {
         *at++ = ' ';
-        at = put_text(at, name);
+        at = sos.priority[k] != 0 ? out.name(at, name) : put_text(at, name);
       }
       if (sos.priority[k] != 0) {
         const std::string priority = std::to_string(sos.priority[k]);
@@ -461,11 +524,11 @@ bool write_indicators(const ModelRecord& record, Out& out) {
   for (size_t k = 0; k < indicators.row.size(); ++k) {
     const std::string_view row = record.row_names[indicators.row[k]];
     const std::string_view column = record.col_names[indicators.column[k]];
-    out.line(4 + row.size() + 2 + column.size() + 4, [&](char* at) {
+    out.line(4 + row.size() + 2 + column.size() + 4 + 2 * kFixedNameWidth, [&](char* at) {
       at = put_literal(at, " IF ");
-      at = put_text(at, row);
+      at = out.name(at, row);
       at = put_literal(at, "  ");
-      at = put_text(at, column);
+      at = out.name(at, column);
       at = put_literal(at, "  ");
       *at++ = indicators.value[k] != 0 ? '1' : '0';
       *at++ = '\n';
@@ -504,9 +567,10 @@ inline bool has_extra_sections(const ModelRecord& record) noexcept {
   return record.sos || record.hessian || !record.row_hessians.empty() || record.indicators;
 }
 
-// The whole text, in one forward pass.
+// The whole text, in one forward pass. In fixed columns, the first number that did not
+// fit its field in the exact mode (the text is then not to be used).
 template <class Format, TextSink Sink>
-void render(const ModelRecord& record, Sink& sink, const WriteOptions& options) {
+std::optional<double> render(const ModelRecord& record, Sink& sink, const WriteOptions& options) {
   const std::string_view objective =
       record.objective_name.empty() ? std::string_view("OBJ") : std::string_view(record.objective_name);
   const bool exact = Format::kOptions && options.exact();
@@ -522,18 +586,23 @@ void render(const ModelRecord& record, Sink& sink, const WriteOptions& options) 
     sink.put("OBJSENSE\n");
     sink.put("    MAX\n");
   }
-  if (!sink.ok()) return;
+  const auto outcome = [&]() -> std::optional<double> {
+    if (out.number_too_long) return out.too_long;
+    return std::nullopt;
+  };
+  if (!sink.ok()) return outcome();
 
   std::vector<RowClass> rows = classify_rows(record, exact);
   const bool extra = has_extra_sections(record);
   if (extra) keep_named_free_rows(record, rows);
-  if (!write_rows(record, rows, objective, out)) return;
-  if (!write_columns(record, objective, out)) return;
+  if (!write_rows(record, rows, objective, out)) return outcome();
+  if (!write_columns(record, objective, out)) return outcome();
   const SetNames sets = choose_set_names(record, objective);
-  if (!write_rhs_and_ranges(record, rows, objective, sets, exact, out)) return;
-  if (!write_bounds(record, sets.bound, exact, out)) return;
-  if (extra && !write_extra_sections(record, exact, out)) return;
+  if (!write_rhs_and_ranges(record, rows, objective, sets, exact, out)) return outcome();
+  if (!write_bounds(record, sets.bound, exact, out)) return outcome();
+  if (extra && !write_extra_sections(record, exact, out)) return outcome();
   sink.put("ENDATA\n");
+  return outcome();
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 #pragma once
-// Renders a ModelRecord as MPS text with a fixed, byte-exact layout.
+// Renders a ModelRecord as MPS text with a fixed, byte-exact layout, or in fixed-format
+// columns (WriteOptions::fixed_columns).
 //
 // Inconsistent records (an index out of range) raise InternalFault before any
-// text is produced or any file is touched (record_checks.hpp).
+// text is produced or any file is touched (record_checks.hpp); a record with a name
+// the text cannot carry (name_checks.hpp), or in fixed columns with a number whose
+// exact text does not fit, fails with an Unwritable error, with nothing written.
 #include <string_view>
 
 #include "model/interrupt.hpp"
@@ -28,5 +31,9 @@ Status write_mps_to_buffer(const ModelRecord& record, ByteBuffer& out, const Wri
 // existing file is as it was.
 Status write_mps_to_file(const ModelRecord& record, std::string_view path, const WriteOptions& options = {},
                          const Interruption& interruption = {});
+
+// Writes finished bytes (text compressed elsewhere) to the file at `path` as
+// write_mps_to_file writes its text, with the same failures.
+Status write_bytes_to_file(std::string_view bytes, std::string_view path, const Interruption& interruption = {});
 
 }  // namespace mopsel

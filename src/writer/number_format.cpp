@@ -235,4 +235,93 @@ char* format_number_other(double value, int digits, char* out) noexcept {
   return digits == 0 ? format_number_shortest(value, out) : format_number_digits(value, digits, out);
 }
 
+namespace {
+
+// A finite number's significant digits, without trailing zeros, and the power of ten
+// of the first: value = d.ddd * 10^exponent ("0" and 0 for zero).
+struct Decimal {
+  char digits[24];
+  int count = 0;
+  int exponent = 0;
+};
+
+// `value`'s digits as std::to_chars writes them in scientific notation, rounded to
+// `digits` (0: the shortest that reads back).
+Decimal decimal_of(double value, int digits) noexcept {
+  char text[48];
+  const double magnitude = std::fabs(value);
+  const auto written = digits == 0
+                           ? std::to_chars(text, text + sizeof text - 1, magnitude, std::chars_format::scientific)
+                           : std::to_chars(text, text + sizeof text - 1, magnitude, std::chars_format::scientific,
+                                           digits - 1);
+  *written.ptr = '\0';  // parse_exponent reads the exponent's digits up to here
+  Decimal d;
+  const char* p = text;
+  for (; p < written.ptr && *p != 'e'; ++p) {
+    if (*p != '.') d.digits[d.count++] = *p;
+  }
+  d.exponent = p < written.ptr ? parse_exponent(p) : 0;
+  while (d.count > 1 && d.digits[d.count - 1] == '0') --d.count;
+  return d;
+}
+
+// The shorter of the plain and the scientific notation of `d` (plain on a tie); the
+// plain one leaves out the zero before the point (".005").
+char* put_decimal(const Decimal& d, bool negative, char* out) noexcept {
+  char plain[kMaxNumberChars + kFixedNumberWidth + 8];
+  char* p = plain;
+  if (negative) *p++ = '-';
+  const int e = d.exponent;
+  size_t plain_size = SIZE_MAX;
+  if (e >= 0 && e < 20) {  // digits, then zeros, then perhaps a point and more digits
+    for (int i = 0; i <= e; ++i) *p++ = i < d.count ? d.digits[i] : '0';
+    if (d.count > e + 1) {
+      *p++ = '.';
+      for (int i = e + 1; i < d.count; ++i) *p++ = d.digits[i];
+    }
+    plain_size = static_cast<size_t>(p - plain);
+  } else if (e < 0 && e > -12) {
+    *p++ = '.';
+    for (int i = 0; i < -e - 1; ++i) *p++ = '0';
+    for (int i = 0; i < d.count; ++i) *p++ = d.digits[i];
+    plain_size = static_cast<size_t>(p - plain);
+  }
+  char* q = out;
+  if (negative) *q++ = '-';
+  *q++ = d.digits[0];
+  if (d.count > 1) {
+    *q++ = '.';
+    for (int i = 1; i < d.count; ++i) *q++ = d.digits[i];
+  }
+  *q++ = 'e';
+  q = put_exponent(q, e);
+  if (plain_size <= static_cast<size_t>(q - out)) {
+    std::memcpy(out, plain, plain_size);
+    return out + plain_size;
+  }
+  return q;
+}
+
+}  // namespace
+
+char* format_number_in_field(double value, int digits, char* out) noexcept {
+  if (!std::isfinite(value)) return format_number_general(value, out);  // "inf", "-inf", "NaN"
+  const bool negative = std::signbit(value);
+  if (value == 0.0) {
+    if (negative && digits == 0) *out++ = '-';  // the exact mode keeps the sign
+    *out = '0';
+    return out + 1;
+  }
+  const auto fits = [&](const char* end) { return static_cast<size_t>(end - out) <= kFixedNumberWidth; };
+  if (digits == 0) {
+    char* const end = put_decimal(decimal_of(value, 0), negative, out);
+    return fits(end) ? end : nullptr;
+  }
+  for (int count = digits; count >= 1; --count) {
+    char* const end = put_decimal(decimal_of(value, count), negative, out);
+    if (fits(end)) return end;
+  }
+  return nullptr;  // unreachable: one digit always fits ("-1e-308")
+}
+
 }  // namespace mopsel

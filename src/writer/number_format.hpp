@@ -134,4 +134,15 @@ char* format_number_shortest(double value, char* out) noexcept;
 // 1 to 17 digits.
 char* format_number_other(double value, int digits, char* out) noexcept;
 
+// The width of a number field in fixed-format MPS (columns 25-36 and 50-61).
+inline constexpr size_t kFixedNumberWidth = 12;
+
+// `value` in at most kFixedNumberWidth characters, for a fixed-format field: with
+// `digits` (1 to 17) significant digits, or as many fewer as make it fit; with 0, the
+// shortest text that reads back to the same double, or nothing (null returned) when
+// that does not fit. Trailing zeros of the digits are left out, and the plain or the
+// scientific notation is taken, whichever is shorter (".005", "-.5", "123", "1.5e-7");
+// infinities and NaN as above.
+char* format_number_in_field(double value, int digits, char* out) noexcept;
+
 }  // namespace mopsel

@@ -1,5 +1,9 @@
 #include "writer/record_checks.hpp"
 
+#include <string>
+#include <string_view>
+#include <utility>
+
 #include "model/fault.hpp"
 
 namespace mopsel {
@@ -113,6 +117,71 @@ void check_writable(const ModelRecord& record) {
     check_index(record.col_upper.size(), j);
   }
   check_extra_parts(record);
+}
+
+namespace {
+
+std::string count_said(size_t count, std::string_view one, std::string_view many) {
+  return std::to_string(count) + " " + std::string(count == 1 ? one : many);
+}
+
+// "{array} has N entries, but the model has M {things}" when `size` < `needed`.
+std::optional<std::string> too_short(std::string_view array, size_t size, size_t needed, size_t count,
+                                     std::string_view things) {
+  if (size >= needed) return std::nullopt;
+  std::string said = std::string(array) + " has " + count_said(size, "entry", "entries") + ", but the model has " +
+                     std::to_string(count) + " " + std::string(things);
+  if (needed != count) said += " (" + std::to_string(needed) + " needed)";
+  return said;
+}
+
+std::string column_said(const ModelRecord& record, size_t j) {
+  return "column '" + std::string(record.col_names[j]) + "'";
+}
+
+}  // namespace
+
+std::optional<std::string> inconsistency(const ModelRecord& record) {
+  const size_t n = record.num_row;
+  const size_t m = record.num_col;
+  const SparseMatrixRecord& matrix = record.a_matrix;
+  const struct {
+    std::string_view array;
+    size_t size, needed, count;
+    std::string_view things;
+  } lengths[] = {
+      {"row_lower", record.row_lower.size(), n, n, "rows"},
+      {"row_upper", record.row_upper.size(), n, n, "rows"},
+      {"row_names", record.row_names.size(), n, n, "rows"},
+      {"col_names", record.col_names.size(), m, m, "columns"},
+      {"col_integrality", record.col_integrality.size(), m, m, "columns"},
+      {"col_cost", record.col_cost.size(), m, m, "columns"},
+      {"col_lower", record.col_lower.size(), m, m, "columns"},
+      {"col_upper", record.col_upper.size(), m, m, "columns"},
+      {"a_matrix.start", matrix.start.size(), m == 0 ? 0 : m + 1, m, "columns"},
+  };
+  for (const auto& length : lengths) {
+    if (auto said = too_short(length.array, length.size, length.needed, length.count, length.things)) return said;
+  }
+  for (size_t j = 0; j < m; ++j) {
+    const size_t begin = matrix.start[j];
+    const size_t end = matrix.start[j + 1];
+    if (begin >= end) continue;  // no entries: nothing is written
+    for (const auto& [array, size] : {std::pair<std::string_view, size_t>{"a_matrix.index", matrix.index.size()},
+                                      {"a_matrix.value", matrix.value.size()}}) {
+      if (end > size) {
+        return column_said(record, j) + ": its entries end at position " + std::to_string(end) + ", but " +
+               std::string(array) + " has " + count_said(size, "entry", "entries");
+      }
+    }
+    for (size_t k = begin; k < end; ++k) {
+      if (matrix.index[k] >= n && matrix.value[k] != 0.0) {
+        return column_said(record, j) + ", entry " + std::to_string(k) + ": row " + std::to_string(matrix.index[k]) +
+               ", but the model has " + count_said(n, "row", "rows");
+      }
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace mopsel

@@ -14,6 +14,10 @@ struct WriteOptions {
   // One gzip member around the text (deflate level kGzipLevel, no name, mtime 0,
   // so equal records give equal files).
   bool gzip = false;
+  // Fixed-format MPS: names in the classic 8-byte fields (so they may hold blanks),
+  // numbers in 12 characters (digits beyond what fits are rounded away; the exact mode
+  // fails on a number whose shortest text does not fit).
+  bool fixed_columns = false;
 
   [[nodiscard]] constexpr bool exact() const noexcept { return digits == 0; }
 };

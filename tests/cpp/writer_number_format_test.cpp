@@ -1,8 +1,10 @@
 // The writer's number format: thirteen correctly rounded significant digits,
 // exponent without plus sign or leading zeros, inf/-inf/NaN, signed zero; and
-// the other digit counts and the shortest round-trip text of the options.
+// the other digit counts and the shortest round-trip text of the options; the numbers
+// of fixed-format fields.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -159,6 +161,61 @@ TEST(NumberFormat, OtherDigitCountsAndTheShortestText) {
     const std::string shortest = formatted(v, 0);
     const double back = std::strtod(shortest.c_str(), nullptr);
     ASSERT_EQ(std::memcmp(&back, &v, sizeof v), 0) << shortest << " for " << std::hexfloat << v;
+  }
+}
+
+}  // namespace
+}  // namespace mopsel
+
+namespace mopsel {
+namespace {
+
+std::string in_field(double value, int digits) {
+  char text[kMaxNumberChars + 16];
+  char* end = format_number_in_field(value, digits, text);
+  return end == nullptr ? std::string("(does not fit)") : std::string(text, end);
+}
+
+// Fixed-format fields: at most 12 characters, the digits asked for or as many as fit,
+// the shorter notation; the exact mode (0) only when its text fits.
+TEST(NumberFormat, FixedFormatFields) {
+  const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
+  const struct {
+    double value;
+    int digits;
+    const char* text;
+  } cases[] = {
+      {1.0, 13, "1"}, {-2.5, 13, "-2.5"}, {0.005, 13, ".005"}, {-0.5, 0, "-.5"}, {123456789012.0, 13, "123456789012"},
+      {1234567890123.0, 13, "1.2345679e12"}, {2.0 / 3.0, 13, ".66666666667"}, {2.0 / 3.0, 3, ".667"},
+      {1e-7, 13, "1e-7"}, {-1.5e-300, 0, "-1.5e-300"}, {0.0, 13, "0"}, {-0.0, 13, "0"}, {-0.0, 0, "-0"},
+      {inf, 13, "inf"}, {-inf, 0, "-inf"}, {nan, 0, "NaN"}, {0.1 + 0.2, 0, "(does not fit)"},
+      {0.1 + 0.2, 17, ".3"},  // seventeen digits do not fit: as many as fit, trailing zeros left out
+      {-DBL_TRUE_MIN, 0, "-5e-324"}, {9.9999999999996, 13, "10"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(in_field(c.value, c.digits), c.text) << c.value << " digits " << c.digits;
+
+    // Every text fits, reads back to the value rounded to the digits written, and in the
+  // exact mode (when it fits) to the value itself.
+  std::mt19937_64 random(20250102);
+  for (int i = 0; i < 100000; ++i) {
+    const uint64_t bits = random();
+    double v;
+    std::memcpy(&v, &bits, sizeof v);
+    if (!std::isfinite(v)) continue;
+    const int digits = i % 18;
+    const std::string text = in_field(v, digits);
+    if (text == "(does not fit)") {
+      ASSERT_EQ(digits, 0) << std::hexfloat << v;
+      continue;
+    }
+    ASSERT_LE(text.size(), kFixedNumberWidth) << text;
+    const double back = std::strtod(text.c_str(), nullptr);
+    if (digits == 0) {
+      ASSERT_EQ(std::memcmp(&back, &v, sizeof v), 0) << text << " for " << std::hexfloat << v;
+    }
+    // At least five digits always fit ("-1.2345e-300"): half a unit of the last digit kept.
+    ASSERT_LE(std::fabs(back - v), std::fabs(v) * 5 * std::pow(10.0, -std::min(digits == 0 ? 17 : digits, 5)))
+        << text << " for " << std::hexfloat << v;
   }
 }
 

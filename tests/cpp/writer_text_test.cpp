@@ -63,6 +63,35 @@ TEST(MpsText, WorkedExampleAndEmptyModels) {
   }
 }
 
+// Fixed columns: names padded to their fields (2-3, 5-12, 15-22, 25-36, 40-47, 50-61),
+// numbers in 12 characters, the markers named MARKER.
+TEST(MpsText, FixedColumnsPutEachFieldInItsColumns) {
+  const std::string text = text_of(worked_example(), {.fixed_columns = true});
+  EXPECT_EQ(section(text, "COLUMNS", "RHS"),
+            "    x         cost      1              c1        1\n"
+            "    x         c2        2\n"
+            "    MARKER    'MARKER'                 'INTORG'\n"
+            "    y         cost      2              c1        3\n"
+            "    MARKER    'MARKER'                 'INTEND'\n"
+            "    z         cost      0\n");
+  EXPECT_EQ(section(text, "RHS", "RANGES"),
+            "    RHS1      cost      -1.5\n    RHS1      c1        4\n    RHS1      c2        1\n"
+            "    RHS1      c3        2\n    RHS1      c4        3\n");
+  EXPECT_EQ(section(text, "BOUNDS", "ENDATA"), " BV BND1      y\n FR BND1      z\n");
+  EXPECT_EQ(text.substr(0, text.find("COLUMNS")), std::string(kWorkedExample).substr(0, text.find("COLUMNS")));
+  // A number whose exact text does not fit: nothing is written.
+  ModelRecord r = worked_example();
+  r.col_cost[0] = 0.1 + 0.2;
+  ByteBuffer out;
+  const Status written = write_mps_to_buffer(r, out, {.digits = 0, .fixed_columns = true});
+  ASSERT_FALSE(written.ok());
+  EXPECT_EQ(written.error().message,
+            "the number 0.30000000000000004 does not fit the 12 characters of a fixed-format field exactly: "
+            "nothing written");
+  EXPECT_TRUE(out.empty());
+  EXPECT_TRUE(write_mps_to_buffer(r, out, {.digits = 17, .fixed_columns = true}).ok()) << "rounded to fit";
+}
+
 TEST(MpsText, ColumnEntriesArePairedTwoPerLine) {
   struct Case {
     const char* what;
@@ -137,15 +166,65 @@ TEST(MpsText, MarkersShareOneCounter) {
 }
 
 TEST(MpsText, NamesAreWrittenAsTheyAre) {
-  // No padding, truncation or quoting; an empty name is written as nothing.
-  ModelRecord r = make_record({{"a row with spaces", 1.0, kInf}, {"", 2.0, kInf}},
+  // No padding, truncation or quoting.
+  ModelRecord r = make_record({{"r\xC2\xA0" "1", 1.0, kInf}, {"\v2", 2.0, kInf}},
                               {{std::string(300, 'x'), kCont, 1.0, 0.0, kInf, {{1, 1.0}}}}, "");
-  r.name = "two words";
+  r.name = "caf\xC3\xA9";
   const std::string text = text_of(r);
-  EXPECT_EQ(text.substr(0, text.find('\n')), "NAME          two words");
-  EXPECT_EQ(section(text, "ROWS", "COLUMNS"), " N  OBJ\n G  a row with spaces\n G  \n");
+  EXPECT_EQ(text.substr(0, text.find('\n')), "NAME          caf\xC3\xA9");
+  EXPECT_EQ(section(text, "ROWS", "COLUMNS"), " N  OBJ\n G  r\xC2\xA0" "1\n G  \v2\n");
   EXPECT_EQ(section(text, "COLUMNS", "RHS"),
-            "    " + std::string(300, 'x') + "  OBJ  1.000000000000e0    1.000000000000e0\n");
+            "    " + std::string(300, 'x') + "  OBJ  1.000000000000e0  \v2  1.000000000000e0\n");
+}
+
+// A name the text cannot carry is refused before anything is written, in free format
+// and in fixed columns, each by its own rules; the first such name is said.
+TEST(MpsText, NamesTheTextCannotCarryAreRefused) {
+  struct Case {
+    const char* what;
+    std::string row, column, objective, model;
+    std::string free;   // the start of the refusal in free format, or "" when it writes
+    std::string fixed;  // and in fixed columns
+  };
+  const std::string model_name = "the model name 'two\xC2\xA0words' holds whitespace, which MPS cannot carry";
+  const Case cases[] = {
+      {"a row name with a blank", "LIM 1", "x", "", "", "the row name 'LIM 1' holds a blank", ""},
+      {"a tab", "a\tb", "x", "", "", "the row name 'a\tb' holds a blank", ""},
+      {"an empty row name", "", "x", "", "", "the row name '' is empty", "the row name '' is empty"},
+      {"Unicode whitespace at the end", "r\xE2\x80\x83", "x", "", "", "the row name 'r\xE2\x80\x83' ends in whitespace",
+       ""},
+      {"a row called 'MARKER'", "'MARKER'", "x", "", "", "the row name ''MARKER'' would read as a marker",
+       "the row name ''MARKER'' would read as a marker"},
+      {"a long name", "LIMIT_ONE", "x", "", "", "", "the row name 'LIMIT_ONE' is longer than the 8 bytes"},
+      {"a blank at a fixed name's start", " LIM", "x", "", "", "the row name ' LIM' holds a blank",
+       "the row name ' LIM' starts or ends with a blank"},
+      {"a column name with a blank", "r1", "X ONE", "", "", "the column name 'X ONE' holds a blank", ""},
+      {"an objective name with a blank", "r1", "x", "my cost", "", "the objective name 'my cost' holds a blank", ""},
+      {"a model name with whitespace", "r1", "x", "", "two\xC2\xA0words", model_name, model_name},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ModelRecord r = make_record({{c.row, 1.0, kInf}, {"r2", 2.0, kInf}}, {{c.column, kCont, 1.0, 0.0, kInf, {{1, 1.0}}}},
+                                c.objective);
+    r.name = c.model;
+    for (const bool fixed : {false, true}) {
+      const std::string& want = fixed ? c.fixed : c.free;
+      WriteOptions options;
+      options.fixed_columns = fixed;
+      ByteBuffer out;
+      const Status written = write_mps_to_buffer(r, out, options);
+      if (want.empty()) {
+        EXPECT_TRUE(written.ok()) << (fixed ? "fixed" : "free");
+        continue;
+      }
+      ASSERT_FALSE(written.ok());
+      EXPECT_EQ(written.error().kind, ErrorKind::Unwritable);
+      const std::string says = written.error().message;
+      EXPECT_EQ(says.substr(0, want.size()), want);
+      EXPECT_TRUE(says.ends_with(": nothing written")) << says;
+      EXPECT_TRUE(out.empty());
+    }
+  }
 }
 
 template <class T>

@@ -64,7 +64,8 @@ ARGUMENT_CASES = [
                    "sets": "all", "repeated": "last", "free_rows": "drop"},
      "argument 'name': expected str or None"),
     ("_write_model", (), {}, "_write_model() missing 1 required positional argument: 'model'"),
-    ("_write_model", ("M",), {"path": None}, "_write_model() missing 2 required keyword-only arguments: 'digits' and 'gzip'"),
+    ("_write_model", ("M",), {"path": None},
+     "_write_model() missing 3 required keyword-only arguments: 'digits', 'gzip' and 'format'"),
     ("_write_model", ("M", None, 13, False), {}, "_write_model() takes 1 positional arguments but 4 were given"),
     ("_model_from_arrays", ("n",), {}, "_model_from_arrays() takes 0 positional arguments but 1 was given"),
 ]

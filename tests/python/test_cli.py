@@ -16,15 +16,13 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import types
 
 import numpy as np
 import pytest
 
 import mopsel
-from mopsel.cli.convert import unwritable_name
-from mopsel_testlib import KINDS_MPS, KINDS_STATS
 from mopsel.cli.pictures import sparsity_grid
+from mopsel_testlib import KINDS_MPS, KINDS_STATS, snapshot
 
 BASE_MPS = """\
 NAME          BASE
@@ -215,22 +213,53 @@ def test_convert_failures_leave_no_output(tmp_path):
     bad.write_text(BASE_MPS)
     done = mopsel_run("convert", bad, tmp_path / "no" / "such" / "dir.mps")
     assert done.returncode == 2 and b"No such file or directory" in done.stderr
-    # Names with blanks (fixed columns) would split into fields when written freely.
-    bad.write_text(FIXED_MPS)
-    done = mopsel_run("convert", "--format", "auto", bad, tmp_path / "out.mps")
-    assert done.returncode == 1 and b"the name 'MY COL' cannot be written" in done.stderr
+    # A name no format carries (a row called 'MARKER' reads as a marker line): nothing written.
+    bad.write_text("ROWS\n N obj\n L 'MARKER'\nCOLUMNS\n x obj 1 'MARKER' 2\nENDATA\n")
+    done = mopsel_run("convert", bad, tmp_path / "out.mps")
+    assert done.returncode == 1 and done.stderr.decode() == (
+        f"{bad}: the row name ''MARKER'' would read as a marker, which free MPS cannot carry, and the row name "
+        "''MARKER'' would read as a marker, which fixed MPS cannot carry: nothing written\n")
     assert not (tmp_path / "out.mps").exists()
-    bad.write_text(FIXED_MPS.replace("MY COL", "MY_COL"))
-    assert mopsel_run("convert", "--format", "fixed", bad, tmp_path / "out.mps").returncode == 0
 
 
-@pytest.mark.parametrize("rows, cols, want", [
-    (["r1", "r 2"], ["c1"], "r 2"), (["r1"], ["c1", "c2", "c\t3"], "c\t3"), (["r1"], ["c1", ""], ""),
-    ([""], ["c1"], ""), (["r1", "r2"], ["c1"], None), (["r\u00a0"], ["c\u2003"], None),
-])
-def test_unwritable_name_finds_the_first_name_with_a_blank(rows, cols, want):
-    names = types.SimpleNamespace(objective_name="obj", row_names=rows, col_names=cols)
-    assert unwritable_name(names) == want
+def test_convert_writes_names_with_blanks_in_fixed_columns(tmp_path):
+    source = tmp_path / "fixed.mps"
+    source.write_text(FIXED_MPS)
+    assert mopsel_run("convert", source, tmp_path / "out.mps").returncode == 0
+    assert b"    MY COL    R1        1              R2        2\n" in (tmp_path / "out.mps").read_bytes()
+    assert snapshot(mopsel.read(tmp_path / "out.mps")) == snapshot(mopsel.read(source))
+
+
+@pytest.mark.parametrize("ending, magic", [(".gz", b"\x1f\x8b"), (".bz2", b"BZh"), (".xz", b"\xfd7zXZ\x00")])
+def test_convert_compresses_as_the_ending_says(tmp_path, ending, magic):
+    source = tmp_path / "in.mps"
+    source.write_text(BASE_MPS)
+    out = tmp_path / ("out.mps" + ending)
+    assert mopsel_run("convert", source, out).returncode == 0
+    assert out.read_bytes().startswith(magic) and snapshot(mopsel.read(out)) == snapshot(mopsel.read(source))
+
+
+def test_info_and_convert_say_the_warnings_on_standard_error(tmp_path):
+    source = tmp_path / "w.mps"
+    source.write_text(HEAD + " N spare\nCOLUMNS\n x obj 1 r1 1,5\nENDATA\n")
+    for done in (mopsel_run("info", source), mopsel_run("convert", source, tmp_path / "out.mps")):
+        assert done.returncode == 0
+        assert done.stderr.decode().splitlines() == [
+            f"{source}:5: warning: 1 N row besides the objective was dropped with its entries (free_rows=\"keep\" keeps "
+            f"it), at line 5: 'spare'; run `mopsel check {source}` for every line [extra-objective]",
+            f"{source}:7: warning: 1 malformed number was read as 0, at line 7: '1,5'; run `mopsel check {source}` for "
+            "every line [bad-number]"]
+
+
+def test_spy_names_the_picture_types_it_writes(tmp_path):
+    pytest.importorskip("matplotlib")
+    source = tmp_path / "in.mps"
+    source.write_text(BASE_MPS)
+    done = mopsel_run("spy", source, "-o", tmp_path / "out.xyz")
+    assert done.returncode == 2 and len(done.stderr.splitlines()) == 1
+    assert done.stderr.decode().startswith(f"mopsel spy: {tmp_path / 'out.xyz'}: the picture type follows the ending; "
+                                           "supported: ")
+    assert "png, ps," in done.stderr.decode() and not (tmp_path / "out.xyz").exists()
 
 
 # Edits of BASE_MPS -> the kinds of difference diff reports, with their counts.

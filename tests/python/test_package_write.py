@@ -1,9 +1,16 @@
 """mopsel.write: targets and compression (the same bytes as write_file with the defaults), the
-digit counts, the exact mode's round trip and what it cannot keep, and argument errors. The
-writer's rules and the gzip member itself are covered by the C++ suite."""
+digit counts, the exact mode's round trip and what it cannot keep, fixed columns, names and
+models that cannot be written, and argument errors. The writer's rules and the gzip member
+itself are covered by the C++ suite."""
 
+import bz2
+import errno
 import gzip
+import importlib.util
 import io
+import lzma
+import os
+import sys
 
 import numpy as np
 import pytest
@@ -93,14 +100,88 @@ def test_what_the_exact_mode_cannot_keep(change, field, value):
 @pytest.mark.parametrize("args, error, message", [
     (dict(digits=0), ValueError, "digits: 0 is not from 1 to 17"),
     (dict(digits=True), TypeError, "digits: expected an int or None, got bool"),
-    (dict(compress="zip"), ValueError, "compress: expected 'auto', 'gzip' or None, got 'zip'"),
+    (dict(compress="zip"), ValueError, "compress: expected 'auto', 'gzip', 'bz2', 'xz', 'zstd' or None, got 'zip'"),
+    (dict(format="FIXED"), ValueError, "format: expected 'mps', 'free', 'fixed', 'lp' or None, got 'FIXED'"),
     (dict(target=io.StringIO()), TypeError, "target: a text file object; open it in binary mode ('wb')"),
     (dict(target=3), TypeError, "target: expected a path or a binary file object, got int"),
     (dict(model="m"), TypeError, "model: expected a mopsel Model, got str"),
-    (dict(target="/nonexistent-dir/m.mps"), OSError, "No such file or directory (os error 2)"),
+    (dict(target="/nonexistent-dir/m.mps"), FileNotFoundError,
+     "[Errno 2] No such file or directory: '/nonexistent-dir/m.mps'"),
 ])
 def test_argument_errors(writer_model, args, error, message):
     args = dict(dict(model=writer_model, target=io.BytesIO()), **args)
     with pytest.raises(error) as caught:
         mopsel.write(args.pop("model"), args.pop("target"), **args)
     assert str(caught.value) == message
+
+
+def has_zstd() -> bool:
+    return importlib.util.find_spec("zstandard") is not None or sys.version_info >= (3, 14)
+
+
+@pytest.mark.parametrize("suffix, compress, decompress", [
+    (".bz2", "auto", bz2.decompress), (".xz", "auto", lzma.decompress), (".mps", "bz2", bz2.decompress),
+    (".mps", "xz", lzma.decompress),
+    pytest.param(".zst", "auto", None, marks=pytest.mark.skipif(not has_zstd(), reason="no zstd encoder installed")),
+])
+def test_other_compressions(writer_model, tmp_path, suffix, compress, decompress):
+    path = tmp_path / ("m" + suffix)
+    mopsel.write(writer_model, path, compress=compress)
+    assert snapshot(mopsel.read(path)) == snapshot(writer_model)  # told by content
+    if decompress is not None:
+        assert decompress(path.read_bytes()) == WRITER_TEXT.encode()
+    out = io.BytesIO()
+    mopsel.write(writer_model, out, compress=None if compress == "auto" else compress)
+    assert out.getvalue() == (WRITER_TEXT.encode() if compress == "auto" else path.read_bytes())
+
+
+def test_os_errors_name_the_file(writer_model, tmp_path):
+    (tmp_path / "plain").write_text("x")
+    for target, kind, number in ((tmp_path / "missing" / "m.mps", FileNotFoundError, errno.ENOENT),
+                                 (tmp_path / "plain" / "m.mps.bz2", NotADirectoryError, errno.ENOTDIR)):
+        with pytest.raises(OSError) as ei:
+            mopsel.write(writer_model, target)
+        assert (type(ei.value), ei.value.errno, ei.value.filename) == (kind, number, str(target))
+
+
+# Names with blanks (read in fixed columns; from_arrays refuses them): free format cannot
+# carry them, fixed columns can when they fit.
+def test_names_the_format_cannot_carry():
+    fixed_text = "\n".join(["NAME          FP", "ROWS", " N  COST", " L  LIM 1", " G  LIM2", "COLUMNS",
+                            "    X ONE     COST      1              LIM 1     1",
+                            "    X ONE     LIM2      1", "    Y         COST      2              LIM2      3",
+                            "RHS", "    RHS1      LIM 1     4", "    RHS1      LIM2      1", "BOUNDS", "ENDATA", ""])
+    m = mopsel.read(fixed_text.encode())
+    assert (m.row_names, m.col_names) == (["LIM 1", "LIM2"], ["X ONE", "Y"])
+    message = "the row name 'LIM 1' holds a blank, which free MPS cannot carry: nothing written"
+    for call in (lambda: mopsel.write_str(m), lambda: mopsel.write(m, io.BytesIO(), format="free")):
+        with pytest.raises(ValueError) as ei:
+            call()
+        assert str(ei.value) == message
+    out = io.BytesIO()
+    mopsel.write(m, out)  # "auto" takes fixed columns
+    assert out.getvalue().decode() == fixed_text
+    assert snapshot(mopsel.read(out.getvalue())) == snapshot(m)
+    # A name neither format can carry: both are said.
+    marker = mopsel.read(b"ROWS\n N obj\n L 'MARKER'\nCOLUMNS\n x obj 1 'MARKER' 2\nENDATA\n")
+    with pytest.raises(ValueError) as ei:
+        mopsel.write(marker, io.BytesIO())
+    assert str(ei.value) == ("the row name ''MARKER'' would read as a marker, which free MPS cannot carry, and the row "
+                             "name ''MARKER'' would read as a marker, which fixed MPS cannot carry: nothing written")
+
+
+@pytest.mark.parametrize("spoil, message", [
+    (lambda m: m.a_matrix.index.__setitem__(2, 9999), "column 'y', entry 2: row 9999, but the model has 4 rows"),
+    (lambda m: m.a_matrix.start.__setitem__(2, 99), "column 'y': its entries end at position 99, but a_matrix.index "
+                                                    "has 3 entries"),
+])
+def test_inconsistent_models_are_refused_by_name(writer_model, tmp_path, spoil, message):
+    spoil(writer_model)
+    target = tmp_path / "m.mps"
+    target.write_bytes(b"old")
+    with pytest.raises(ValueError) as ei:
+        mopsel.write(writer_model, target)
+    assert str(ei.value) == message
+    assert target.read_bytes() == b"old"
+    with pytest.raises(mopsel.PanicException):
+        mopsel.write_str(writer_model)  # the native entry's fault as specified

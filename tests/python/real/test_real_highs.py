@@ -51,8 +51,8 @@ def by_rows(s: dict) -> dict:
 # passes over cones. HiGHS gets the text without them.
 REFUSED_BY_HIGHS = re.compile(rb"^(SOS|CSECTION)\b.*?(?=^(?!SOS|CSECTION)[A-Z])", re.M | re.S)
 # Rule 2: fixed-column files with blanks inside names. HiGHS falls back to fixed columns;
-# parse_file reads free format, where a name ends at the first blank (mopsel.read with
-# format="fixed" or "auto" reads fixed columns).
+# parse_file reads free format, where a name ends at the first blank (mopsel.read, by
+# default or with format="fixed" or "auto", reads fixed columns).
 FIXED_FORMAT_FILES = {"forplan.mps.gz"}
 
 
@@ -77,11 +77,11 @@ def test_fixed_format_file_reads_as_free_format(path, tmp_path):
     assert ours.col_names == merged and ours.num_col < theirs["num_col"]
 
 
-@pytest.mark.parametrize("format", ["fixed", "auto"])
+@pytest.mark.parametrize("options", [{"format": "fixed"}, {"format": "auto"}, {}], ids=["fixed", "auto", "default"])
 @pytest.mark.parametrize("path", corpus_params(lambda p: p.name in FIXED_FORMAT_FILES))
-def test_fixed_format_file_equals_the_highs_reading_in_fixed_columns(path, format, tmp_path):
+def test_fixed_format_file_equals_the_highs_reading_in_fixed_columns(path, options, tmp_path):
     text = raw_text(path)
-    ours = snap(mopsel.read(text, format=format))
+    ours = snap(mopsel.read(text, **options))
     refused, theirs = read_with_highs(text, tmp_path)
     assert not refused
     assert (ours["num_row"], ours["num_col"]) == (161, 421)
@@ -147,3 +147,44 @@ def test_documented_rule_differences(text, fields, tmp_path):
         assert refused == (highs_value is None)
         if highs_value is not None:
             assert np.array_equal(bits(theirs[field]), bits(highs_value)), field
+
+
+# Bound records that set a side set before: with repeated="first" mopsel reads them as HiGHS
+# does, whatever the sets (a record that would set any side set before is passed over whole).
+REPEATED_BOUNDS = {
+    "BV then UP": " BV BND x\n UP BND x 5",
+    "UP then FX (FX would set the lower side too)": " UP BND x 5\n FX BND x 3",
+    "LO then LI": " LO BND x 2\n LI BND x 3",
+    "UP then LI (sides apart)": " UP BND x 5\n LI BND x 2",
+    "PL then FR, across sets": " UP B1 x 5\n PL B1 x\n FR B2 x",
+    "MI then LO": " MI BND x\n LO BND x 2\n UP BND x 4",
+}
+
+
+@pytest.mark.parametrize("bounds", REPEATED_BOUNDS.values(), ids=REPEATED_BOUNDS.keys())
+def test_repeated_first_reads_bounds_as_highs(bounds, tmp_path):
+    text = probe(bounds=bounds)
+    ours = snap(mopsel.read(text.encode(), repeated="first"))
+    refused, theirs = read_with_highs(text.encode(), tmp_path)
+    assert not refused
+    assert differences(by_rows(ours), by_rows(theirs)) == []
+
+
+@pytest.mark.parametrize("path", corpus_params(lambda p: p.name == "greenbea.mps.gz"))
+def test_greenbea_with_two_bound_sets_reads_as_highs(path, tmp_path):
+    # A second BOUNDS set after the file's own: each record again with another type and value
+    # (UP -> FX, LO -> UP, FX -> LO, each 7 more), which HiGHS passes over side by side.
+    text = raw_text(path).decode().replace("\r\n", "\n")
+    head, rest = text.split("BOUNDS\n", 1)
+    bounds, _ = rest.split("ENDATA", 1)
+    swap = {"UP": "FX", "LO": "UP", "FX": "LO"}
+    records = [line.split() for line in bounds.splitlines() if line.strip()]
+    second = [f" {swap[t]} BND2 {c} {float(v) + 7}" for t, _, c, v in records]
+    copy = (head + "BOUNDS\n" + bounds + "\n".join(second) + "\nENDATA\n").encode()
+    refused, theirs = read_with_highs(copy, tmp_path)
+    assert not refused
+    first = snap(mopsel.read(copy, repeated="first"))
+    assert differences(by_rows(first), by_rows(theirs)) == []
+    last = snap(mopsel.read(copy))
+    changed = {k: int((bits(last[k]) != bits(theirs[k])).sum()) for k in ("col_lower", "col_upper")}
+    assert changed == {"col_lower": 393, "col_upper": 290}  # the later records win by default
