@@ -1,9 +1,12 @@
-"""The package on every public model: from_arrays -> write(digits=None, gzip) -> parse_file and
-Model -> to_highs -> from_highs are the identity; behind the slow mark, the optimal objective
+"""The package on every public model: read() warns only of what the file really holds;
+from_arrays -> write(digits=None, gzip) -> parse_file and Model -> to_highs -> from_highs are the
+identity; behind the slow mark, the optimal objective
 of every Netlib LP and of the MIPLIB 3 models that solve in a few seconds, from to_milp (SciPy)
 and from to_highs (HiGHS), equals HiGHS's own readModel and solve of the same file."""
 
 from __future__ import annotations
+
+import warnings
 
 import numpy as np
 import pytest
@@ -21,6 +24,24 @@ QUICK_MIPLIB3 = {"bell5", "dsbmip", "enigma", "fiber", "flugpl", "gesa2", "gesa3
 # format, so the two solve different models (docs/compatibility.md), and its free-format
 # reading repeats row names, which from_arrays refuses.
 FIXED_FORMAT = "forplan.mps.gz"
+
+
+# The warnings read() gives on the public models, (code, count, line of the first): what the
+# files hold (extra N rows, sections the reader skips), nothing on any other file.
+WARNINGS = {
+    "dsbmip.gz": [("extra-objective", 672, 23)],
+    "mod011.gz": [("extra-objective", 1, 19)],
+    "conic.mps": [("skipped-section", 4, 32)],
+    "spec_sections.mps": [("skipped-section", 4, 39)],
+}
+
+
+@pytest.mark.parametrize("path", corpus_params())
+def test_read_warns_only_of_what_the_file_holds(path):
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        mopsel.read(path)
+    assert [(w.message.code, w.message.count, w.message.lineno) for w in caught] == WARNINGS.get(path.name, [])
 
 
 def arrays_of(m: mopsel.Model) -> dict:
