@@ -251,6 +251,16 @@ def test_info_and_convert_say_the_warnings_on_standard_error(tmp_path):
             "every line [bad-number]"]
 
 
+def test_info_in_other_processes_says_the_warnings_too(tmp_path):
+    sources = [tmp_path / "a.mps", tmp_path / "b.mps"]
+    for source in sources:
+        source.write_text(HEAD + "COLUMNS\n x obj 1 r1 1,5\nENDATA\n")
+    done = mopsel_run("info", "--jobs", "2", "--table", *sources)
+    assert done.returncode == 0
+    assert [line.split(": warning: ")[0] for line in done.stderr.decode().splitlines()] == [
+        f"{sources[0]}:6", f"{sources[1]}:6"]
+
+
 def test_spy_names_the_picture_types_it_writes(tmp_path):
     pytest.importorskip("matplotlib")
     source = tmp_path / "in.mps"

@@ -92,6 +92,15 @@ def test_local_workers_share_the_cpus(cpus, workers, preset, want, monkeypatch):
     assert __import__("os").environ["MOPSEL_THREADS"] == want
 
 
+def test_a_result_keeps_the_warnings_of_its_read(tmp_path, recwarn):
+    path = tmp_path / "w.mps"
+    path.write_text("ROWS\n N obj\n L r1\nCOLUMNS\n x obj 1 r1 1,5\nENDATA\n")
+    result = _corpus.file_result(str(path))
+    assert [(w.code, w.count, w.lineno) for w in result.warnings] == [("bad-number", 1, 5)]
+    assert not [w for w in recwarn if issubclass(w.category, mopsel.MpsWarning)]  # kept, not said
+    assert _corpus.file_result(str(tmp_path / "missing.mps")).warnings == ()
+
+
 def test_progress_counts_files_and_failures(files, capsys):
     pytest.importorskip("tqdm", reason="tqdm (extra mopsel[progress]) is not installed")
     mopsel.stats_table(files, jobs=1, progress=True)
