@@ -16,7 +16,7 @@ from mopsel._mopsel import Model
 
 Compression = Literal["auto", "gzip", "bz2", "xz", "zstd", None]
 
-_FORMATS = {"free": 0, "fixed": 1, "mps": 2}
+_FORMATS = {"free": 0, "fixed": 1, "auto": 2, "mps": 2}
 # The compression a path's ending asks for with compress="auto".
 _SUFFIXES = {".gz": "gzip", ".bz2": "bz2", ".xz": "xz", ".zst": "zstd"}
 
@@ -46,7 +46,7 @@ def write(
     *,
     digits: Optional[int] = 13,
     compress: Compression = "auto",
-    format: Literal["mps", "free", "fixed", "lp", None] = None,
+    format: Literal["mps", "auto", "free", "fixed", "lp", None] = None,
 ) -> None:
     r"""Write `model` as MPS (or LP) text to `target`: a path (str or os.PathLike), whose file is
     replaced whole once the text is complete (as write_file does), or a binary file object,
@@ -66,8 +66,8 @@ def write(
         gives the same bytes; zstd needs Python 3.14 or the zstandard package (mopsel[zstd]).
     format: "free" (MPS with fields separated by blanks: names cannot hold blanks), "fixed"
         (MPS in the classic columns: names of at most 8 bytes, blanks inside allowed, numbers
-        in 12 characters, rounded to the digits that fit), "mps" (free, unless a name holds a
-        blank and every name fits fixed columns) or "lp" (LP text: Minimize/Maximize, Subject
+        in 12 characters, rounded to the digits that fit), "auto" or "mps" (free, unless a name
+        holds a blank and every name fits fixed columns) or "lp" (LP text: Minimize/Maximize, Subject
         To, Bounds, Generals, ..., which HiGHS, SCIP and Gurobi read; docs/usage.md gives the
         layout). None, the default: "lp" for a path ending in .lp (.lp.gz, ...), "mps"
         otherwise (and for file objects). A model whose names LP text cannot hold (blanks,
@@ -110,7 +110,7 @@ def write(
     if compress not in ("auto", "gzip", None) and compress not in _COMPRESSORS:
         raise ValueError(f"compress: expected 'auto', 'gzip', 'bz2', 'xz', 'zstd' or None, got {compress!r}")
     if format not in _FORMATS and format not in ("lp", None):
-        raise ValueError(f"format: expected 'mps', 'free', 'fixed', 'lp' or None, got {format!r}")
+        raise ValueError(f"format: expected 'mps', 'auto', 'free', 'fixed', 'lp' or None, got {format!r}")
 
     path: Optional[str] = None
     if isinstance(target, (str, os.PathLike)):

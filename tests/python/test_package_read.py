@@ -275,7 +275,7 @@ WARNINGS = {
     "clean": (TEXT, []),
     "every kind": (
         model_text(" N spare", "COLUMNS", " x obj 1 r1 1,5", " x r1 2 r9 3", " x obj 4", "RHSS", " RHS r1 4",
-                   "QUADOBJ", " x x 1", "BOUNDS", " UP BND y 3", "ENDATA"),
+                   "PWLOBJ", " x x 1", "BOUNDS", " UP BND y 3", "ENDATA"),
         [("extra-objective", 1, 6), ("bad-number", 1, 8), ("unknown-row", 1, 9), ("duplicate-entry", 1, 10),
          ("unknown-section", 1, 11), ("skipped-section", 1, 13), ("unknown-column", 1, 16)],
     ),

@@ -101,7 +101,7 @@ def test_what_the_exact_mode_cannot_keep(change, field, value):
     (dict(digits=0), ValueError, "digits: 0 is not from 1 to 17"),
     (dict(digits=True), TypeError, "digits: expected an int or None, got bool"),
     (dict(compress="zip"), ValueError, "compress: expected 'auto', 'gzip', 'bz2', 'xz', 'zstd' or None, got 'zip'"),
-    (dict(format="FIXED"), ValueError, "format: expected 'mps', 'free', 'fixed', 'lp' or None, got 'FIXED'"),
+    (dict(format="FIXED"), ValueError, "format: expected 'mps', 'auto', 'free', 'fixed', 'lp' or None, got 'FIXED'"),
     (dict(target=io.StringIO()), TypeError, "target: a text file object; open it in binary mode ('wb')"),
     (dict(target=3), TypeError, "target: expected a path or a binary file object, got int"),
     (dict(model="m"), TypeError, "model: expected a mopsel Model, got str"),
@@ -158,10 +158,11 @@ def test_names_the_format_cannot_carry():
         with pytest.raises(ValueError) as ei:
             call()
         assert str(ei.value) == message
-    out = io.BytesIO()
-    mopsel.write(m, out)  # "auto" takes fixed columns
-    assert out.getvalue().decode() == fixed_text
-    assert snapshot(mopsel.read(out.getvalue())) == snapshot(m)
+    for fmt in (None, "auto", "mps", "fixed"):  # the automatic choice takes fixed columns
+        out = io.BytesIO()
+        mopsel.write(m, out, format=fmt)
+        assert out.getvalue().decode() == fixed_text, fmt
+        assert snapshot(mopsel.read(out.getvalue())) == snapshot(m)
     # A name neither format can carry: both are said.
     marker = mopsel.read(b"ROWS\n N obj\n L 'MARKER'\nCOLUMNS\n x obj 1 'MARKER' 2\nENDATA\n")
     with pytest.raises(ValueError) as ei:

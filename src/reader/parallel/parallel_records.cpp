@@ -103,8 +103,9 @@ struct QuadraticRecords {
   // Looks the names up as the one-thread reader does (the last first name is kept, a
   // second name tried after the last one), in the map as it stands.
   struct Reader {
-    explicit Reader(const ReaderState& s) noexcept : state(s) {}
+    Reader(const ReaderState& s, Notices& n) noexcept : state(s), notices(n) {}
     const ReaderState& state;
+    Notices& notices;  // the piece's
     std::string_view first_name;
     uint32_t first = 0;
     uint32_t second = 0;
@@ -125,7 +126,7 @@ struct QuadraticRecords {
       uint32_t b = first;
       if (!same_name(f[1], f[0]) && !find(f[1], second + 1, b)) return false;
       second = b;
-      out.push_back({parse_number(f[2]), first, b});
+      out.push_back({set_value(notices, f[2]), first, b});
       return true;
     }
   };

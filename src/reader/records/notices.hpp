@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "model/finding_code.hpp"
+#include "reader/text/numbers.hpp"
 
 namespace mopsel {
 
@@ -73,6 +74,14 @@ struct Notices {
 // A value field that read as 0: a bad number unless it is a number (an empty field,
 // a missing value of fixed format, is no bad number).
 [[gnu::cold, gnu::noinline]] void note_zero_value(Notices& notices, std::string_view field) noexcept;
+
+// A value read from `field` (of an RHS, RANGES or quadratic record), a value of 0
+// looked at as a malformed number.
+[[gnu::always_inline]] inline double set_value(Notices& notices, std::string_view field) {
+  const double value = parse_number(field);
+  if (value == 0.0) [[unlikely]] note_zero_value(notices, field);
+  return value;
+}
 
 // A header that opens (or, inside a skipped section, names) a section that is skipped.
 [[gnu::cold, gnu::noinline]] void note_skipped_section(Notices& notices, std::string_view word);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "reader/records/named_column.hpp"
+#include "reader/records/notices.hpp"
 #include "reader/text/numbers.hpp"
 
 namespace mopsel {
@@ -120,7 +121,7 @@ bool quadratic_record(ReaderState& state, QuadraticScratch& scratch, const Field
   uint32_t a = 0;
   uint32_t b = 0;
   if (!columns_of(state, scratch, fields.at[0], fields.at[1], a, b)) [[unlikely]] return false;
-  return add_entry(state, scratch, a, b, parse_number(fields.at[2]));
+  return add_entry(state, scratch, a, b, set_value(state.notices, fields.at[2]));
 }
 
 std::optional<LowerPlace> end_quadratic(ReaderState& state, QuadraticScratch& scratch) {

@@ -56,13 +56,6 @@ template <class Unknown, class Use>
   }
 }
 
-// A value read from `field`, a value of 0 looked at as a malformed number.
-[[gnu::always_inline]] inline double set_value(Notices& notices, std::string_view field) {
-  const double value = parse_number(field);
-  if (value == 0.0) [[unlikely]] note_zero_value(notices, field);
-  return value;
-}
-
 // What an RHS section has given so far: within one section the first value for
 // a row (and for the objective) is kept. Each RHS section starts afresh.
 struct RhsScratch {

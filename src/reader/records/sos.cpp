@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "reader/records/named_column.hpp"
+#include "reader/records/notices.hpp"
 #include "reader/text/numbers.hpp"
 
 namespace mopsel {
@@ -40,7 +41,7 @@ bool sos_member(ReaderState& state, const Fields& fields) {
   uint32_t column = 0;
   if (!find_or_make_column(state, fields.at[0], hint, column)) return false;
   sos.index.push_back(column);
-  sos.weight.push_back(fields.count >= 2 ? parse_number(fields.at[1]) : 0.0);
+  sos.weight.push_back(fields.count >= 2 ? set_value(state.notices, fields.at[1]) : 0.0);
   return true;
 }
 
