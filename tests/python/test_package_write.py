@@ -171,6 +171,36 @@ def test_names_the_format_cannot_carry():
                              "name ''MARKER'' would read as a marker, which fixed MPS cannot carry: nothing written")
 
 
+def fixed_line(*fields: str) -> str:
+    """A record in the classic columns: fields 1-6 start at columns 2, 5, 15, 25, 40, 50."""
+    widths = (2, 8, 8, 12, 8, 12)
+    starts = (2, 5, 15, 25, 40, 50)
+    line = ""
+    for start, width, text in zip(starts, widths, fields):
+        line = line.ljust(start - 1) + text.ljust(width)
+    return line.rstrip()
+
+
+# Every part beyond a linear program, with names holding blanks: fixed columns carry them
+# (the names padded to their fields), and the exact mode gives the model back bit for bit.
+def test_fixed_columns_carry_every_part():
+    text = "\n".join(["NAME          Q", "ROWS", fixed_line("N", "OBJ"), fixed_line("L", "C 1"), fixed_line("L", "C2"),
+                      "COLUMNS", fixed_line("", "X 1", "OBJ", "1", "C 1", "1"), fixed_line("", "Y", "C 1", "1", "C2", "1"),
+                      fixed_line("", "B", "C2", "1"), "RHS", fixed_line("", "RHS", "C 1", "4"), "BOUNDS",
+                      fixed_line("UP", "BND", "B", "1"), "SOS", fixed_line("S1", "S 1", "3"), fixed_line("", "X 1", "1.5"),
+                      fixed_line("", "Y", "2"), fixed_line("S2", "S 2"), fixed_line("", "Y", "1"), "QUADOBJ",
+                      fixed_line("", "X 1", "X 1", "2"), fixed_line("", "X 1", "Y", ".5"), "QCMATRIX   C 1",
+                      fixed_line("", "X 1", "X 1", "1"), "INDICATORS", fixed_line("IF", "C2", "B", "1"), "ENDATA", ""])
+    m = mopsel.read(text.encode(), format="fixed")
+    assert (m.col_names, list(m.sos.names), list(m.indicators.row)) == (["X 1", "Y", "B"], ["S 1", "S 2"], [1])
+    for fmt in ("auto", "fixed"):
+        out = io.BytesIO()
+        mopsel.write(m, out, format=fmt, digits=None)
+        assert snapshot(mopsel.read(out.getvalue(), format="fixed")) == snapshot(m), fmt
+    with pytest.raises(ValueError, match="holds a blank"):
+        mopsel.write(m, io.BytesIO(), format="free")
+
+
 @pytest.mark.parametrize("spoil, message", [
     (lambda m: m.a_matrix.index.__setitem__(2, 9999), "column 'y', entry 2: row 9999, but the model has 4 rows"),
     (lambda m: m.a_matrix.start.__setitem__(2, 99), "column 'y': its entries end at position 99, but a_matrix.index "
