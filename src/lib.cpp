@@ -185,12 +185,13 @@ PyObject* fix_name_seed(PyObject*, PyObject* value) noexcept {
 
 PyMethodDef g_fix_name_seed = {"_fix_name_seed", fix_name_seed, METH_O, nullptr};
 
-// For tests only, not in __all__: _use_reading_threads((threads, min_bytes, piece_bytes
-// [, load_min_bytes])) makes later reads split COLUMNS sections of at least min_bytes
-// (to the end of the text) into pieces of piece_bytes (0: the usual size) across
-// `threads` threads, so that small models take the threaded path, and load plain files
-// of at least load_min_bytes (default: the usual size) in parts on those threads;
-// None returns to the usual plan.
+// For tests only, not in __all__: _use_reading_threads((threads, min_size, piece_bytes
+// [, load_min_bytes])) makes later reads use `threads` threads and take every threaded
+// path of the reader from min_size on (COLUMNS, RHS and BOUNDS text in bytes, cut into
+// pieces of piece_bytes, 0: the usual size; ROWS lines entered by threads; columns for
+// the column maps of BOUNDS; 0 takes every path for any text), so that small models
+// take them, and load plain files of at least load_min_bytes (default: the usual size)
+// in parts on those threads; None returns to the usual plan.
 PyObject* use_reading_threads(PyObject*, PyObject* value) noexcept {
   return guarded([&]() -> PyObject* {
     if (value == Py_None) {
@@ -198,16 +199,23 @@ PyObject* use_reading_threads(PyObject*, PyObject* value) noexcept {
       Py_RETURN_NONE;
     }
     if (!PyTuple_Check(value)) {
-      PyErr_SetString(PyExc_TypeError, "expected a tuple (threads, min_bytes, piece_bytes[, load_min_bytes]) or None");
+      PyErr_SetString(PyExc_TypeError, "expected a tuple (threads, min_size, piece_bytes[, load_min_bytes]) or None");
       return nullptr;
     }
     unsigned int threads = 0;
-    unsigned long long min_bytes = 0;
+    unsigned long long min_size = 0;
     unsigned long long piece_bytes = 0;
     unsigned long long load_min_bytes = ThreadPlan{}.load_min_bytes;
-    if (!PyArg_ParseTuple(value, "IKK|K", &threads, &min_bytes, &piece_bytes, &load_min_bytes)) return nullptr;
-    use_thread_plan_for_tests(ThreadPlan{threads, static_cast<size_t>(min_bytes), static_cast<size_t>(piece_bytes),
-                                         static_cast<size_t>(load_min_bytes)});
+    if (!PyArg_ParseTuple(value, "IKK|K", &threads, &min_size, &piece_bytes, &load_min_bytes)) return nullptr;
+    ThreadPlan plan = plan_taking_every_path(threads, static_cast<size_t>(piece_bytes));
+    if (min_size != 0) {
+      const auto from = static_cast<size_t>(min_size);
+      plan.min_bytes = plan.records_min_bytes = plan.shared_rows_min = from;
+      plan.named_columns_min = plan.shared_map_min = from;
+      plan.named_columns_per_byte = kNamedColumnsPerByte;
+    }
+    plan.load_min_bytes = static_cast<size_t>(load_min_bytes);
+    use_thread_plan_for_tests(plan);
     Py_RETURN_NONE;
   });
 }

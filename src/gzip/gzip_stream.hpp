@@ -71,17 +71,24 @@ struct ArrivingTextReader {
 Result<ByteBuffer> decode_gzip_streamed(int fd, const Interruption& interruption, const ArrivingTextReader& reader,
                                         bool& streamed);
 
+// Texts shorter than this (by the length the file stores) are inflated first: the
+// helper thread and the wake-ups cost more than the overlap saves.
+inline constexpr size_t kStreamMinBytes = size_t{1} << 20;
+// The inflater publishes the text in pieces of this size, waking a waiting reader for
+// each: with pieces of 16-64 KiB nw04's streamed read took 35-37 ms of CPU against
+// 25-26 ms with 128 KiB (bench/README.md, "Round 3: gzip as fast as plain text").
+inline constexpr size_t kStreamPieceBytes = size_t{128} << 10;
+
 // The texts that stream (by the length the file stores) and the pieces they are
 // published in.
 struct GzipStreamPlan {
-  // Smaller texts are inflated first: starting a thread would cost more than it saves.
-  size_t min_bytes = size_t{1} << 20;
+  size_t min_bytes = kStreamMinBytes;
   // Larger texts are inflated first. Every size streams by default: the reader cuts
   // a long COLUMNS section into pieces as its lines arrive, and threads read them
   // once the inflater has given its thread back (bench/README.md, "Round 4: large
   // gzip files read while inflated").
   size_t max_bytes = SIZE_MAX;
-  size_t piece_bytes = size_t{128} << 10;
+  size_t piece_bytes = kStreamPieceBytes;
 };
 
 GzipStreamPlan gzip_stream_plan() noexcept;

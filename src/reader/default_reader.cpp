@@ -53,7 +53,7 @@ bool arriving_section_begun(SectionReader& r, TextWindow& w, LineCursor& cursor)
   if (arrived->complete) return whole_section_begun(r, cursor);
   const ThreadPlan plan = reading_thread_plan();
   if (r.section == Section::Columns) return goes_on(r, read_columns_arriving(r, w, cursor, plan));
-  if (static_cast<size_t>(arrived->expected_end - cursor.pos) < plan.min_bytes || plan.threads < 2) return true;
+  if (static_cast<size_t>(arrived->expected_end - cursor.pos) < plan.records_min_bytes || plan.threads < 2) return true;
   for (;;) {
     const std::optional<ArrivedLines> more = arrived_lines(r, w, cursor, true);
     if (!more) return false;

@@ -99,13 +99,11 @@ std::vector<MemoryRange> reserved_room(const ReaderState& state) {
   return ranges;
 }
 
-// From this size of text on, a read on one thread has a helper map its arrays ahead
-// of it (prefault.hpp): below it the faults cost less than starting a thread.
-constexpr size_t kPrefaultMin = size_t{4} << 20;
-
+// From plan.prefault_min_bytes of text on (kPrefaultMin, 4 MiB, with the usual plan),
+// a read on one thread has a helper map its arrays ahead of it (prefault.hpp).
 bool worth_prefaulting(size_t text_size, const ThreadPlan& plan) noexcept {
   // Larger texts may be read by several threads, which then have no core to spare.
-  return plan.threads > 1 && text_size >= kPrefaultMin && text_size < plan.min_bytes;
+  return plan.threads > 1 && text_size >= plan.prefault_min_bytes && text_size < plan.min_bytes;
 }
 
 // What `notices` counted in `text`, with the line where each kind was first met.

@@ -59,7 +59,8 @@ std::vector<std::string> notices_with(const GzipStreamPlan& plan, const std::str
 // one thread), and plans that cut COLUMNS into pieces of a few lines as they arrive,
 // read by the reading thread alone until the text is complete (two threads: the
 // inflater holds the other) or with a helper from the start (four).
-const std::optional<ThreadPlan> kStreamThreads[] = {std::nullopt, ThreadPlan{2, 0, 7}, ThreadPlan{4, 0, 40}};
+const std::optional<ThreadPlan> kStreamThreads[] = {std::nullopt, plan_taking_every_path(2, 7),
+                                                    plan_taking_every_path(4, 40)};
 constexpr size_t kStreamPlans = std::size(kStreamThreads);
 
 // Reads the gzip file at `path` inflating first, then while it is inflated in pieces of
@@ -234,8 +235,8 @@ TEST(GzipStream, AnInterruptionStopsBothThreads) {
   const std::string text = generated(6);
   const std::string path = dir.write("big.mps.gz", gzip(text, {.level = 1}));
   const uint64_t before = gzip_texts_streamed();
-  for (const std::optional<ThreadPlan> threads : {std::optional<ThreadPlan>{}, std::optional{ThreadPlan{2, 0, 1 << 16}},
-                                                   std::optional{ThreadPlan{4, 0, 1 << 16}}}) {
+  for (const std::optional<ThreadPlan>& threads : {std::optional<ThreadPlan>{}, std::optional{plan_taking_every_path(2, 1 << 16)},
+                                                   std::optional{plan_taking_every_path(4, 1 << 16)}}) {
     use_thread_plan_for_tests(threads);
     for (const size_t piece : {size_t{4096}, size_t{1} << 17}) {
       for (const int allowed : {0, 1, 2, 4}) {
@@ -265,7 +266,7 @@ TEST(GzipStream, InflatedFirstWhenStreamingDoesNotFit) {
   const std::string path = dir.write("small.mps.gz", gzip(text));
   const uint64_t before = gzip_texts_streamed();
   {
-    use_thread_plan_for_tests(ThreadPlan{1, 0, 0});
+    use_thread_plan_for_tests(plan_taking_every_path(1, 0));
     const Result<ModelRecord> read = read_file_with(streaming(3), path);
     use_thread_plan_for_tests(std::nullopt);
     ASSERT_TRUE(read.ok());

@@ -32,8 +32,21 @@ struct PlanScope {
 };
 
 // The plain one-thread reader: every size that takes another path out of reach.
-ThreadPlan one_thread() { return ThreadPlan{1, SIZE_MAX, 0}; }
-ThreadPlan threaded(unsigned threads, size_t piece_bytes) { return ThreadPlan{threads, 0, piece_bytes}; }
+ThreadPlan one_thread() { return plan_taking_no_path(); }
+ThreadPlan threaded(unsigned threads, size_t piece_bytes) { return plan_taking_every_path(threads, piece_bytes); }
+
+// Each threaded path of the reader taken alone, every other size out of reach: the
+// ROWS names entered by threads, the column map of the names used, the map of every
+// column built by threads (which the map of the names used otherwise takes over).
+std::vector<ThreadPlan> each_path_alone(unsigned threads) {
+  std::vector<ThreadPlan> plans(3, plan_taking_no_path());
+  plans[0].shared_rows_min = 0;
+  plans[1].named_columns_min = 0;
+  plans[1].named_columns_per_byte = 0;
+  plans[2].shared_map_min = 0;
+  for (ThreadPlan& plan : plans) plan.threads = threads;
+  return plans;
+}
 
 Result<ModelRecord> read_with(const ThreadPlan& plan, std::string_view text, const ReaderLimits& limits = {}) {
   PlanScope scope(plan);
@@ -76,7 +89,10 @@ void expect_same_with_threads(std::string_view text, const std::vector<ThreadPla
 // the pieces start at every line.
 std::vector<ThreadPlan> every_cut(size_t text_size) {
   // One thread with the tests' sizes: no pieces, but the column map of the names used.
-  std::vector<ThreadPlan> plans = {ThreadPlan{1, 0, 0}};
+  std::vector<ThreadPlan> plans = {threaded(1, 0)};
+  for (const unsigned threads : {2u, 3u}) {
+    for (const ThreadPlan& plan : each_path_alone(threads)) plans.push_back(plan);
+  }
   for (size_t bytes = 1; bytes <= text_size + 1; bytes += bytes < 48 ? 1 : 7) {
     plans.push_back(threaded(2 + static_cast<unsigned>(bytes % 3), bytes));
   }
@@ -314,21 +330,26 @@ TEST(ParallelColumns, LargeTextsWithTheDefaultPieceSizes) {
   // A row map that fits the caches, and one beyond them (rows asked for ahead). With
   // pieces from 1 MiB on, BOUNDS is too short for pieces, not its column map (built by
   // two threads).
+  ThreadPlan from_one_mib = plan_taking_no_path();
+  from_one_mib.threads = 2;
+  from_one_mib.min_bytes = from_one_mib.records_min_bytes = size_t{1} << 20;
+  from_one_mib.shared_map_min = 0;
+  const std::vector<ThreadPlan> plans = {threaded(2, 0), threaded(3, 0), threaded(4, 100000), threaded(2, 300),
+                                         from_one_mib};
   for (const size_t rows : {500, 60000}) {
     SCOPED_TRACE(std::to_string(rows) + " rows");
-    expect_same_with_threads(generated(3, rows), {ThreadPlan{2, 0, 0}, ThreadPlan{3, 0, 0}, ThreadPlan{4, 0, 100000},
-                                                  ThreadPlan{2, 0, 300}, ThreadPlan{2, 1 << 20, 0}});
+    expect_same_with_threads(generated(3, rows), plans);
   }
   // 60,000 row names entered by several threads, one of them given again at the end of
   // ROWS (a later run than its first): the map is built again in file order.
   std::string repeated = generated(1, 60000);
   repeated.insert(repeated.find("COLUMNS\n"), " G r5\n");
-  expect_same_with_threads(repeated, {ThreadPlan{2, 0, 0}, ThreadPlan{4, 0, 0}});
+  expect_same_with_threads(repeated, {threaded(2, 0), threaded(4, 0)});
 }
 
 TEST(ParallelColumns, AnInterruptionStopsEveryThread) {
   const std::string text = generated(12);
-  PlanScope scope(ThreadPlan{2, 0, 1 << 20});
+  PlanScope scope(threaded(2, 1 << 20));
   for (int allowed : {0, 1, 4}) {
     StopAfter hook{allowed};
     const Result<ModelRecord> read = read_mps(text, hook.interruption());
@@ -349,7 +370,9 @@ TEST(ParallelColumns, RealModelsReadAlikeWithThreads) {
     ASSERT_TRUE(loaded.ok());
     const std::string_view text = as_view(loaded.value());
     // About a dozen pieces, and pieces of a few lines.
-    expect_same_with_threads(text, {threaded(2, text.size() / 11 + 1), threaded(3, 2000)});
+    // The map of every column built by threads, which the map of the names used
+    // otherwise takes over.
+    expect_same_with_threads(text, {threaded(2, text.size() / 11 + 1), threaded(3, 2000), each_path_alone(2)[2]});
   }
 }
 
@@ -386,7 +409,7 @@ TEST(ReadingThreads, TheProcessCountIsSharedByConcurrentReads) {
 TEST(ReadingThreads, ConcurrentThreadedReadsAgree) {
   const std::string text = generated(2);
   const Result<ModelRecord> one = read_with(one_thread(), text);
-  PlanScope scope(ThreadPlan{2, 0, 50000});
+  PlanScope scope(threaded(2, 50000));
   std::vector<std::string> differences(3);
   std::vector<std::thread> readers;
   for (size_t i = 0; i < differences.size(); ++i) {

@@ -64,8 +64,8 @@ void find_named(const NameList& names, const NameMap<uint8_t>& words, const Word
 bool worth_naming_columns(const ColumnIndex& index, size_t columns, size_t rest_bytes,
                           const ThreadPlan& plan) noexcept {
   if (index.indexed != 0 || !index.slots.empty() || columns == 0) return false;
-  if (plan.min_bytes == 0) return true;
-  return columns >= plan.min_bytes / 128 && rest_bytes <= columns / 8;
+  if (columns < plan.named_columns_min) return false;
+  return plan.named_columns_per_byte == 0 || rest_bytes <= columns / plan.named_columns_per_byte;
 }
 
 void index_named_columns(ColumnIndex& index, const NameList& names, std::string_view rest, size_t helpers) {

@@ -25,8 +25,9 @@
 namespace mopsel {
 
 // Whether the map, not built yet, is worth building for the names of `rest_bytes`
-// bytes of text left: from 262,144 columns with at least eight columns per byte
-// left with the usual plan; for any text with the tests' plan (min_bytes 0).
+// bytes of text left: from plan.named_columns_min columns with at least
+// plan.named_columns_per_byte columns per byte left (kNamedColumnsMin, 262,144, and
+// kNamedColumnsPerByte, 8, with the usual plan; a per-byte figure of 0 takes any text).
 [[nodiscard]] bool worth_naming_columns(const ColumnIndex& index, size_t columns, size_t rest_bytes,
                                         const ThreadPlan& plan) noexcept;
 

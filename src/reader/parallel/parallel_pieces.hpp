@@ -139,10 +139,17 @@ ParallelRead take_pieces_in_order(Work& work, LineCursor& cursor, const Interrup
   return take_pieces_in_order(work, cursor, interruption, read, use, [](bool) { return true; });
 }
 
-// Bytes per piece: enough pieces that the threads stay busy to the end, and that
-// little is read in vain past the section's end.
+// Pieces per thread of a section's text: enough that a thread that started late or
+// ran slow leaves the others little to wait for at the end, and that little is read
+// in vain past the section's end. Pieces are at least kPieceMinBytes, so that the
+// queue's lock and a piece's fresh storage stay small against its reading (a piece
+// of 1 MiB is about 1 ms of work).
+inline constexpr size_t kPiecesPerThread = 16;
+inline constexpr size_t kPieceMinBytes = size_t{1} << 20;
+
+// Bytes per piece.
 inline size_t piece_bytes(const ThreadPlan& plan, size_t bytes, size_t threads) noexcept {
-  return plan.chunk_bytes != 0 ? plan.chunk_bytes : std::max<size_t>(size_t{1} << 20, bytes / (16 * threads));
+  return plan.chunk_bytes != 0 ? plan.chunk_bytes : std::max(kPieceMinBytes, bytes / (kPiecesPerThread * threads));
 }
 
 // Hands `into` the storage of a piece already applied, when there is one: filling

@@ -256,11 +256,10 @@ ParallelRead read_in_pieces(SectionReader& r, LineCursor& cursor, const ThreadPl
 }
 
 // Whether the column map is to be built from nothing for so many columns that
-// threads share the work: a million columns with the usual plan (the map then
-// costs about as much as reading 32 MiB of text), 16,384 with the tests' plan.
+// threads share the work: plan.shared_map_min (kSharedMapMin, a million, with the
+// usual plan).
 bool map_worth_sharing(const ColumnIndex& index, const NameList& names, const ThreadPlan& plan) noexcept {
-  constexpr size_t kShareFrom = size_t{1} << 14;  // below, one thread builds the map in well under 1 ms
-  return index.indexed == 0 && index.slots.empty() && names.size() >= std::max(kShareFrom, plan.min_bytes / 32);
+  return index.indexed == 0 && index.slots.empty() && names.size() > 0 && names.size() >= plan.shared_map_min;
 }
 
 // Builds the column map from nothing with `helpers` + 1 threads, each entering a
@@ -303,7 +302,7 @@ ParallelRead read_quadratic_in_parallel(SectionReader& r, LineCursor& cursor, co
   const size_t bytes = static_cast<size_t>(cursor.end - cursor.pos);
   constexpr size_t kShortestRecord = 6;
   const size_t entries = state.quadratic.entries.size() + state.quadratic.mirrored.size();
-  if (plan.threads < 2 || bytes == 0 || bytes < plan.min_bytes ||
+  if (plan.threads < 2 || bytes == 0 || bytes < plan.records_min_bytes ||
       entries + bytes / kShortestRecord >= state.limits.max_entries) {
     return ParallelRead::OneThread;
   }
@@ -332,7 +331,7 @@ ParallelRead read_records_in_parallel(SectionReader& r, LineCursor& cursor, bool
   const std::string_view rest(cursor.pos, bytes);
   // Else a short BOUNDS section may still need the map of millions of columns.
   const bool share_map = bounds && !named && map_worth_sharing(state.col_index, state.col_names, plan);
-  const bool pieces = bytes != 0 && bytes >= plan.min_bytes;
+  const bool pieces = bytes != 0 && bytes >= plan.records_min_bytes;
   if (plan.threads < 2 || (!share_map && !named && !pieces)) {
     if (named) index_named_columns(state.col_index, state.col_names, rest, 0);
     return ParallelRead::OneThread;

@@ -102,7 +102,7 @@ void enter_in_file_order(const SharedRows& shared, RowMap& map, const NameList& 
 }  // namespace
 
 bool rows_worth_sharing(size_t rows, const ThreadPlan& plan) noexcept {
-  return plan.threads >= 2 && rows > 0 && rows >= plan.min_bytes / 128;
+  return plan.threads >= 2 && rows > 0 && rows >= plan.shared_rows_min;
 }
 
 void begin_shared_rows(SharedRows& shared, const NameMap<int32_t>& map, const ThreadPlan& plan) {

@@ -42,8 +42,7 @@ struct SharedRows {
 };
 
 // Whether a ROWS section of about `rows` lines, the first of the text, is worth
-// the threads: 262,144 rows with the usual plan (min_bytes / 128; the map is then
-// 10 MB, beyond the caches), any with the tests' plan.
+// the threads: plan.shared_rows_min (kSharedRowsMin, 262,144, with the usual plan).
 bool rows_worth_sharing(size_t rows, const ThreadPlan& plan) noexcept;
 
 // Starts deferring the names of the ROWS section that follows; `map` is empty and
