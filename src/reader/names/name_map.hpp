@@ -54,12 +54,18 @@ inline SlotKey slot_key(const NameKey& key) noexcept {
   return {reinterpret_cast<uint64_t>(key.data), key.size, 0x80000000u | static_cast<uint32_t>(key.hash >> 33)};
 }
 
+// Whether a slot whose code is `code` holds the name (w0, w1, code). Threads that
+// share a map read the code atomically first and then call this.
 template <class Slot>
-[[gnu::always_inline]] inline bool slot_matches(const Slot& slot, uint64_t w0, uint64_t w1, uint32_t code) noexcept {
-  if (slot.code != code) return false;
+[[gnu::always_inline]] inline bool slot_words_match(const Slot& slot, uint64_t w0, uint64_t w1, uint32_t code) noexcept {
   if ((code & 0x80000000u) == 0) return slot.w0 == w0 && slot.w1 == w1;
   return slot.w1 == w1 &&
          std::memcmp(reinterpret_cast<const char*>(slot.w0), reinterpret_cast<const char*>(w0), w1) == 0;
+}
+
+template <class Slot>
+[[gnu::always_inline]] inline bool slot_matches(const Slot& slot, uint64_t w0, uint64_t w1, uint32_t code) noexcept {
+  return slot.code == code && slot_words_match(slot, w0, w1, code);
 }
 
 template <class Slot>

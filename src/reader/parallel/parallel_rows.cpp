@@ -69,7 +69,7 @@ bool enter_run(RowMap& map, const NameList& names, uint32_t from, uint32_t to, s
         // Another thread took the slot first: look at what it stores.
       }
       if (code == kBusy) code = settled_code(slot);
-      if (code == mine.code && detail::slot_matches(slot, mine.w0, mine.w1, mine.code)) {
+      if (code == mine.code && detail::slot_words_match(slot, mine.w0, mine.w1, mine.code)) {
         give_up.store(true, std::memory_order_relaxed);
         return false;
       }
