@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the seed corpora of the fuzz targets (never committed):
-#   <out>/read_mps, <out>/roundtrip   MPS texts: hand-written edge cases, the MPS
-#                                     texts embedded in the test suites, small
+#   <out>/read_mps, <out>/roundtrip,  MPS texts: hand-written edge cases, the MPS
+#   <out>/thread_plans                texts embedded in the test suites, small
 #                                     models from ../shared/data
 #   <out>/load_source                 gzip files: the same texts compressed, with
 #                                     every optional header field, two members,
@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 OUT=${1:-build/fuzz-corpus}
 DATA=${MOPSEL_SHARED_DATA:-../shared/data}
-mkdir -p "$OUT/read_mps" "$OUT/roundtrip" "$OUT/load_source"
+mkdir -p "$OUT/read_mps" "$OUT/roundtrip" "$OUT/thread_plans" "$OUT/load_source"
 
 python3 - "$OUT" "$DATA" <<'PY'
 import gzip, hashlib, os, re, struct, sys, zlib, glob
@@ -149,7 +149,7 @@ for path in sorted(glob.glob(os.path.join(data, "netlib", "*.gz")) + glob.glob(o
             pass
 
 for tag, body in texts.items():
-    for target in ("read_mps", "roundtrip"):
+    for target in ("read_mps", "roundtrip", "thread_plans"):
         open(os.path.join(out, target, tag), "wb").write(body)
 
 # gzip seeds: the texts compressed, plus every header feature and damage.

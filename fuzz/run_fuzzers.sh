@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang in build/fuzz and runs each for the given
 # number of seconds, one after the other, each in one process on one core.
-#   fuzz/run_fuzzers.sh [seconds] [target...]       (default: 60 s, all three)
+#   fuzz/run_fuzzers.sh [seconds] [target...]       (default: 60 s, all four)
 # Environment: FUZZ_CXX (default: the newest clang++ 15..19 found), FUZZ_CORPUS
 # (default build/fuzz-corpus). New corpus entries stay in the corpus folder;
 # crash reproducers go to build/fuzz/artifacts/<target>/.
@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 SECONDS_PER_TARGET=${1:-60}
 shift || true
 TARGETS=("$@")
-((${#TARGETS[@]})) || TARGETS=(fuzz_read_mps fuzz_load_source fuzz_roundtrip)
+((${#TARGETS[@]})) || TARGETS=(fuzz_read_mps fuzz_load_source fuzz_roundtrip fuzz_thread_plans)
 CORPUS=${FUZZ_CORPUS:-build/fuzz-corpus}
 
 # The core uses std::source_location, which libstdc++ offers to clang from clang 15 on.
@@ -28,13 +28,14 @@ fi
 cmake -S . -B build/fuzz -DMOPSEL_FUZZ=ON -DCMAKE_CXX_COMPILER="$FUZZ_CXX" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/fuzz -j"${JOBS:-2}"
-[[ -d "$CORPUS/read_mps" ]] || fuzz/make_seeds.sh "$CORPUS"
+[[ -d "$CORPUS/thread_plans" ]] || fuzz/make_seeds.sh "$CORPUS"
 
 status=0
 for target in "${TARGETS[@]}"; do
   case $target in
     fuzz_read_mps) corpus=$CORPUS/read_mps; max_len=32768 ;;
     fuzz_roundtrip) corpus=$CORPUS/roundtrip; max_len=32768 ;;
+    fuzz_thread_plans) corpus=$CORPUS/thread_plans; max_len=32768 ;;
     fuzz_load_source) corpus=$CORPUS/load_source; max_len=70000 ;;
     *) echo "fuzz: unknown target $target"; exit 2 ;;
   esac

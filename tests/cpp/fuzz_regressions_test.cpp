@@ -1,10 +1,11 @@
 // Replays every saved fuzz reproducer (fuzz/regressions/) and a table of hostile
-// inputs through the checks of the three fuzz targets, and makes sure those
+// inputs through the checks of the four fuzz targets, and makes sure those
 // checks themselves notice wrong results.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <bit>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "fuzz_checks.hpp"
+#include "thread_plan_checks.hpp"
 
 namespace mopsel::fuzz {
 namespace {
@@ -25,16 +27,19 @@ std::string read_file(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// Every check of every target on one input; "" when all three pass.
+// Every check of every target on one input; "" when all four pass.
 std::string all_checks(const std::string& bytes) {
   static ScratchFile gz(".gz");
   static ScratchFile plain(".mps");
+  static ScratchFile packed(".mps.gz");
   std::string fault = check_read_mps(bytes);
   if (!fault.empty()) return "read_mps: " + fault;
   fault = check_load_source(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), gz, plain);
   if (!fault.empty()) return "load_source: " + fault;
   fault = check_round_trip(bytes);
   if (!fault.empty()) return "round trip: " + fault;
+  fault = check_thread_plans(bytes, plain, packed);
+  if (!fault.empty()) return "thread plans: " + fault;
   return {};
 }
 
@@ -211,6 +216,46 @@ TEST(FuzzOracle, RoundTripComparisonSeesChanges) {
     bool render = false;
     EXPECT_EQ(compare_round_trip(first.value(), second.value(), render).empty(), !edit.changes) << edit.what;
   }
+}
+
+// The comparison of the thread-plan target notices every field of a record or a
+// failure that differs, NaN payloads and the sign of zero included.
+TEST(FuzzOracle, ThreadPlanComparisonSeesChanges) {
+  const std::string bad = "ROWS\n N o\n L r\nCOLUMNS\n x r 1\nRHS\n R r 1\nBOUNDS\n XX B x 1\nENDATA\n";
+  struct Edit {
+    const char* what;
+    void (*record)(ModelRecord&);
+    void (*error)(Error&);
+  };
+  const Edit edits[] = {
+      {"a cost's sign of zero", [](ModelRecord& r) { r.col_cost[0] = -0.0; }, nullptr},
+      {"a NaN payload", [](ModelRecord& r) { r.col_upper[1] = std::bit_cast<double>(0x7FF8000000000001u); }, nullptr},
+      {"a matrix row", [](ModelRecord& r) { r.a_matrix.index[0] = 1; }, nullptr},
+      {"the objective name", [](ModelRecord& r) { r.objective_name = "other"; }, nullptr},
+      {"the error's reason", nullptr, [](Error& e) { e.reason += "!"; }},
+      {"the error's offset", nullptr, [](Error& e) { ++e.offset; }},
+      {"the error's line number", nullptr, [](Error& e) { ++e.lineno; }},
+      {"the line shown", nullptr, [](Error& e) { e.line += " "; }},
+      {"the error's cause", nullptr, [](Error& e) { e.cause = FindingCode::NoEndData; }},
+      {"the error's message", nullptr, [](Error& e) { e.message = "Read error"; }},
+  };
+  std::string fault;
+  for (const Edit& edit : edits) {
+    const std::string_view text = edit.record != nullptr ? std::string_view(kSmall) : std::string_view(bad);
+    const Result<ModelRecord> first = guarded_read(text, fault);
+    Result<ModelRecord> second = guarded_read(text, fault);
+    ASSERT_EQ(first.ok(), edit.record != nullptr) << edit.what;
+    ASSERT_EQ(compare_outcomes(first, second), "") << edit.what;
+    if (edit.record != nullptr) {
+      edit.record(second.value());
+    } else {
+      Error changed = second.error();
+      edit.error(changed);
+      second = Result<ModelRecord>(std::move(changed));
+    }
+    EXPECT_NE(compare_outcomes(first, second), "") << edit.what;
+  }
+  EXPECT_NE(compare_outcomes(guarded_read(kSmall, fault), guarded_read(bad, fault)), "");
 }
 
 // Which names keep a round trip from being exact, and which do not.

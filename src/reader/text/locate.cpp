@@ -21,7 +21,9 @@ TextPosition locate(std::string_view text, uint64_t offset) noexcept {
     p = lf + 1;
   }
   const char* const text_end = begin + text.size();
-  const auto* lf = static_cast<const char*>(std::memchr(at, '\n', static_cast<size_t>(text_end - at)));
+  // (An empty text loaded from a file has no storage: memchr must not see its null.)
+  const auto* lf =
+      at < text_end ? static_cast<const char*>(std::memchr(at, '\n', static_cast<size_t>(text_end - at))) : nullptr;
   const char* line_end = lf != nullptr ? lf : text_end;
   if (line_end != line_start && line_end[-1] == '\r' && lf != nullptr) --line_end;
   return {lineno, std::string_view(line_start, static_cast<size_t>(line_end - line_start))};
