@@ -72,7 +72,11 @@ Result<ByteBuffer> decode_gzip_streamed(int fd, const Interruption& interruption
                                         bool& streamed);
 
 // Texts shorter than this (by the length the file stores) are inflated first: the
-// helper thread and the wake-ups cost more than the overlap saves.
+// helper thread and the wake-ups cost about what the overlap saves. Native reads of
+// real models, medians of 40, load 5: below it (sierra 0.4 MB, degen3 0.9 MB) the
+// calling thread saved 0.1-0.6 ms of CPU and the wall time did not fall (0.73 against
+// 0.67 ms, 1.22 against 1.15 ms); from 2.5 MB on (pilot87, maros-r7) it saved 1.6-3.3
+// ms of 4.4-8.1 (bench/README.md, "Round 6: the safety net").
 inline constexpr size_t kStreamMinBytes = size_t{1} << 20;
 // The inflater publishes the text in pieces of this size, waking a waiting reader for
 // each: with pieces of 16-64 KiB nw04's streamed read took 35-37 ms of CPU against

@@ -143,7 +143,10 @@ ParallelRead take_pieces_in_order(Work& work, LineCursor& cursor, const Interrup
 // ran slow leaves the others little to wait for at the end, and that little is read
 // in vain past the section's end. Pieces are at least kPieceMinBytes, so that the
 // queue's lock and a piece's fresh storage stay small against its reading (a piece
-// of 1 MiB is about 1 ms of work).
+// of 1 MiB is about 1 ms of work). few-rows-100MB, two threads, reading thread / process
+// CPU per read: 16 per thread (3.4 MiB) 47-55 / 90-93 ms, 4 per thread 65-82 / 102-126
+// ms, one per thread 90 / 119 ms; pieces of 1 MiB and 256 KiB gained nothing (46-64 /
+// 86-112 ms) (bench/README.md, "Round 6: the safety net").
 inline constexpr size_t kPiecesPerThread = 16;
 inline constexpr size_t kPieceMinBytes = size_t{1} << 20;
 
