@@ -7,8 +7,8 @@ with MpsError, LpError, MpsWarning and Diagnostic; from_arrays and write, pickli
 models, and the conversions to_scipy, to_milp (mopsel[scipy]) and to_highs, from_highs
 (mopsel[highs]); diff and equal, stats, names, to_pandas and to_polars (mopsel[pandas],
 mopsel[polars]), evaluate, read_solution and write_solution, and stats_table over whole corpora
-(mopsel[pandas], on a cluster mopsel[dask]); PanicException is the class of the native code's
-internal faults, and __version__ the installed version.
+(mopsel[pandas], on a cluster mopsel[dask]); release_memory; PanicException is the class of the
+native code's internal faults, and __version__ the installed version.
 """
 
 import typing as _typing
@@ -54,6 +54,14 @@ from mopsel._stats import Stats, stats
 from mopsel._write import write
 
 _pickle.register()
+
+
+def release_memory() -> int:
+    """Give back to the system the buffer of the last large text, which mopsel keeps for the next
+    call once a process has read or written a second text of 64 MiB or more; returns its size in
+    bytes (0 when nothing was kept). The next large text after it is not kept again."""
+    return _mopsel._release_memory()
+
 
 if _typing.TYPE_CHECKING:
 
@@ -109,4 +117,5 @@ __all__ = [
     "write_solution",
     "Solution",
     "stats_table",
+    "release_memory",
 ]

@@ -172,6 +172,9 @@ def write_str(model: Model) -> str:
 def _panic_exception() -> type[BaseException]:
     """The class PanicException (made on first use). Use mopsel.PanicException."""
 
+def _release_memory() -> int:
+    """Frees the kept buffer of the last large text; its size in bytes. Use mopsel.release_memory."""
+
 # The package's own entry points (mopsel.read, check, write, from_arrays, unpickling).
 
 def _read(

@@ -250,6 +250,28 @@ PyObject* use_gzip_stream(PyObject*, PyObject* value) noexcept {
 
 PyMethodDef g_use_gzip_stream = {"_use_gzip_stream", use_gzip_stream, METH_O, nullptr};
 
+// Not in __all__: _release_memory() frees the buffer of the last large text, kept for
+// the next call (text_buffer.hpp), and returns its size in bytes (0 when none was
+// kept); mopsel.release_memory() is the package's door to it.
+PyObject* release_memory(PyObject*, PyObject*) noexcept {
+  return guarded([&]() -> PyObject* {
+    size_t released = 0;
+    {
+      ReleasedLock unlocked;  // unmapping a gigabyte takes a moment
+      released = drop_kept_text_buffer();
+    }
+    return PyLong_FromSize_t(released);
+  });
+}
+
+PyMethodDef g_release_memory = {
+    "_release_memory",
+    release_memory,
+    METH_NOARGS,
+    "_release_memory()\n--\n\nFrees the kept buffer of the last large text; its size in bytes. Use "
+    "mopsel.release_memory.",
+};
+
 // A tuple-and-keywords function as the untyped pointer PyMethodDef stores.
 PyCFunction as_method(PyObject* (*function)(PyObject*, PyObject*, PyObject*) noexcept) noexcept {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
@@ -316,8 +338,8 @@ bool populate(PyObject* module) noexcept {
     }
   }
   // Not part of __all__: the borrow registry shared with other native code, and
-  // the entry points of the package's own functions and the tests' hooks for
-  // the name seed and the reading threads.
+  // the entry points of the package's own functions (release_memory among them) and
+  // the tests' hooks for the name seed and the reading threads.
   // The classes of a Model's parts beyond a linear program, under private names (the
   // module's public names are those of __all__), for the package's isinstance checks.
   PyTypeObject* sos = sos_sets_type();
@@ -332,7 +354,7 @@ bool populate(PyObject* module) noexcept {
   for (PyMethodDef* function :
        {&kModelFromArraysMethod, &kWriteModelMethod, &kWriteBytesMethod, &kPanicExceptionMethod, &kReadMethod,
         &kCheckMethod, &kReadLpMethod, &kCheckLpMethod, &kWriteLpMethod, &kNameIndexMethod, &g_fix_name_seed,
-        &g_use_reading_threads, &g_use_gzip_stream}) {
+        &g_use_reading_threads, &g_use_gzip_stream, &g_release_memory}) {
     PyRef made(PyCFunction_NewEx(function, module, module_name.get()));
     if (!made || PyObject_SetAttrString(module, function->ml_name, made.get()) != 0) return false;
   }

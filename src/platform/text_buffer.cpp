@@ -1,9 +1,7 @@
 #include "platform/text_buffer.hpp"
 
-#include <chrono>
 #include <cstdint>
 #include <mutex>
-#include <optional>
 #include <utility>
 
 #if defined(__linux__)
@@ -17,8 +15,8 @@ namespace {
 struct KeptText {
   std::mutex lock;
   ByteBuffer buffer;
-  // When the last text of kKeptTextMin bytes or more was done with.
-  std::optional<std::chrono::steady_clock::time_point> last_done;
+  // Whether a text of kKeptTextMin bytes or more was done with before.
+  bool large_done = false;
 };
 
 KeptText& kept_text() noexcept {
@@ -68,10 +66,9 @@ void keep_text_buffer(ByteBuffer&& text) noexcept {
   if (done.capacity() < kKeptTextMin) return;
   KeptText& kept = kept_text();
   {
-    const auto now = std::chrono::steady_clock::now();
     const std::lock_guard<std::mutex> hold(kept.lock);
-    const bool in_a_loop = kept.last_done && now - *kept.last_done <= kKeptTextWindow;
-    kept.last_done = now;
+    const bool in_a_loop = kept.large_done;
+    kept.large_done = true;
     if (!in_a_loop) return;  // `done` is freed after the lock is let go
   }
 #if defined(__linux__) && defined(MADV_FREE)
@@ -94,7 +91,7 @@ size_t drop_kept_text_buffer() noexcept {
   {
     const std::lock_guard<std::mutex> hold(kept.lock);
     stale = std::move(kept.buffer);
-    kept.last_done.reset();
+    kept.large_done = false;
   }
   return stale.capacity();
 }

@@ -2,7 +2,6 @@
 // The reservation of a large text buffer (the loaded file, the inflated text, the
 // text write_str renders), made so that first touching it is cheap, and the buffer of
 // the last large text kept for the next one.
-#include <chrono>
 #include <cstddef>
 
 #include "model/owned_array.hpp"
@@ -14,10 +13,9 @@ inline constexpr size_t kHugeTextMin = size_t{4} << 20;
 inline constexpr size_t kHugePage = size_t{2} << 20;
 
 // From this size on a text's buffer is kept for the next text once it is done with,
-// when the process is done with such texts one after another: the previous one was done
-// with at most kKeptTextWindow before.
+// from the second such text of the process on (or since the last drop_kept_text_buffer).
+// Smaller texts come from memory the allocator keeps anyway (nw04, 26 MB, gains nothing).
 inline constexpr size_t kKeptTextMin = size_t{64} << 20;
-inline constexpr std::chrono::seconds kKeptTextWindow{10};
 
 // Reserves room for `capacity` bytes in `text`, which must hold no storage yet. From
 // kHugeTextMin on, the room starts on a 2 MiB boundary and is advised for transparent
@@ -32,19 +30,20 @@ inline constexpr std::chrono::seconds kKeptTextWindow{10};
 void reserve_text(ByteBuffer& text, size_t capacity);
 
 // Takes the storage of a text the caller is done with. A buffer of kKeptTextMin bytes
-// or more is kept for the next reserve_text, replacing any kept before, when another
-// such text was done with less than kKeptTextWindow ago (a program reading or writing
-// large models in a loop; one that reads a single large file gets its memory back as
-// before). Its pages are advised as free (MADV_FREE), so the kernel may take them back
-// when memory runs short, and until it does the next text is written into memory
-// already mapped. Fresh memory costs a page fault per page, and on a virtual machine
-// that hands freed memory back to its host, far more: there a gigabyte first touched
-// took 1.0-1.6 s, against 0.06 s for memory the process still held. Other buffers are
-// freed.
+// or more is kept for the next reserve_text, replacing any kept before, when the
+// process has done with another such text before (a program reading or writing large
+// models in a loop; one that reads a single large file gets its memory back as
+// before). So the process holds at most one kept buffer between calls, of the room the
+// last large text had (a file's text: its size). Its pages
+// are advised as free (MADV_FREE): the kernel takes them back when memory runs short,
+// and until it does the next text is written into memory already mapped instead of
+// fresh pages the kernel must clear (about 0.06 s per GiB; on a virtual machine that
+// hands freed memory back to its host, 1-3 s per GiB). Other buffers are freed.
 void keep_text_buffer(ByteBuffer&& text) noexcept;
 
-// Frees the kept buffer, if any, and forgets when the last large text was done with,
-// as in a fresh process. Returns the kept buffer's capacity (0 when none was kept).
+// Frees the kept buffer, if any, and forgets that a large text was done with, as in a
+// fresh process. Returns the kept buffer's capacity (0 when none was kept). Python's
+// mopsel.release_memory() calls it.
 size_t drop_kept_text_buffer() noexcept;
 
 }  // namespace mopsel

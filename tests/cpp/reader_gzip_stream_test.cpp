@@ -300,7 +300,7 @@ TEST(KeptTextBuffer, AReadIntoAStaleBufferGivesTheFilesModel) {
   for (const std::string& name : {std::string("large.mps"), std::string("large.mps.gz")}) {
     SCOPED_TRACE(name);
     const std::string path = dir.write(name, name.ends_with(".gz") ? gzip(text, {.level = 1}) : text);
-    // A text done with just before makes the next one kept, as in a loop over files.
+    // A large text done with before makes the next one kept, as in a loop over files.
     ByteBuffer before;
     before.reserve(kKeptTextMin);
     keep_text_buffer(std::move(before));

@@ -29,7 +29,7 @@ ANSWERS = ["diff", "equal", "DiffResult", "Difference", "stats", "Stats", "names
            "to_polars", "Tables", "evaluate", "Evaluation", "Violation", "read_solution", "write_solution", "Solution",
            "stats_table"]
 ANSWER_FUNCTIONS = [name for name in ANSWERS if name[0].islower()]
-PACKAGE_NAMES = NAMES + PACKAGE_FUNCTIONS + ["PanicException"] + READING + ANSWERS
+PACKAGE_NAMES = NAMES + PACKAGE_FUNCTIONS + ["PanicException"] + READING + ANSWERS + ["release_memory"]
 
 
 def test_module_contents_and_package():
@@ -46,7 +46,7 @@ def test_module_contents_and_package():
     assert type(mm._ARRAY_BORROWS).__name__ == "PyCapsule"
     # The package's own entry points are private: not in __all__, not public names.
     private = ("_model_from_arrays", "_write_model", "_panic_exception", "_read", "_check", "_name_index", "_read_lp",
-               "_check_lp", "_write_lp")
+               "_check_lp", "_write_lp", "_release_memory")
     assert all(isinstance(getattr(mm, name), types.BuiltinFunctionType) for name in private)
     with pytest.raises(TypeError, match="^No constructor defined for Model$"):
         mm.Model()
@@ -55,7 +55,7 @@ def test_module_contents_and_package():
 def test_the_package_functions_are_typed():
     # py.typed promises annotations: every parameter and result of the public functions has one.
     assert not (importlib.resources.files("mopsel") / "__init__.pyi").is_file()  # the .py files are read
-    for name in PACKAGE_FUNCTIONS + ["read", "check"] + ANSWER_FUNCTIONS:
+    for name in PACKAGE_FUNCTIONS + ["read", "check", "release_memory"] + ANSWER_FUNCTIONS:
         signature = inspect.signature(getattr(mopsel, name))
         bare = [p for p in signature.parameters if signature.parameters[p].annotation is inspect.Parameter.empty]
         assert bare == [] and signature.return_annotation is not inspect.Signature.empty, name
