@@ -116,16 +116,10 @@ class ThreadLease {
   unsigned helpers_ = 0;
 };
 
-// The CPUs the cgroup of the process may use by its quotas, rounded up: the smallest
-// over the cgroup and its parents of cgroup v2's cpu.max and cgroup v1's
-// cpu.cfs_quota_us / cpu.cfs_period_us; nothing when no quota applies or the files
-// cannot be read. Paths are taken below `root` ("" for the running system; tests give
-// a folder holding proc/self/cgroup, proc/self/mountinfo and the cgroup files).
-std::optional<unsigned> cgroup_cpu_limit(const std::string& root);
-
 // The threads a process's reads use without MOPSEL_THREADS: the CPUs of its affinity,
-// no more than cgroup_cpu_limit(cgroup_root), at least one. (reading_thread_plan reads
-// the quota of the running system once per process, the affinity every time.)
+// no more than cgroup_cpu_limit(cgroup_root) (cgroup_quota.hpp), at least one.
+// (reading_thread_plan reads the quota of the running system once per process, the
+// affinity every time.)
 unsigned default_thread_count(const std::string& cgroup_root) noexcept;
 
 // The thread count MOPSEL_THREADS asks for: a whole number from 1 to 1024, or

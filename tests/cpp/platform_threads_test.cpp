@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/cgroup_quota.hpp"
 #include "platform/reading_threads.hpp"
 #include "source_test_support.hpp"
 
