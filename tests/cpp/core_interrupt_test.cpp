@@ -10,9 +10,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <future>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "reader/read_mps.hpp"
 #include "source/load_source.hpp"
@@ -124,6 +127,45 @@ class SignalRepeater {
   std::thread thread_;
 };
 
+// A thread that opens a FIFO for writing, writes "ROWS\n" and then stalls, holding its
+// end open, until it is destroyed; it never outlives the scope that made it. The reader
+// may have given up and closed its end before the write, or never opened it (its open
+// cut short by a signal): the write then fails with EPIPE, and the SIGPIPE it raises is
+// blocked in this thread and taken back, instead of ending the test process; a writer
+// still waiting in open(2) is let through by an end opened for reading here.
+class StallingFifoWriter {
+ public:
+  explicit StallingFifoWriter(std::string path) : path_(std::move(path)) {
+    thread_ = std::thread([this, released = release_.get_future()] {
+      sigset_t pipe_signal;
+      sigemptyset(&pipe_signal);
+      sigaddset(&pipe_signal, SIGPIPE);
+      pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+      const int fd = ::open(path_.c_str(), O_WRONLY);
+      if (fd >= 0 && ::write(fd, "ROWS\n", 5) < 0 && errno == EPIPE) {
+        const timespec now{};
+        while (sigtimedwait(&pipe_signal, nullptr, &now) == SIGPIPE) {
+        }
+      }
+      released.wait();
+      if (fd >= 0) ::close(fd);
+    });
+  }
+  ~StallingFifoWriter() {
+    release_.set_value();
+    const int unblock = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+    thread_.join();
+    if (unblock >= 0) ::close(unblock);
+  }
+  StallingFifoWriter(const StallingFifoWriter&) = delete;
+  StallingFifoWriter& operator=(const StallingFifoWriter&) = delete;
+
+ private:
+  std::string path_;
+  std::promise<void> release_;
+  std::thread thread_;
+};
+
 TEST(Interruption, BlockedSystemCallsAskTheHookAfterASignal) {
   TempDir dir;
   const std::string fifo = dir.file("fifo");
@@ -146,13 +188,7 @@ TEST(Interruption, BlockedSystemCallsAskTheHookAfterASignal) {
     EXPECT_EQ(written.error().kind, ErrorKind::Interrupted);
   }
   {  // reading from a writer that stalls after a few bytes
-    std::thread writer([&] {
-      const int fd = ::open(fifo.c_str(), O_WRONLY);
-      (void)!::write(fd, "ROWS\n", 5);
-      std::this_thread::sleep_for(std::chrono::seconds(30));  // ends when the test process does
-      ::close(fd);
-    });
-    writer.detach();
+    StallingFifoWriter writer(fifo);
     CountingHook hook{.on_signal = true};
     SignalRepeater signals(pthread_self());
     const Result<ModelRecord> loaded = read_mps_file(fifo, hook.interruption());
