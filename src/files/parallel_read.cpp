@@ -96,6 +96,10 @@ constexpr size_t kLoadPartMinBytes = size_t{8} << 20;
 ParallelReadResult read_in_parallel(int fd, off_t offset, char* into, size_t bytes, const ThreadPlan& plan,
                                     const Interruption& interruption) {
   if (plan.threads < 2 || bytes == 0 || bytes < plan.load_min_bytes) return {};
+  // Asked once before any part is taken: the helpers may read every part before the
+  // reading thread takes one, and an interruption already due would then go unseen
+  // by this load.
+  if (interruption.requested()) return {.prefix = 0, .interrupted = true};
   ThreadLease lease(plan.threads, plan.threads);
   if (lease.helpers() == 0) return {};
   const size_t threads = lease.helpers() + 1;

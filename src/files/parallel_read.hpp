@@ -25,8 +25,9 @@ struct ParallelReadResult {
 // with the reading thread and the helpers a ThreadLease gives under `plan`, in
 // parts of plan.load_part_bytes (or a size chosen from `bytes`). The file offset
 // is not moved. Nothing is read when `bytes` is below plan.load_min_bytes or no
-// helper is free. Only the reading thread polls `interruption`; helpers stop
-// after their current read of at most kPollStride bytes.
+// helper is free. Only the reading thread polls `interruption`: once before any part
+// is taken, then before each read of at most kPollStride bytes and while it waits for
+// the helpers, which stop after their current read.
 ParallelReadResult read_in_parallel(int fd, off_t offset, char* into, size_t bytes, const ThreadPlan& plan,
                                     const Interruption& interruption);
 

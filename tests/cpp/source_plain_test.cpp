@@ -21,6 +21,7 @@
 #include "model/owned_array.hpp"
 #include "gzip/inflate.hpp"
 #include "source/load_source.hpp"
+#include "files/parallel_read.hpp"
 #include "files/posix_file.hpp"
 #include "platform/reading_threads.hpp"
 #include "platform/text_buffer.hpp"
@@ -350,15 +351,38 @@ TEST(ParallelLoad, PartsAndTheRestGiveTheFileAsOneThreadReadsIt) {
     ASSERT_TRUE(read.ok());
     EXPECT_EQ(as_string(read.value()), content.substr(17, 3'000'000 - 17));
   }
-  // Many small parts: the reading thread reads some of them and asks before each.
+  // Many small parts: the reading thread asks once before any part is taken, then before
+  // each part it reads and while it waits for the helper. An interruption already due
+  // stops every load, before any part is read; a later one stops the load at the poll it
+  // comes at, unless the helper read so many parts that the load was done before the
+  // hook was asked that often (then the file loads whole).
   use_thread_plan_for_tests(ThreadPlan{.threads = 2, .load_min_bytes = 1, .load_part_bytes = 65'537});
-  for (int allowed : {0, 1, 2}) {
+  const std::string now_in_file = content.substr(0, 3'000'000);
+  for (int allowed : {0, 1, 2, 3, 5}) {
     SCOPED_TRACE(allowed);
     StopAfter hook{.allowed = allowed};
     Result<ByteBuffer> loaded = load_source(path, Interruption{&StopAfter::poll, &hook});
-    ASSERT_FALSE(loaded.ok());
-    EXPECT_EQ(loaded.error().kind, ErrorKind::Interrupted);
-    EXPECT_EQ(hook.polls, allowed + 1);
+    if (allowed == 0 || !loaded.ok()) {
+      ASSERT_FALSE(loaded.ok());
+      EXPECT_EQ(loaded.error().kind, ErrorKind::Interrupted);
+      EXPECT_EQ(hook.polls, allowed + 1);
+    } else {
+      EXPECT_TRUE(as_string(loaded.value()) == now_in_file);
+      EXPECT_LE(hook.polls, allowed);
+    }
+    EXPECT_EQ(reading_threads_in_use(), 0u);
+  }
+  {  // an interruption already due: no part read, no helper started
+    Result<OpenFile> file = open_for_reading(path);
+    ASSERT_TRUE(file.ok());
+    std::string into(now_in_file.size(), '\0');
+    StopAfter hook{.allowed = 0};
+    const ParallelReadResult start = read_in_parallel(file.value().fd, 0, into.data(), into.size(),
+                                                      reading_thread_plan(), Interruption{&StopAfter::poll, &hook});
+    EXPECT_TRUE(start.interrupted);
+    EXPECT_EQ(start.prefix, 0u);
+    EXPECT_EQ(hook.polls, 1);
+    EXPECT_EQ(into.find_first_not_of('\0'), std::string::npos);
     EXPECT_EQ(reading_threads_in_use(), 0u);
   }
   // The count is taken by another read: this one loads alone, and completely.
