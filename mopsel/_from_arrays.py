@@ -181,9 +181,12 @@ def _row_position(key: Any, row_names: Optional[Sequence[str]], num_row: int) ->
     """The position of a row given by its position or its name (R1, R2, ... when the rows have
     made-up names)."""
     if isinstance(key, str):
-        names = list(row_names) if row_names is not None else [f"R{i + 1}" for i in range(num_row)]
-        if key in names:
-            return len(names) - 1 - names[::-1].index(key)
+        if row_names is not None:
+            position = next((i for i, name in enumerate(row_names) if name == key), -1)
+        else:
+            position = int(key[1:]) - 1 if re.fullmatch(r"R[1-9][0-9]*", key) else -1
+        if 0 <= position < num_row:
+            return position
         raise ValueError(f"row_hessians: no row is called {key!r}")
     if isinstance(key, bool) or not isinstance(key, (int, np.integer)) or not 0 <= key < num_row:
         raise ValueError(f"row_hessians: {key!r} is not a row (there are {num_row})")
@@ -206,7 +209,7 @@ def _sos_layout(sos: Any) -> Any:
         index.append(members)
         weight.append(weights)
         start.append(start[-1] + len(members))
-    return {"type": np.array(kinds, dtype=np.int64), "start": start,
+    return {"type": np.asarray(kinds) if kinds else np.zeros(0, np.int64), "start": start,
             "index": np.concatenate(index) if index else np.zeros(0, np.int64),
             "weight": np.concatenate(weight) if weight else np.zeros(0)}
 
@@ -236,7 +239,7 @@ def _indicators(indicators: Any, num_row: int, num_col: int) -> Tuple[np.ndarray
             if not isinstance(record, tuple) or len(record) != 3:
                 raise TypeError(f"indicators[{k}]: expected a (row, column, value) tuple, got {record!r} (give "
                                 "three arrays as a tuple)")
-        triple: Tuple[Any, ...] = tuple(np.array(a, dtype=np.int64) for a in zip(*indicators)) if indicators else \
+        triple: Tuple[Any, ...] = tuple(np.asarray(a) for a in zip(*indicators)) if indicators else \
             (np.zeros(0, np.int64),) * 3
     elif isinstance(indicators, tuple):
         triple = indicators
@@ -244,7 +247,8 @@ def _indicators(indicators: Any, num_row: int, num_col: int) -> Tuple[np.ndarray
         triple = tuple(_field(indicators, key) for key in ("row", "column", "value"))
     if len(triple) != 3:
         raise TypeError("indicators: expected (row, column, value) arrays")
-    row, column, value = (_integers(f"indicators {key}", a) for key, a in zip(("row", "column", "value"), triple))
+    row, column, value = (_integers(f"indicators {key}", np.asarray(a, dtype=np.uint8) if _is_bool(a) else a)
+                          for key, a in zip(("row", "column", "value"), triple))
     if not len(row) == len(column) == len(value):
         raise ValueError(f"indicators: {len(row)} rows, {len(column)} columns and {len(value)} values")
     for key, array, bound in (("row", row, num_row), ("column", column, num_col), ("value", value, 2)):
@@ -253,6 +257,10 @@ def _indicators(indicators: Any, num_row: int, num_col: int) -> Tuple[np.ndarray
             k = int(np.argmax(bad))
             raise ValueError(f"indicators {key}[{k}] is {array[k]}, expected 0 to {bound - 1}")
     return row.astype(np.uint32), column.astype(np.uint32), value.astype(np.uint8)
+
+
+def _is_bool(value: Any) -> bool:
+    return bool(np.asarray(value).dtype == np.bool_)
 
 
 def _numbers(argument: str, value: Any, length: Optional[int] = None, expected: str = "") -> np.ndarray:

@@ -184,6 +184,10 @@ def test_simple_forms_of_sos_and_indicators():
         indicators=(np.array([0, 1]), np.array([1, 1]), np.array([1, 0])))
     assert parts_snapshot(as_records) == parts_snapshot(as_arrays)
     assert as_records.sos.names == ["SOS1", "SOS2"] and as_records.sos.weight.tolist() == [1, 2, 1, 2, 4.5]
+    named = mopsel.from_arrays(**BASE, row_names=["a", "b"], row_hessians={"b": H, 0: np.eye(3)})
+    assert sorted(named.row_hessians) == [0, 1] and named.row_hessians[1].value.tolist() == H_LOWER[2]
+    as_bools = mopsel.from_arrays(**BASE, col_integrality=[0, 1, 0], indicators=[(0, 1, True), (1, 1, False)])
+    assert as_bools.indicators.value.tolist() == [1, 0]
     empty = mopsel.from_arrays(**BASE, sos=[], indicators=[])
     assert (empty.sos, empty.indicators) == (None, None)
 
@@ -238,6 +242,15 @@ PARTS_REJECTED = {
                                    "arrays as a tuple)"),
     "indicator record column": ({"indicators": [(0, 1, 1), (1, 3, 0)]}, ValueError,
                                 "indicators column[1] is 3, expected 0 to 2"),
+    "indicator value a fraction": ({"indicators": [(0, 1, 0.5)]}, TypeError,
+                                   "indicators value: expected integers, got an array of dtype float64"),
+    "SOS type a fraction": ({"sos": [(1.5, [0, 1])]}, TypeError,
+                            "sos type: expected integers, got an array of dtype float64"),
+    "row Hessian of a made-up name past the rows": ({"row_hessians": {"R3": H}}, ValueError,
+                                                    "row_hessians: no row is called 'R3'"),
+    "row Hessian of R0": ({"row_hessians": {"R0": H}}, ValueError, "row_hessians: no row is called 'R0'"),
+    "row Hessian of a made-up name when the rows have names": ({"row_names": ["a", "b"], "row_hessians": {"R1": H}},
+                                                              ValueError, "row_hessians: no row is called 'R1'"),
 }
 
 
