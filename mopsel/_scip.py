@@ -23,7 +23,7 @@ _VARIABLE_TYPES = {INTEGER: "I", SEMI_INTEGER: "I"}
 def to_scip(model: Model) -> Any:
     """A new pyscipopt.Model holding the model, named as its rows and columns are:
 
-    - a variable per column with its cost, bounds (infinite and NaN ones as none) and type:
+    - a variable per column with its cost, bounds (infinite ones as none) and type:
       "B" for an integer column within [0, 1], "I" for other integer ones, "C" otherwise; a
       semi-continuous or semi-integer column x with bounds [l, u] not holding 0 gets the bounds
       [min(l, 0), max(u, 0)] and the disjunction constraint `semicont_x` (x <= 0 or x >= l;
@@ -39,9 +39,10 @@ def to_scip(model: Model) -> Any:
     - each indicator (row r holds when column b equals v) as an indicator constraint on the
       binary b, named as SCIP's MPS reader names it: `ind_r` for a one-sided row, `indlhs_r`
       and `indrhs_r` for the two sides of a two-sided one. The row is then no constraint of its
-      own: SCIP keeps it as the indicator's linear constraint.
+      own: SCIP keeps it as the indicator's linear constraint. A free row (which always holds)
+      has the right-hand side SCIP's infinity, with an indicator or without.
 
-    A NaN cost, coefficient, Hessian entry or SOS weight, an indicator on a column that is not
+    A NaN cost, bound, coefficient, Hessian entry or SOS weight, an indicator on a column that is not
     binary (integer within [0, 1]) or on a row with a Hessian raise ValueError: SCIP takes none
     of them. Every value reaches SCIP as it is; SCIP reads magnitudes from 1e20 on as infinite.
 
@@ -71,12 +72,12 @@ def to_scip(model: Model) -> Any:
         expression = dict(zip([terms[c] for c in cols.tolist()], values.tolist()))
         if row in row_hessians:
             expression.update(_quadratic_terms(scip, columns, row_hessians[row]))
-        lower, upper = _side(model.row_lower[row], infinity), _side(model.row_upper[row], infinity)
+        lower, upper = _side(model.row_lower[row]), _side(model.row_upper[row])
+        if lower is None and upper is None:
+            upper = infinity  # a free row: kept, as the Model keeps it (and as SCIP's reader does)
         if row in indicators:
             _add_indicators(scip, s, row_names[row], scip.Expr(expression), lower, upper, indicators[row], columns)
             continue
-        if lower is None and upper is None:
-            upper = infinity  # a free row: kept, as the Model keeps it
         s.addCons(scip.ExprCons(scip.Expr(expression), lhs=lower, rhs=upper), name=row_names[row])
     if model.hessian is not None:
         t = s.addVar(OBJECTIVE_VARIABLE, lb=None, ub=None, obj=1.0)
@@ -90,12 +91,14 @@ def to_scip(model: Model) -> Any:
 
 def _check(model: Model) -> None:
     """Raises ValueError for what SCIP cannot take, naming the first such place."""
-    col_names = model.col_names
-    for what, values in (("cost", model.col_cost), ("matrix entry", model.a_matrix.value)):
+    col_names, row_names = model.col_names, model.row_names
+    for what, values in (("cost", model.col_cost), ("column lower bound", model.col_lower),
+                         ("column upper bound", model.col_upper), ("row lower bound", model.row_lower),
+                         ("row upper bound", model.row_upper), ("matrix entry", model.a_matrix.value)):
         if np.isnan(values).any():
             raise ValueError(f"mopsel.to_scip: a {what} is NaN (at position {int(np.argmax(np.isnan(values)))})")
     for what, h in [("objective's Hessian", model.hessian)] + [
-            (f"Hessian of row {model.row_names[r]!r}", h) for r, h in model.row_hessians.items()]:
+            (f"Hessian of row {row_names[r]!r}", h) for r, h in model.row_hessians.items()]:
         if h is not None and np.isnan(h.value).any():
             raise ValueError(f"mopsel.to_scip: an entry of the {what} is NaN")
     if model.sos is not None and np.isnan(model.sos.weight).any():
@@ -106,25 +109,24 @@ def _check(model: Model) -> None:
     kind, lower, upper = model.col_integrality, model.col_lower, model.col_upper
     for row, column in zip(ind.row.tolist(), ind.column.tolist()):
         if not (kind[column] == INTEGER and lower[column] >= 0 and upper[column] <= 1):
-            raise ValueError(f"mopsel.to_scip: the indicator of row {model.row_names[row]!r} is on column "
+            raise ValueError(f"mopsel.to_scip: the indicator of row {row_names[row]!r} is on column "
                              f"{col_names[column]!r}, which is not binary (SCIP takes binary ones only)")
         if row in model.row_hessians:
-            raise ValueError(f"mopsel.to_scip: row {model.row_names[row]!r} has an indicator and a Hessian "
+            raise ValueError(f"mopsel.to_scip: row {row_names[row]!r} has an indicator and a Hessian "
                              "(SCIP's indicators take linear rows only)")
 
 
-def _side(value: float, infinity: float) -> Optional[float]:
-    """A row or column bound for SCIP: None for an infinite or NaN one."""
-    return None if np.isnan(value) or abs(value) == np.inf else float(value)
+def _side(value: float) -> Optional[float]:
+    """A row or column bound for SCIP: None for an infinite one."""
+    return None if abs(value) == np.inf else float(value)
 
 
 def _columns(s: Any, model: Model) -> List[Any]:
-    infinity = s.infinity()
     kinds, lower, upper, cost = (a.tolist() for a in (model.col_integrality, model.col_lower, model.col_upper,
                                                        model.col_cost))
     columns = []
     for j, name in enumerate(model.col_names):
-        lo, up, kind = _side(lower[j], infinity), _side(upper[j], infinity), kinds[j]
+        lo, up, kind = _side(lower[j]), _side(upper[j]), kinds[j]
         vtype = _VARIABLE_TYPES.get(kind, "C")
         if kind == INTEGER and lo is not None and lo >= 0 and up is not None and up <= 1:
             vtype = "B"

@@ -49,6 +49,9 @@ CASES = {
         "    RHS r1 2\n    RHS r2 3\n    RHS r3 1\n    RHS c1 1\nRANGES\n    RNG r2 4\n",
         " UP BND x 5\n UP BND y 5\n UP BND b1 1\n UP BND b2 1\n UP BND b3 1\n",
         "INDICATORS\n IF r1 b1 1\n IF r2 b2 0\n IF r3 b3 1\n"),
+    "an indicator on a free row, which always holds": mps(
+        " L c1\n L f\n", "    x obj -1 c1 1 f 2\n" + INT + "    b obj 1\n" + END, "    RHS c1 3 f inf\n",
+        " UP BND b 1\n", "INDICATORS\n IF f b 1\n"),
 }
 
 
@@ -109,6 +112,8 @@ def set_nan(path):
 REFUSED = {
     "NaN cost": ({}, set_nan([("col_cost", 0)]), "mopsel.to_scip: a cost is NaN (at position 0)"),
     "NaN coefficient": ({}, set_nan(["a_matrix", ("value", 1)]), "mopsel.to_scip: a matrix entry is NaN (at position 1)"),
+    "NaN column bound": ({}, set_nan([("col_upper", 1)]), "mopsel.to_scip: a column upper bound is NaN (at position 1)"),
+    "NaN row bound": ({}, set_nan([("row_lower", 1)]), "mopsel.to_scip: a row lower bound is NaN (at position 1)"),
     "NaN in the objective's Hessian": (dict(hessian=np.eye(2)), set_nan(["hessian", ("value", 0)]),
                                        "mopsel.to_scip: an entry of the objective's Hessian is NaN"),
     "NaN in a row's Hessian": (dict(row_hessians={"c2": np.eye(2)}), set_nan(["row_hessians", 1, ("value", 1)]),
