@@ -33,11 +33,10 @@ CASES = {
     "maximising QP with a constant": mps(" L c1\n", "    x obj 1 c1 1\n    y obj 1 c1 2\n",
                                          "    RHS c1 3\n    RHS obj -1.5\n", "",
                                          "QUADOBJ\n    x x -2\n    x y -1\n    y y -6\n", "OBJSENSE\n    MAX\n"),
-    "quadratic rows and a free row": mps(" L q1\n G q2\n N free\n L c1\n",
-                                         "    x obj -1 q1 1\n    x free 3 c1 1\n    y obj -1 c1 -2\n",
-                                         "    RHS q1 4\n    RHS q2 -10\n    RHS c1 6\n", " FR BND x\n FR BND y\n",
-                                         "QCMATRIX q1\n    x x 1\n    x y 0.5\n    y x 0.5\n    y y 1\n"
-                                         "QCMATRIX q2\n    x y -1\n    y x -1\n"),
+    "quadratic rows": mps(" L q1\n G q2\n L c1\n", "    x obj -1 q1 1\n    x c1 1\n    y obj -1 c1 -2\n",
+                          "    RHS q1 4\n    RHS q2 -10\n    RHS c1 6\n", " FR BND x\n FR BND y\n",
+                          "QCMATRIX q1\n    x x 1\n    x y 0.5\n    y x 0.5\n    y y 1\n"
+                          "QCMATRIX q2\n    x y -1\n    y x -1\n"),
     "SOS1 and SOS2 with weights": mps(" L c1\n", "".join(f"    {n} obj -{k} c1 1\n" for k, n in enumerate("xyzabc", 1)),
                                       "    RHS c1 5\n", "".join(f" UP BND {n} 2\n" for n in "xyzabc"),
                                       "SOS\n S1 s1\n    x 1\n    y 2\n    z 3\n S2 s2 4\n    a 1\n    b 2.5\n"
