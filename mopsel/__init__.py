@@ -4,11 +4,12 @@ The native module's names (parse_file, parse_str, write_file, write_str, Model, 
 and the integrality codes) are re-exported unchanged. The package adds read (any source,
 compressed input, fixed and automatic formats, LP text, strict reading, warnings) and check,
 with MpsError, LpError, MpsWarning and Diagnostic; from_arrays and write, pickling and copying of
-models, and the conversions to_scipy, to_milp (mopsel[scipy]) and to_highs, from_highs
-(mopsel[highs]); diff and equal, stats, names, to_pandas and to_polars (mopsel[pandas],
-mopsel[polars]), evaluate, read_solution and write_solution, and stats_table over whole corpora
-(mopsel[pandas], on a cluster mopsel[dask]); release_memory; PanicException is the class of the
-native code's internal faults, and __version__ the installed version.
+models, and the conversions to_scipy, to_scipy_hessian, to_milp (mopsel[scipy]), to_highs,
+from_highs (mopsel[highs]) and to_scip (mopsel[scip]); diff and equal, stats, names, to_pandas
+and to_polars (mopsel[pandas], mopsel[polars]), evaluate, read_solution and write_solution, and
+stats_table over whole corpora (mopsel[pandas], on a cluster mopsel[dask]); release_memory;
+PanicException is the class of the native code's internal faults, and __version__ the installed
+version.
 """
 
 import typing as _typing
@@ -48,7 +49,8 @@ from mopsel._mopsel import (  # noqa: F401
 from mopsel._names import ModelNames, names
 from mopsel._pandas import Tables, to_pandas, to_polars
 from mopsel._read import Diagnostic, check, read
-from mopsel._scipy import to_milp, to_scipy
+from mopsel._scip import to_scip
+from mopsel._scipy import to_milp, to_scipy, to_scipy_hessian
 from mopsel._solution import Evaluation, Solution, Violation, evaluate, read_solution, write_solution
 from mopsel._stats import Stats, stats
 from mopsel._write import write
@@ -89,7 +91,9 @@ __all__ = [
     "from_arrays",
     "write",
     "to_scipy",
+    "to_scipy_hessian",
     "to_milp",
+    "to_scip",
     "to_highs",
     "from_highs",
     "PanicException",

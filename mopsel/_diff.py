@@ -19,6 +19,7 @@ from __future__ import annotations
 import itertools
 import math
 import operator
+from collections import Counter
 from dataclasses import dataclass
 from typing import Any, Dict, Iterator, List, NamedTuple, Optional, Sequence, Tuple, Union
 
@@ -516,20 +517,70 @@ def _row_hessian_differences(
     return _merge(out, show)
 
 
-# Sections the comparison knows only as objects of arrays --------------------------------
+# SOS sets and indicators, matched by names ----------------------------------------------
 
 
-def _section_difference(kind: str, x: Any, y: Any) -> List[Difference]:
-    """A section compared as a whole, exactly (see `equal`): one difference naming what differs."""
-    if _same(x, y):
+def _sets(sos: Any, col_names: List[str]) -> Dict[Tuple[str, int], Tuple[int, int, List[str], Array]]:
+    """Each SOS set by (name, how many sets of that name came before it): (type, priority,
+    member names in order, weights)."""
+    found: Dict[Tuple[str, int], Tuple[int, int, List[str], Array]] = {}
+    if sos is None:
+        return found
+    start = sos.start.tolist()
+    seen: Dict[str, int] = {}
+    for k, (name, kind, priority) in enumerate(zip(sos.names, sos.type.tolist(), sos.priority.tolist())):
+        members = [col_names[c] for c in sos.index[start[k]:start[k + 1]].tolist()]
+        found[(name, seen.get(name, 0))] = (kind, priority, members, sos.weight[start[k]:start[k + 1]])
+        seen[name] = seen.get(name, 0) + 1
+    return found
+
+
+def _sos_differences(a: Side, b: Side, rtol: float, atol: float, show: int) -> List[Difference]:
+    """SOS sets added, removed (by name), and of those in both: type, priority, members (by
+    column name, in order) and, where the members agree, weights."""
+    sa, sb = _sets(getattr(a.model, "sos", None), a.col_names), _sets(getattr(b.model, "sos", None), b.col_names)
+    out: List[Difference] = []
+    for kind, keys in (("SOS sets removed", [k for k in sa if k not in sb]),
+                       ("SOS sets added", [k for k in sb if k not in sa])):
+        if keys:
+            out.append(Difference(kind, len(keys), None, [name for name, _ in keys[:show]]))
+    found: Dict[str, List[str]] = {"SOS types": [], "SOS priorities": [], "SOS members": [], "SOS weights": []}
+    both = [k for k in sa if k in sb]
+    for key in both:
+        (type_a, prio_a, members_a, weights_a), (type_b, prio_b, members_b, weights_b) = sa[key], sb[key]
+        name = key[0]
+        if type_a != type_b:
+            found["SOS types"].append(f"{name}: S{type_a} -> S{type_b}")
+        if prio_a != prio_b:
+            found["SOS priorities"].append(f"{name}: {prio_a} -> {prio_b}")
+        if members_a != members_b:
+            found["SOS members"].append(f"{name}: {' '.join(members_a)} -> {' '.join(members_b)}")
+            continue
+        for i in np.flatnonzero(differs(weights_a, weights_b, rtol, atol)).tolist():
+            found["SOS weights"].append(f"{name} ({members_a[i]}): {_value(weights_a[i])} -> {_value(weights_b[i])}")
+    for kind, examples in found.items():
+        if examples:
+            of = len(both) if kind != "SOS weights" else None
+            out.append(Difference(kind, len(examples), of, examples[:show]))
+    return out
+
+
+def _indicator_records(side: Side) -> List[str]:
+    ind = getattr(side.model, "indicators", None)
+    if ind is None:
         return []
-    if x is None or y is None:
-        change = "absent -> present" if x is None else "present -> absent"
-    else:
-        names = set(_fields(x)) | set(_fields(y))
-        fields = sorted(k for k in names if not _same(getattr(x, k, None), getattr(y, k, None)))
-        change = "differ" + (f" in {', '.join(fields)}" if fields else "")
-    return [Difference(kind, 1, None, [change])]
+    return [f"{side.row_names[r]} if {side.col_names[c]} = {v}"
+            for r, c, v in zip(ind.row.tolist(), ind.column.tolist(), ind.value.tolist())]
+
+
+def _indicator_differences(a: Side, b: Side, show: int) -> List[Difference]:
+    """Indicators (row, column and value, by names) that only one model has; order aside."""
+    ra, rb = Counter(_indicator_records(a)), Counter(_indicator_records(b))
+    out = []
+    for kind, extra in (("indicators removed", ra - rb), ("indicators added", rb - ra)):
+        if extra:
+            out.append(Difference(kind, sum(extra.values()), None, list(extra.elements())[:show]))
+    return out
 
 
 # The comparison ----------------------------------------------------------------------------
@@ -601,8 +652,8 @@ def compare(a: Side, b: Side, *, rtol: float = 0.0, atol: float = 0.0, show: int
         out += _triangle_differences("Hessian", "", ha, hb, col_a2b, col_b2a, col_b, rtol, atol, show)
     if getattr(ma, "row_hessians", None) or getattr(mb, "row_hessians", None):
         out += _row_hessian_differences(a, b, row_a2b, (col_a2b, col_b2a), rtol, atol, show)
-    for section in ("sos", "indicators"):
-        out += _section_difference(section, getattr(ma, section, None), getattr(mb, section, None))
+    out += _sos_differences(a, b, rtol, atol, show)
+    out += _indicator_differences(a, b, show)
     return out
 
 

@@ -5,7 +5,7 @@ from __future__ import annotations
 
 import importlib
 from types import ModuleType
-from typing import Any
+from typing import Any, Tuple
 
 # Module -> (what users call it, the extra that installs it).
 _EXTRAS = {
@@ -17,6 +17,7 @@ _EXTRAS = {
     "polars": ("polars", "polars"),
     "distributed": ("dask.distributed", "dask"),
     "tqdm": ("tqdm", "progress"),
+    "pyscipopt": ("PySCIPOpt", "scip"),
 }
 
 
@@ -52,13 +53,24 @@ def is_missing_extra(error: ImportError) -> bool:
     )
 
 
+# The parts beyond a linear program: the Model's attribute and what messages call it.
+_PARTS = (("hessian", "a quadratic objective"), ("row_hessians", "quadratic rows"), ("sos", "SOS sets"),
+          ("indicators", "indicators"))
+
+
+def parts_it_lacks(model: Any, function: str, carries: str = "linear and mixed-integer models",
+                   takes: Tuple[str, ...] = (), peer: str = "") -> None:
+    """Raises ValueError when `model` has parts beyond a linear program other than those in
+    `takes` (attribute names), which `function` would otherwise leave out unsaid (`peer`: the
+    solver that takes none of them, named in the message)."""
+    parts = [label for attribute, label in _PARTS
+             if attribute not in takes and getattr(model, attribute) not in (None, {})]
+    if parts:
+        raise ValueError(f"{function} carries {carries} only; this model has " + ", ".join(parts)
+                         + (f", which {peer} does not take" if peer else ""))
+
+
 def linear_parts_only(model: Any, function: str) -> None:
     """Raises ValueError when `model` has parts beyond a linear program (a quadratic objective
     or rows, SOS sets, indicators), which `function` would otherwise leave out unsaid."""
-    parts = [label for label, present in (("a quadratic objective", model.hessian is not None),
-                                          ("quadratic rows", bool(model.row_hessians)),
-                                          ("SOS sets", model.sos is not None),
-                                          ("indicators", model.indicators is not None)) if present]
-    if parts:
-        raise ValueError(f"{function} carries linear and mixed-integer models only; this model has "
-                         + ", ".join(parts))
+    parts_it_lacks(model, function)

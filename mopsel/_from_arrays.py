@@ -14,6 +14,7 @@ import numpy as np
 
 from mopsel import _mopsel
 from mopsel._mopsel import INTEGER, Model, SparseMatrix
+from mopsel._triangles import column_of_entries, is_lower, lower_triangle, square_entries
 
 # Names are written between blanks and read back up to the next blank, and the reader trims
 # Unicode whitespace from the ends of lines: a name can hold none of it.
@@ -65,15 +66,19 @@ def from_arrays(
         ... and R1, R2, ...
     name, objective_name: the model's name (may be empty) and the objective row's name.
     minimize: False to maximise. obj_offset: the objective's constant term.
-    hessian: H of the objective col_cost @ x + 1/2 x'Hx + obj_offset, as its lower triangle
-        in column-wise compressed form: a (start, index, value) tuple or a SparseMatrix, rows
-        ascending within each column and at least the column (a Model's own hessian).
-    row_hessians: {row: lower triangle of H_r} for rows whose activity is a_r'x + 1/2 x'H_r x,
-        each in the form of hessian.
-    sos: special ordered sets as a Model's sos holds them (an object or mapping with type,
-        start, index, weight and optionally priority and names).
-    indicators: (row, column, value) arrays, or a Model's indicators: row holds when column
-        equals value (0 or 1).
+    hessian: H of the objective col_cost @ x + 1/2 x'Hx + obj_offset, symmetric, as a SciPy
+        sparse matrix or array (duplicates summed), a dense array or nested lists, a dict
+        {(i, j): value}, a SparseMatrix or a (start, index, value) tuple in column-wise form.
+        Entries on one side of the diagonal only give that triangle of H; entries on both
+        sides give the whole of H, whose halves must agree (the first place where they do
+        not is named). The Model holds the lower triangle.
+    row_hessians: {row: H_r} for rows whose activity is a_r'x + 1/2 x'H_r x, each in a form
+        hessian takes; a row by its position or its name.
+    sos: special ordered sets: a list of (type, columns) or (type, columns, weights) (type 1
+        or 2; weights 1, 2, ... when left out), or as a Model's sos holds them (an object or
+        mapping with type, start, index, weight and optionally priority and names).
+    indicators: a list of (row, column, value) tuples, a tuple of three arrays (row, column,
+        value) or a Model's indicators: row holds when column equals value (0 or 1).
 
     Bad input raises ValueError or TypeError naming the argument and the first offending
     position (lengths, start not rising from 0 to the entry count, a row index out of range or
@@ -87,6 +92,10 @@ def from_arrays(
     Model(name=, num_row=2, num_col=2, sense=min)
     >>> m.a_matrix.start, m.a_matrix.index, m.col_names
     (array([0, 1, 3], dtype=uint32), array([0, 0, 1], dtype=uint32), ['C1', 'C2'])
+    >>> q = mopsel.from_arrays(col_cost=[0.0, 0.0], a_matrix=[[1.0, 1.0]], row_lower=[1.0], row_upper=[1.0],
+    ...                        hessian=[[2.0, 1.0], [1.0, 4.0]], sos=[(1, [0, 1])])
+    >>> q.hessian.start, q.hessian.index, q.hessian.value     # the lower triangle of H
+    (array([0, 2, 3], dtype=uint32), array([0, 1, 1], dtype=uint32), array([2., 1., 4.]))
     """
     cost = _numbers("col_cost", col_cost)
     num_col = len(cost)
@@ -110,9 +119,11 @@ def from_arrays(
     if row_names is None and re.fullmatch(r"R[1-9][0-9]*", objective_name) and int(objective_name[1:]) <= num_row:
         raise ValueError(f"objective_name {objective_name!r} is also the name of a generated row")
     reserved = {objective_name: "the objective row's name", _MARKER: "reserved for integer markers"}
+    if row_names is not None and not isinstance(row_names, (str, bytes)):
+        row_names = list(row_names)  # read twice: checked, and looked up by row_hessians
     col_blob = _names("col_names", col_names, num_col, {})
     row_blob = _names("row_names", row_names, num_row, reserved)
-    parts = _parts(hessian, row_hessians, sos, indicators, num_row, num_col)
+    parts = _parts(hessian, row_hessians, sos, indicators, num_row, num_col, row_names)
     return _mopsel._model_from_arrays(
         name=name, objective_name=objective_name, minimize=bool(minimize), obj_offset=offset, col_cost=cost,
         col_lower=col_lo, col_upper=col_up, col_integrality=codes, row_lower=lower, row_upper=upper,
@@ -127,28 +138,24 @@ def _field(value: Any, key: str, default: Any = None) -> Any:
 
 
 def _lower(argument: str, value: Any, num_col: int) -> _Triple:
-    """A lower triangle of num_col columns: (start, index, value) checked as a matrix of
-    num_col rows, then its rows at least their column and ascending within it."""
-    triple = (value.start, value.index, value.value) if isinstance(value, SparseMatrix) else value
-    if not isinstance(triple, tuple) or len(triple) != 3:
-        raise TypeError(f"{argument}: expected a (start, index, value) tuple or a SparseMatrix")
-    start, index, values = _triple(triple, num_col, num_col, argument)
-    starts: np.ndarray = np.asarray(start, dtype=np.int64)
-    column = np.repeat(np.arange(num_col, dtype=np.int64), np.diff(starts))
-    above = index < column
-    if above.any():
-        k = int(np.argmax(above))
-        raise ValueError(f"{argument} index[{k}] is {index[k]}, above the diagonal in column {column[k]} "
-                         "(give the lower triangle)")
-    falling = (np.diff(index.astype(np.int64)) <= 0) & (column[1:] == column[:-1]) if len(index) > 1 else []
-    if np.any(falling):
-        k = int(np.argmax(falling)) + 1
-        raise ValueError(f"{argument} index[{k}] is {index[k]}, not above index[{k - 1}] in column {column[k]} "
-                         "(rows ascend within a column)")
-    return start, index, values
+    """The lower triangle of a symmetric matrix of num_col columns given as a SparseMatrix or a
+    (start, index, value) tuple in column-wise form, a SciPy sparse matrix, a dense array or a
+    dict {(row, column): value}: one triangle, or both halves, which must agree."""
+    if isinstance(value, SparseMatrix):
+        value = (value.start, value.index, value.value)
+    if not isinstance(value, tuple):
+        return lower_triangle(argument, square_entries(argument, value, num_col), num_col)
+    if len(value) != 3:
+        raise TypeError(f"{argument}: a tuple must be (start, index, value), got {len(value)} items")
+    start, index, values = _triple(value, num_col, num_col, argument)
+    if is_lower(start, index):  # a Model's own layout: as it is
+        return start, index, values
+    column = column_of_entries(start)
+    return lower_triangle(argument, (index.astype(np.int64), column, values), num_col)
 
 
-def _parts(hessian: Any, row_hessians: Any, sos: Any, indicators: Any, num_row: int, num_col: int) -> Dict[str, Any]:
+def _parts(hessian: Any, row_hessians: Any, sos: Any, indicators: Any, num_row: int, num_col: int,
+           row_names: Optional[Sequence[str]]) -> Dict[str, Any]:
     """The parts beyond a linear program in the native constructor's layout."""
     parts: Dict[str, Any] = {}
     if hessian is not None:
@@ -156,29 +163,55 @@ def _parts(hessian: Any, row_hessians: Any, sos: Any, indicators: Any, num_row: 
     if row_hessians:
         if not isinstance(row_hessians, dict):
             raise TypeError(f"row_hessians: expected a dict of row -> matrix, got {type(row_hessians).__name__}")
-        rows = []
-        for row in sorted(row_hessians):
-            if isinstance(row, bool) or not isinstance(row, (int, np.integer)) or not 0 <= row < num_row:
-                raise ValueError(f"row_hessians: {row!r} is not a row (there are {num_row})")
-            rows.append((int(row),) + _lower(f"row_hessians[{row}]", row_hessians[row], num_col))
-        parts["row_hessians"] = rows
+        rows = {}
+        for key, matrix in row_hessians.items():
+            row = _row_position(key, row_names, num_row)
+            if row in rows:
+                raise ValueError(f"row_hessians: {key!r} is row {row} again")
+            rows[row] = (row,) + _lower(f"row_hessians[{key!r}]", matrix, num_col)
+        parts["row_hessians"] = [rows[row] for row in sorted(rows)]
     if sos is not None:
-        parts["sos"] = _sos(sos, num_col)
+        parts["sos"] = _sos(_sos_layout(sos), num_col)
     if indicators is not None:
-        triple = indicators if isinstance(indicators, tuple) else tuple(
-            _field(indicators, key) for key in ("row", "column", "value"))
-        if len(triple) != 3:
-            raise TypeError("indicators: expected (row, column, value) arrays")
-        row, column, value = (_integers(f"indicators {key}", a) for key, a in zip(("row", "column", "value"), triple))
-        if not len(row) == len(column) == len(value):
-            raise ValueError(f"indicators: {len(row)} rows, {len(column)} columns and {len(value)} values")
-        for key, array, bound in (("row", row, num_row), ("column", column, num_col), ("value", value, 2)):
-            bad = (array < 0) | (array >= bound)
-            if bad.any():
-                k = int(np.argmax(bad))
-                raise ValueError(f"indicators {key}[{k}] is {array[k]}, expected 0 to {bound - 1}")
-        parts["indicators"] = (row.astype(np.uint32), column.astype(np.uint32), value.astype(np.uint8))
+        parts["indicators"] = _indicators(indicators, num_row, num_col)
     return parts
+
+
+def _row_position(key: Any, row_names: Optional[Sequence[str]], num_row: int) -> int:
+    """The position of a row given by its position or its name (R1, R2, ... when the rows have
+    made-up names)."""
+    if isinstance(key, str):
+        if row_names is not None:
+            position = next((i for i, name in enumerate(row_names) if name == key), -1)
+        else:
+            position = int(key[1:]) - 1 if re.fullmatch(r"R[1-9][0-9]*", key) else -1
+        if 0 <= position < num_row:
+            return position
+        raise ValueError(f"row_hessians: no row is called {key!r}")
+    if isinstance(key, bool) or not isinstance(key, (int, np.integer)) or not 0 <= key < num_row:
+        raise ValueError(f"row_hessians: {key!r} is not a row (there are {num_row})")
+    return int(key)
+
+
+def _sos_layout(sos: Any) -> Any:
+    """SOS sets given as a list of (type, columns) or (type, columns, weights), in a Model's
+    layout (weights 1, 2, ... where none are given); any other form as it is."""
+    if not isinstance(sos, (list, tuple)):
+        return sos
+    kinds, start, index, weight = [], [0], [], []
+    for k, one in enumerate(sos):
+        if not isinstance(one, (list, tuple)) or len(one) not in (2, 3):
+            raise TypeError(f"sos[{k}]: expected (type, columns) or (type, columns, weights), got {one!r}")
+        members = _integers(f"sos[{k}] columns", one[1])
+        weights = _numbers(f"sos[{k}] weights", one[2], len(members), "one per column") if len(one) == 3 else \
+            np.arange(1, len(members) + 1, dtype=np.float64)
+        kinds.append(one[0])
+        index.append(members)
+        weight.append(weights)
+        start.append(start[-1] + len(members))
+    return {"type": np.asarray(kinds) if kinds else np.zeros(0, np.int64), "start": start,
+            "index": np.concatenate(index) if index else np.zeros(0, np.int64),
+            "weight": np.concatenate(weight) if weight else np.zeros(0)}
 
 
 def _sos(sos: Any, num_col: int) -> Tuple[Any, ...]:
@@ -196,6 +229,38 @@ def _sos(sos: Any, num_col: int) -> Tuple[Any, ...]:
     names = _field(sos, "names")
     blob = _names("sos names", names, count, {}) if names is not None else None
     return (kinds.astype(np.uint8), priority.astype(np.int32), start, index, weight, blob)
+
+
+def _indicators(indicators: Any, num_row: int, num_col: int) -> Tuple[np.ndarray, np.ndarray, np.ndarray]:
+    """(row, column, value) arrays from three arrays in a tuple, a list of (row, column, value)
+    records, or a Model's indicators."""
+    if isinstance(indicators, list):
+        for k, record in enumerate(indicators):
+            if not isinstance(record, tuple) or len(record) != 3:
+                raise TypeError(f"indicators[{k}]: expected a (row, column, value) tuple, got {record!r} (give "
+                                "three arrays as a tuple)")
+        triple: Tuple[Any, ...] = tuple(np.asarray(a) for a in zip(*indicators)) if indicators else \
+            (np.zeros(0, np.int64),) * 3
+    elif isinstance(indicators, tuple):
+        triple = indicators
+    else:
+        triple = tuple(_field(indicators, key) for key in ("row", "column", "value"))
+    if len(triple) != 3:
+        raise TypeError("indicators: expected (row, column, value) arrays")
+    row, column, value = (_integers(f"indicators {key}", np.asarray(a, dtype=np.uint8) if _is_bool(a) else a)
+                          for key, a in zip(("row", "column", "value"), triple))
+    if not len(row) == len(column) == len(value):
+        raise ValueError(f"indicators: {len(row)} rows, {len(column)} columns and {len(value)} values")
+    for key, array, bound in (("row", row, num_row), ("column", column, num_col), ("value", value, 2)):
+        bad = (array < 0) | (array >= bound)
+        if bad.any():
+            k = int(np.argmax(bad))
+            raise ValueError(f"indicators {key}[{k}] is {array[k]}, expected 0 to {bound - 1}")
+    return row.astype(np.uint32), column.astype(np.uint32), value.astype(np.uint8)
+
+
+def _is_bool(value: Any) -> bool:
+    return bool(np.asarray(value).dtype == np.bool_)
 
 
 def _numbers(argument: str, value: Any, length: Optional[int] = None, expected: str = "") -> np.ndarray:

@@ -1,5 +1,6 @@
-"""Conversions between a Model and highspy.HighsLp, so that a model can be solved by HiGHS
-without a file and a HiGHS model written through mopsel. Needs the extra mopsel[highs]."""
+"""Conversions between a Model and highspy's HighsLp (a linear or mixed-integer program) or
+HighsModel (with a quadratic objective), so that a model can be solved by HiGHS without a file
+and a HiGHS model written through mopsel. Needs the extra mopsel[highs]."""
 
 from __future__ import annotations
 
@@ -7,7 +8,7 @@ from typing import Any, Optional, Tuple
 
 import numpy as np
 
-from mopsel._extras import linear_parts_only, require
+from mopsel._extras import parts_it_lacks, require
 from mopsel._from_arrays import from_arrays
 from mopsel._mopsel import CONTINUOUS, INTEGER, Model
 
@@ -19,9 +20,11 @@ _IMPLICIT_INTEGER = 4
 def to_highs(model: Model) -> Any:
     """A new highspy.HighsLp holding the model: costs, bounds, the column-wise matrix (entries
     in the Model's order), sense, offset, integrality (left empty for an LP, as HiGHS does), the
-    model name and the row and column names. HiGHS keeps its own copy of every array. The
-    objective row's name has no place in a HighsLp. A model with a quadratic part, SOS sets or
-    indicators raises ValueError: a HighsLp holds none of them.
+    model name and the row and column names; for a model with a quadratic objective, a new
+    highspy.HighsModel of that HighsLp and the Hessian (the lower triangle, HiGHS's triangular
+    format, which has the same meaning: c'x + 1/2 x'Hx). Highs.passModel takes either. HiGHS
+    keeps its own copy of every array. The objective row's name has no place in HiGHS. A model
+    with quadratic rows, SOS sets or indicators raises ValueError: HiGHS takes none of them.
 
     >>> import highspy, mopsel
     >>> m = mopsel.parse_str("ROWS\\n N obj\\n G c\\nCOLUMNS\\n x obj 2 c 1\\nRHS\\n rhs c 3\\nENDATA\\n")
@@ -31,9 +34,16 @@ def to_highs(model: Model) -> Any:
     >>> _ = h.run()
     >>> h.getInfo().objective_function_value
     6.0
+    >>> qp = mopsel.from_arrays(col_cost=[-2.0], a_matrix=[[1.0]], row_lower=[0.0], row_upper=[5.0],
+    ...                         hessian=[[2.0]])                        # x^2 - 2x
+    >>> _ = h.passModel(mopsel.to_highs(qp))
+    >>> _ = h.run()
+    >>> round(h.getInfo().objective_function_value, 6), round(h.getSolution().col_value[0], 6)
+    (-1.0, 1.0)
     """
     highspy = require("highspy", "mopsel.to_highs")
-    linear_parts_only(model, "mopsel.to_highs")
+    parts_it_lacks(model, "mopsel.to_highs", "linear and mixed-integer models and quadratic objectives",
+                   takes=("hessian",), peer="HiGHS")
     lp = highspy.HighsLp()
     lp.num_col_, lp.num_row_ = model.num_col, model.num_row
     lp.col_cost_, lp.col_lower_, lp.col_upper_ = model.col_cost, model.col_lower, model.col_upper
@@ -50,13 +60,23 @@ def to_highs(model: Model) -> Any:
     if np.any(codes != CONTINUOUS):
         kinds = [getattr(highspy.HighsVarType, k) for k in _KINDS]
         lp.integrality_ = [kinds[c] for c in codes.tolist()]
-    return lp
+    if model.hessian is None:
+        return lp
+    qp = highspy.HighsModel()
+    qp.lp_ = lp
+    hessian, h = highspy.HighsHessian(), model.hessian
+    hessian.dim_, hessian.format_ = model.num_col, highspy.HessianFormat.kTriangular
+    hessian.start_, hessian.index_, hessian.value_ = h.start.astype(np.int32), h.index.astype(np.int32), h.value
+    qp.hessian_ = hessian
+    return qp
 
 
 def from_highs(lp: Any, *, objective_name: Optional[str] = None) -> Model:
-    """A Model from a highspy.HighsLp (column- or row-wise matrix), checked like from_arrays.
-    Names HiGHS does not hold are made up as from_arrays does (C1.., R1..). HighsLp has no
-    objective row name: it is `objective_name`, or "Objective".
+    """A Model from a highspy.HighsLp (column- or row-wise matrix), a highspy.HighsModel (its
+    HighsLp and its Hessian, triangular or square) or a highspy.Highs (the model it holds),
+    checked like from_arrays. Names HiGHS does not hold are made up as from_arrays does (C1..,
+    R1..). HiGHS has no objective row name: it is `objective_name`, or "Objective". A Hessian
+    without nonzero entries gives none (HiGHS fills in zero diagonal entries).
 
     >>> import highspy, mopsel
     >>> h = highspy.Highs()
@@ -65,8 +85,17 @@ def from_highs(lp: Any, *, objective_name: Optional[str] = None) -> Model:
     >>> _ = h.changeColCost(0, -1.0)
     >>> mopsel.write_str(mopsel.from_highs(h.getLp())).splitlines()[3:5]
     ['COLUMNS', '    C1  Objective  -1.000000000000e0']
+    >>> _ = h.passHessian(1, 1, highspy.HessianFormat.kTriangular, [0, 1], [0], [2.0])
+    >>> mopsel.from_highs(h).hessian.value
+    array([2.])
     """
     highspy = require("highspy", "mopsel.from_highs")
+    if isinstance(lp, highspy.Highs):
+        lp = lp.getModel()
+    hessian = None
+    if isinstance(lp, highspy.HighsModel):
+        hessian = _hessian(lp.hessian_, lp.lp_.num_col_, highspy)
+        lp = lp.lp_
     num_col, num_row = lp.num_col_, lp.num_row_
     a = lp.a_matrix_
     start = np.asarray(a.start_, dtype=np.int64)
@@ -91,7 +120,23 @@ def from_highs(lp: Any, *, objective_name: Optional[str] = None) -> Model:
         col_names=col_names if len(col_names) == num_col and num_col else None,
         row_names=row_names if len(row_names) == num_row and num_row else None,
         name=lp.model_name_, objective_name=objective_name or "Objective",
-        minimize=lp.sense_ == highspy.ObjSense.kMinimize, obj_offset=lp.offset_)
+        minimize=lp.sense_ == highspy.ObjSense.kMinimize, obj_offset=lp.offset_, hessian=hessian)
+
+
+def _hessian(h: Any, num_col: int, highspy: Any) -> Optional[Tuple[np.ndarray, np.ndarray, np.ndarray]]:
+    """A HighsHessian as a column-wise (start, index, value) tuple for from_arrays, which takes
+    a triangle or the whole symmetric matrix; None for an empty one."""
+    if h.dim_ == 0:
+        return None
+    if h.dim_ != num_col:
+        raise ValueError(f"hessian_: dimension {h.dim_}, expected the {num_col} columns of lp_")
+    if h.format_ not in (highspy.HessianFormat.kTriangular, highspy.HessianFormat.kSquare):
+        raise ValueError(f"hessian_: format {h.format_} is neither triangular nor square")
+    start = np.asarray(h.start_, dtype=np.int64)
+    count = int(start[-1]) if len(start) else 0
+    index = np.asarray(h.index_, dtype=np.int64)[:count]  # HiGHS may keep spare room
+    value = np.asarray(h.value_, dtype=np.float64)[:count]
+    return None if not np.any(value) else (start, index, value)
 
 
 def _columnwise(start: np.ndarray, index: np.ndarray, value: np.ndarray, num_row: int,

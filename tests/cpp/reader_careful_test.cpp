@@ -377,6 +377,8 @@ TEST(FixedFormat, SectionsBeyondLinear) {
       fixed_line({"S2", "SET A", "3"}),
       fixed_line({"", "Y TWO", "2."}),
       fixed_line({"", "X ONE"}),
+      fixed_line({"S1", "SET B"}),
+      fixed_line({"", "B", "", "20"}),  // the weight in the column of values (field 4)
       "QUADOBJ",
       fixed_line({"", "X ONE", "X ONE", "2."}),
       fixed_line({"", "Y TWO", "X ONE", "1."}),
@@ -389,7 +391,8 @@ TEST(FixedFormat, SectionsBeyondLinear) {
   });
   const ModelRecord m = read_fixed(text);
   EXPECT_EQ(testing::parts_text(m),
-            "H X ONE.X ONE=2 X ONE.Y TWO=1 | LIM 1: X ONE.Y TWO=1 | S2 SET A 3: Y TWO=2 X ONE=0 | IF LIM 2 B 0");
+            "H X ONE.X ONE=2 X ONE.Y TWO=1 | LIM 1: X ONE.Y TWO=1 | S2 SET A 3: Y TWO=2 X ONE=0 | S1 SET B 0: B=20 | "
+            "IF LIM 2 B 0");
 }
 
 TEST(FixedFormat, LinesThatDoNotFollowTheColumns) {

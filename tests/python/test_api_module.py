@@ -22,7 +22,8 @@ import mopsel._mopsel as mm
 
 NAMES = ["CONTINUOUS", "INTEGER", "SEMI_CONTINUOUS", "SEMI_INTEGER", "Model", "SparseMatrix",
          "parse_file", "parse_str", "write_file", "write_str"]
-PACKAGE_FUNCTIONS = ["from_arrays", "write", "to_scipy", "to_milp", "to_highs", "from_highs"]
+PACKAGE_FUNCTIONS = ["from_arrays", "write", "to_scipy", "to_scipy_hessian", "to_milp", "to_scip", "to_highs",
+                     "from_highs"]
 READING = ["read", "check", "MpsError", "LpError", "MpsWarning", "Diagnostic"]
 # Comparing, summarising, looking up, tables, solutions and corpora: functions, then result classes.
 ANSWERS = ["diff", "equal", "DiffResult", "Difference", "stats", "Stats", "names", "ModelNames", "to_pandas",

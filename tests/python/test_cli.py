@@ -22,7 +22,7 @@ import pytest
 
 import mopsel
 from mopsel.cli.pictures import sparsity_grid
-from mopsel_testlib import KINDS_MPS, KINDS_STATS, snapshot
+from mopsel_testlib import KINDS_MPS, KINDS_STATS, PARTS_MPS, snapshot
 
 BASE_MPS = """\
 NAME          BASE
@@ -86,6 +86,24 @@ def test_bad_usage_exits_2(args, tmp_path):
         (tmp_path / name).write_text(BASE_MPS)
     done = mopsel_run(*args, cwd=tmp_path)
     assert done.returncode == 2 and done.stderr and not done.stdout
+
+
+def test_info_counts_the_parts_and_convert_carries_them(tmp_path):
+    parts, base = tmp_path / "parts.mps", tmp_path / "base.mps"
+    parts.write_text(PARTS_MPS)
+    base.write_text(BASE_MPS)
+    done = mopsel_run("info", parts, base)
+    lines = done.stdout.decode().splitlines()
+    wanted = ["  quadratic    3 Hessian entries in the objective, 2 rows with a Hessian", "  sos          2 sets",
+              "  indicators   2"]
+    assert [line for line in lines if line in wanted] == wanted  # only in the block of parts.mps
+    (record, plain) = json.loads(mopsel_run("info", "--json", parts, base).stdout)
+    assert {k: record[k] for k in ("hessian_nonzeros", "quadratic_rows", "sos_sets", "indicators")} == {
+        "hessian_nonzeros": 3, "quadratic_rows": 2, "sos_sets": 2, "indicators": 2}
+    assert "sos_sets" not in plain
+    for args in (["--exact"], ["--digits", "5"]):
+        assert mopsel_run("convert", *args, parts, tmp_path / "out.mps.gz").returncode == 0
+        assert mopsel.equal(mopsel.read(tmp_path / "out.mps.gz"), mopsel.read(parts))
 
 
 def test_info_json_gives_every_figure(kinds):
@@ -295,13 +313,35 @@ DIFFS = {
 }
 
 
-@pytest.mark.parametrize("edits, args, want", DIFFS.values(), ids=list(DIFFS))
-def test_diff_reports_each_kind_of_difference(edits, args, want, tmp_path):
-    text = BASE_MPS
+# Edits of PARTS_MPS (Hessians, SOS sets, indicators) -> the kinds of difference.
+PART_DIFFS = {
+    "same parts": ([], [], {}),
+    "Hessian value": ([("z  z  4", "z  z  5")], [], {"Hessian values": 1}),
+    "Hessian entry removed": ([("    x  z  -0.5\n", "")], [], {"Hessian entries removed": 1}),
+    "row Hessian value": ([("QSECTION  c2\n    z  z  3", "QSECTION  c2\n    z  z  3.5")], [],
+                          {"row Hessian values": 1}),
+    "row Hessian within rtol": ([("QSECTION  c2\n    z  z  3", "QSECTION  c2\n    z  z  3.5")], ["--rtol", "0.2"],
+                                {}),
+    "SOS weight": ([("    x  2.5", "    x  2.7")], [], {"SOS weights": 1}),
+    "SOS weight within atol": ([("    x  2.5", "    x  2.7")], ["--atol", "0.3"], {}),
+    "SOS type and priority": ([(" S2 second  5", " S1 second  6")], [], {"SOS types": 1, "SOS priorities": 1}),
+    "SOS members": ([("    z  1\n    x  2.5", "    x  1\n    z  2.5")], [], {"SOS members": 1}),
+    "SOS set renamed": ([(" S1 first", " S1 one")], [], {"SOS sets removed": 1, "SOS sets added": 1}),
+    "SOS set removed": ([(" S1 first\n    x  1\n    z  2\n", "")], [], {"SOS sets removed": 1}),
+    "indicator value": ([(" IF c1  y  0", " IF c1  y  1")], [], {"indicators removed": 1, "indicators added": 1}),
+    "indicators in another order": ([(" IF c3  y  1\n IF c1  y  0", " IF c1  y  0\n IF c3  y  1")], [], {}),
+    "indicator removed": ([(" IF c1  y  0\n", "")], [], {"indicators removed": 1}),
+}
+ALL_DIFFS = {**{k: (BASE_MPS,) + v for k, v in DIFFS.items()}, **{k: (PARTS_MPS,) + v for k, v in PART_DIFFS.items()}}
+
+
+@pytest.mark.parametrize("base, edits, args, want", ALL_DIFFS.values(), ids=list(ALL_DIFFS))
+def test_diff_reports_each_kind_of_difference(base, edits, args, want, tmp_path):
+    text = base
     for old, new in edits:
         assert old in text
         text = text.replace(old, new)
-    (tmp_path / "a.mps").write_text(BASE_MPS)
+    (tmp_path / "a.mps").write_text(base)
     (tmp_path / "b.mps.gz").write_bytes(gzip.compress(text.encode()))
     done = mopsel_run("diff", "--json", *args, "a.mps", "b.mps.gz", cwd=tmp_path)
     assert done.returncode == (1 if want else 0), done.stderr

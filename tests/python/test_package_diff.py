@@ -219,3 +219,23 @@ def test_hessians_compare_by_column_names():
     assert mopsel.equal(a, QuadraticModel(model(), lower_triangle(Q)))
     assert not mopsel.equal(a, QuadraticModel(model(), None))
     assert mopsel.diff(a, QuadraticModel(model(), None)).counts() == {"Hessian entries removed": 5}
+
+
+def test_sos_sets_and_indicators_compare_by_names():
+    """The same sets and indicators over columns and rows in another order: no difference of
+    theirs; a changed weight names the set and the column."""
+    parts = dict(sos=[(1, [0, 2], [1.0, 2.0]), (2, [1, 2, 0])], indicators=[(0, 1, 1), (1, 1, 0)])
+    a = model(**parts)
+    order = [2, 0, 1]  # B holds the columns z, x, y and the rows r2, r1
+    cols = dict(col_cost=np.array(BASE["col_cost"])[order], a_matrix=BASE["a_matrix"][::-1][:, order],
+                row_lower=BASE["row_lower"][::-1], row_upper=BASE["row_upper"][::-1], row_names=["r2", "r1"],
+                col_upper=np.array(BASE["col_upper"])[order], col_integrality=np.array(BASE["col_integrality"])[order],
+                col_names=[BASE["col_names"][j] for j in order])
+    moved = dict(sos=[(1, [1, 0], [1.0, 2.0]), (2, [2, 0, 1])], indicators=[(0, 2, 0), (1, 2, 1)])
+    b = model(**cols, **moved)
+    assert mopsel.diff(a, b).counts() == {"rows in another order": 2, "columns in another order": 3}
+    heavier = model(**cols, **dict(moved, sos=[(1, [1, 0], [1.0, 2.5]), (2, [2, 0, 1])]))
+    found = mopsel.diff(a, heavier)
+    assert found["SOS weights"].examples == ["SOS1 (z): 2.0 -> 2.5"]
+    assert mopsel.diff(a, model()).counts() == {"SOS sets removed": 2, "indicators removed": 2}
+    assert mopsel.diff(model(), a)["indicators added"].examples == ["r1 if y = 1", "r2 if y = 0"]

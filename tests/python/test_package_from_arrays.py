@@ -143,18 +143,90 @@ def test_the_parts_pass_through_in_their_own_layout():
     assert parts_snapshot(mopsel.from_arrays(**BASE, hessian=([0, 1, 1, 1], [0], [0.0]))) == (None, (), None, None)
 
 
+# H = [[2, 1, 0], [1, 4, -1], [0, -1, 6]] in every form from_arrays takes: each gives its lower
+# triangle, column by column, rows ascending.
+H = np.array([[2.0, 1.0, 0.0], [1.0, 4.0, -1.0], [0.0, -1.0, 6.0]])
+H_LOWER = ([0, 2, 4, 5], [0, 1, 1, 2, 2], [2.0, 1.0, 4.0, -1.0, 6.0])
+HESSIAN_FORMS = {
+    "triple, a Model's layout": lambda: H_LOWER,
+    "triple, rows descending": lambda: ([0, 2, 4, 5], [1, 0, 2, 1, 2], [1.0, 2.0, -1.0, 4.0, 6.0]),
+    "triple, upper triangle": lambda: ([0, 1, 3, 5], [0, 0, 1, 1, 2], [2.0, 1.0, 4.0, -1.0, 6.0]),
+    "triple, both halves, a zero": lambda: ([0, 3, 6, 8], [0, 1, 2, 0, 1, 2, 1, 2], [2, 1, 0, 1, 4, -1, -1, 6.0]),
+    "dense": lambda: H,
+    "dense, as lists": lambda: H.tolist(),
+    "dense, lower triangle": lambda: np.tril(H),
+    "dense, upper triangle": lambda: np.triu(H),
+    "dict, lower triangle": lambda: {(0, 0): 2.0, (1, 0): 1, (1, 1): 4.0, (2, 1): -1.0, (2, 2): 6.0},
+    "dict, both halves": lambda: {(0, 0): 2.0, (0, 1): 1.0, (1, 0): 1.0, (1, 1): 4.0, (1, 2): -1.0, (2, 1): -1.0,
+                                  (2, 2): np.float32(6.0)},
+    "csr_array": scipy_form(lambda sp: sp.csr_array(H)),
+    "upper triangle, csc_matrix": scipy_form(lambda sp: sp.triu(H, format="csc")),
+    "coo with duplicates summed": scipy_form(lambda sp: sp.coo_matrix(
+        ([1.5, 1.0, 4.0, -1.0, 6.0, 0.5], ([0, 1, 1, 2, 2, 0], [0, 0, 1, 1, 2, 0])), shape=(3, 3))),
+}
+
+
+@pytest.mark.parametrize("form", HESSIAN_FORMS.values(), ids=HESSIAN_FORMS.keys())
+def test_every_hessian_form_gives_the_lower_triangle(form):
+    given = form()
+    before = given.nnz if hasattr(given, "nnz") else None
+    m = mopsel.from_arrays(**BASE, hessian=given, row_hessians={1: given, "R1": given})
+    for h in (m.hessian, m.row_hessians[0], m.row_hessians[1]):
+        assert (h.start.tolist(), h.index.tolist(), h.value.tolist()) == H_LOWER
+    assert before is None or given.nnz == before  # the caller's matrix is left as it was
+
+
+def test_simple_forms_of_sos_and_indicators():
+    as_records = mopsel.from_arrays(**BASE, col_integrality=[0, 1, 0], sos=[(1, [0, 2]), (2, [2, 1, 0], [1, 2, 4.5])],
+                                    indicators=[(0, 1, 1), (1, 1, 0)])
+    as_arrays = mopsel.from_arrays(**BASE, col_integrality=[0, 1, 0], sos=dict(
+        type=[1, 2], start=[0, 2, 5], index=[0, 2, 2, 1, 0], weight=[1.0, 2.0, 1.0, 2.0, 4.5]),
+        indicators=(np.array([0, 1]), np.array([1, 1]), np.array([1, 0])))
+    assert parts_snapshot(as_records) == parts_snapshot(as_arrays)
+    assert as_records.sos.names == ["SOS1", "SOS2"] and as_records.sos.weight.tolist() == [1, 2, 1, 2, 4.5]
+    named = mopsel.from_arrays(**BASE, row_names=["a", "b"], row_hessians={"b": H, 0: np.eye(3)})
+    assert sorted(named.row_hessians) == [0, 1] and named.row_hessians[1].value.tolist() == H_LOWER[2]
+    as_bools = mopsel.from_arrays(**BASE, col_integrality=[0, 1, 0], indicators=[(0, 1, True), (1, 1, False)])
+    assert as_bools.indicators.value.tolist() == [1, 0]
+    empty = mopsel.from_arrays(**BASE, sos=[], indicators=[])
+    assert (empty.sos, empty.indicators) == (None, None)
+
+
 PARTS_REJECTED = {
-    "hessian above the diagonal": ({"hessian": ([0, 0, 1, 1], [0], [1.0])}, ValueError,
-                                   "hessian index[0] is 0, above the diagonal in column 1 (give the lower triangle)"),
-    "hessian rows falling": ({"hessian": ([0, 2, 2, 2], [2, 1], [1.0, 1.0])}, ValueError,
-                             "hessian index[1] is 1, not above index[0] in column 0 (rows ascend within a column)"),
+    "hessian not symmetric": ({"hessian": H + np.diag([0.0, 0.0, 0.0]) + np.eye(3, k=-2)}, ValueError,
+                              "hessian is not symmetric: [2, 0] is 1.0 but [0, 2] is 0.0 (give one triangle, or both "
+                              "halves equal)"),
+    "hessian halves differ in value": ({"hessian": {(1, 0): 1.0, (0, 1): 2.0, (2, 0): 3.0, (0, 2): 3.0}}, ValueError,
+                                       "hessian is not symmetric: [1, 0] is 1.0 but [0, 1] is 2.0 (give one triangle, "
+                                       "or both halves equal)"),
+    "hessian triple both halves differ": ({"hessian": ([0, 2, 3, 3], [0, 1, 0], [1.0, 2.0, 3.0])}, ValueError,
+                                          "hessian is not symmetric: [1, 0] is 2.0 but [0, 1] is 3.0 (give one "
+                                          "triangle, or both halves equal)"),
+    "hessian shape": ({"hessian": np.eye(2)}, ValueError,
+                      "hessian: shape (2, 2), expected (3, 3) (a row and a column per column of the model)"),
+    "hessian dict key past the columns": ({"hessian": {(0, 3): 1.0}}, ValueError,
+                                          "hessian: the key (0, 3) is not a pair of columns (there are 3)"),
+    "hessian dict key not a pair": ({"hessian": {0: 1.0}}, TypeError,
+                                    "hessian: the key 0 is not a pair (row, column) of column positions"),
+    "hessian dense NaN": ({"hessian": np.diag([1.0, np.nan, 0.0])}, ValueError, "hessian[1, 1] is NaN"),
+    "hessian triple repeats a row": ({"hessian": ([0, 2, 2, 2], [1, 1], [1.0, 1.0])}, ValueError,
+                                     "hessian index[1] is 1, a row that column 0 already has at index[0]"),
     "hessian NaN": ({"hessian": ([0, 1, 1, 1], [0], [np.nan])}, ValueError, "hessian value[0] is NaN"),
-    "hessian not a triple": ({"hessian": [1, 2]}, TypeError,
-                             "hessian: expected a (start, index, value) tuple or a SparseMatrix"),
+    "hessian not a matrix": ({"hessian": [1, 2]}, TypeError,
+                             "hessian: expected a (start, index, value) tuple, a SparseMatrix, a scipy.sparse matrix "
+                             "or array, a two-dimensional array of numbers or a dict {(row, column): value}, got list"),
+    "hessian tuple of two": ({"hessian": ([0], [1])}, TypeError, "hessian: a tuple must be (start, index, value), "
+                             "got 2 items"),
     "row Hessian of no row": ({"row_hessians": {2: ([0, 0, 0, 0], [], [])}}, ValueError,
                               "row_hessians: 2 is not a row (there are 2)"),
     "row Hessian with a short start": ({"row_hessians": {1: ([0, 0], [], [])}}, ValueError,
                                        "row_hessians[1] start: 2 entries, expected 4 (one per column and one more)"),
+    "row Hessian of no row name": ({"row_hessians": {"R9": H}}, ValueError, "row_hessians: no row is called 'R9'"),
+    "row Hessian given twice": ({"row_hessians": {1: H, "R2": H}}, ValueError, "row_hessians: 'R2' is row 1 again"),
+    "SOS set not a pair": ({"sos": [(1, [0, 1]), [2]]}, TypeError,
+                           "sos[1]: expected (type, columns) or (type, columns, weights), got [2]"),
+    "SOS set weights": ({"sos": [(1, [0, 1], [1.0])]}, ValueError,
+                        "sos[0] weights: 1 entries, expected 2 (one per column)"),
     "SOS type": ({"sos": dict(type=[3], start=[0, 0], index=[], weight=[])}, ValueError,
                  "sos type[0] is 3, expected 1 or 2"),
     "SOS member not a column": ({"sos": dict(type=[1], start=[0, 1], index=[3], weight=[1.0])}, ValueError,
@@ -165,6 +237,20 @@ PARTS_REJECTED = {
     "indicator row": ({"indicators": ([2], [1], [1])}, ValueError, "indicators row[0] is 2, expected 0 to 1"),
     "indicator lengths": ({"indicators": ([0, 1], [1], [1])}, ValueError,
                           "indicators: 2 rows, 1 columns and 1 values"),
+    "indicator records as lists": ({"indicators": [[0, 1, 1]]}, TypeError,
+                                   "indicators[0]: expected a (row, column, value) tuple, got [0, 1, 1] (give three "
+                                   "arrays as a tuple)"),
+    "indicator record column": ({"indicators": [(0, 1, 1), (1, 3, 0)]}, ValueError,
+                                "indicators column[1] is 3, expected 0 to 2"),
+    "indicator value a fraction": ({"indicators": [(0, 1, 0.5)]}, TypeError,
+                                   "indicators value: expected integers, got an array of dtype float64"),
+    "SOS type a fraction": ({"sos": [(1.5, [0, 1])]}, TypeError,
+                            "sos type: expected integers, got an array of dtype float64"),
+    "row Hessian of a made-up name past the rows": ({"row_hessians": {"R3": H}}, ValueError,
+                                                    "row_hessians: no row is called 'R3'"),
+    "row Hessian of R0": ({"row_hessians": {"R0": H}}, ValueError, "row_hessians: no row is called 'R0'"),
+    "row Hessian of a made-up name when the rows have names": ({"row_names": ["a", "b"], "row_hessians": {"R1": H}},
+                                                              ValueError, "row_hessians: no row is called 'R1'"),
 }
 
 

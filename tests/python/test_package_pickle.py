@@ -9,8 +9,8 @@ import numpy as np
 import pytest
 
 import mopsel
-from mopsel_testlib import (ARRAY_PATHS, PARTS_MPS, SMALL_MPS, WRITER_MPS, generated_mps, get_array, set_strides,
-                            snapshot)
+from mopsel_testlib import (ARRAY_PATHS, PARTS_MPS, SMALL_MPS, WRITER_MPS, generated_mps, get_array, parts_snapshot,
+                            set_strides, snapshot)
 
 MODELS = {"small": SMALL_MPS, "writer": WRITER_MPS, "empty": "ROWS\nCOLUMNS\nENDATA\n",
           "generated": generated_mps(500, 60), "quadratic, SOS and indicators": PARTS_MPS}
@@ -46,6 +46,9 @@ def test_copies_are_equal_and_independent(text, how):
     assert snapshot(original) == before
     for path in ARRAY_PATHS:
         assert not np.shares_memory(get_array(twin, path), get_array(original, path)), path
+    assert parts_snapshot(twin) == parts_snapshot(original)
+    for ours, theirs in zip(part_arrays(twin), part_arrays(original)):
+        assert not np.shares_memory(ours, theirs)
     if original.num_col:
         twin.col_cost[0] = 42.0
         assert np.isnan(original.col_cost[0])
@@ -60,8 +63,29 @@ def test_protocol_5_sends_the_arrays_out_of_band():
     assert snapshot(pickle.loads(data, buffers=buffers)) == snapshot(m)
 
 
+def part_arrays(m) -> list:
+    """The arrays of the parts beyond a linear program, in a fixed order."""
+    matrices = ([m.hessian] if m.hessian is not None else []) + [m.row_hessians[r] for r in sorted(m.row_hessians)]
+    arrays = [a for h in matrices for a in (h.start, h.index, h.value)]
+    if m.sos is not None:
+        arrays += [m.sos.type, m.sos.priority, m.sos.start, m.sos.index, m.sos.weight]
+    if m.indicators is not None:
+        arrays += [m.indicators.row, m.indicators.column, m.indicators.value]
+    return arrays
+
+
+def test_protocol_5_sends_the_arrays_of_the_parts_out_of_band():
+    m = mopsel.parse_str(PARTS_MPS)
+    buffers = []
+    data = pickle.dumps(m, protocol=5, buffer_callback=buffers.append)
+    assert len(buffers) == len(ARRAY_PATHS) + len(part_arrays(m)) == 9 + 17
+    back = pickle.loads(data, buffers=buffers)
+    assert snapshot(back) == snapshot(m)
+    assert [a.tobytes() for a in part_arrays(back)] == [a.tobytes() for a in part_arrays(m)]
+
+
 def test_models_come_back_from_worker_processes():
-    texts = [SMALL_MPS, WRITER_MPS, generated_mps(300, 40)]
+    texts = [SMALL_MPS, WRITER_MPS, generated_mps(300, 40), PARTS_MPS]
     with ProcessPoolExecutor(max_workers=2) as pool:
         models = list(pool.map(mopsel.parse_str, texts))
         written = list(pool.map(mopsel.write_str, models))  # and go there as arguments

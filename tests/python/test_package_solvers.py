@@ -5,6 +5,7 @@ both ways) and at the top of the user guide; the solve comparison on the public 
 real/test_real_package.py."""
 
 import doctest
+import importlib.util
 import sys
 from pathlib import Path
 
@@ -12,7 +13,8 @@ import numpy as np
 import pytest
 
 import mopsel
-from mopsel import _corpus, _diff, _extras, _from_arrays, _highs, _names, _pandas, _read, _scipy, _solution, _stats, _write
+from mopsel import (_corpus, _diff, _extras, _from_arrays, _highs, _names, _pandas, _read, _scip, _scipy, _solution,
+                    _stats, _write)
 from mopsel_testlib import PARTS_MPS, SMALL_MPS, snapshot
 
 
@@ -57,6 +59,9 @@ def test_highs_round_trip_and_row_wise_matrices():
     (mopsel.to_milp, "scipy.optimize", "mopsel.to_milp needs SciPy, which is not installed: pip install 'mopsel[scipy]'"),
     (mopsel.to_highs, "highspy", "mopsel.to_highs needs highspy, which is not installed: pip install 'mopsel[highs]'"),
     (mopsel.from_highs, "highspy", "mopsel.from_highs needs highspy, which is not installed: pip install 'mopsel[highs]'"),
+    (mopsel.to_scip, "pyscipopt", "mopsel.to_scip needs PySCIPOpt, which is not installed: pip install 'mopsel[scip]'"),
+    (mopsel.to_scipy_hessian, "scipy.sparse",
+     "mopsel.to_scipy_hessian needs SciPy, which is not installed: pip install 'mopsel[scipy]'"),
 ])
 def test_a_missing_extra_is_named(monkeypatch, function, module, message):
     monkeypatch.setitem(sys.modules, module, None)  # makes the import fail
@@ -95,7 +100,8 @@ def test_only_a_package_that_is_not_there_names_its_extra(init, submodule, error
 
 # Each module with the functions whose docstrings hold examples: all of them run, and pass.
 DOCTESTED = [(_read, ["read", "check"]), (_write, ["write"]), (_from_arrays, ["from_arrays"]),
-             (_scipy, ["to_scipy", "to_milp"]), (_highs, ["to_highs", "from_highs"]),
+             (_scipy, ["to_scipy", "to_scipy_hessian", "to_milp"]), (_highs, ["to_highs", "from_highs"]),
+             (_scip, ["to_scip"]),
              (_diff, ["diff", "equal"]), (_stats, ["stats"]), (_names, ["names"]),
              (_solution, ["evaluate", "read_solution", "write_solution"]), (_pandas, ["to_pandas", "to_polars"]),
              (_corpus, ["stats_table"])]
@@ -103,7 +109,8 @@ DOCTESTED = [(_read, ["read", "check"]), (_write, ["write"]), (_from_arrays, ["f
 
 @pytest.mark.parametrize("module, functions", DOCTESTED, ids=[m.__name__ for m, _ in DOCTESTED])
 def test_docstring_examples(module, functions):
-    extras = {"_scipy": ["scipy"], "_highs": ["highspy"], "_pandas": ["pandas", "polars"], "_corpus": ["pandas"]}
+    extras = {"_scipy": ["scipy"], "_highs": ["highspy"], "_scip": ["pyscipopt"], "_pandas": ["pandas", "polars"],
+              "_corpus": ["pandas"]}
     for extra in extras.get(module.__name__.rpartition(".")[2], []):
         pytest.importorskip(extra)
     tests = {test.name.rpartition(".")[2]: test for test in doctest.DocTestFinder().find(module) if test.examples}
@@ -126,10 +133,143 @@ def test_the_usage_guide_opens_with_a_working_ten_line_example(tmp_path, monkeyp
 
 
 
-@pytest.mark.parametrize("convert, module", [(lambda m: mopsel.to_highs(m), "highspy"),
-                                             (lambda m: mopsel.to_milp(m), "scipy")])
-def test_conversions_refuse_what_they_cannot_carry(convert, module):
-    pytest.importorskip(module)
-    with pytest.raises(ValueError, match="carries linear and mixed-integer models only; this model has a quadratic "
-                                         "objective, quadratic rows, SOS sets, indicators$"):
-        convert(mopsel.parse_str(PARTS_MPS))
+# PARTS_MPS with parts removed (sections cut from the text), and what each conversion says of
+# the rest: to_milp takes no part, to_highs the quadratic objective only.
+PARTS_CUTS = {
+    "every part": ((), "a quadratic objective, quadratic rows, SOS sets, indicators",
+                   "quadratic rows, SOS sets, indicators"),
+    "SOS only": (("QUADOBJ", "QCMATRIX", "QSECTION", "INDICATORS"), "SOS sets", "SOS sets"),
+    "indicators only": (("SOS", "QUADOBJ", "QCMATRIX", "QSECTION"), "indicators", "indicators"),
+    "quadratic rows only": (("SOS", "QUADOBJ", "INDICATORS"), "quadratic rows", "quadratic rows"),
+    "quadratic objective only": (("SOS", "QCMATRIX", "QSECTION", "INDICATORS"), "a quadratic objective", None),
+}
+
+
+def cut_sections(text, sections):
+    """The text without the named sections (each from its header to the next header)."""
+    kept, skipping = [], False
+    for line in text.splitlines(keepends=True):
+        if not line[0].isspace():
+            skipping = line.split()[0] in sections
+        if not skipping:
+            kept.append(line)
+    return "".join(kept)
+
+
+@pytest.mark.parametrize("cut, milp, highs", PARTS_CUTS.values(), ids=PARTS_CUTS.keys())
+def test_conversions_refuse_what_they_cannot_carry(cut, milp, highs):
+    m = mopsel.parse_str(cut_sections(PARTS_MPS, cut))
+    if importlib.util.find_spec("scipy"):
+        with pytest.raises(ValueError) as caught:
+            mopsel.to_milp(m)
+        assert str(caught.value) == f"mopsel.to_milp carries linear and mixed-integer models only; this model has {milp}"
+    if importlib.util.find_spec("highspy"):
+        if highs is None:
+            assert mopsel.to_highs(m).hessian_.dim_ == 3
+        else:
+            with pytest.raises(ValueError) as caught:
+                mopsel.to_highs(m)
+            assert str(caught.value) == ("mopsel.to_highs carries linear and mixed-integer models and quadratic "
+                                         f"objectives only; this model has {highs}, which HiGHS does not take")
+
+
+# H = [[2, 1, 0], [1, 4, -1], [0, -1, 6]] as the objective's Hessian and, for row c2, H_r = diag(0, 0, 3).
+QP_TEXT = cut_sections(PARTS_MPS, ("SOS", "INDICATORS")).replace("QUADOBJ\n", "QUADOBJ\n    y  y  -1\n")
+
+
+# (row asked for, lower, the matrix, the Model's own triangle: "objective" or the row's position)
+@pytest.mark.parametrize("row, lower, expected, own", [
+    (None, False, [[2.0, 0.0, -0.5], [0.0, -1.0, 0.0], [-0.5, 0.0, 4.0]], "objective"),
+    (None, True, [[2.0, 0.0, 0.0], [0.0, -1.0, 0.0], [-0.5, 0.0, 4.0]], "objective"),
+    ("c1", False, [[2.0, 0.0, 0.5], [0.0, 0.0, 0.0], [0.5, 0.0, 0.0]], 0),
+    (0, True, [[2.0, 0.0, 0.0], [0.0, 0.0, 0.0], [0.5, 0.0, 0.0]], 0),
+    (np.int64(1), False, [[0.0, 0.0, 0.0], [0.0, 0.0, 0.0], [0.0, 0.0, 3.0]], 1),
+    ("c3", False, [[0.0] * 3] * 3, None),  # a row without a Hessian
+])
+def test_to_scipy_hessian_whole_or_lower(row, lower, expected, own):
+    pytest.importorskip("scipy")
+    m = mopsel.parse_str(QP_TEXT)
+    h = mopsel.to_scipy_hessian(m, row, lower=lower)
+    assert h.format == "csc" and h.shape == (3, 3)
+    assert h.toarray().tolist() == expected
+    triangle = m.hessian if own == "objective" else m.row_hessians.get(own)
+    if triangle is None:
+        return
+    if lower:  # the Model's own buffers
+        assert np.shares_memory(h.data, triangle.value) and np.shares_memory(h.indices, triangle.index)
+        return
+    assert h.has_sorted_indices and not np.shares_memory(h.data, triangle.value)
+    # x'Hx from the lower triangle, each entry below the diagonal counted twice
+    x = np.array([1.0, -2.0, 0.5])
+    cols = np.repeat(np.arange(3), np.diff(triangle.start.astype(np.int64)))
+    rows = triangle.index.astype(np.int64)
+    weights = np.where(rows == cols, 1.0, 2.0) * triangle.value
+    assert x @ h @ x == pytest.approx(float(np.sum(weights * x[rows] * x[cols])), rel=1e-15)
+
+
+@pytest.mark.parametrize("row, message", [
+    (3, "row: 3 is not a row (there are 3)"), (-1, "row: -1 is not a row (there are 3)"),
+    (True, "row: True is not a row (there are 3)"), ("nope", "row: no row is called 'nope'"),
+    ("cost", "row: no row is called 'cost' (the objective's Hessian is row=None)"),
+])
+def test_to_scipy_hessian_refuses_what_is_no_row(row, message):
+    pytest.importorskip("scipy")
+    with pytest.raises(ValueError) as caught:
+        mopsel.to_scipy_hessian(mopsel.parse_str(QP_TEXT), row)
+    assert str(caught.value) == message
+
+
+def highs_hessian(highspy, format_name, start, index, value, dim=2):
+    h = highspy.HighsHessian()
+    h.dim_, h.format_ = dim, getattr(highspy.HessianFormat, format_name)
+    h.start_, h.index_, h.value_ = start, index, value
+    return h
+
+
+# A HiGHS Hessian of two columns, and the lower triangle from_highs makes of it (None: no
+# Hessian), or the error.
+HIGHS_HESSIANS = {
+    "triangular": ("kTriangular", [0, 2, 3], [0, 1, 1], [2.0, 1.0, 4.0], ([0, 2, 3], [0, 1, 1], [2.0, 1.0, 4.0])),
+    "square": ("kSquare", [0, 2, 4], [0, 1, 0, 1], [2.0, 1.0, 1.0, 4.0], ([0, 2, 3], [0, 1, 1], [2.0, 1.0, 4.0])),
+    "zeros filled in on the diagonal": ("kTriangular", [0, 2, 3], [0, 1, 1], [0.0, 3.0, 0.0], ([0, 1, 1], [1], [3.0])),
+    "spare room after the entries": ("kTriangular", [0, 1, 1], [0, 7, 7], [5.0, 9.0, 9.0], ([0, 1, 1], [0], [5.0])),
+    "nothing but zeros": ("kTriangular", [0, 1, 2], [0, 1], [0.0, 0.0], None),
+    "square, halves differ": ("kSquare", [0, 2, 4], [0, 1, 0, 1], [2.0, 1.0, 3.0, 4.0],
+                              "hessian is not symmetric: [1, 0] is 1.0 but [0, 1] is 3.0 (give one triangle, or both "
+                              "halves equal)"),
+}
+
+
+@pytest.mark.parametrize("format_name, start, index, value, expected", HIGHS_HESSIANS.values(),
+                         ids=HIGHS_HESSIANS.keys())
+def test_from_highs_takes_each_hessian_format(format_name, start, index, value, expected):
+    highspy = pytest.importorskip("highspy")
+    qp = mopsel.to_highs(mopsel.from_arrays(col_cost=[1.0, -1.0], a_matrix=[[1.0, 1.0]], row_lower=[0.0],
+                                            row_upper=[1.0], hessian=np.eye(2)))
+    qp.hessian_ = highs_hessian(highspy, format_name, start, index, value)
+    if isinstance(expected, str):
+        with pytest.raises(ValueError) as caught:
+            mopsel.from_highs(qp)
+        assert str(caught.value) == expected
+        return
+    h = mopsel.from_highs(qp).hessian
+    assert (None if h is None else (h.start.tolist(), h.index.tolist(), h.value.tolist())) == expected
+
+
+def test_highs_carries_the_quadratic_objective_both_ways():
+    highspy = pytest.importorskip("highspy")
+    m = mopsel.parse_str(cut_sections(QP_TEXT, ("QCMATRIX", "QSECTION")))
+    qp = mopsel.to_highs(m)
+    assert isinstance(qp, highspy.HighsModel) and qp.hessian_.format_ == highspy.HessianFormat.kTriangular
+    assert mopsel.equal(mopsel.from_highs(qp, objective_name="cost"), m)
+    h = highspy.Highs()
+    h.setOptionValue("output_flag", False)
+    h.passModel(qp)
+    assert mopsel.equal(mopsel.from_highs(h, objective_name="cost"), m)  # a Highs object: the model it holds
+    h.clearModel()
+    h.addVar(0.0, 1.0)
+    assert mopsel.from_highs(h).hessian is None  # an LP in HiGHS has an empty Hessian
+    assert isinstance(mopsel.to_highs(mopsel.parse_str(SMALL_MPS)), highspy.HighsLp)
+    qp.hessian_ = highs_hessian(highspy, "kTriangular", [0, 1, 1], [0], [1.0])
+    with pytest.raises(ValueError, match=r"^hessian_: dimension 2, expected the 3 columns of lp_$"):
+        mopsel.from_highs(qp)

@@ -15,7 +15,8 @@ import pytest
 DATA_DIR = Path(__file__).resolve().parents[2].parent / "shared" / "data"
 MISSING_REASON = f"real-model corpora not found at {DATA_DIR}"
 CORPUS_SETS = (("netlib", "*.mps.gz"), ("miplib3", "*.gz"), ("sample", "*.mps"))
-FLOATS = ("obj_offset", "col_cost", "col_lower", "col_upper", "row_lower", "row_upper", "value")
+FLOATS = ("obj_offset", "col_cost", "col_lower", "col_upper", "row_lower", "row_upper", "value", "hessian_value",
+          "row_hessian_value", "sos_weight")
 
 
 def corpus_params(select=lambda path: True) -> list:
@@ -58,6 +59,31 @@ def snap(model) -> dict:
         s[k] = np.array(getattr(model, k))
     for k in ("start", "index", "value"):
         s[k] = np.array(getattr(model.a_matrix, k))
+    return dict(s, **snap_parts(model))
+
+
+def _matrix(prefix: str, matrix) -> dict:
+    return {f"{prefix}_{k}": np.array([] if matrix is None else getattr(matrix, k)) for k in ("start", "index", "value")}
+
+
+def snap_parts(model) -> dict:
+    """The parts beyond a linear program as plain arrays: which parts there are, the
+    objective's Hessian, the rows' Hessians one after another (their rows in row_hessian_rows,
+    their starts each from 0), the SOS sets and the indicators (empty arrays for a part the
+    model lacks)."""
+    rows = sorted(model.row_hessians)
+    triangles = [model.row_hessians[r] for r in rows]
+    sos, indicators = model.sos, model.indicators
+    s = {"parts": (model.hessian is not None, bool(rows), sos is not None, indicators is not None),
+         "row_hessian_rows": np.array(rows, dtype=np.int64)}
+    s.update(_matrix("hessian", model.hessian))
+    for k in ("start", "index", "value"):
+        s[f"row_hessian_{k}"] = np.concatenate([np.array(getattr(h, k)) for h in triangles] or [np.array([])])
+    for k in ("type", "priority", "start", "index", "weight"):
+        s[f"sos_{k}"] = np.array([] if sos is None else getattr(sos, k))
+    s["sos_names"] = [] if sos is None else sos.names
+    for k in ("row", "column", "value"):
+        s[f"indicator_{k}"] = np.array([] if indicators is None else getattr(indicators, k))
     return s
 
 

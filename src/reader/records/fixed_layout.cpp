@@ -43,10 +43,10 @@ Fields fixed_record(FixedLayout layout, std::string_view line) {
       for (size_t i = 0; i < 3; ++i) out.at[i] = f[i];
       out.count = f[0].empty() ? 0 : (!f[2].empty() ? 3 : (!f[1].empty() ? 2 : 1));
       break;
-    case FixedLayout::SosMember:
+    case FixedLayout::SosMember:  // the weight in field 3, or in field 4 where values go elsewhere
       out.at[0] = f[1];
-      out.at[1] = f[2];
-      out.count = f[1].empty() ? 0 : (f[2].empty() ? 1 : 2);
+      out.at[1] = f[2].empty() ? f[3] : f[2];
+      out.count = f[1].empty() ? 0 : (out.at[1].empty() ? 1 : 2);
       break;
     case FixedLayout::SetPairs:  // RHS, RANGES: the set name may be empty
       for (size_t i = 0; i < 5; ++i) out.at[i] = f[i + 1];

@@ -16,7 +16,8 @@ enum class FixedLayout : uint8_t { Rows, Columns, SetPairs, Bounds, Quadratic, S
 // RHS and RANGES (SetPairs): set name (perhaps empty), then pairs. BOUNDS: type,
 // set name, column, value (INDICATORS records too: IF, row, column, value).
 // Quadratic sections: column, column, value. SOS: a set header (type in columns 2-3,
-// name, priority) or a member (column, weight). The count is 0 when a name the
+// name, priority) or a member (column, weight; the weight in field 3, or in field 4, the
+// column of values elsewhere, when field 3 is empty). The count is 0 when a name the
 // record needs is missing.
 Fields fixed_record(FixedLayout layout, std::string_view line);
 

@@ -36,7 +36,24 @@ def read_with_highs(text: bytes, tmp_path):
         s[k] = np.asarray(getattr(lp, k + "_"), dtype=np.float64)
     for k, dtype in (("start", np.int64), ("index", np.int64), ("value", np.float64)):
         s[k] = np.asarray(getattr(lp.a_matrix_, k + "_"), dtype=dtype)
-    return refused, s
+    return refused, dict(s, **highs_hessian(h.getModel().hessian_, lp.num_col_))
+
+
+def highs_hessian(h, num_col: int) -> dict:
+    """HiGHS's Hessian (the lower triangle, column-wise) as snap_parts holds it. HiGHS adds
+    zero diagonal entries to a column without one; a zero is no entry in a Model."""
+    if h.dim_ == 0:
+        return {"hessian_start": np.array([]), "hessian_index": np.array([]), "hessian_value": np.array([])}
+    assert h.format_ == highspy.HessianFormat.kTriangular and h.dim_ == num_col
+    start = np.asarray(h.start_, dtype=np.int64)
+    index = np.asarray(h.index_, dtype=np.int64)[:start[-1]]
+    value = np.asarray(h.value_, dtype=np.float64)[:start[-1]]
+    kept = value != 0.0
+    if not kept.any():
+        return highs_hessian(type(h)(), num_col)
+    column = column_of_entries(start)[kept]
+    start = np.concatenate(([0], np.cumsum(np.bincount(column, minlength=num_col))))
+    return {"hessian_start": start, "hessian_index": index[kept], "hessian_value": value[kept]}
 
 
 def by_rows(s: dict) -> dict:
