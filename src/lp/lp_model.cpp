@@ -4,6 +4,9 @@
 #include <limits>
 #include <string>
 
+#include "reader/records/assemble.hpp"
+#include "reader/records/quadratic.hpp"
+
 namespace mopsel::lp {
 
 ColumnRef* add_column(LpModel& model, std::string_view name, const NameKey& key) {
@@ -17,6 +20,12 @@ ColumnRef* add_column(LpModel& model, std::string_view name, const NameKey& key)
   model.col_integrality.push_back(code(IntegralityKind::CONTINUOUS));
   // The insertion may have moved the slots (or the seed): the column is looked up again.
   return find_column(model, map_key(model.column_of, name));
+}
+
+void end_objective_quadratic(LpModel& model, size_t begin) {
+  const size_t end = model.quadratic.entries.size();
+  if (end == begin) return;
+  model.quadratic.segments.push_back({OBJECTIVE_ROW, QuadraticKind::OneTriangle, {begin, end}, {}});
 }
 
 bool close_row(LpModel& model, std::string_view name, double lower, double upper) {
@@ -41,6 +50,12 @@ bool close_row(LpModel& model, std::string_view name, double lower, double upper
     model.row_names.push_back({made, static_cast<size_t>(written.ptr - made)});
   } else {
     model.row_names.push_back(name);
+  }
+  // The row's brackets hold 1/2 x'H_r x: doubled at the end.
+  const size_t quadratic_end = model.quadratic.entries.size();
+  if (quadratic_end > model.row_quadratic_begin) {
+    model.quadratic.segments.push_back({static_cast<int32_t>(model.num_row), QuadraticKind::FullDoubled,
+                                        {model.row_quadratic_begin, quadratic_end}, {}});
   }
   model.row_lower.push_back(lower);
   model.row_upper.push_back(upper);
@@ -95,6 +110,8 @@ ModelRecord finish_lp_model(LpModel&& model) {
   record.a_matrix.start = std::move(start);
   record.a_matrix.index = std::move(index);
   record.a_matrix.value = std::move(value);
+  assemble_quadratic(model.quadratic, num_col, record);
+  assemble_sos_and_indicators(model.sos, model.indicators, record);
   model = LpModel{};
   return record;
 }

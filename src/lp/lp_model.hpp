@@ -10,6 +10,11 @@
 // holds the column. The position is kept in the name map's slot beside the
 // column index, so that a term touches one slot of the map and no other
 // per-column array. Entries that sum to zero are dropped when the row ends.
+//
+// Quadratic terms go to QuadraticParts at their place in the lower triangle, each
+// bracket of the objective one segment of the objective's H and the brackets of a row
+// one segment of its H_r; the SOS sets and indicators to the parts the MPS reader
+// fills. finish_lp_model assembles them as the MPS reader does.
 #include <cstdint>
 #include <string_view>
 
@@ -50,6 +55,12 @@ struct LpModel {
   OwnedArray<uint32_t> entry_col;
   OwnedArray<double> entry_value;
 
+  // The parts beyond a linear program.
+  QuadraticParts quadratic;
+  size_t row_quadratic_begin = 0;  // the open row's first entry in quadratic.entries
+  SosParts sos;
+  IndicatorParts indicators;
+
   std::string_view name;
   std::string_view objective_name = kDefaultObjectiveName;
   double obj_offset = 0.0;
@@ -70,7 +81,22 @@ ColumnRef* add_column(LpModel& model, std::string_view name, const NameKey& key)
 // Opens a row: its entries are the ones added from now on.
 inline void open_row(LpModel& model) {
   if (model.row_start.empty()) model.row_start.push_back(0);
+  model.row_quadratic_begin = model.quadratic.entries.size();
 }
+
+// Adds `value` at the place of the columns (a, b) in the lower triangle, to the
+// objective's H or the open row's, as H itself holds it (the reader halves the
+// coefficient of a product of two columns; a row's entries are doubled at the end).
+// False when the entry limit is reached.
+[[nodiscard]] inline bool add_quadratic(LpModel& model, uint32_t a, uint32_t b, double value) {
+  LowerEntries& entries = model.quadratic.entries;
+  if (entries.size() >= model.limits.max_entries) [[unlikely]] return false;
+  entries.push(a > b ? a : b, a > b ? b : a, value);
+  return true;
+}
+
+// Ends a quadratic part of the objective begun at entry `begin`.
+void end_objective_quadratic(LpModel& model, size_t begin);
 
 // Adds `value` times column `ref` to the open row. False when the entry limit is reached.
 [[gnu::always_inline]] inline bool add_entry(LpModel& model, ColumnRef& ref, double value) {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <unordered_set>
 #include <string>
 #include <utility>
 
@@ -12,6 +13,7 @@
 #include "lp/lp_sections.hpp"
 #include "platform/text_buffer.hpp"
 #include "reader/records/assemble.hpp"
+#include "reader/records/quadratic.hpp"
 #include "reader/text/locate.hpp"
 #include "reader/text/numbers.hpp"
 #include "reader/text/utf8.hpp"
@@ -82,6 +84,9 @@ struct Parser {
   bool interrupted = false;
   const char* next_poll;
   std::vector<uint8_t> in_objective;  // columns with an objective term, when noting
+  std::unordered_set<uint64_t> quadratic_seen;  // places of the expression's quadratic terms, when noting
+  std::unordered_set<uint32_t> sos_seen;  // members of the set being read, when noting
+  std::vector<uint64_t> indicator_at;  // offset of each indicator's variable, when noting
 
   uint64_t offset_of(const Token& token) const noexcept {
     return static_cast<uint64_t>(token.begin - text.data());
@@ -117,8 +122,11 @@ struct Parser {
 
   // A finding at `at`; false when it ends the read (strict reading).
   bool note(FindingCode code, const Token& at, std::string message) {
-    if (report_at(findings, code, offset_of(at), 0, message)) return true;
-    failure = reading_failure(code, std::move(message), offset_of(at));
+    return note_at(code, offset_of(at), std::move(message));
+  }
+  bool note_at(FindingCode code, uint64_t offset, std::string message) {
+    if (report_at(findings, code, offset, 0, message)) return true;
+    failure = reading_failure(code, std::move(message), offset);
     failure.message = kLpParseFailure;
     return false;
   }
@@ -366,7 +374,11 @@ struct Parser {
         ++terms;
         if (!advance()) return false;
       } else if (cur.kind == Tok::Open) {
-        return fail(FindingCode::LpUnsupported, cur, "quadratic terms ('[ ... ]') are not supported");
+        if (!first && !signed_term) return syntax(cur, "'+' or '-' between two terms");
+        if (sign < 0) {
+          return fail(FindingCode::LpSyntax, cur, "a '-' before '[': the signs of a quadratic part go inside the brackets");
+        }
+        if (!quadratic(target, terms)) return false;
       } else {
         if (signed_term) return syntax(cur, "a number or a variable after the sign");
         return finish();
@@ -374,6 +386,85 @@ struct Parser {
       if (cur.kind == Tok::Colon) return colon_after_term();
       return true;
     }
+  }
+
+  // `[ terms ]`, in the objective `[ terms ] / 2`, from `cur` at '['. A term is
+  // `c x ^ 2` or `c x * y`; the bracket holds 1/2 x'Hx (the objective's, with the halving
+  // written out) or 1/2 x'H_r x (a row's), so x ^ 2 gives H's diagonal its coefficient
+  // (a row's doubled at the end) and x * y gives each of the two places of H half of it.
+  bool quadratic(Target target, uint64_t& terms) {
+    const size_t begin = model.quadratic.entries.size();
+    if (!advance()) return false;
+    for (bool first = true;; first = false) {
+      if (cur.kind == Tok::Close) {
+        if (first) return syntax(cur, "a quadratic term after '['");
+        if (!advance()) return false;
+        break;
+      }
+      double coefficient = 1.0;
+      bool signed_term = false;
+      while (cur.kind == Tok::Plus || cur.kind == Tok::Minus) {
+        if (cur.kind == Tok::Minus) coefficient = -coefficient;
+        signed_term = true;
+        if (!advance()) return false;
+      }
+      if (!first && !signed_term) return syntax(cur, "'+', '-' or ']' after a quadratic term");
+      if (cur.kind == Tok::Number) {
+        const Token number = cur;
+        coefficient *= parse_number(number.text());
+        if (!advance()) return false;
+        if (cur.kind == Tok::Name && !glued(number, cur)) return false;
+      }
+      if (cur.kind != Tok::Name) return syntax(cur, "a variable in the quadratic part");
+      const Token left = cur;
+      uint32_t a;
+      if (!quadratic_column(a)) return false;
+      uint32_t b = a;
+      double value = coefficient;
+      if (cur.kind == Tok::Power) {
+        if (!advance()) return false;
+        if (cur.kind != Tok::Number) return syntax(cur, "'2' after '^'");
+        if (parse_number(cur.text()) != 2.0) {
+          return fail(FindingCode::LpUnsupported, cur,
+                      "only squares ('^ 2') and products ('x * y') are read, found '^ " + std::string(cur.text()) + "'");
+        }
+        if (!advance()) return false;
+      } else if (cur.kind == Tok::Times) {
+        if (!advance()) return false;
+        if (cur.kind != Tok::Name) return syntax(cur, "a variable after '*'");
+        if (!quadratic_column(b)) return false;
+        if (a != b) value = coefficient / 2;
+      } else {
+        return syntax(cur, "'^ 2' or '* variable' after " + quoted(left.text()) + " in the quadratic part");
+      }
+      if (noting && !quadratic_seen.insert((uint64_t{std::max(a, b)} << 32) | std::min(a, b)).second &&
+          !note(FindingCode::RepeatedQuadraticEntry, left,
+                "the product of " + quoted(model.col_names[a]) + " and " + quoted(model.col_names[b]) +
+                    " appears again in this quadratic part: the terms are summed")) {
+        return false;
+      }
+      if (!lp::add_quadratic(model, a, b, value)) {
+        return fail(FindingCode::TooManyEntries, left, failure_reason(FindingCode::TooManyEntries, {}, model.limits));
+      }
+      ++terms;
+    }
+    if (target == Target::Objective) {
+      // The objective's bracket is halved, as CPLEX's format has it: `[ ... ] / 2`.
+      if (cur.kind != Tok::Slash) return syntax(cur, "'/ 2' after the quadratic part of the objective");
+      if (!advance()) return false;
+      if (cur.kind != Tok::Number || parse_number(cur.text()) != 2.0) return syntax(cur, "'2' after '/'");
+      if (!advance()) return false;
+      lp::end_objective_quadratic(model, begin);
+    }
+    return true;
+  }
+
+  // The column of the variable `cur` names in a quadratic part, made when new; `cur` moves on.
+  bool quadratic_column(uint32_t& col) {
+    lp::ColumnRef* ref;
+    if (!column(cur, ref)) return false;
+    col = ref->col;
+    return advance();
   }
 
   bool colon_after_term() {
@@ -404,6 +495,7 @@ struct Parser {
       }
     }
     if (noting) in_objective.assign(model.num_col, 0);
+    quadratic_seen.clear();
     double constant = 0.0;
     uint64_t terms = 0;
     if (!expression(Target::Objective, constant, terms)) return false;
@@ -416,27 +508,70 @@ struct Parser {
     for (;;) {
       if (cur.kind == Tok::End || section_peek()) return true;
       std::string_view name;
-      if (cur.kind == Tok::Name) {
-        if (label_ahead()) {
-          name = cur.text();
-          if (!advance() || !advance()) return false;
-          if (cur.kind == Tok::Name && indicator_ahead()) {
-            return fail(FindingCode::LpUnsupported, cur, "indicator constraints ('->') are not supported");
-          }
-        }
+      if (cur.kind == Tok::Name && label_ahead()) {
+        name = cur.text();
+        if (!advance() || !advance()) return false;
       }
-      if (!constraint(name)) return false;
+      if (!(cur.kind == Tok::Name && indicator_ahead() ? indicator(name) : constraint(name))) return false;
     }
+  }
+
+  // `b = 1 -> constraint` (or `b = 0`): the constraint is a row that holds when the
+  // variable b takes the value.
+  bool indicator(std::string_view name) {
+    const Token variable = cur;
+    lp::ColumnRef* ref;
+    if (!column(variable, ref)) return false;
+    const uint32_t col = ref->col;
+    if (!advance() || !advance()) return false;  // the variable and '='
+    double sign = 1.0;
+    while (cur.kind == Tok::Plus || cur.kind == Tok::Minus) {
+      if (cur.kind == Tok::Minus) sign = -sign;
+      if (!advance()) return false;
+    }
+    const double value = sign * parse_number(cur.text());
+    if (value != 0.0 && value != 1.0) {
+      return fail(FindingCode::BadIndicator, cur,
+                  "the variable of an indicator constraint takes the value 0 or 1, found " + quoted(cur.text()));
+    }
+    if (!advance() || !advance()) return false;  // the value and '->'
+    if (!constraint(name)) return false;
+    IndicatorParts& indicators = model.indicators;
+    indicators.row.push_back(model.num_row - 1);
+    indicators.column.push_back(col);
+    indicators.value.push_back(value == 1.0 ? 1 : 0);
+    if (noting) indicator_at.push_back(offset_of(variable));
+    return true;
+  }
+
+  // Indicator variables that are not binary once every section is read: Gurobi and SCIP
+  // read them as they are, a binary variable is what was surely meant.
+  bool non_binary_indicators() {
+    const IndicatorParts& indicators = model.indicators;
+    for (size_t k = 0; k < indicators.column.size(); ++k) {
+      const uint32_t j = indicators.column[k];
+      const bool binary = model.col_integrality[j] == code(IntegralityKind::INTEGER) && model.col_lower[j] >= 0.0 &&
+                          model.col_upper[j] <= 1.0;
+      if (binary) continue;
+      const std::string kind = model.col_integrality[j] == code(IntegralityKind::INTEGER) ? "integer" : "not integer";
+      const std::string message = "the indicator variable " + quoted(model.col_names[j]) + " of row " +
+                                  quoted(model.row_names[indicators.row[k]]) + " is not binary (" + kind + ", bounds [" +
+                                  number_text(model.col_lower[j]) + ", " + number_text(model.col_upper[j]) + "])";
+      if (!note_at(FindingCode::NonBinaryIndicator, indicator_at[k], message)) return false;
+    }
+    return true;
   }
 
   // `cur` is a section keyword at the start of a line (the lexer untouched).
   bool section_peek() noexcept { return cur.line_start && cur.kind == Tok::Name && keyword_ahead(); }
 
-  // `b = 1 ->` ahead.
+  // `b = 1 ->` ahead (the value perhaps signed).
   bool indicator_ahead() noexcept {
     lp::Lexer ahead = lexer;
     if (ahead.next().kind != Tok::Eq) return false;
-    if (ahead.next().kind != Tok::Number) return false;
+    Token value = ahead.next();
+    while (value.kind == Tok::Plus || value.kind == Tok::Minus) value = ahead.next();
+    if (value.kind != Tok::Number) return false;
     return ahead.next().kind == Tok::Arrow;
   }
 
@@ -449,6 +584,7 @@ struct Parser {
   // `value relation expression [relation value]`.
   bool constraint(std::string_view name) {
     lp::open_row(model);
+    quadratic_seen.clear();
     const Token start = cur;
     double left_constant = 0.0;
     uint64_t terms = 0;
@@ -612,16 +748,72 @@ struct Parser {
     }
   }
 
-  // A section the reader does not read: its tokens are passed over.
-  bool skip(Section section, const Token& keyword) {
-    if (!note(FindingCode::SkippedSection, keyword,
-              "section " + std::string(lp::section_name(section)) + " is not supported: its records are skipped")) {
-      return false;
+  // SOS: sets `name: S1:: x:1 y:2 z:3` (S2 for type 2; the name may be left out, the
+  // set is then SOS and its 1-based position). Where a set ends is told by the tokens
+  // that follow, not by lines: a member is `variable : weight`, a set begins with
+  // `name : S1 ::` or `S1 ::`.
+  bool sos_section() {
+    SosParts& sos = model.sos;
+    for (;;) {
+      if (cur.kind == Tok::End || section_peek()) return true;
+      std::string_view name;
+      if (cur.kind == Tok::Name && label_ahead() && !sos_type_ahead()) {
+        name = cur.text();
+        if (!advance() || !advance()) return false;
+      }
+      if (cur.kind != Tok::Name || !sos_type_ahead()) return syntax(cur, "an SOS set ('name: S1:: x:1 y:2')");
+      const Token type = cur;
+      const uint8_t kind = type.text() == "S1" ? 1 : (type.text() == "S2" ? 2 : 0);
+      if (kind == 0) {
+        return fail(FindingCode::UnknownSosType, type, failure_reason(FindingCode::UnknownSosType, type.text(), model.limits));
+      }
+      if (!advance() || !advance() || !advance()) return false;  // the type and '::'
+      sos_seen.clear();
+      const uint32_t set = static_cast<uint32_t>(sos.type.size());
+      sos.type.push_back(kind);
+      sos.priority.push_back(0);
+      sos.start.push_back(static_cast<uint32_t>(sos.index.size()));
+      if (name.empty()) {
+        sos.names.push_back("SOS" + std::to_string(set + 1));
+      } else {
+        sos.names.push_back(name);
+      }
+      while (cur.kind == Tok::Name && member_ahead()) {
+        const Token variable = cur;
+        uint32_t col;
+        if (!listed_column(variable, col, Section::Sos) || !advance() || !advance()) return false;
+        double weight;
+        bool found;
+        if (!value(weight, found)) return false;
+        if (!found) return syntax(cur, "a weight after ':'");
+        if (noting && !sos_seen.insert(col).second &&
+            !note(FindingCode::RepeatedSosColumn, variable,
+                  "variable " + quoted(variable.text()) + " appears again in SOS set " + quoted(sos.names[set]))) {
+          return false;
+        }
+        if (sos.index.size() >= model.limits.max_entries) {
+          return fail(FindingCode::TooManyEntries, variable, failure_reason(FindingCode::TooManyEntries, {}, model.limits));
+        }
+        sos.index.push_back(col);
+        sos.weight.push_back(weight);
+      }
     }
-    while (cur.kind != Tok::End && !section_peek()) {
-      if (!advance()) return false;
-    }
-    return true;
+  }
+
+  // `cur` (a name) is followed by '::'.
+  bool sos_type_ahead() noexcept {
+    lp::Lexer ahead = lexer;
+    return ahead.next().kind == Tok::Colon && ahead.next().kind == Tok::Colon;
+  }
+
+  // `cur` (a name) is followed by ':' that is not the start of a set (`S1 ::` or
+  // `name : S1 ::`): a member, whose weight should follow.
+  bool member_ahead() noexcept {
+    lp::Lexer ahead = lexer;
+    if (ahead.next().kind != Tok::Colon) return false;
+    const Token after = ahead.next();
+    if (after.kind == Tok::Colon) return false;
+    return after.kind != Tok::Name || ahead.next().kind != Tok::Colon || ahead.next().kind != Tok::Colon;
   }
 
   bool run() {
@@ -632,7 +824,6 @@ struct Parser {
     if (!advance()) return false;
     bool ended = false;
     while (cur.kind != Tok::End) {
-      const Token keyword = cur;
       const Section section = section_here();
       if (section == Section::None) {
         return syntax(cur, "a section keyword (Minimize, Maximize, Subject To, Bounds, General, Binary, "
@@ -648,17 +839,20 @@ struct Parser {
         case Section::General:
         case Section::Binary:
         case Section::Semi: ok = kinds(section); break;
-        case Section::Sos: ok = skip(section, keyword); break;
+        case Section::Sos: ok = sos_section(); break;
         case Section::End: ended = true; break;
         case Section::None: break;
       }
       if (!ok) return false;
       if (ended) break;  // what follows End is not read
     }
-    if (!ended && noting) {
-      return note(FindingCode::NoEnd, cur, "the text ends without an End line (a truncated file?)");
+    if (!ended && noting && !note(FindingCode::NoEnd, cur, "the text ends without an End line (a truncated file?)")) {
+      return false;
     }
-    return true;
+    if (row_hessians_too_large(model.quadratic, model.num_col, text.size())) {
+      return fail(FindingCode::RowHessiansTooLarge, cur, failure_reason(FindingCode::RowHessiansTooLarge, {}, model.limits));
+    }
+    return !noting || non_binary_indicators();
   }
 
   // The model name of a comment line "\Problem name: NAME" (as CPLEX writes it)

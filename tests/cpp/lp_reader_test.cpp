@@ -51,6 +51,38 @@ std::string summary(const ModelRecord& m) {
     std::sort(entries.begin(), entries.end());
     for (const auto& [row, value] : entries) out << " " << m.row_names[row] << "." << m.col_names[j] << "=" << number(value);
   }
+  // The parts beyond a linear program, when there are any: H and each H_r as
+  // "column.row=value" in the lower triangle, the sets, the indicators.
+  auto triangle = [&](const SparseMatrixRecord& h) {
+    for (uint32_t j = 0; j < m.num_col; ++j) {
+      for (uint32_t k = h.start[j]; k < h.start[j + 1]; ++k) {
+        out << " " << m.col_names[j] << "." << m.col_names[h.index[k]] << "=" << number(h.value[k]);
+      }
+    }
+  };
+  if (m.hessian) {
+    out << "|H:";
+    triangle(*m.hessian);
+  }
+  for (const RowHessianRecord& r : m.row_hessians) {
+    out << "|H " << m.row_names[r.row] << ":";
+    triangle(r.matrix);
+  }
+  if (m.sos) {
+    for (size_t s = 0; s + 1 < m.sos->start.size(); ++s) {
+      out << "|" << m.sos->names[s] << " S" << int{m.sos->type[s]} << ":";
+      for (uint32_t k = m.sos->start[s]; k < m.sos->start[s + 1]; ++k) {
+        out << " " << m.col_names[m.sos->index[k]] << "=" << number(m.sos->weight[k]);
+      }
+    }
+  }
+  if (m.indicators) {
+    out << "|if:";
+    for (size_t k = 0; k < m.indicators->row.size(); ++k) {
+      out << " " << m.row_names[m.indicators->row[k]] << "." << m.col_names[m.indicators->column[k]] << "="
+          << int{m.indicators->value[k]};
+    }
+  }
   return out.str();
 }
 
@@ -134,6 +166,27 @@ const Accept kAccept[] = {
     {"a Gurobi range variable is an ordinary column",
      "Minimize\n x + y\nSubject To\n c1: x - y - RgR1 = 3\nBounds\n 0 <= RgR1 <= 5\nEnd\n",
      "min|off=0|x:c=1,[0,inf]|y:c=1,[0,inf]|RgR1:c=0,[0,5]|c1:[3,3]| c1.x=1 c1.y=-1 c1.RgR1=-1"},
+    {"a quadratic objective: squares give H's diagonal, a product half of itself to each place",
+     "Minimize\n obj: x + [ x^2 + 2 x*y + 3 y ^2 - y * x ] / 2 + [ 4 z * z ]/2\nSubject To\n c: x + y >= 1\nEnd\n",
+     "min|off=0|x:c=1,[0,inf]|y:c=0,[0,inf]|z:c=0,[0,inf]|c:[1,inf]| c.x=1 c.y=1|H: x.x=1 x.y=0.5 y.y=3 z.z=4"},
+    {"quadratic parts that cancel leave no H; a zero product leaves no entry",
+     "Minimize\n obj: x + [ x ^ 2 + 0 x * y - x ^ 2 ] / 2\nSubject To\n c: x + y >= 1\nEnd\n",
+     "min|off=0|x:c=1,[0,inf]|y:c=0,[0,inf]|c:[1,inf]| c.x=1 c.y=1"},
+    {"quadratic rows hold 1/2 x'H_r x: a square's coefficient doubled, a product's whole; no linear part",
+     "Minimize\n obj: x\nSubject To\n q1: x + [ x ^ 2 + 2 x * y ] <= 4\n q2: [ y ^ 2 ] >= 1\n c: x >= 0\n"
+     " q3: - x + [ 3 x * y + w ^2 ] >= -1\nEnd\n",
+     "min|off=0|x:c=1,[0,inf]|y:c=0,[0,inf]|w:c=0,[0,inf]|q1:[-inf,4]|q2:[1,inf]|c:[0,inf]|q3:[-1,inf]"
+     "| q1.x=1 c.x=1 q3.x=-1|H q1: x.x=2 x.y=2|H q2: y.y=2|H q3: x.y=3 w.w=2"},
+    {"SOS sets with and without a name, blanks around '::' and ':', a variable made by a set",
+     "Minimize\n obj: x + y + z\nSubject To\n c: x + y + z >= 1\nSOS\n s1: S1:: x:1 y:2 z:3\n S2 :: x : 3 y : -5\n"
+     " s3: S1:: w:1.5 s4: S2::\nEnd\n",
+     "min|off=0|x:c=1,[0,inf]|y:c=1,[0,inf]|z:c=1,[0,inf]|w:c=0,[0,inf]|c:[1,inf]| c.x=1 c.y=1 c.z=1"
+     "|s1 S1: x=1 y=2 z=3|SOS2 S2: x=3 y=-5|s3 S1: w=1.5|s4 S2:"},
+    {"indicator constraints with and without a name; the value 0 or 1",
+     "Minimize\n obj: x + y\nSubject To\n c: x + y >= 1\n i1: b = 1 -> x + y <= 2\n b = 0 -> x - y >= -1\n"
+     " i3: d = +1 -> 2 x = 3\nBinary\n b d\nEnd\n",
+     "min|off=0|x:c=1,[0,inf]|y:c=1,[0,inf]|b:c=0,[0,1]I|d:c=0,[0,1]I|c:[1,inf]|i1:[-inf,2]|R2:[-1,inf]|i3:[3,3]"
+     "| c.x=1 i1.x=1 R2.x=1 i3.x=2 c.y=1 i1.y=1 R2.y=-1|if: i1.b=1 R2.b=0 i3.d=1"},
 };
 
 class LpAccept : public ::testing::TestWithParam<Accept> {};
@@ -184,9 +237,26 @@ const Reject kReject[] = {
      "End), found the name 'x'"},
     {"Minimize\n obj: x + y <= 2\nEnd\n", "lp-syntax", 2, 13,
      "expected a term of the objective (it has no relation), found '<='"},
-    {"Minimize\n obj: [ x ^ 2 ] / 2\nEnd\n", "lp-unsupported", 2, 7, "quadratic terms ('[ ... ]') are not supported"},
-    {"Minimize\n x\nSubject To\n c1: b = 1 -> x + y <= 2\nEnd\n", "lp-unsupported", 4, 6,
-     "indicator constraints ('->') are not supported"},
+    {"Minimize\n obj: x - [ x ^ 2 ] / 2\nEnd\n", "lp-syntax", 2, 11,
+     "a '-' before '[': the signs of a quadratic part go inside the brackets"},
+    {"Minimize\n obj: [ x ^ 2 ]\nSubject To\n c: x >= 1\nEnd\n", "lp-syntax", 3, 1,
+     "expected '/ 2' after the quadratic part of the objective, found the name 'Subject'"},
+    {"Minimize\n obj: [ x ^ 2 ] / 4\nEnd\n", "lp-syntax", 2, 19, "expected '2' after '/', found the number '4'"},
+    {"Minimize\n x\nSubject To\n c: [ x ^ 2 ] / 2 <= 1\nEnd\n", "lp-syntax", 4, 15,
+     "expected '<=', '>=' or '=' after the expression, found '/'"},
+    {"Minimize\n obj: [ x ^ 3 ] / 2\nEnd\n", "lp-unsupported", 2, 13,
+     "only squares ('^ 2') and products ('x * y') are read, found '^ 3'"},
+    {"Minimize\n obj: [ 2 x y ] / 2\nEnd\n", "lp-syntax", 2, 13,
+     "expected '^ 2' or '* variable' after 'x' in the quadratic part, found the name 'y'"},
+    {"Minimize\n obj: [ ] / 2\nEnd\n", "lp-syntax", 2, 9, "expected a quadratic term after '[', found ']'"},
+    {"Minimize\n obj: x + [ x ^ 2 y ^ 2 ] / 2\nEnd\n", "lp-syntax", 2, 19,
+     "expected '+', '-' or ']' after a quadratic term, found the name 'y'"},
+    {"Minimize\n x\nSubject To\n c1: b = 2 -> x + y <= 2\nEnd\n", "bad-indicator", 4, 10,
+     "the variable of an indicator constraint takes the value 0 or 1, found '2'"},
+    {"Minimize\n x\nSOS\n s1: S3:: x:1 y:2\nEnd\n", "unknown-sos-type", 4, 6, "unknown SOS type 'S3' (S1 or S2)"},
+    {"Minimize\n x\nSOS\n s1: S1:: x y\nEnd\n", "lp-syntax", 4, 11,
+     "expected an SOS set ('name: S1:: x:1 y:2'), found the name 'x'"},
+    {"Minimize\n x\nSOS\n s1: S1:: x:\nEnd\n", "lp-syntax", 5, 1, "expected a weight after ':', found the name 'End'"},
     {"Minimize\n x\nSubject To\n c1: x - >= 1\nEnd\n", "lp-syntax", 4, 10,
      "expected a number or a variable after the sign, found '>='"},
 };
@@ -234,7 +304,10 @@ const Finds kFinds[] = {
     {"Minimize\n obj: x + x\nSubject To\n c: y + y >= 1\nEnd\n", {{"repeated-term", 2}, {"repeated-term", 4}}},
     {"Minimize\n x\nBounds\n w <= 3\nGeneral\n v\nEnd\n", {{"unknown-column", 4}, {"unknown-column", 6}}},
     {"Minimize\n x\n", {{"no-end", 2}}},
-    {"Minimize\n x\nSOS\n s1: S1:: x:1 y:2\nEnd\n", {{"skipped-section", 3}}},
+    {"Minimize\n x\nSOS\n s1: S1:: x:1 y:2\n s2: S2:: x:1 x:2\nEnd\n",
+     {{"unknown-column", 4}, {"repeated-sos-column", 5}}},
+    {"Minimize\n obj: [ x * y + y * x ] / 2\nSubject To\n q: [ x ^ 2 + x ^ 2 ] <= 1\n i: b = 1 -> x <= 1\nEnd\n",
+     {{"repeated-quadratic-entry", 2}, {"repeated-quadratic-entry", 4}, {"non-binary-indicator", 5}}},
     {"Minimize\n 2x\nSubject To\n c: x >= 1e30\nBounds\n x >= 5\n x <= 3\nEnd\n",
      {{"glued-coefficient", 2}, {"infinite-value", 4}, {"bound-conflict", 7}}},
     {"Minimize\n x\nSubject To\n c: x + y y\nEnd\n", {{"lp-syntax", 4}}},
@@ -255,7 +328,7 @@ TEST_P(LpFinds, CheckListsAndStrictRefuses) {
   for (const auto& [code, line] : c.codes) {
     const std::string_view name = code;
     const bool fails = name == "repeated-term" || name == "unknown-column" || name == "no-end" ||
-                       name == "skipped-section" || name == "lp-syntax";
+                       name == "repeated-sos-column" || name == "non-binary-indicator" || name == "lp-syntax";
     if (!fails || error) continue;
     error = true;
     Result<ModelRecord> strict = read_lp(c.text, LpReadOptions{true});

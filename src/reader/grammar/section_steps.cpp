@@ -143,13 +143,8 @@ SectionProblem end_quadratic_section(SectionReader& r) {
 }
 
 SectionProblem row_hessians_size_problem(const SectionReader& r, std::string_view endata) noexcept {
-  const QuadraticParts& parts = r.state.quadratic;
-  if (parts.segments.empty()) return {};
-  uint64_t rows = 0;
-  for (const QuadraticSegment& segment : parts.segments) rows += segment.target >= 0 ? 1 : 0;
-  const uint64_t starts = rows * (uint64_t{r.state.num_col} + 1);
   const auto text = static_cast<uint64_t>(r.text_end - r.text_begin);
-  if (starts <= kRowHessianStartsFloor || starts / kRowHessianStartsPerByte <= text) return {};
+  if (!row_hessians_too_large(r.state.quadratic, r.state.num_col, text)) return {};
   return {FindingCode::RowHessiansTooLarge, endata};
 }
 

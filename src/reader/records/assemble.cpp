@@ -27,6 +27,18 @@ bool record_names_are_utf8(const ModelRecord& record) noexcept {
          all_utf8(record.row_names) && all_utf8(record.col_names) && (!record.sos || all_utf8(record.sos->names));
 }
 
+void assemble_sos_and_indicators(SosParts& sos, IndicatorParts& indicators, ModelRecord& record) {
+  if (!sos.type.empty()) {
+    sos.start.push_back(static_cast<uint32_t>(sos.index.size()));
+    record.sos = SosRecord{std::move(sos.type),  std::move(sos.priority), std::move(sos.start),
+                           std::move(sos.index), std::move(sos.weight),   std::move(sos.names)};
+  }
+  if (!indicators.row.empty()) {
+    record.indicators =
+        IndicatorRecord{std::move(indicators.row), std::move(indicators.column), std::move(indicators.value)};
+  }
+}
+
 ModelRecord finish_model(ReaderState&& state) {
   // Every column receives its cost and start slot when it is created, whatever
   // the section order, so only the closing entry of the start array is missing.
@@ -67,17 +79,7 @@ ModelRecord finish_model(ReaderState&& state) {
 
   // The parts beyond a linear program, when the text gives any.
   assemble_quadratic(state, record);
-  if (!state.sos.type.empty()) {
-    SosParts& sos = state.sos;
-    sos.start.push_back(static_cast<uint32_t>(sos.index.size()));
-    record.sos = SosRecord{std::move(sos.type),  std::move(sos.priority), std::move(sos.start),
-                           std::move(sos.index), std::move(sos.weight),   std::move(sos.names)};
-  }
-  if (!state.indicators.row.empty()) {
-    IndicatorParts& indicators = state.indicators;
-    record.indicators =
-        IndicatorRecord{std::move(indicators.row), std::move(indicators.column), std::move(indicators.value)};
-  }
+  assemble_sos_and_indicators(state.sos, state.indicators, record);
 
   // The indexes and per-read arrays refer to the text; drop them now.
   state = ReaderState{};

@@ -15,4 +15,7 @@ namespace mopsel {
 // to the text.
 ModelRecord finish_model(ReaderState&& state);
 
+// The SOS sets and indicators gathered (any at all) moved into the record.
+void assemble_sos_and_indicators(SosParts& sos, IndicatorParts& indicators, ModelRecord& record);
+
 }  // namespace mopsel

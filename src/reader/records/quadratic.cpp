@@ -136,8 +136,7 @@ std::optional<LowerPlace> end_quadratic(ReaderState& state, QuadraticScratch& sc
   return halves_differ(parts.entries, segment.entries, parts.mirrored, segment.mirrored, state.num_col);
 }
 
-void assemble_quadratic(ReaderState& state, ModelRecord& record) {
-  QuadraticParts& parts = state.quadratic;
+void assemble_quadratic(QuadraticParts& parts, uint32_t num_col, ModelRecord& record) {
   // The mirrored halves were checked; only the entries that make H are needed.
   parts.mirrored = LowerEntries{};
   std::vector<EntryRange> objective;
@@ -146,18 +145,29 @@ void assemble_quadratic(ReaderState& state, ModelRecord& record) {
   }
   // A quadratic part whose entries all add up to zero (or that has none) is no part.
   if (!objective.empty()) {
-    SparseMatrixRecord h = lower_triangle(parts.entries, objective, state.num_col);
+    SparseMatrixRecord h = lower_triangle(parts.entries, objective, num_col);
     if (!h.value.empty()) record.hessian = std::move(h);
   }
   for (const QuadraticSegment& segment : parts.segments) {
     if (segment.target == OBJECTIVE_ROW) continue;
     const double scale = segment.kind == QuadraticKind::FullDoubled ? 2.0 : 1.0;
-    SparseMatrixRecord h = lower_triangle(parts.entries, {&segment.entries, 1}, state.num_col, scale);
+    SparseMatrixRecord h = lower_triangle(parts.entries, {&segment.entries, 1}, num_col, scale);
     if (!h.value.empty()) record.row_hessians.push_back({static_cast<uint32_t>(segment.target), std::move(h)});
   }
   std::sort(record.row_hessians.begin(), record.row_hessians.end(),
             [](const RowHessianRecord& x, const RowHessianRecord& y) { return x.row < y.row; });
-  state.quadratic = QuadraticParts{};
+  parts = QuadraticParts{};
+}
+
+void assemble_quadratic(ReaderState& state, ModelRecord& record) {
+  assemble_quadratic(state.quadratic, state.num_col, record);
+}
+
+bool row_hessians_too_large(const QuadraticParts& parts, uint32_t num_col, uint64_t text_size) noexcept {
+  uint64_t rows = 0;
+  for (const QuadraticSegment& segment : parts.segments) rows += segment.target >= 0 ? 1 : 0;
+  const uint64_t starts = rows * (uint64_t{num_col} + 1);
+  return starts > kRowHessianStartsFloor && starts / kRowHessianStartsPerByte > text_size;
 }
 
 }  // namespace mopsel

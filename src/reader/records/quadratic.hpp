@@ -79,4 +79,11 @@ std::optional<LowerPlace> end_quadratic(ReaderState& state, QuadraticScratch& sc
 // The objective's H and every row's H_r from the state's sections, for the record.
 void assemble_quadratic(ReaderState& state, ModelRecord& record);
 
+// The same from `parts` alone (every column below `num_col`), which is left empty.
+void assemble_quadratic(QuadraticParts& parts, uint32_t num_col, ModelRecord& record);
+
+// Whether the rows' H_r of `parts` would take more column starts than a text of
+// `text_size` bytes can warrant (see kRowHessianStartsPerByte).
+[[nodiscard]] bool row_hessians_too_large(const QuadraticParts& parts, uint32_t num_col, uint64_t text_size) noexcept;
+
 }  // namespace mopsel
