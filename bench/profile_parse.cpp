@@ -1,7 +1,8 @@
 // Profiling driver: the native half of parse_file (read_mps_file: load_source + read_mps)
 // on one file, repeated, without Python, so that perf and callgrind see the core's own
 // symbols. MODE reads with other options instead: strict, fixed, auto (read_mps with
-// ReadOptions) or check (check_mps); the file is loaded before the clock starts then
+// ReadOptions), check (check_mps), or lp and lp-check (read_lp and check_lp: the file is LP
+// text); the file is loaded before the clock starts then
 // ("file", the default, is read_mps_file). The name maps take a random seed per
 // process, so the probe counts (and with them the instruction count) vary a little
 // from run to run; a SEED fixes them.
@@ -11,6 +12,7 @@
 //   valgrind --tool=callgrind --toggle-collect='mopsel::read_mps_with_limits*'
 //     build/bench/profile_parse FILE 1 [file SEED]
 //   valgrind --tool=callgrind --toggle-collect='mopsel::check_mps*' build/bench/profile_parse FILE 1 check
+//   valgrind --tool=callgrind --toggle-collect='mopsel::read_lp*' build/bench/profile_parse FILE.lp 1 lp
 #include <time.h>
 
 #include <chrono>
@@ -20,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "lp/read_lp.hpp"
 #include "reader/names/name_seed.hpp"
 #include "reader/read_mps.hpp"
 #include "source/load_source.hpp"
@@ -45,6 +48,21 @@ struct Run {
 
 // One read of `text` in `mode`; false (with the message printed) when it fails.
 bool run_mode(std::string_view mode, std::string_view text, Run& run) {
+  if (mode == "lp" || mode == "lp-check") {
+    if (mode == "lp-check") {
+      run.findings = mopsel::check_lp(text, 100).findings.size();
+      return true;
+    }
+    auto model = mopsel::read_lp(text);
+    if (!model.ok()) {
+      std::fprintf(stderr, "%s: %s (line %llu)\n", model.error().message.c_str(), model.error().reason.c_str(),
+                   static_cast<unsigned long long>(model.error().lineno));
+      return false;
+    }
+    run.rows = model.value().num_row;
+    run.columns = model.value().num_col;
+    return true;
+  }
   mopsel::ReadOptions options;
   if (mode == "check") {
     const mopsel::CheckReport report = mopsel::check_mps(text, options);
@@ -67,7 +85,7 @@ bool run_mode(std::string_view mode, std::string_view text, Run& run) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s FILE [REPEAT [file|strict|fixed|auto|check [SEED]]]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s FILE [REPEAT [file|strict|fixed|auto|check|lp|lp-check [SEED]]]\n", argv[0]);
     return 2;
   }
   const int repeat = argc > 2 ? std::atoi(argv[2]) : 1;

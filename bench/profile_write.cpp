@@ -6,14 +6,25 @@
 //   valgrind --tool=callgrind --toggle-collect='mopsel::write_mps_to_buffer*'
 //     build/bench/profile_write FILE 1 [OUT] [buffer|file|both] [DIGITS] [gzip]
 // DIGITS is WriteOptions::digits (13 by default, 0 for the exact mode); "gzip" compresses.
-// Rates are MB/s of uncompressed text.
+// An OUT ending in ".lp" writes LP text (write_lp_to_buffer / write_lp_to_file), and a FILE
+// ending in ".lp" is read as LP text. Rates are MB/s of uncompressed text.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include <string_view>
+
+#include "lp/read_lp.hpp"
 #include "reader/read_mps.hpp"
+#include "writer/lp_writer.hpp"
 #include "writer/mps_writer.hpp"
+
+namespace {
+
+bool ends_with_lp(const char* path) { return std::string_view(path).ends_with(".lp"); }
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
@@ -26,7 +37,10 @@ int main(int argc, char** argv) {
   mopsel::WriteOptions options;
   if (argc > 5) options.digits = std::atoi(argv[5]);
   options.gzip = argc > 6 && std::strcmp(argv[6], "gzip") == 0;
-  auto model = mopsel::read_mps_file(argv[1]);
+  const bool lp = ends_with_lp(out_path);
+  auto write_buffer = lp ? &mopsel::write_lp_to_buffer : &mopsel::write_mps_to_buffer;
+  auto write_file = lp ? &mopsel::write_lp_to_file : &mopsel::write_mps_to_file;
+  auto model = ends_with_lp(argv[1]) ? mopsel::read_lp_file(argv[1], false) : mopsel::read_mps_file(argv[1]);
   if (!model.ok()) {
     std::fprintf(stderr, "%s\n", model.error().message.c_str());
     return 1;
@@ -39,21 +53,21 @@ int main(int argc, char** argv) {
     mopsel::ByteBuffer plain;
     mopsel::WriteOptions uncompressed = options;
     uncompressed.gzip = false;
-    (void)mopsel::write_mps_to_buffer(model.value(), plain, uncompressed);
+    (void)write_buffer(model.value(), plain, uncompressed, {});
     bytes = plain.size();
   }
   for (int i = 0; i < repeat; ++i) {
     if (to_buffer) {
       const auto start = std::chrono::steady_clock::now();
       mopsel::ByteBuffer out;
-      (void)mopsel::write_mps_to_buffer(model.value(), out, options);
+      (void)write_buffer(model.value(), out, options, {});
       const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       if (!options.gzip) bytes = out.size();
       if (s < best_buffer) best_buffer = s;
     }
     if (to_file) {
       const auto start = std::chrono::steady_clock::now();
-      const auto status = mopsel::write_mps_to_file(model.value(), out_path, options);
+      const auto status = write_file(model.value(), out_path, options, {});
       const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       if (!status.ok()) {
         std::fprintf(stderr, "%s\n", status.error().message.c_str());

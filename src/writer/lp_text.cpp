@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/fault.hpp"
 #include "writer/buffer_sink.hpp"
@@ -69,9 +70,12 @@ struct LpOut {
   // One term: " + 2 x" (" - x" for a coefficient of -1, " + x" for 1; no sign before
   // the first term of a positive coefficient). A term that starts past kLpLineWidth
   // starts a new line, which begins with its sign.
-  void term(double coefficient, std::string_view name, bool first) {
+  // A quadratic term is the same with `join` and `second` after the name: " ^2", or
+  // " * " and the other name.
+  void term(double coefficient, std::string_view name, bool first, std::string_view join = {},
+            std::string_view second = {}) {
     const bool wrap = width >= kLpLineWidth;
-    piece(kMaxNumberChars + name.size() + 8, [&](char* at) {
+    piece(kMaxNumberChars + name.size() + join.size() + second.size() + 8, [&](char* at) {
       if (wrap) at = put(at, "\n");
       const bool negative = std::signbit(coefficient);
       const double magnitude = negative ? -coefficient : coefficient;
@@ -84,9 +88,30 @@ struct LpOut {
         at = number(magnitude, at);
         *at++ = ' ';
       }
-      return put(at, name);
+      return put(put(put(at, name), join), second);
     });
     if (wrap) width = kMaxNumberChars + name.size() + 4;  // roughly: the new line holds this term
+  }
+
+  // A quadratic part, " [ x ^2 + 2 x * y ]" (" + [" after other terms), from the lower
+  // triangle `h`: a square's coefficient is H's diagonal times `diagonal`, a product's
+  // the entry below the diagonal times `product` (the objective's bracket is halved,
+  // `[ ... ] / 2`: 1 and 2; a row's is not: 1/2 and 1).
+  void quadratic(const SparseMatrixRecord& h, const NameList& names, double diagonal, double product, bool first) {
+    text(first ? " [" : " + [");
+    bool inner_first = true;
+    for (uint32_t j = 0; j + 1 < h.start.size(); ++j) {
+      for (uint32_t k = h.start[j]; k < h.start[j + 1]; ++k) {
+        const uint32_t i = h.index[k];
+        if (i == j) {
+          term(h.value[k] * diagonal, names[j], inner_first, " ^2");
+        } else {
+          term(h.value[k] * product, names[j], inner_first, " * ", names[i]);
+        }
+        inner_first = false;
+      }
+    }
+    text(" ]");
   }
 
   // A constant term: " + 7".
@@ -161,14 +186,43 @@ bool write_objective(const ModelRecord& record, LpOut<Sink>& out) {
     first = false;
     if (!out.sink.ok()) return false;
   }
+  if (record.hessian && !record.hessian->value.empty()) {
+    out.quadratic(*record.hessian, record.col_names, 1.0, 2.0, first);
+    out.text(" / 2");
+  }
   if (record.obj_offset != 0.0) out.constant(record.obj_offset);
   out.text("\n");
   return out.sink.ok();
 }
 
-// " name: terms" of a row; the caller ends it with its relation.
+// What a row holds beyond its linear terms: its H_r and its indicator, per row.
+struct RowParts {
+  std::vector<const SparseMatrixRecord*> hessian;  // empty when no row has one
+  std::vector<int64_t> indicator;                  // the indicator's position; empty when none
+};
+
+RowParts row_parts(const ModelRecord& record) {
+  RowParts parts;
+  if (!record.row_hessians.empty()) {
+    parts.hessian.assign(record.num_row, nullptr);
+    for (const RowHessianRecord& r : record.row_hessians) {
+      if (!r.matrix.value.empty()) parts.hessian[r.row] = &r.matrix;
+    }
+  }
+  if (record.indicators) {
+    parts.indicator.assign(record.num_row, -1);
+    for (size_t k = 0; k < record.indicators->row.size(); ++k) {
+      parts.indicator[record.indicators->row[k]] = static_cast<int64_t>(k);
+    }
+  }
+  return parts;
+}
+
+// " name: terms" of a row (" name: b = 1 -> terms" for an indicator's row, and its
+// quadratic part after the terms); the caller ends it with its relation.
 template <TextSink Sink>
-void row_head(const ModelRecord& record, const RowTerms& rows, uint32_t i, std::string_view suffix, LpOut<Sink>& out) {
+void row_head(const ModelRecord& record, const RowTerms& rows, const RowParts& parts, uint32_t i,
+              std::string_view suffix, LpOut<Sink>& out) {
   const std::string_view name = record.row_names[i];
   out.piece(name.size() + suffix.size() + 3, [&](char* at) {
     *at++ = ' ';
@@ -176,10 +230,23 @@ void row_head(const ModelRecord& record, const RowTerms& rows, uint32_t i, std::
     at = put(at, suffix);
     return put(at, ":");
   });
+  if (!parts.indicator.empty() && parts.indicator[i] >= 0) {
+    const size_t k = static_cast<size_t>(parts.indicator[i]);
+    const std::string_view variable = record.col_names[record.indicators->column[k]];
+    out.piece(variable.size() + 10, [&](char* at) {
+      *at++ = ' ';
+      at = put(at, variable);
+      return put(at, record.indicators->value[k] != 0 ? " = 1 ->" : " = 0 ->");
+    });
+  }
   bool first = true;
   for (uint32_t k = rows.start[i]; k < rows.start[i + 1]; ++k) {
     if (rows.value[k] == 0.0) continue;
     out.term(rows.value[k], record.col_names[rows.column[k]], first);
+    first = false;
+  }
+  if (!parts.hessian.empty() && parts.hessian[i] != nullptr) {
+    out.quadratic(*parts.hessian[i], record.col_names, 0.5, 1.0, first);
     first = false;
   }
   if (first) {
@@ -193,6 +260,7 @@ template <TextSink Sink>
 bool write_rows(const ModelRecord& record, bool exact, LpOut<Sink>& out) {
   out.text("Subject To\n");
   const RowTerms rows = row_terms(record);
+  const RowParts parts = row_parts(record);
   constexpr double inf = std::numeric_limits<double>::infinity();
   for (uint32_t i = 0; i < record.num_row; ++i) {
     const double lower = record.row_lower[i];
@@ -205,19 +273,19 @@ bool write_rows(const ModelRecord& record, bool exact, LpOut<Sink>& out) {
                        (exact ? std::bit_cast<uint64_t>(lower) == std::bit_cast<uint64_t>(upper)
                               : std::fabs(upper - lower) < kEqualityTolerance);
     if (equal) {
-      row_head(record, rows, i, "", out);
+      row_head(record, rows, parts, i, "", out);
       out.relation("=", lower);
     } else if (has_lower && has_upper) {
-      row_head(record, rows, i, "_lo", out);
+      row_head(record, rows, parts, i, "_lo", out);
       out.relation(">=", lower);
-      row_head(record, rows, i, "_up", out);
+      row_head(record, rows, parts, i, "_up", out);
       out.relation("<=", upper);
     } else if (has_lower) {
-      row_head(record, rows, i, "", out);
+      row_head(record, rows, parts, i, "", out);
       out.relation(">=", lower);
     } else {
       // An upper bound, or none: a free row is kept as "<= inf".
-      row_head(record, rows, i, "", out);
+      row_head(record, rows, parts, i, "", out);
       out.relation("<=", has_upper ? upper : inf);
     }
     if (!out.sink.ok()) return false;
@@ -300,6 +368,36 @@ bool write_list(const ModelRecord& record, std::string_view header, Wanted&& wan
   return out.sink.ok();
 }
 
+// " name: S1:: x:1 y:2" per set (a set without a name without its label).
+template <TextSink Sink>
+bool write_sos(const SosRecord& sos, const NameList& names, LpOut<Sink>& out) {
+  out.text("SOS\n");
+  for (size_t s = 0; s + 1 < sos.start.size(); ++s) {
+    const std::string_view name = sos.names[s];
+    out.piece(name.size() + 8, [&](char* at) {
+      if (!name.empty()) {
+        *at++ = ' ';
+        at = put(put(at, name), ":");
+      }
+      return put(at, sos.type[s] == 2 ? " S2::" : " S1::");
+    });
+    for (uint32_t k = sos.start[s]; k < sos.start[s + 1]; ++k) {
+      const std::string_view member = names[sos.index[k]];
+      const bool wrap = out.width >= kLpLineWidth;
+      out.piece(member.size() + kMaxNumberChars + 4, [&](char* at) {
+        if (wrap) at = put(at, "\n");
+        *at++ = ' ';
+        at = put(put(at, member), ":");
+        return out.number(sos.weight[k], at);
+      });
+      if (wrap) out.width = member.size() + kMaxNumberChars + 2;
+    }
+    out.text("\n");
+    if (!out.sink.ok()) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 template <TextSink Sink>
@@ -328,6 +426,7 @@ void write_lp_text(const ModelRecord& record, Sink& sink, const WriteOptions& op
     return kinds[j] == code(IntegralityKind::SEMI_CONTINUOUS) || kinds[j] == code(IntegralityKind::SEMI_INTEGER);
   };
   if (!write_list(record, "Semi-Continuous\n", semi, out)) return;
+  if (record.sos && !write_sos(*record.sos, record.col_names, out)) return;
   out.text("End\n");
 }
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <unordered_set>
 #include <utility>
+#include <vector>
 
 #include "model/lp_words.hpp"
 #include "writer/gzip_sink.hpp"
@@ -46,21 +47,60 @@ std::string shown(std::string_view name) {
   return out + "'";
 }
 
+// Why the parts beyond a linear program cannot be written as LP text, naming the first
+// offender: what LP text has no place for (an SOS priority, a second indicator of a row)
+// or numbers it cannot hold (the objective's products are written doubled, so they
+// must stay finite then).
+std::optional<std::string> parts_problem(const ModelRecord& record) {
+  auto bad = [](double value) { return std::isnan(value) || std::isinf(value); };
+  auto bad_hessian = [&](const SparseMatrixRecord& h, bool doubled_products) {
+    for (uint32_t j = 0; j + 1 < h.start.size(); ++j) {
+      for (uint32_t k = h.start[j]; k < h.start[j + 1]; ++k) {
+        if (bad(h.value[k]) || (doubled_products && h.index[k] != j && bad(2.0 * h.value[k]))) return true;
+      }
+    }
+    return false;
+  };
+  if (record.hessian && bad_hessian(*record.hessian, true)) {
+    return std::string("a value of the objective's quadratic part is NaN or too large: LP text cannot hold it");
+  }
+  for (const RowHessianRecord& r : record.row_hessians) {
+    if (bad_hessian(r.matrix, false)) {
+      return "a value of the quadratic part of row " + shown(record.row_names[r.row]) + " is NaN or infinite: LP text cannot hold it";
+    }
+  }
+  if (record.sos) {
+    const SosRecord& sos = *record.sos;
+    for (size_t s = 0; s < sos.names.size(); ++s) {
+      const std::string_view name = sos.names[s];
+      if (!name.empty()) {
+        if (std::string why = name_problem(name); !why.empty()) {
+          return "SOS set name " + shown(name) + " cannot be written in LP text: " + why;
+        }
+      }
+      if (sos.priority[s] != 0) {
+        return "SOS set " + shown(name) + " has the priority " + std::to_string(sos.priority[s]) +
+               ", which LP text has no place for: write it as MPS";
+      }
+      for (uint32_t k = sos.start[s]; k < sos.start[s + 1]; ++k) {
+        if (bad(sos.weight[k])) return "a weight of SOS set " + shown(name) + " is NaN or infinite: LP text cannot hold it";
+      }
+    }
+  }
+  if (record.indicators) {
+    std::vector<uint8_t> seen(record.num_row, 0);
+    for (const uint32_t row : record.indicators->row) {
+      if (seen[row]++ != 0) {
+        return "row " + shown(record.row_names[row]) + " has two indicators: LP text gives a row one at most";
+      }
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::string> lp_unwritable_name(const ModelRecord& record) {
-  // The LP writer has no layout for these yet: a model that has them is refused whole
-  // rather than written without them.
-  std::string parts;
-  for (const auto& [present, what] : {std::pair{record.hessian.has_value(), "a quadratic objective"},
-                                      std::pair{!record.row_hessians.empty(), "quadratic rows"},
-                                      std::pair{record.sos.has_value(), "SOS sets"},
-                                      std::pair{record.indicators.has_value(), "indicators"}}) {
-    if (!present) continue;
-    if (!parts.empty()) parts += ", ";
-    parts += what;
-  }
-  if (!parts.empty()) return "the model has " + parts + ", which the LP writer does not write: write it as MPS";
   const std::string_view objective = record.objective_name.empty() ? std::string_view("obj") : record.objective_name;
   if (std::string why = name_problem(objective); !why.empty()) {
     return "objective name " + shown(objective) + " cannot be written in LP text: " + why;
@@ -93,7 +133,7 @@ std::optional<std::string> lp_unwritable_name(const ModelRecord& record) {
       return "a coefficient of the matrix is NaN or infinite: LP text cannot hold it";
     }
   }
-  return std::nullopt;
+  return parts_problem(record);
 }
 
 namespace {

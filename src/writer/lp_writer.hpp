@@ -15,7 +15,12 @@
 //    x <= 10 | x >= -2 | -3 <= b <= 2 | -inf <= y <= 4 | x = 5 | z free
 //   Generals / Binaries / Semi-Continuous
 //    y b
+//   SOS
+//    s1: S1:: x:1 y:2              (a set without a name without its label)
 //   End
+// A quadratic objective ends with " + [ 2 x ^2 + 3 x * y ] / 2" before its constant, a
+// quadratic row's terms with " + [ x ^2 + 3 x * y ]" (1/2 x'Hx written out); an
+// indicator's row reads " name: b = 1 -> x + y <= 2".
 // Long expressions are broken into lines of about kLpLineWidth bytes, each
 // continuation starting with the sign of its first term.
 #include <optional>
@@ -35,10 +40,11 @@ namespace mopsel {
 inline constexpr size_t kLpLineWidth = 200;
 
 // Why the record cannot be written as LP text, naming the first offender, or none:
-// parts beyond a linear program (Hessians, SOS sets, indicators), an empty name, a name with a blank or an operator (+ - * / ^ < > = : [ ] \) or one
+// an empty name, a name with a blank or an operator (+ - * / ^ < > = : [ ] \) or one
 // that starts with a digit or a point, a section keyword (end, bounds, st, ...) or
 // inf/infinity as a name, a column name given twice, a NaN or infinite cost,
-// coefficient or objective constant.
+// coefficient or objective constant; a NaN or infinite value of a quadratic part or
+// SOS weight, an SOS priority other than 0, a row with two indicators.
 std::optional<std::string> lp_unwritable_name(const ModelRecord& record);
 
 // The record must have passed check_writable (record_checks.hpp; these functions run

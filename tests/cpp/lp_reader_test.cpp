@@ -360,6 +360,26 @@ TEST(LpWrite, TheLayout) {
             "Bounds\n x <= 10\n y = 2\n z free\n -3 <= b <= 2\nGenerals\n y b\nBinaries\n w\nEnd\n");
 }
 
+TEST(LpWrite, ThePartsBeyondALinearProgram) {
+  const ModelRecord m = read_ok(
+      "Minimize\n obj: x + y + [ x ^ 2 + 3 x * y ] / 2 + 1\nSubject To\n c: x + y >= 1\n q: x + [ 2 x ^ 2 + y * x ] <= 4\n"
+      " i: b = 1 -> x - y <= 2\nBinary\n b\nSOS\n s1: S1:: x:1 y:2\n S2:: x:1 b:2.5\nEnd\n");
+  EXPECT_EQ(lp_text(m, {.digits = 0}),
+            "Minimize\n obj: x + y + 0 b + [ x ^2 + 3 x * y ] / 2 + 1\nSubject To\n c: x + y >= 1\n"
+            " q: x + [ 2 x ^2 + x * y ] <= 4\n i: b = 1 -> x - y <= 2\nBounds\nBinaries\n b\nSOS\n s1: S1:: x:1 y:2\n"
+            " SOS2: S2:: x:1 b:2.5\nEnd\n");
+  // A quadratic row without linear terms, a two-sided indicator row (two rows, each
+  // with the indicator), a set without a name.
+  const ModelRecord two = read_ok(
+      "Minimize\n obj: x\nSubject To\n q: [ 3 y ^ 2 ] <= 4\n i: b = 0 -> -1 <= x - y <= 2\nEnd\n");
+  EXPECT_EQ(lp_text(two, {.digits = 0}),
+            "Minimize\n obj: x + 0 y + 0 b\nSubject To\n q: [ 3 y ^2 ] <= 4\n i_lo: b = 0 -> x - y >= -1\n"
+            " i_up: b = 0 -> x - y <= 2\nBounds\nEnd\n");
+  Result<ModelRecord> unnamed = read_mps("ROWS\n N obj\n L c\nCOLUMNS\n x obj 1 c 1\nSOS\n S1\n    x 1\nENDATA\n");
+  ASSERT_TRUE(unnamed.ok());
+  EXPECT_TRUE(lp_text(unnamed.value(), {.digits = 0}).ends_with("\nSOS\n S1:: x:1\nEnd\n"));
+}
+
 TEST(LpWrite, RefusesNamesLpTextCannotHold) {
   const struct {
     const char* text;
@@ -374,6 +394,18 @@ TEST(LpWrite, RefusesNamesLpTextCannotHold) {
        "column name 'x' is given to two columns: LP text names a column by its name"},
       {"ROWS\n N obj\n L c\nCOLUMNS\n x obj nan c 1\nENDATA\n",
        "the cost of column 'x' is NaN or infinite: LP text cannot hold it"},
+      {"ROWS\n N obj\n L c\nCOLUMNS\n x obj 1 c 1\nSOS\n S1 s1 5\n    x 1\nENDATA\n",
+       "SOS set 's1' has the priority 5, which LP text has no place for: write it as MPS"},
+      {"ROWS\n N obj\n L c\nCOLUMNS\n x obj 1 c 1\nSOS\n S1 s-1\n    x 1\nENDATA\n",
+       "SOS set name 's-1' cannot be written in LP text: it holds '-'"},
+      {"ROWS\n N obj\n L c\nCOLUMNS\n x obj 1 c 1\nSOS\n S1 s1\n    x inf\nENDATA\n",
+       "a weight of SOS set 's1' is NaN or infinite: LP text cannot hold it"},
+      {"ROWS\n N obj\n L c\nCOLUMNS\n x obj 1 c 1\n b c 1\nINDICATORS\n IF c b 1\n IF c b 0\nENDATA\n",
+       "row 'c' has two indicators: LP text gives a row one at most"},
+      {"ROWS\n N obj\n L c\nCOLUMNS\n x obj 1 c 1\n y c 1\nQUADOBJ\n y x 1e308\nENDATA\n",
+       "a value of the objective's quadratic part is NaN or too large: LP text cannot hold it"},
+      {"ROWS\n N obj\n L c\nCOLUMNS\n x obj 1 c 1\nQCMATRIX c\n x x nan\nENDATA\n",
+       "a value of the quadratic part of row 'c' is NaN or infinite: LP text cannot hold it"},
   };
   for (const auto& c : cases) {
     Result<ModelRecord> m = read_mps(c.text);

@@ -203,8 +203,14 @@ def test_write_gives_the_parts_back(digits, parts_model, tmp_path):
     assert parts_snapshot(mm.parse_file(str(out))) == parts_snapshot(parts_model)
 
 
-def test_lp_text_refuses_the_parts(parts_model, tmp_path):
-    with pytest.raises(ValueError, match="^the model has a quadratic objective, quadratic rows, SOS sets, indicators, "
-                                         "which the LP writer does not write: write it as MPS$"):
+def test_lp_text_gives_the_parts_back_but_sos_priorities(parts_model, tmp_path):
+    with pytest.raises(ValueError, match="^SOS set 'second' has the priority 5, which LP text has no place for: "
+                                         "write it as MPS$"):
         mopsel.write(parts_model, tmp_path / "m.lp")
     assert not (tmp_path / "m.lp").exists()
+    # LP text gives indicators in the order of their rows, and has no SOS priorities.
+    text = PARTS_MPS.replace(" S2 second  5", " S2 second").replace(" IF c3  y  1\n IF c1  y  0", " IF c1  y  0\n IF c3  y  1")
+    model = mm.parse_str(text)
+    for digits in (13, None):
+        mopsel.write(model, tmp_path / "m.lp", digits=digits)
+        assert parts_snapshot(mopsel.read(tmp_path / "m.lp")) == parts_snapshot(model)

@@ -97,7 +97,8 @@ def scip_reads(path: Path) -> Dict[str, object]:
     return canonical(m.getObjectiveSense() == "minimize", m.getObjoffset(), cols, rows, entries)
 
 
-def gurobi_reads(path: Path) -> Dict[str, object]:
+def gurobi_model(path: Path):
+    """Gurobi's reading of the file at `path`, quietly."""
     gp = pytest.importorskip("gurobipy")
     with contextlib.redirect_stdout(io.StringIO()):
         env = gp.Env(empty=True)
@@ -105,6 +106,11 @@ def gurobi_reads(path: Path) -> Dict[str, object]:
         env.start()
         m = gp.read(str(path), env)
     m.update()
+    return m
+
+
+def gurobi_reads(path: Path) -> Dict[str, object]:
+    m = gurobi_model(path)
     cols = [(v.VarName, v.Obj, v.LB, v.UB, v.VType in "IBN") for v in m.getVars()]
     rows, entries = [], {}
     for c in m.getConstrs():
@@ -229,12 +235,18 @@ def differences_expected(writer: str, reader: str) -> Optional[str]:
     return None
 
 
+def peer_file(tmp_path: Path, writer: str, write: Callable[[Path], None]) -> Path:
+    """The file the peer's writer makes, its talk silenced."""
+    path = tmp_path / f"{writer}.lp"
+    with contextlib.redirect_stdout(io.StringIO()):
+        write(path)
+    return path
+
+
 @pytest.mark.parametrize("reader", sorted(READERS))
 @pytest.mark.parametrize("writer", sorted(WRITERS))
 def test_peer_files_read_as_the_peers_read_them(tmp_path, writer, reader):
-    path = tmp_path / f"{writer}.lp"
-    with contextlib.redirect_stdout(io.StringIO()):
-        WRITERS[writer](path)
+    path = peer_file(tmp_path, writer, WRITERS[writer])
     if writer == "linopy":
         path = next(tmp_path.glob("*.lp"))
     theirs = READERS[reader](path)
@@ -289,6 +301,20 @@ def test_written_files_read_by_peers(tmp_path):
         pytest.skip("no LP peer installed (highspy, pyscipopt, gurobipy)")
 
 
+def peer_readings(readers: Dict[str, Callable[[Path], Dict[str, object]]], path: Path):
+    """(peer, its reading of `path`) for each installed peer that reads the file; skips the
+    test when none does."""
+    found = []
+    for reader, reads in readers.items():
+        try:
+            found.append((reader, reads(path)))
+        except pytest.skip.Exception:
+            continue
+    if not found:
+        pytest.skip("no LP peer installed (highspy, pyscipopt, gurobipy) reads the file")
+    return found
+
+
 # Netlib models whose names LP text can hold (64 of the 91; the others have names such as
 # '1' or '.Z....', which the writer refuses).
 @pytest.mark.parametrize("name", ["afiro", "sc50a", "kb2", "israel", "recipe", "scagr7", "stocfor1", "bore3d",
@@ -303,13 +329,222 @@ def test_public_models_written_as_lp_read_alike(tmp_path, name):
     ours = of_mopsel(mopsel.read(lp))
     # Bit for bit, but for two-sided rows, written as two rows.
     assert of_mopsel(model)["cols"] == ours["cols"]
-    ran = 0
-    for reader, reads in READERS.items():
-        try:
-            theirs = reads(lp)
-        except pytest.skip.Exception:
-            continue
+    for reader, theirs in peer_readings(READERS, lp):
         assert theirs == ours, reader
-        ran += 1
-    if not ran:
-        pytest.skip("no LP peer installed (highspy, pyscipopt, gurobipy)")
+
+
+# Quadratic parts, SOS sets and indicators ------------------------------------------------
+#
+# Each reading as comparable data: H and each row's H_r as {(name, name): value} at the lower
+# place (names sorted), the sets as (type, [(member, weight)]) in order, the indicators as
+# {row: (variable, value)}. A peer that has no reading of a part leaves it out (None).
+
+
+def _place(a: str, b: str):
+    return (a, b) if a <= b else (b, a)
+
+
+def _add(d, a, b, v):
+    key = _place(a, b)
+    d[key] = d.get(key, 0.0) + float(v)
+
+
+def _nonzero(d):
+    return {k: v for k, v in d.items() if v != 0.0}
+
+
+def parts_of_mopsel(m: mopsel.Model) -> Dict[str, object]:
+    names = m.col_names
+
+    def triangle(h):
+        out = {}
+        for j in range(len(h.start) - 1):
+            for k in range(h.start[j], h.start[j + 1]):
+                _add(out, names[j], names[h.index[k]], h.value[k])
+        return out
+
+    sos = []
+    if m.sos is not None:
+        s = m.sos
+        for k in range(len(s.type)):
+            sos.append((int(s.type[k]), [(names[s.index[p]], float(s.weight[p])) for p in range(s.start[k], s.start[k + 1])]))
+    indicators = {}
+    if m.indicators is not None:
+        ind = m.indicators
+        for k in range(len(ind.row)):
+            indicators[m.row_names[ind.row[k]]] = (names[ind.column[k]], int(ind.value[k]))
+    return {
+        "H": triangle(m.hessian) if m.hessian is not None else {},
+        "rows": {m.row_names[r]: triangle(h) for r, h in (m.row_hessians or {}).items()},
+        "sos": sos,
+        "indicators": indicators,
+    }
+
+
+def parts_of_gurobi(path: Path) -> Dict[str, object]:
+    """Gurobi's quadratic terms are c·x·y without the 1/2: H's place gets 2c on the diagonal and
+    c below it."""
+    gp = pytest.importorskip("gurobipy")
+    m = gurobi_model(path)
+
+    def triangle(q):
+        out = {}
+        for k in range(q.size()):
+            a, b = q.getVar1(k).VarName, q.getVar2(k).VarName
+            _add(out, a, b, q.getCoeff(k) * (2.0 if a == b else 1.0))
+        return _nonzero(out)
+
+    objective = m.getObjective()
+    sos = []
+    for s in m.getSOSs():
+        kind, members, weights = m.getSOS(s)
+        sos.append((kind, [(v.VarName, float(w)) for v, w in zip(members, weights)]))
+    return {
+        "H": triangle(objective) if isinstance(objective, gp.QuadExpr) else {},
+        "rows": {c.QCName: triangle(m.getQCRow(c)) for c in m.getQConstrs()},
+        "sos": sos,
+        "indicators": {g.GenConstrName: (m.getGenConstrIndicator(g)[0].VarName, int(m.getGenConstrIndicator(g)[1]))
+                       for g in m.getGenConstrs()},
+    }
+
+
+def parts_of_scip(path: Path) -> Dict[str, object]:
+    """SCIP keeps a quadratic objective as a constraint 'quadobj' on a variable 'quadobjvar';
+    its terms are c·x·y as Gurobi's. Its SOS weights and indicator variables are not exposed:
+    the sets compare by type and members, indicators are left out."""
+    pyscipopt = pytest.importorskip("pyscipopt")
+    m = pyscipopt.Model()
+    m.hideOutput()
+    m.readProblem(str(path))
+
+    def triangle(c):
+        bilinear, squares, _ = m.getTermsQuadratic(c)
+        out = {}
+        for a, b, v in bilinear:
+            _add(out, a.name, b.name, v)
+        for a, v, _ in squares:
+            _add(out, a.name, a.name, 2.0 * v)
+        return _nonzero(out)
+
+    h, rows, sos = {}, {}, []
+    for c in m.getConss():
+        kind = c.getConshdlrName()
+        if kind == "nonlinear":
+            if c.name == "quadobj":
+                h = triangle(c)
+            else:
+                rows[c.name] = triangle(c)
+        elif kind in ("SOS1", "SOS2"):
+            sos.append((int(kind[-1]), [v.name for v in m.getConsVars(c)]))
+    return {"H": h, "rows": rows, "sos": sos, "indicators": None}
+
+
+def parts_of_highs(path: Path) -> Dict[str, object]:
+    """HiGHS reads the quadratic objective only (it refuses quadratic rows, SOS and indicators)."""
+    highspy = pytest.importorskip("highspy")
+    h = highspy.Highs()
+    h.setOptionValue("output_flag", False)
+    if h.readModel(str(path)) == highspy.HighsStatus.kError:
+        pytest.skip("HiGHS reads no quadratic rows, SOS sets or indicators")
+    names = list(h.getLp().col_names_)
+    hessian = h.getModel().hessian_
+    out = {}
+    for j in range(hessian.dim_):
+        for k in range(hessian.start_[j], hessian.start_[j + 1]):
+            _add(out, names[j], names[hessian.index_[k]], hessian.value_[k])
+    return {"H": _nonzero(out), "rows": None, "sos": None, "indicators": None}
+
+
+PARTS_READERS = {"gurobi": parts_of_gurobi, "scip": parts_of_scip, "highs": parts_of_highs}
+
+
+def assert_parts_alike(ours: Dict[str, object], theirs: Dict[str, object], context: object = None) -> None:
+    """The parts the peer reads compared; SOS weights too where it shows them."""
+    known = {k: v for k, v in theirs.items() if v is not None}
+    mine = {k: v for k, v in ours.items() if k in known}
+    if known.get("sos") and not isinstance(known["sos"][0][1][0], tuple):
+        mine["sos"] = [(kind, [name for name, _ in members]) for kind, members in ours["sos"]]
+    assert mine == known, context
+
+
+def write_parts_gurobi(path: Path) -> None:
+    gp = pytest.importorskip("gurobipy")
+    with contextlib.redirect_stdout(io.StringIO()):
+        m = gp.Model("parts")
+    x = m.addVar(0, 10, name="x")
+    y = m.addVar(name="y")
+    b = m.addVar(vtype="B", name="b")
+    z = m.addVar(name="z")
+    m.setObjective(2 * x + y + x * x + 3 * x * y + 0.5 * y * y, gp.GRB.MINIMIZE)
+    m.addConstr(x + y + z <= 4, "c1")
+    m.addQConstr(x + x * x + 2 * x * y + 3 * y * y <= 9, "q1")
+    m.addGenConstrIndicator(b, True, x + y <= 2, name="ind1")
+    m.addGenConstrIndicator(b, False, x - z >= 1, name="ind0")
+    m.addSOS(gp.GRB.SOS_TYPE1, [x, y, z], [1, 2, 3])
+    m.addSOS(gp.GRB.SOS_TYPE2, [x, y, z], [3, 5, 7])
+    m.write(str(path))
+
+
+def write_parts_scip(path: Path) -> None:
+    pyscipopt = pytest.importorskip("pyscipopt")
+    m = pyscipopt.Model("parts")
+    m.hideOutput()
+    x, y, z = m.addVar("x", ub=10), m.addVar("y"), m.addVar("z")
+    b = m.addVar("b", vtype="B")
+    m.addCons(x + y + z <= 4, "c1")
+    m.addCons(x + x * x + 2 * x * y + 3 * y * y <= 9, "q1")
+    m.addConsIndicator(x + y <= 2, b, name="ind1")
+    m.addConsSOS1([x, y, z], [1, 2, 3], name="s1")
+    m.addConsSOS2([x, y, z], [3, 5, 7], name="s2")
+    m.setObjective(2 * x + y, "minimize")
+    m.writeProblem(str(path))
+
+
+def write_parts_highs(path: Path) -> None:
+    highspy = pytest.importorskip("highspy")
+    h = highspy.Highs()
+    h.setOptionValue("output_flag", False)
+    for name in ("x", "y"):
+        h.addVar(0, 10)
+        h.passColName(h.getNumCol() - 1, name)
+    h.changeColsCost(2, np.array([0, 1]), np.array([2.0, 1.0]))
+    h.addRow(-INF, 4, 2, np.array([0, 1]), np.array([1.0, 1.0]))
+    h.passRowName(0, "c1")
+    h.passHessian(2, 3, highspy.HessianFormat.kTriangular, np.array([0, 2, 3]), np.array([0, 1, 1]),
+                  np.array([2.0, 3.0, 1.0]))
+    h.writeModel(str(path))
+
+
+PARTS_WRITERS = {"gurobi": write_parts_gurobi, "scip": write_parts_scip, "highs": write_parts_highs}
+
+
+@pytest.mark.parametrize("reader", sorted(PARTS_READERS))
+@pytest.mark.parametrize("writer", sorted(PARTS_WRITERS))
+def test_peer_parts_read_as_the_peers_read_them(tmp_path, writer, reader):
+    path = peer_file(tmp_path, writer, PARTS_WRITERS[writer])
+    theirs = PARTS_READERS[reader](path)
+    assert_parts_alike(parts_of_mopsel(mopsel.read(path)), theirs)
+
+
+PARTS_MODELS = {
+    # Everything LP text holds beyond a linear program, in the forms all the readers take.
+    "every part": b"Minimize\n obj: 2 x + y + [ 2 x ^ 2 + 6 x * y + y ^ 2 ] / 2\nSubject To\n c1: x + y + z <= 4\n"
+                  b" q1: x + [ x ^ 2 + 2 x * y + 3 y ^ 2 ] <= 9\n ind1: b = 1 -> x + y <= 2\n"
+                  b" ind0: b = 0 -> x - z >= 1\nBounds\n x <= 10\nBinary\n b\nSOS\n s1: S1:: x:1 y:2 z:3\n"
+                  b" s2: S2:: x:3 y:5 z:7\nEnd\n",
+    # What HiGHS reads too: a quadratic objective alone, with numbers that need 17 digits.
+    "objective": b"Maximize\n obj: x + [ - 0.1 x ^ 2 + 0.30000000000000004 x * y - 3.141592653589793 y ^ 2 ] / 2 + 3\n"
+                 b"Subject To\n c1: x + y <= 4\nEnd\n",
+}
+
+
+@pytest.mark.parametrize("digits", [None, 17])
+@pytest.mark.parametrize("title", sorted(PARTS_MODELS))
+def test_written_parts_read_by_peers(tmp_path, title, digits):
+    model = mopsel.read(PARTS_MODELS[title], format="lp")
+    path = tmp_path / "m.lp"
+    mopsel.write(model, path, digits=digits)
+    ours = parts_of_mopsel(mopsel.read(path))
+    assert ours == parts_of_mopsel(model)
+    for reader, theirs in peer_readings(PARTS_READERS, path):
+        assert_parts_alike(ours, theirs, reader)
