@@ -3,6 +3,7 @@
 #   <out>/read_mps, <out>/roundtrip,  MPS texts: hand-written edge cases, the MPS
 #   <out>/thread_plans                texts embedded in the test suites, small
 #                                     models from ../shared/data
+#   <out>/read_lp                     LP texts of the test suites
 #   <out>/load_source                 gzip files: the same texts compressed, with
 #                                     every optional header field, two members,
 #                                     cut short, damaged
@@ -151,6 +152,24 @@ for path in sorted(glob.glob(os.path.join(data, "netlib", "*.gz")) + glob.glob(o
 for tag, body in texts.items():
     for target in ("read_mps", "roundtrip", "thread_plans"):
         open(os.path.join(out, target, tag), "wb").write(body)
+
+# LP seeds: the LP texts of the test suites, C string literals (adjacent ones joined) and
+# Python bytes literals that open with a section keyword.
+os.makedirs(os.path.join(out, "read_lp"), exist_ok=True)
+lp_open = re.compile(rb"^(\\[^\n]*\n)*(minimi[sz]e|maximi[sz]e|min|max)\b", re.I)
+def add_lp(body):
+    if body and len(body) <= MAX_TEXT and lp_open.match(body):
+        open(os.path.join(out, "read_lp", "lp-" + hashlib.sha1(body).hexdigest()[:10]), "wb").write(body)
+for path in glob.glob("tests/cpp/lp_*.cpp"):
+    src = open(path, encoding="utf-8", errors="replace").read()
+    for m in re.finditer(r'(?:"(?:[^"\\\n]|\\.)*"\s*)+', src):
+        parts = re.findall(r'"((?:[^"\\\n]|\\.)*)"', m.group(0))
+        add_lp("".join(parts).encode("latin-1", "backslashreplace").decode("unicode_escape").encode("latin-1", "replace"))
+for path in glob.glob("tests/python/test_*lp*.py"):
+    src = open(path, encoding="utf-8", errors="replace").read()
+    for m in re.finditer(r'(?:b"(?:[^"\\\n]|\\.)*"\s*)+', src):
+        parts = re.findall(r'b"((?:[^"\\\n]|\\.)*)"', m.group(0))
+        add_lp("".join(parts).encode("latin-1", "backslashreplace").decode("unicode_escape").encode("latin-1", "replace"))
 
 # gzip seeds: the texts compressed, plus every header feature and damage.
 def member(body, flags=0, extra=b"", name=b"", comment=b"", hcrc=False, level=6):

@@ -181,7 +181,8 @@ struct Parser {
 
   // A value: signs, then a number or inf/infinity. Magnitudes of kLpInfinity and more
   // are infinite. False (nothing consumed beyond the signs) when no value is there.
-  bool value(double& out, bool& found) {
+  // A weight (`bound` false) is a number alone, kept as it is.
+  bool value(double& out, bool& found, bool bound = true) {
     found = false;
     double sign = 1.0;
     const Token first = cur;
@@ -191,13 +192,13 @@ struct Parser {
     }
     if (cur.kind == Tok::Number) {
       out = sign * parse_number(cur.text());
-    } else if (cur.kind == Tok::Name && lp::is_infinity_word(cur.text())) {
+    } else if (bound && cur.kind == Tok::Name && lp::is_infinity_word(cur.text())) {
       out = sign * kInf;
     } else {
       return true;
     }
     found = true;
-    if (std::fabs(out) >= kLpInfinity && std::isfinite(out)) {
+    if (bound && std::fabs(out) >= kLpInfinity && std::isfinite(out)) {
       const double given = out;
       out = sign * kInf;
       if (noting && !note(FindingCode::InfiniteValue, first,
@@ -575,7 +576,10 @@ struct Parser {
     return ahead.next().kind == Tok::Arrow;
   }
 
+  // Sets the row's bound that `relation` gives. A right-hand side that moving the
+  // constants made of magnitude kLpInfinity or more is infinite, as a written one is.
   static void apply(Relation relation, double value, double& lower, double& upper) noexcept {
+    if (std::fabs(value) >= kLpInfinity) value = std::copysign(kInf, value);
     if (relation != Relation::Ge) upper = value;
     if (relation != Relation::Le) lower = value;
   }
@@ -784,7 +788,7 @@ struct Parser {
         if (!listed_column(variable, col, Section::Sos) || !advance() || !advance()) return false;
         double weight;
         bool found;
-        if (!value(weight, found)) return false;
+        if (!value(weight, found, false)) return false;
         if (!found) return syntax(cur, "a weight after ':'");
         if (noting && !sos_seen.insert(col).second &&
             !note(FindingCode::RepeatedSosColumn, variable,

@@ -72,8 +72,8 @@ struct LpOut {
   // starts a new line, which begins with its sign.
   // A quadratic term is the same with `join` and `second` after the name: " ^2", or
   // " * " and the other name.
-  void term(double coefficient, std::string_view name, bool first, std::string_view join = {},
-            std::string_view second = {}) {
+  void term(double coefficient, std::string_view name, bool first, std::string_view join = "",
+            std::string_view second = "") {
     const bool wrap = width >= kLpLineWidth;
     piece(kMaxNumberChars + name.size() + join.size() + second.size() + 8, [&](char* at) {
       if (wrap) at = put(at, "\n");
@@ -265,11 +265,14 @@ bool write_rows(const ModelRecord& record, bool exact, LpOut<Sink>& out) {
   for (uint32_t i = 0; i < record.num_row; ++i) {
     const double lower = record.row_lower[i];
     const double upper = record.row_upper[i];
-    const bool has_lower = is_finite_bound(lower);
-    const bool has_upper = is_finite_bound(upper);
+    // A bound that binds: finite, or the infinity that makes the row infeasible (a lower
+    // bound of +inf, an upper bound of -inf), written as `>= inf` and `<= -inf` so that it
+    // reads back as it was. NaN is no bound.
+    const bool has_lower = lower > -inf;
+    const bool has_upper = upper < inf;
     // Equal bounds make an equality row; the fixed layout, as the MPS writer does,
     // takes bounds closer than kEqualityTolerance for equal.
-    const bool equal = has_lower && has_upper &&
+    const bool equal = is_finite_bound(lower) && is_finite_bound(upper) &&
                        (exact ? std::bit_cast<uint64_t>(lower) == std::bit_cast<uint64_t>(upper)
                               : std::fabs(upper - lower) < kEqualityTolerance);
     if (equal) {

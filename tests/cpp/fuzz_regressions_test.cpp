@@ -1,5 +1,5 @@
 // Replays every saved fuzz reproducer (fuzz/regressions/) and a table of hostile
-// inputs through the checks of the four fuzz targets, and makes sure those
+// inputs through the checks of the five fuzz targets, and makes sure those
 // checks themselves notice wrong results.
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fuzz_checks.hpp"
+#include "fuzz_lp_checks.hpp"
 #include "thread_plan_checks.hpp"
 
 namespace mopsel::fuzz {
@@ -27,7 +28,7 @@ std::string read_file(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// Every check of every target on one input; "" when all four pass.
+// Every check of every target on one input; "" when all five pass.
 std::string all_checks(const std::string& bytes) {
   static ScratchFile gz(".gz");
   static ScratchFile plain(".mps");
@@ -42,6 +43,10 @@ std::string all_checks(const std::string& bytes) {
   // of the longer hostile texts (thousands of sections) they meet every case already.
   fault = check_thread_plans(std::string_view(bytes).substr(0, 16 << 10), plain, packed);
   if (!fault.empty()) return "thread plans: " + fault;
+  fault = check_read_lp(bytes);
+  if (!fault.empty()) return "read_lp: " + fault;
+  fault = check_lp_round_trip(bytes);
+  if (!fault.empty()) return "LP round trip: " + fault;
   return {};
 }
 
@@ -121,6 +126,12 @@ std::vector<HostileCase> hostile_cases() {
                                            "BOUNDS\n UP B x 4\nENDATA\n"},
       {"free and inverted rows", "ROWS\n N o\n L free\n G inv\nCOLUMNS\n x free 1 inv 2\nRHS\n R free inf inv 5\n"
                                  "RANGES\n R inv -1e-300\nENDATA\n"},
+      {"LP text with every part", "Minimize\n obj: x + [ x ^ 2 + 2 x * y ] / 2\nSubject To\n q: x + [ y ^ 2 ] <= 4\n"
+                                  " i: b = 1 -> x + y <= 2\n r: -1 <= x - y <= 3\nBinary\n b\nSOS\n s1: S1:: x:1 y:2\nEnd\n"},
+      {"LP brackets left open", "Minimize\n obj: [ x ^ 2 + [ y * [ z\nEnd\n"},
+      {"LP values at the edges", "Minimize\n obj: 1e400 x + [ 4.9e-324 x * y + 1e308 y ^ 2 ] / 2\nSubject To\n"
+                                 " c: 1e-400 x + [ 1e308 x ^ 2 + 4.9e-324 x * y ] >= -1e400\nSOS\n s: S2:: x:1e400 y:-0\nEnd\n"},
+      {"LP indicators in a row", "Minimize\n x\nSubject To\n b = 1 -> c = 0 -> x <= 1\n d = 1 -> d = 0 -> x <= 2\nEnd\n"},
       {"gzip member of a model", gzip_member(kSmall)},
       {"gzip member cut short", gzip_member(kSmall).substr(0, 25)},
       {"gzip bomb (1000-fold)", gzip_member(std::string(1 << 20, '\n') + "ENDATA\n")},

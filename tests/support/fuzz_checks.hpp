@@ -212,19 +212,26 @@ inline std::string check_reader_record(const ModelRecord& record) {
   return {};
 }
 
+// Runs `read` (named `what` in messages) on `text` and turns an escaping exception into a
+// fault description.
+template <class Read>
+Result<ModelRecord> guarded(const char* what, std::string_view text, std::string& fault, Read&& read) {
+  try {
+    return read(text);
+  } catch (const InternalFault& f) {
+    fault = std::string(what) + " raised an internal fault: " + f.message();
+  } catch (const std::bad_alloc&) {
+    fault = std::string(what) + " ran out of memory on " + std::to_string(text.size()) + " bytes of text";
+  } catch (const std::exception& e) {
+    fault = std::string(what) + " threw: " + e.what();
+  }
+  return Error{ErrorKind::Parse, "(exception)"};
+}
+
 // Runs read_mps (with `options`) and turns an escaping exception into a fault description.
 inline Result<ModelRecord> guarded_read(std::string_view text, std::string& fault,
                                         const ReadOptions& options = ReadOptions{}) {
-  try {
-    return read_mps(text, options);
-  } catch (const InternalFault& f) {
-    fault = "read_mps raised an internal fault: " + f.message();
-  } catch (const std::bad_alloc&) {
-    fault = "read_mps ran out of memory on " + std::to_string(text.size()) + " bytes of text";
-  } catch (const std::exception& e) {
-    fault = std::string("read_mps threw: ") + e.what();
-  }
-  return Error{ErrorKind::Parse, "(exception)"};
+  return guarded("read_mps", text, fault, [&](std::string_view t) { return read_mps(t, options); });
 }
 
 // ---------------------------------------------------------------------------
@@ -660,11 +667,13 @@ inline RoundTripHazards find_name_hazards(const ModelRecord& r) {
   return h;
 }
 
-// The writer's failure, said; `refused` is set when it refused a name the text cannot
-// carry (nothing written), which is no fault.
-inline std::string write_text(const ModelRecord& record, ByteBuffer& out, const char* which, bool* refused = nullptr) {
+// Runs `write` (the `which` write into `out`) and turns a failure or an escaping exception
+// into a fault description; `refused` is set when it refused a name the text cannot carry
+// (nothing written), which is no fault.
+template <class Write>
+std::string guarded_write(const char* which, const ByteBuffer& out, bool* refused, Write&& write) {
   try {
-    Status status = write_mps_to_buffer(record, out);
+    Status status = write();
     if (refused != nullptr) *refused = !status.ok() && status.error().kind == ErrorKind::Unwritable && out.empty();
     if (!status.ok()) return std::string(which) + " write failed: " + status.error().message;
   } catch (const InternalFault& f) {
@@ -673,6 +682,11 @@ inline std::string write_text(const ModelRecord& record, ByteBuffer& out, const 
     return std::string(which) + " write threw: " + e.what();
   }
   return {};
+}
+
+// The writer's failure, said; `refused` as guarded_write sets it.
+inline std::string write_text(const ModelRecord& record, ByteBuffer& out, const char* which, bool* refused = nullptr) {
+  return guarded_write(which, out, refused, [&] { return write_mps_to_buffer(record, out); });
 }
 
 inline std::string first_difference(std::string_view a, std::string_view b) {
