@@ -76,7 +76,18 @@ inline constexpr std::array<uint8_t, 256> kCharClass = [] {
   return table;
 }();
 
+// Bytes that end a name: blanks, line feeds and operators (a '[' that pairs up is then
+// taken back into the name).
+inline constexpr std::array<bool, 256> kEndsName = [] {
+  std::array<bool, 256> table{};
+  for (size_t c = 0; c < 256; ++c) {
+    table[c] = kCharClass[c] == kBlank || kCharClass[c] == kNewline || kCharClass[c] == kOperator;
+  }
+  return table;
+}();
+
 inline uint8_t char_class(char c) noexcept { return kCharClass[static_cast<unsigned char>(c)]; }
+inline bool ends_name(char c) noexcept { return kEndsName[static_cast<unsigned char>(c)]; }
 inline bool is_digit(char c) noexcept { return static_cast<unsigned char>(c - '0') < 10; }
 
 }  // namespace detail
@@ -86,6 +97,38 @@ struct Lexer {
   const char* end = nullptr;
   bool at_line_start = true;
   bool after_number = false;  // the previous token was a number that ended right here
+
+  // After a sign: the term `2 x` or `x` when it has the plain shape writers give nearly
+  // every term, cut at once: blanks (not a line feed or a comment), perhaps an unsigned
+  // number of digits with a point and digits but no exponent followed by a blank, blanks,
+  // and a name that starts with a name byte and is not followed by '['. The tokens are
+  // those next() would give. False, with nothing moved, for anything else; next() then
+  // reads it.
+  bool plain_term(Token& number, Token& name) noexcept {
+    using namespace detail;
+    const char* p = pos;
+    while (p != end && (*p == ' ' || *p == '\t')) ++p;
+    number.kind = Tok::End;
+    if (p != end && is_digit(*p)) {
+      const char* q = p;
+      while (q != end && is_digit(*q)) ++q;
+      if (q != end && *q == '.') {
+        ++q;
+        while (q != end && is_digit(*q)) ++q;
+      }
+      if (q == end || (*q != ' ' && *q != '\t')) return false;  // an exponent, a glued name, a line end
+      number = Token{Tok::Number, false, false, p, static_cast<uint32_t>(q - p)};
+      for (p = q; p != end && (*p == ' ' || *p == '\t');) ++p;
+    }
+    if (p == end || char_class(*p) != kNameByte) return false;
+    const char* q = p + 1;
+    while (q != end && !ends_name(*q)) ++q;
+    if (q != end && *q == '[') return false;
+    name = Token{Tok::Name, false, false, p, static_cast<uint32_t>(q - p)};
+    pos = q;
+    after_number = false;
+    return true;
+  }
 
   // Reads the next token. The text from `pos` on is scanned once.
   Token next() noexcept {
@@ -190,25 +233,22 @@ struct Lexer {
   // A name: bytes up to a blank or an operator; brackets that pair up inside it
   // belong to it.
   static const char* scan_name(const char* p, const char* stop) noexcept {
-    using namespace detail;
+    using detail::ends_name;
     ++p;  // the first byte starts the name whatever it is
     int depth = 0;
-    for (; p != stop; ++p) {
-      const uint8_t cls = char_class(*p);
-      if (cls != kOperator) {
-        if (cls == kBlank || cls == kNewline) break;
-        continue;
-      }
+    for (;;) {
+      while (p != stop && !ends_name(*p)) ++p;
+      if (p == stop) return p;
       if (*p == '[') {
-        if (!bracket_closes(p, stop)) break;
+        if (!bracket_closes(p, stop)) return p;
         ++depth;
       } else if (*p == ']' && depth > 0) {
         --depth;
       } else {
-        break;
+        return p;
       }
+      ++p;
     }
-    return p;
   }
 
   // True when the '[' at `p` is closed by a ']' before the next blank.

@@ -41,10 +41,22 @@ bool colon_follows(const Lexer& lexer) noexcept {
   return ahead.next().kind == Tok::Colon;
 }
 
+// Whether a word starting with `c` may be a keyword: every keyword starts with one of
+// b e g i m s (in any case). Most names at the start of a line (a Bounds or Binary
+// section lists a variable per line) are turned away here.
+bool may_start_keyword(char c) noexcept {
+  switch (c | 0x20) {
+    case 'b': case 'e': case 'g': case 'i': case 'm': case 's': return true;
+    default: return false;
+  }
+}
+
 }  // namespace
 
 Section section_at(const Token& first, Lexer& lexer) noexcept {
-  if (first.kind != Tok::Name || !first.line_start || first.size > 14) return Section::None;
+  if (first.kind != Tok::Name || !first.line_start || first.size > 14 || !may_start_keyword(*first.begin)) {
+    return Section::None;
+  }
   const std::string_view word = first.text();
   Lexer ahead = lexer;
   Section found = Section::None;

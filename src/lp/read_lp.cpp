@@ -171,8 +171,11 @@ struct Parser {
                     " appears in no objective or constraint: a new column is made");
   }
 
-  bool glued(const Token& number, const Token& name) {
-    if (!noting || !name.glued) return true;
+  [[gnu::always_inline]] bool glued(const Token& number, const Token& name) {
+    if (!noting || !name.glued) [[likely]] return true;
+    return note_glued(number, name);
+  }
+  [[gnu::noinline]] bool note_glued(const Token& number, const Token& name) {
     return note(FindingCode::GluedCoefficient, number,
                 quoted(std::string(number.text()) + std::string(name.text())) + " reads as " +
                     std::string(number.text()) + " times " + quoted(name.text()) +
@@ -260,6 +263,14 @@ struct Parser {
   // anything else, which the general steps read. A name at the start of a line is
   // left to them: it may be a keyword or a constraint's label.
   bool ahead_term(bool first, AheadTerm& out) noexcept {
+    // The shape writers use for nearly every term, `+ 2 x` after its sign, is cut by the
+    // lexer's plain_term without the general steps.
+    if ((cur.kind == Tok::Plus || cur.kind == Tok::Minus) && lexer.plain_term(out.number, out.name)) [[likely]] {
+      const double sign = cur.kind == Tok::Minus ? -1.0 : 1.0;
+      out.coefficient = out.number.kind == Tok::Number ? sign * parse_number(out.number.text()) : sign;
+      keyed_ahead(out);
+      return true;
+    }
     lp::Lexer la = lexer;
     Token t = cur;
     double sign = 1.0;
@@ -279,11 +290,16 @@ struct Parser {
     }
     if (t.kind != Tok::Name || t.line_start) return false;
     out.name = t;
-    out.key = map_key(model.column_of, t.text());
-    out.keyed = model.column_of.seed.keyed;
-    prefetch_name(model.column_of, out.key);
+    keyed_ahead(out);
     lexer = la;
     return true;
+  }
+
+  // The term's key made and the map's slot for it asked for.
+  [[gnu::always_inline]] void keyed_ahead(AheadTerm& out) noexcept {
+    out.key = map_key(model.column_of, out.name.text());
+    out.keyed = model.column_of.seed.keyed;
+    prefetch_name(model.column_of, out.key);
   }
 
   bool apply_ahead(Target target, const AheadTerm& t) {
