@@ -11,6 +11,7 @@ import pytest
 
 import mopsel
 from mopsel.cli import main
+from mopsel_testlib import parts_snapshot
 
 LP = b"""\\Problem name: demo
 Maximize
@@ -122,3 +123,30 @@ def test_command_converts_lp_and_back(tmp_path, capsys):
     assert main(["convert", str(dash), str(tmp_path / "dash.lp")]) == 1
     assert "cannot be written in LP text" in capsys.readouterr().err
     assert not (tmp_path / "dash.lp").exists()
+
+
+LP_PARTS = b"""Minimize
+ obj: x + [ x ^ 2 + 2 x * y ] / 2
+Subject To
+ q: x + y + [ y ^ 2 ] <= 4
+ i: b = 1 -> x - y >= -1
+Binary
+ b
+SOS
+ s1: S1:: x:1 y:2
+End
+"""
+
+
+def test_command_converts_the_parts_beyond_a_linear_program(tmp_path):
+    lp = tmp_path / "p.lp"
+    lp.write_bytes(LP_PARTS)
+    mps = tmp_path / "p.mps"
+    again = tmp_path / "again.lp"
+    assert main(["convert", str(lp), str(mps), "--exact"]) == 0
+    assert main(["convert", str(mps), str(again), "--exact"]) == 0
+    first, through_mps, back = (parts_snapshot(mopsel.read(p)) for p in (lp, mps, again))
+    assert first == through_mps == back
+    m = mopsel.read(again)
+    assert (m.hessian.value.tolist(), list(m.row_hessians), m.sos.names, m.indicators.value.tolist()) == (
+        [1.0, 1.0], [0], ["s1"], [1])
