@@ -121,6 +121,15 @@ std::optional<std::string> unwritable_name(const ModelRecord& record, bool fixed
       if (const char* why = problem(name, row)) return said(row ? "the row name" : "the column name", name, why);
     }
   }
+  // SOS set names stand in a header's field as column names do; an empty one is left out.
+  if (record.sos) {
+    const NameList& names = record.sos->names;
+    for (size_t k = 0; k < names.size(); ++k) {
+      const std::string_view name = names[k];
+      if (name.empty()) continue;
+      if (const char* why = problem(name, false)) return said("the SOS set name", name, why);
+    }
+  }
   return std::nullopt;
 }
 

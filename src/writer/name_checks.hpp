@@ -15,7 +15,7 @@
 
 namespace mopsel {
 
-// The first name of `record` (model, objective, rows, columns) that text in free
+// The first name of `record` (model, objective, rows, columns, SOS sets) that text in free
 // (`fixed_columns` false) or fixed format cannot carry, said in words ("the row name
 // 'DEDO3 1R' holds a blank, which free MPS cannot carry"); nothing when all can.
 std::optional<std::string> unwritable_name(const ModelRecord& record, bool fixed_columns);

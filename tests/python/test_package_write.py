@@ -199,6 +199,15 @@ def test_fixed_columns_carry_every_part():
         assert snapshot(mopsel.read(out.getvalue(), format="fixed")) == snapshot(m), fmt
     with pytest.raises(ValueError, match="holds a blank"):
         mopsel.write(m, io.BytesIO(), format="free")
+    # A set name with a blank alone: free format would read 'S' with the priority 1.
+    only_set = mopsel.read("\n".join(["ROWS", " N  OBJ", "COLUMNS", fixed_line("", "X", "OBJ", "1"), "SOS",
+                                      fixed_line("S1", "S 1"), fixed_line("", "X", "1"), "ENDATA", ""]).encode(),
+                           format="fixed")
+    with pytest.raises(ValueError, match="the SOS set name 'S 1' holds a blank, which free MPS cannot carry"):
+        mopsel.write_str(only_set)
+    out = io.BytesIO()
+    mopsel.write(only_set, out)  # the automatic choice takes fixed columns
+    assert snapshot(mopsel.read(out.getvalue(), format="fixed")) == snapshot(only_set)
 
 
 @pytest.mark.parametrize("spoil, message", [
