@@ -7,10 +7,16 @@
 
 #include "model/model_record.hpp"
 #include "model/name_list.hpp"
-#include "python/name_index.hpp"
 #include "python/python_c.hpp"
 
 namespace mopsel::python {
+
+// The tables of a Model's name lookups, made by the first lookup (python/name_index.cpp).
+struct ModelNameTables;
+
+// Frees a model's tables (null is fine); called by the Model's dealloc, defined beside
+// the lookups that make them (name_index.cpp).
+void drop_name_tables(ModelNameTables* tables) noexcept;
 
 // The values a Model holds natively (exposed through getters, never changed).
 struct ModelNative {

@@ -12,12 +12,6 @@
 
 namespace mopsel::python {
 
-// The tables a Model keeps for its names (null until the first lookup).
-struct ModelNameTables;
-
-// Frees a model's tables (null is fine). Called by the Model's dealloc.
-void drop_name_tables(ModelNameTables* tables) noexcept;
-
 // _name_index(model, axis): a new `_NameIndex` over the row names (axis 0) or the
 // column names (axis 1) of `model`. TypeError for anything but a Model, ValueError
 // for another axis.

@@ -10,7 +10,6 @@
 #include "writer/buffer_sink.hpp"
 #include "writer/file_sink.hpp"
 #include "writer/gzip_sink.hpp"
-#include "writer/lp_writer.hpp"
 #include "writer/number_format.hpp"
 #include "writer/row_class.hpp"
 

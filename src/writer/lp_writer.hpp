@@ -21,7 +21,7 @@
 // A quadratic objective ends with " + [ 2 x ^2 + 3 x * y ] / 2" before its constant, a
 // quadratic row's terms with " + [ x ^2 + 3 x * y ]" (1/2 x'Hx written out); an
 // indicator's row reads " name: b = 1 -> x + y <= 2".
-// Long expressions are broken into lines of about kLpLineWidth bytes, each
+// Long expressions are broken into lines of about kLpLineWidth bytes (lp_text.hpp), each
 // continuation starting with the sign of its first term.
 #include <optional>
 #include <string>
@@ -35,9 +35,6 @@
 
 namespace mopsel {
 
-// Expressions are broken after the term that reaches this width: readers of LP text
-// limit the length of a line (CPLEX to 510 bytes), and short lines read everywhere.
-inline constexpr size_t kLpLineWidth = 200;
 
 // Why the record cannot be written as LP text, naming the first offender, or none:
 // an empty name, a name with a blank or an operator (+ - * / ^ < > = : [ ] \) or one

@@ -14,6 +14,7 @@
 #include "lp/read_lp.hpp"
 #include "model_invariants.hpp"
 #include "reader_test_support.hpp"
+#include "writer/lp_text.hpp"
 #include "writer/lp_writer.hpp"
 
 namespace mopsel::testing {

@@ -16,19 +16,12 @@
 //    fourth is, those two spanning at most 8 bytes (a set name with a blank).
 #include <string_view>
 
+#include "reader/careful/fixed_trigger.hpp"
 #include "reader/records/findings.hpp"
 #include "reader/records/read_options.hpp"
 #include "reader/records/reader_state.hpp"
 
 namespace mopsel {
-
-// Where the automatic choice found that the text needs fixed columns.
-struct FixedTrigger {
-  bool found = false;
-  uint64_t offset = 0;
-  uint64_t lineno = 0;
-  std::string message;
-};
 
 // Reads `text` into `state` (already reserved) in `format` (Free or Fixed), with
 // `findings` receiving what is found; with `detect_fixed`, a free read stops at the

@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "model/finding_code.hpp"
-#include "reader/careful/careful_lines.hpp"
+#include "reader/careful/fixed_trigger.hpp"
 #include "reader/records/fixed_layout.hpp"
 #include "reader/records/fixed_signs.hpp"
 #include "reader/records/findings.hpp"
+#include "reader/records/read_options.hpp"
+#include "reader/records/reader_state.hpp"
 #include "reader/text/lines.hpp"
 #include "reader/names/name_map.hpp"
 #include "reader/grammar/section_reader.hpp"
