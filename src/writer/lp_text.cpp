@@ -1,9 +1,12 @@
 #include "writer/lp_text.hpp"
 
+#include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "model/fault.hpp"
@@ -25,69 +28,238 @@ inline bool is_integral(uint8_t kind) noexcept {
   return kind == code(IntegralityKind::INTEGER) || kind == code(IntegralityKind::SEMI_INTEGER);
 }
 
-// Pieces of text go straight into the room the sink offers, or through a scratch
-// buffer when it offers none (a piece is then put whole).
+// The room the writer asks the sink for at a time: many terms go into one room, so that
+// a term costs no call of the sink. Small beside the file sink's 8192-byte buffer, whose
+// last room before a flush is then asked term by term.
+inline constexpr size_t kRoom = 512;
+
+// What a term may write past its own end: names are copied 16 bytes at a time.
+inline constexpr size_t kOverCopy = 16;
+
+// The room a linear term takes beside its name: a line feed, the sign, a number and a
+// blank, and the over-copy.
+inline constexpr size_t kTermRoom = 1 + 3 + kMaxNumberChars + 1 + kOverCopy;
+
+// The text goes into rooms the sink offers (kRoom bytes or more at a time), with a
+// cursor kept here; when the sink offers none, into a scratch buffer put whole when the
+// next room is asked for. release() hands what the cursor holds to the sink: it must
+// come before the sink is used directly or ends its text.
+// The bits of a double without its sign, and those of 1.
+inline constexpr uint64_t kMagnitudeBits = ~(uint64_t{1} << 63);
+inline constexpr uint64_t kOneBits = 0x3FF0000000000000u;
+
+// A linear term from `to` on: " + " or " - " of which the first `skip` bytes stay (3, or
+// 1 or 2 for the first term of a line: " " or " -"), the magnitude unless 1 (in the
+// fixed layout's format when kFixedLayout, else with `digits`), the name (by 16 bytes
+// when `over_copy`). Returns the end.
+template <bool kFixedLayout>
+[[gnu::always_inline]] inline char* put_linear_term(char* to, double coefficient, size_t skip, std::string_view name,
+                                                    bool over_copy, int digits) noexcept {
+  const uint64_t bits = std::bit_cast<uint64_t>(coefficient);
+  // " + " or " - " and a byte after it: '-' is '+' + 2.
+  const uint32_t sign = 0x00202B20u + static_cast<uint32_t>(bits >> 63 << 9);
+  std::memcpy(to, &sign, 4);
+  to += skip;
+  if ((bits & kMagnitudeBits) != kOneBits) {
+    const double magnitude = std::bit_cast<double>(bits & kMagnitudeBits);
+    to = kFixedLayout ? format_number(magnitude, to) : format_number_other(magnitude, digits, to);
+    *to++ = ' ';
+  }
+  const char* const from = name.data();
+  if (over_copy) [[likely]] {
+    std::memcpy(to, from, kOverCopy);
+    for (size_t n = kOverCopy; n < name.size(); n += kOverCopy) std::memcpy(to + n, from + n, kOverCopy);
+  } else {
+    std::memcpy(to, from, name.size());
+  }
+  return to + name.size();
+}
+
 template <TextSink Sink>
 struct LpOut {
   Sink& sink;
   int digits;
   std::string scratch;
   size_t width = 0;  // bytes on the current line so far
+  // The room a linear term may take: kTermRoom and the longest column name.
+  size_t term_room = kTermRoom;
+  char* at = nullptr;   // the next byte of text goes here
+  char* end = nullptr;  // the end of the room
+  bool in_scratch = false;
 
-  char* number(double value, char* at) const noexcept {
-    return digits == kFixedLayoutDigits ? format_number(value, at) : format_number_other(value, digits, at);
+  char* number(double value, char* to) const noexcept {
+    return digits == kFixedLayoutDigits ? format_number(value, to) : format_number_other(value, digits, to);
   }
 
+  // At least `bound` bytes of room at `at`.
+  void room(size_t bound) {
+    if (static_cast<size_t>(end - at) < bound) [[unlikely]] refill(bound);
+  }
+
+  [[gnu::noinline]] void refill(size_t bound) {
+    release();
+    const size_t wanted = bound > kRoom ? bound : kRoom;
+    char* granted = sink.line_space(wanted);
+    size_t size = wanted;
+    if (granted == nullptr && wanted != bound) {
+      granted = sink.line_space(bound);
+      size = bound;
+    }
+    if (granted == nullptr) {
+      if (scratch.size() < bound) scratch.resize(bound);
+      granted = scratch.data();
+      size = bound;
+      in_scratch = true;
+    }
+    at = granted;
+    end = granted + size;
+  }
+
+  void release() {
+    if (in_scratch) {
+      sink.put({scratch.data(), static_cast<size_t>(at - scratch.data())});
+      in_scratch = false;
+    } else if (at != nullptr) {
+      sink.line_done(at);
+    }
+    at = end = nullptr;
+  }
+
+  // `render(char*)` writes at most `bound` bytes and returns the end.
   template <class Render>
   void piece(size_t bound, Render&& render) {
-    if (char* at = sink.line_space(bound)) [[likely]] {
-      char* const end = render(at);
-      track(at, end);
-      sink.line_done(end);
-      return;
-    }
-    if (scratch.size() < bound) scratch.resize(bound);
-    char* const begin = scratch.data();
-    char* const end = render(begin);
-    track(begin, end);
-    sink.put({begin, static_cast<size_t>(end - begin)});
+    room(bound);
+    char* const stop = render(at);
+    track(at, stop);
+    at = stop;
   }
 
   void text(std::string_view words) {
-    piece(words.size(), [&](char* at) { return put(at, words); });
+    piece(words.size(), [&](char* to) { return put(to, words); });
   }
 
   // Line widths: a piece that ends in a line feed starts a new line.
-  void track(const char* begin, const char* end) noexcept {
-    if (end != begin && end[-1] == '\n') {
+  void track(const char* begin, const char* stop) noexcept {
+    if (stop != begin && stop[-1] == '\n') {
       width = 0;
     } else {
-      width += static_cast<size_t>(end - begin);
+      width += static_cast<size_t>(stop - begin);
     }
   }
 
-  // One term: " + 2 x" (" - x" for a coefficient of -1, " + x" for 1; no sign before
-  // the first term of a positive coefficient). A term that starts past kLpLineWidth
-  // starts a new line, which begins with its sign.
-  // A quadratic term is the same with `join` and `second` after the name: " ^2", or
-  // " * " and the other name.
+  // Linear terms, " + 2 x" each (" - x" for a coefficient of -1, " + x" for 1; no sign
+  // before the first term of a positive coefficient): the k-th has the coefficient
+  // value[k] and names the column column_of(k); with `skip_zeros` a zero coefficient
+  // is no term. A term that starts past kLpLineWidth starts a new line, which begins
+  // with its sign; the width counted for the new line is then kMaxNumberChars + the
+  // name + 4, as for a quadratic term. `first` says whether the next term is the first
+  // of its expression, and is kept up to date.
+  // The hot loop of the writer. The terms go in runs, as many as the room holds at
+  // `term_room` bytes each (the longest name's term), so that a term asks for no room;
+  // the cursor and the arrays are kept in locals, which the bytes stored cannot alias;
+  // the line's width is kept as the address where the line would have begun, so that a
+  // term adds nothing to it; a name is copied by 16 bytes while those stay within the
+  // bytes of the name list.
+  template <class ColumnOf>
+  void linear_terms(const double* value, size_t count, ColumnOf&& column_of, const NameList& names,
+                    bool skip_zeros, bool& first) {
+    if (digits == kFixedLayoutDigits) {
+      linear_terms_in<true>(value, count, column_of, names, skip_zeros, first);
+    } else {
+      linear_terms_in<false>(value, count, column_of, names, skip_zeros, first);
+    }
+  }
+
+  template <bool kFixedLayout, class ColumnOf>
+  void linear_terms_in(const double* value, size_t count, ColumnOf& column_of, const NameList& names,
+                       bool skip_zeros, bool& first) {
+    const uint64_t* const ends = names.ends.data();
+    const char* const bytes = names.bytes.data();
+    // A name ending at or before this offset can be copied by 16 bytes.
+    const uint64_t over_copy_end = names.bytes.size() >= kOverCopy ? names.bytes.size() - kOverCopy : 0;
+    const size_t bound = term_room;
+    const int format = digits;
+    char* to = at;
+    // A term that starts at or past this address starts a new line.
+    uintptr_t wrap_at = address(to) - width + kLpLineWidth;
+    // The name of column j, and whether it can be copied by 16 bytes.
+    auto name_of = [ends, bytes, over_copy_end](size_t j, bool& over_copy) {
+      const uint64_t begin = j == 0 ? 0 : ends[j - 1];
+      over_copy = ends[j] <= over_copy_end;
+      return std::string_view(bytes + begin, static_cast<size_t>(ends[j] - begin));
+    };
+    // A term that starts a new line: the line feed, then the term with its sign; the
+    // new line counts kMaxNumberChars + the name + 4 bytes.
+    auto put_wrapped = [format](char* to, double coefficient, std::string_view name, bool over_copy,
+                                uintptr_t& wrap_at) {
+      *to++ = '\n';
+      to = put_linear_term<kFixedLayout>(to, coefficient, 3, name, over_copy, format);
+      wrap_at = address(to) - (kMaxNumberChars + name.size() + 4) + kLpLineWidth;
+      return to;
+    };
+    bool over_copy = false;
+    size_t k = 0;
+    while (k < count) {
+      size_t fits = static_cast<size_t>(end - to) / bound;
+      if (fits == 0) {
+        const uintptr_t line = address(to) + kLpLineWidth - wrap_at;
+        at = to;
+        refill(bound);
+        to = at;
+        wrap_at = address(to) - line + kLpLineWidth;
+        fits = static_cast<size_t>(end - to) / bound;
+      }
+      const size_t run_end = count - k < fits ? count : k + fits;
+      if (first) {
+        while (k < run_end && skip_zeros && value[k] == 0.0) ++k;
+        if (k == run_end) continue;
+        const double coefficient = value[k];
+        const std::string_view name = name_of(column_of(k), over_copy);
+        if (address(to) >= wrap_at) {
+          to = put_wrapped(to, coefficient, name, over_copy, wrap_at);
+        } else {
+          const size_t skip = 1 + static_cast<size_t>(std::signbit(coefficient));
+          to = put_linear_term<kFixedLayout>(to, coefficient, skip, name, over_copy, format);
+        }
+        first = false;
+        ++k;
+      }
+      for (; k < run_end; ++k) {
+        const double coefficient = value[k];
+        if (skip_zeros && (std::bit_cast<uint64_t>(coefficient) & kMagnitudeBits) == 0) continue;
+        const std::string_view name = name_of(column_of(k), over_copy);
+        if (address(to) >= wrap_at) [[unlikely]] {
+          to = put_wrapped(to, coefficient, name, over_copy, wrap_at);
+        } else {
+          to = put_linear_term<kFixedLayout>(to, coefficient, 3, name, over_copy, format);
+        }
+      }
+    }
+    at = to;
+    width = address(to) + kLpLineWidth - wrap_at;
+  }
+
+  static uintptr_t address(const char* p) noexcept { return reinterpret_cast<uintptr_t>(p); }
+
+  // A quadratic term: " + 2 x ^2" or " - x * y" (`join` " ^2", or " * " and the other
+  // name as `second`), laid out and wrapped as a linear term.
   void term(double coefficient, std::string_view name, bool first, std::string_view join = "",
             std::string_view second = "") {
     const bool wrap = width >= kLpLineWidth;
-    piece(kMaxNumberChars + name.size() + join.size() + second.size() + 8, [&](char* at) {
-      if (wrap) at = put(at, "\n");
+    piece(kMaxNumberChars + name.size() + join.size() + second.size() + 8, [&](char* to) {
+      if (wrap) to = put(to, "\n");
       const bool negative = std::signbit(coefficient);
       const double magnitude = negative ? -coefficient : coefficient;
       if (first && !wrap) {
-        at = put(at, negative ? " -" : " ");
+        to = put(to, negative ? " -" : " ");
       } else {
-        at = put(at, negative ? " - " : " + ");
+        to = put(to, negative ? " - " : " + ");
       }
       if (magnitude != 1.0 || magnitude == 0.0) {
-        at = number(magnitude, at);
-        *at++ = ' ';
+        to = number(magnitude, to);
+        *to++ = ' ';
       }
-      return put(put(put(at, name), join), second);
+      return put(put(put(to, name), join), second);
     });
     if (wrap) width = kMaxNumberChars + name.size() + 4;  // roughly: the new line holds this term
   }
@@ -115,21 +287,21 @@ struct LpOut {
 
   // A constant term: " + 7".
   void constant(double value) {
-    piece(kMaxNumberChars + 4, [&](char* at) {
-      at = put(at, std::signbit(value) ? " - " : " + ");
-      return number(std::signbit(value) ? -value : value, at);
+    piece(kMaxNumberChars + 4, [&](char* to) {
+      to = put(to, std::signbit(value) ? " - " : " + ");
+      return number(std::signbit(value) ? -value : value, to);
     });
   }
 
   // " <= 4\n"
   void relation(std::string_view op, double value) {
-    piece(op.size() + kMaxNumberChars + 3, [&](char* at) {
-      *at++ = ' ';
-      at = put(at, op);
-      *at++ = ' ';
-      at = number(value, at);
-      *at++ = '\n';
-      return at;
+    piece(op.size() + kMaxNumberChars + 3, [&](char* to) {
+      *to++ = ' ';
+      to = put(to, op);
+      *to++ = ' ';
+      to = number(value, to);
+      *to++ = '\n';
+      return to;
     });
   }
 };
@@ -157,11 +329,20 @@ RowTerms row_terms(const ModelRecord& record) {
   rows.value.reserve(nnz);
   rows.column.commit(nnz);
   rows.value.commit(nnz);
+  // Through local pointers: the stores into the columns' array could otherwise alias
+  // the matrix's starts, reloaded for every entry.
+  const uint32_t* const start = matrix.start.data();
+  const uint32_t* const index = matrix.index.data();
+  const double* const value = matrix.value.data();
+  uint32_t* const next = fill.data();
+  uint32_t* const column = rows.column.data();
+  double* const row_value = rows.value.data();
+  size_t k = start[0];
   for (uint32_t j = 0; j < record.num_col; ++j) {
-    for (size_t k = matrix.start[j]; k < matrix.start[j + 1]; ++k) {
-      const uint32_t at = fill[matrix.index[k]]++;
-      rows.column[at] = j;
-      rows.value[at] = matrix.value[k];
+    for (const size_t stop = start[j + 1]; k < stop; ++k) {
+      const uint32_t at = next[index[k]]++;
+      column[at] = j;
+      row_value[at] = value[k];
     }
   }
   return rows;
@@ -179,10 +360,11 @@ bool write_objective(const ModelRecord& record, LpOut<Sink>& out) {
   // Every column, zero costs too: readers number columns by first appearance, so the
   // objective listing them all in order keeps their order.
   bool first = true;
-  for (uint32_t j = 0; j < record.num_col; ++j) {
-    const double cost = record.col_cost[j];
-    out.term(cost, record.col_names[j], first);
-    first = false;
+  // In stretches, so that a failed sink stops the writing soon.
+  constexpr uint32_t kStretch = 4096;
+  for (uint32_t j = 0; j < record.num_col; j += kStretch) {
+    const uint32_t count = std::min(kStretch, record.num_col - j);
+    out.linear_terms(record.col_cost.data() + j, count, [j](size_t k) { return j + k; }, record.col_names, false, first);
     if (!out.sink.ok()) return false;
   }
   if (record.hessian && !record.hessian->value.empty()) {
@@ -239,18 +421,19 @@ void row_head(const ModelRecord& record, const RowTerms& rows, const RowParts& p
     });
   }
   bool first = true;
-  for (uint32_t k = rows.start[i]; k < rows.start[i + 1]; ++k) {
-    if (rows.value[k] == 0.0) continue;
-    out.term(rows.value[k], record.col_names[rows.column[k]], first);
-    first = false;
-  }
+  const uint32_t* const column = rows.column.data() + rows.start[i];
+  out.linear_terms(rows.value.data() + rows.start[i], rows.start[i + 1] - rows.start[i],
+                   [column](size_t k) { return column[k]; }, record.col_names, true, first);
   if (!parts.hessian.empty() && parts.hessian[i] != nullptr) {
     out.quadratic(*parts.hessian[i], record.col_names, 0.5, 1.0, first);
     first = false;
   }
   if (first) {
     // LP text has no empty expression: a row without entries holds a zero term.
-    if (record.num_col == 0) raise_fault("a row without entries in a model without columns has no LP text");
+    if (record.num_col == 0) {
+      out.release();
+      raise_fault("a row without entries in a model without columns has no LP text");
+    }
     out.piece(record.col_names[0].size() + 3, [&](char* at) { return put(put(at, " 0 "), record.col_names[0]); });
   }
 }
@@ -400,11 +583,18 @@ bool write_sos(const SosRecord& sos, const NameList& names, LpOut<Sink>& out) {
   return true;
 }
 
-}  // namespace
+size_t longest_name(const NameList& names) {
+  uint64_t longest = 0;
+  uint64_t begin = 0;
+  for (size_t j = 0; j < names.size(); ++j) {
+    longest = std::max(longest, names.ends[j] - begin);
+    begin = names.ends[j];
+  }
+  return static_cast<size_t>(longest);
+}
 
 template <TextSink Sink>
-void write_lp_text(const ModelRecord& record, Sink& sink, const WriteOptions& options) {
-  LpOut<Sink> out{sink, options.digits, {}};
+void write_sections(const ModelRecord& record, const WriteOptions& options, LpOut<Sink>& out) {
   const bool exact = options.exact();
   if (!record.name.empty()) {
     out.piece(record.name.size() + 16, [&](char* at) {
@@ -430,6 +620,16 @@ void write_lp_text(const ModelRecord& record, Sink& sink, const WriteOptions& op
   if (!write_list(record, "Semi-Continuous\n", semi, out)) return;
   if (record.sos && !write_sos(*record.sos, record.col_names, out)) return;
   out.text("End\n");
+}
+
+}  // namespace
+
+template <TextSink Sink>
+void write_lp_text(const ModelRecord& record, Sink& sink, const WriteOptions& options) {
+  LpOut<Sink> out{sink, options.digits, {}};
+  out.term_room = kTermRoom + longest_name(record.col_names);
+  write_sections(record, options, out);
+  out.release();
 }
 
 template void write_lp_text<BufferSink>(const ModelRecord&, BufferSink&, const WriteOptions&);
