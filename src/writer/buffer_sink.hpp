@@ -37,6 +37,8 @@ class BufferSink {
     return cursor_;
   }
   void line_done(char* end) noexcept { cursor_ = end; }
+  // Up to the next poll point.
+  [[nodiscard]] size_t free_space() const noexcept { return static_cast<size_t>(limit_ - cursor_); }
 
   [[nodiscard]] bool ok() const noexcept { return !interrupted_; }
 

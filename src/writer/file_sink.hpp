@@ -58,6 +58,7 @@ class FileSink {
     return !failed_ && bound <= kCapacity - used_ ? buffer_ + used_ : nullptr;
   }
   void line_done(const char* end) noexcept { used_ = static_cast<size_t>(end - buffer_); }
+  [[nodiscard]] size_t free_space() const noexcept { return failed_ ? 0 : kCapacity - used_; }
 
   [[nodiscard]] bool ok() const noexcept { return !failed_; }
 

@@ -49,6 +49,7 @@ class GzipSink {
     return out_.ok() ? input_.get() + used_ : nullptr;
   }
   void line_done(const char* end) noexcept { used_ = static_cast<size_t>(end - input_.get()); }
+  [[nodiscard]] size_t free_space() const noexcept { return out_.ok() ? kInput - used_ : 0; }
 
   [[nodiscard]] bool ok() const noexcept { return out_.ok(); }
 

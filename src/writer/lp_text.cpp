@@ -28,9 +28,8 @@ inline bool is_integral(uint8_t kind) noexcept {
   return kind == code(IntegralityKind::INTEGER) || kind == code(IntegralityKind::SEMI_INTEGER);
 }
 
-// The room the writer asks the sink for at a time: many terms go into one room, so that
-// a term costs no call of the sink. Small beside the file sink's 8192-byte buffer, whose
-// last room before a flush is then asked term by term.
+// The least room the writer asks the sink for when the sink's free space is short: the
+// free space is taken whole when it holds what is to be written.
 inline constexpr size_t kRoom = 512;
 
 // What a term may write past its own end: names are copied 16 bytes at a time.
@@ -40,8 +39,8 @@ inline constexpr size_t kOverCopy = 16;
 // blank, and the over-copy.
 inline constexpr size_t kTermRoom = 1 + 3 + kMaxNumberChars + 1 + kOverCopy;
 
-// The text goes into rooms the sink offers (kRoom bytes or more at a time), with a
-// cursor kept here; when the sink offers none, into a scratch buffer put whole when the
+// The text goes into rooms the sink offers (its free space, or kRoom bytes or more when
+// that is short), with a cursor kept here; when the sink offers none, into a scratch buffer put whole when the
 // next room is asked for. release() hands what the cursor holds to the sink: it must
 // come before the sink is used directly or ends its text.
 // The bits of a double without its sign, and those of 1.
@@ -99,8 +98,9 @@ struct LpOut {
   [[gnu::noinline]] void refill(size_t bound) {
     release();
     const size_t wanted = bound > kRoom ? bound : kRoom;
-    char* granted = sink.line_space(wanted);
-    size_t size = wanted;
+    size_t size = sink.free_space();
+    if (size < bound) size = wanted;
+    char* granted = sink.line_space(size);
     if (granted == nullptr && wanted != bound) {
       granted = sink.line_space(bound);
       size = bound;
@@ -607,17 +607,21 @@ void write_sections(const ModelRecord& record, const WriteOptions& options, LpOu
   if (!write_objective(record, out)) return;
   if (!write_rows(record, exact, out)) return;
   if (!write_bounds(record, exact, out)) return;
-  const auto& kinds = record.col_integrality;
-  auto binary = [&](uint32_t j) {
-    return kinds[j] == code(IntegralityKind::INTEGER) && record.col_lower[j] == 0.0 && record.col_upper[j] == 1.0 &&
-           !std::signbit(record.col_lower[j]);
-  };
-  if (!write_list(record, "Generals\n", [&](uint32_t j) { return is_integral(kinds[j]) && !binary(j); }, out)) return;
-  if (!write_list(record, "Binaries\n", binary, out)) return;
-  auto semi = [&](uint32_t j) {
-    return kinds[j] == code(IntegralityKind::SEMI_CONTINUOUS) || kinds[j] == code(IntegralityKind::SEMI_INTEGER);
-  };
-  if (!write_list(record, "Semi-Continuous\n", semi, out)) return;
+  // The lists each column is in, found in one pass: Generals, Binaries, Semi-Continuous.
+  constexpr uint8_t kGeneral = 1, kBinary = 2, kSemi = 4;
+  std::vector<uint8_t> lists(record.num_col);
+  for (uint32_t j = 0; j < record.num_col; ++j) {
+    const uint8_t kind = record.col_integrality[j];
+    const bool binary = kind == code(IntegralityKind::INTEGER) && record.col_lower[j] == 0.0 &&
+                        record.col_upper[j] == 1.0 && !std::signbit(record.col_lower[j]);
+    const bool semi = kind == code(IntegralityKind::SEMI_CONTINUOUS) || kind == code(IntegralityKind::SEMI_INTEGER);
+    lists[j] = static_cast<uint8_t>((is_integral(kind) && !binary ? kGeneral : 0) | (binary ? kBinary : 0) |
+                                    (semi ? kSemi : 0));
+  }
+  auto in = [&](uint8_t list) { return [&lists, list](uint32_t j) { return (lists[j] & list) != 0; }; };
+  if (!write_list(record, "Generals\n", in(kGeneral), out)) return;
+  if (!write_list(record, "Binaries\n", in(kBinary), out)) return;
+  if (!write_list(record, "Semi-Continuous\n", in(kSemi), out)) return;
   if (record.sos && !write_sos(*record.sos, record.col_names, out)) return;
   out.text("End\n");
 }

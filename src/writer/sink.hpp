@@ -15,13 +15,16 @@ namespace mopsel {
 //    as text;
 //  - put(piece): appends a piece of text; the writer puts a line as one piece when
 //    it got no room for it, and puts the fixed header lines;
-//  - ok(): false once the sink has failed; the writer stops after the current line.
+//  - ok(): false once the sink has failed; the writer stops after the current line;
+//  - free_space(): the room line_space gives at the moment without growing, flushing
+//    or compressing (the LP writer fills it with many terms at once).
 template <class S>
 concept TextSink = requires(S& sink, std::string_view piece, size_t bound, char* end) {
   { sink.line_space(bound) } -> std::same_as<char*>;
   sink.line_done(end);
   sink.put(piece);
   { sink.ok() } -> std::convertible_to<bool>;
+  { sink.free_space() } -> std::same_as<size_t>;
 };
 
 }  // namespace mopsel

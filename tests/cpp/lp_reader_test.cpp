@@ -14,6 +14,8 @@
 #include "lp/read_lp.hpp"
 #include "model_invariants.hpp"
 #include "reader_test_support.hpp"
+#include "source/load_source.hpp"
+#include "source_test_support.hpp"
 #include "writer/lp_text.hpp"
 #include "writer/lp_writer.hpp"
 
@@ -459,6 +461,130 @@ TEST(LpWrite, GzipAndLongExpressionsReadBack) {
   ByteBuffer gz;
   ASSERT_TRUE(write_lp_to_buffer(m, gz, {.gzip = true}).ok());
   EXPECT_EQ(static_cast<unsigned char>(gz[0]), 0x1f);
+}
+
+// Terms go into rooms of the sink many at a time; the text must not depend on the sink
+// (a growing buffer, a file's 8192-byte buffer, gzip's 64 KiB input) nor on where the
+// names lie in the name list (the last ones are copied without reading past it), and
+// an expression must break where its width first reaches kLpLineWidth.
+struct Shape {
+  const char* rule;
+  size_t name_length;  // of every column name
+  size_t row_name_length;
+  int columns;
+  const char* coefficients;  // used in turn, one per term
+};
+
+const Shape kShapes[] = {
+    {"short names, many lines", 3, 2, 600, "1 -1 2 -2.5"},
+    {"names of 15, 16 and 17 bytes are copied alike", 16, 3, 120, "-1 1"},
+    {"names longer than one 16-byte copy", 33, 3, 90, "1 1e-300 -7"},
+    {"a term longer than the least room asked for", 700, 3, 12, "-1 3"},
+    {"a term longer than the file sink's buffer", 9000, 3, 3, "1 -2"},
+    {"a row name past the width: the first term starts a new line", 5, 230, 40, "-1 1"},
+    {"numbers of every length", 4, 2, 200, "0.1 -123456789.125 1e300 -4.9e-324 1"},
+};
+
+std::string shape_text(const Shape& c) {
+  std::vector<std::string> names;
+  for (int j = 0; j < c.columns; ++j) {
+    std::string name = std::to_string(j);
+    name.insert(name.begin(), 'x');
+    // 15, 16 and 17 bytes by turns for the 16-byte shape.
+    const size_t length = c.name_length == 16 ? 15 + j % 3 : c.name_length;
+    if (name.size() < length) name.append(length - name.size(), 'n');
+    names.push_back(name);
+  }
+  std::vector<std::string> coefficients;
+  std::istringstream words(c.coefficients);
+  for (std::string w; words >> w;) coefficients.push_back(w);
+  auto expression = [&](size_t shift) {
+    std::string text;
+    for (size_t j = 0; j < names.size(); ++j) {
+      const std::string& v = coefficients[(j + shift) % coefficients.size()];
+      const bool negative = v[0] == '-';
+      text += negative ? " - " : " + ";
+      text.append(v, negative ? 1 : 0);
+      text += ' ';
+      text += names[j];
+    }
+    return text;
+  };
+  const std::string row(c.row_name_length, 'r');
+  return "Minimize\n obj:" + expression(0) + "\nSubject To\n " + row + ":" + expression(1) + " >= -1\n c2:" +
+         expression(2) + " <= 4\nEnd\n";
+}
+
+std::string sink_text(const ModelRecord& m, const WriteOptions& options, bool to_file, const TempDir& dir) {
+  if (!to_file) return lp_text(m, options);
+  const std::string path = dir.file(options.gzip ? "m.lp.gz" : "m.lp");
+  EXPECT_TRUE(write_lp_to_file(m, path, options).ok());
+  Result<ByteBuffer> text = load_source(path);  // inflated when gzip
+  return text.ok() ? std::string(as_view(text.value())) : "(unreadable)";
+}
+
+class LpWriteShapes : public ::testing::TestWithParam<Shape> {};
+
+TEST_P(LpWriteShapes, EverySinkGivesTheSameTextBrokenAtTheWidth) {
+  const Shape& c = GetParam();
+  const ModelRecord m = read_ok(shape_text(c));
+  const TempDir dir;
+  for (const int digits : {kFixedLayoutDigits, 0, 6}) {
+    const std::string text = lp_text(m, {.digits = digits});
+    for (const bool gzip : {false, true}) {
+      for (const bool to_file : {false, true}) {
+        if (!gzip && !to_file) continue;
+        std::string written = sink_text(m, {.digits = digits, .gzip = gzip}, to_file, dir);
+        if (gzip && !to_file) {  // the buffer holds the gzip member
+          const std::string path = dir.write("buffer.lp.gz", written);
+          Result<ByteBuffer> inflated = load_source(path);
+          ASSERT_TRUE(inflated.ok());
+          written = std::string(as_view(inflated.value()));
+        }
+        EXPECT_EQ(written, text) << c.rule << ": digits " << digits << (gzip ? ", gzip" : "") << (to_file ? ", file" : "");
+      }
+    }
+    if (digits == 0) {
+      EXPECT_EQ(summary(read_ok(text)), summary(m)) << c.rule;
+    }
+    // The first line of an expression ends with the term that takes it to the width:
+    // without that term it is short of it.
+    std::istringstream lines(text);
+    std::string line, previous;
+    while (std::getline(lines, line)) {
+      const bool continues = line.starts_with(" + ") || line.starts_with(" - ");
+      if (continues && previous.find(':') != std::string::npos) {
+        // Where its last term starts (none when the label alone reaches the width).
+        size_t last = 0;
+        for (const char* sign : {" + ", " - "}) {
+          if (const size_t at = previous.rfind(sign); at != std::string::npos) last = std::max(last, at);
+        }
+        EXPECT_GE(previous.size(), kLpLineWidth) << c.rule << "\n" << previous;
+        EXPECT_LT(last, kLpLineWidth) << c.rule << "\n" << previous;
+      }
+      if (!continues) previous = line;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rules, LpWriteShapes, ::testing::ValuesIn(kShapes));
+
+// Zero coefficients of a row are no terms: the first term left takes no sign when positive.
+TEST(LpWrite, ZeroCoefficientsOfARowLeaveNoTerm) {
+  const struct {
+    const char* row;
+    const char* written;
+  } cases[] = {
+      {" c: 0 x + 0 y - z + w >= 1", " c: -z + w >= 1"},
+      {" c: 0 x - 0 y + z - w >= 1", " c: z - w >= 1"},
+      {" c: 0 x + 2 y + 0 z - w >= 1", " c: 2 y - w >= 1"},
+      {" c: 0 x + 0 y + 0 z + 0 w >= 1", " c: 0 x >= 1"},
+  };
+  for (const auto& c : cases) {
+    const ModelRecord m = read_ok(std::string("Minimize\n obj: x + y + z + w\nSubject To\n") + c.row + "\nEnd\n");
+    const std::string text = lp_text(m, {.digits = 0});
+    EXPECT_NE(text.find(std::string("\nSubject To\n") + c.written + "\n"), std::string::npos) << c.row << "\n" << text;
+  }
 }
 
 TEST(LpWrite, PublicModelsReadBackAsThemselves) {
