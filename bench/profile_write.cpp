@@ -47,6 +47,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", model.error().message.c_str());
     return 1;
   }
+  // LP text is written only of a record whose names it can hold, as mopsel.write checks first.
+  if (lp) {
+    const auto start = std::chrono::steady_clock::now();
+    if (const auto refused = mopsel::lp_unwritable_name(model.value())) {
+      std::fprintf(stderr, "%s\n", refused->c_str());
+      return 1;
+    }
+    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("lp_unwritable_name: %.4f s\n", s);
+  }
   const bool to_buffer = std::strcmp(which, "file") != 0;
   const bool to_file = std::strcmp(which, "buffer") != 0;
   double best_buffer = 1e30, best_file = 1e30;

@@ -2,7 +2,8 @@
 
 #include <array>
 #include <cmath>
-#include <unordered_set>
+#include <cstdint>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -24,6 +25,26 @@ constexpr std::array<bool, 256> kNotInName = [] {
   return table;
 }();
 
+// Whether `name` may be a reserved word: its length is one of theirs and its first
+// letter, in either case, begins one. Most names are not, and skip the comparisons.
+constexpr bool maybe_reserved(std::string_view name) noexcept {
+  constexpr auto kShape = [] {
+    struct {
+      uint64_t lengths = 0;
+      std::array<bool, 256> first{};
+    } shape;
+    for (std::string_view word : kLpReservedWords) {
+      shape.lengths |= uint64_t{1} << word.size();
+      const auto c = static_cast<unsigned char>(word.front());
+      shape.first[c] = true;
+      shape.first[c - ('a' - 'A')] = true;
+    }
+    return shape;
+  }();
+  return name.size() < 64 && (kShape.lengths >> name.size() & 1) != 0 &&
+         kShape.first[static_cast<unsigned char>(name.front())];
+}
+
 // Why `name` cannot stand in LP text, or empty.
 std::string name_problem(std::string_view name) {
   if (name.empty()) return "it is empty";
@@ -36,7 +57,7 @@ std::string name_problem(std::string_view name) {
       return blank ? "it holds a blank" : std::string("it holds '") + c + "'";
     }
   }
-  if (is_lp_reserved_word(name)) return "it is a keyword of LP text";
+  if (maybe_reserved(name) && is_lp_reserved_word(name)) return "it is a keyword of LP text";
   return {};
 }
 
@@ -98,6 +119,50 @@ std::optional<std::string> parts_problem(const ModelRecord& record) {
   return std::nullopt;
 }
 
+// The column names seen so far, to find one given twice: an open-addressing table of
+// column numbers (plus 1; 0 is a free slot) with 32 bits of the name's hash beside each,
+// so that a probe compares names only when those agree. Filled in column order; the
+// slots of the names a few columns ahead are fetched meanwhile, since on a large model
+// the table is far beyond the caches (unordered_set took 4x the time of writing the text).
+class NameSeen {
+ public:
+  explicit NameSeen(const NameList& names) : names_(names) {
+    size_t slots = 16;
+    while (slots < names.size() + names.size() / 2) slots *= 2;  // at most 2/3 full
+    table_.assign(slots, 0);
+    mask_ = slots - 1;
+    for (size_t j = 0; j < kAhead && j < names.size(); ++j) hashes_[j] = hash_of(j);
+  }
+
+  // Adds column j's name (columns in order from 0); false when an earlier column has it.
+  bool insert(size_t j) {
+    const uint64_t hash = hashes_[j % kAhead];
+    if (j + kAhead < names_.size()) {
+      const uint64_t ahead = hash_of(j + kAhead);
+      hashes_[j % kAhead] = ahead;
+      __builtin_prefetch(&table_[ahead & mask_]);
+    }
+    const uint64_t tag = hash >> 32;
+    for (uint64_t slot = hash & mask_;; slot = (slot + 1) & mask_) {
+      const uint64_t entry = table_[slot];
+      if (entry == 0) {
+        table_[slot] = tag << 32 | (j + 1);
+        return true;
+      }
+      if (entry >> 32 == tag && names_[(entry & 0xFFFFFFFFu) - 1] == names_[j]) return false;
+    }
+  }
+
+ private:
+  static constexpr size_t kAhead = 16;
+  uint64_t hash_of(size_t j) const { return std::hash<std::string_view>{}(names_[j]); }
+
+  const NameList& names_;
+  std::vector<uint64_t> table_;
+  uint64_t mask_ = 0;
+  std::array<uint64_t, kAhead> hashes_{};
+};
+
 }  // namespace
 
 std::optional<std::string> lp_unwritable_name(const ModelRecord& record) {
@@ -110,14 +175,13 @@ std::optional<std::string> lp_unwritable_name(const ModelRecord& record) {
       return "row name " + shown(record.row_names[i]) + " cannot be written in LP text: " + why;
     }
   }
-  std::unordered_set<std::string_view> seen;
-  seen.reserve(record.col_names.size());
+  NameSeen seen(record.col_names);
   for (size_t j = 0; j < record.col_names.size(); ++j) {
     const std::string_view name = record.col_names[j];
     if (std::string why = name_problem(name); !why.empty()) {
       return "column name " + shown(name) + " cannot be written in LP text: " + why;
     }
-    if (!seen.insert(name).second) {
+    if (!seen.insert(j)) {
       return "column name " + shown(name) + " is given to two columns: LP text names a column by its name";
     }
   }

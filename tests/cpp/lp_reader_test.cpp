@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "lp/read_lp.hpp"
@@ -398,6 +399,13 @@ TEST(LpWrite, RefusesNamesLpTextCannotHold) {
        "column name 'end' cannot be written in LP text: it is a keyword of LP text"},
       {"ROWS\n N obj\n L c\nCOLUMNS\n x obj 1 c 1\n y obj 1\n x c 2\nENDATA\n",
        "column name 'x' is given to two columns: LP text names a column by its name"},
+      {"ROWS\n N obj\n L c\nCOLUMNS\n x obj 1 c 1\n X obj 1\n ends c 2\n s.t c 1\nENDATA\n", "(writable)"},
+      {"ROWS\n N obj\n L c\nCOLUMNS\n x obj 1 c 1\n BOUNDS c 1\nENDATA\n",
+       "column name 'BOUNDS' cannot be written in LP text: it is a keyword of LP text"},
+      {"ROWS\n N obj\n L c\nCOLUMNS\n x obj 1 c 1\n SemiContinuous c 1\nENDATA\n",
+       "column name 'SemiContinuous' cannot be written in LP text: it is a keyword of LP text"},
+      {"ROWS\n N obj\n L S.T.\nCOLUMNS\n x obj 1 S.T. 1\nENDATA\n",
+       "row name 'S.T.' cannot be written in LP text: it is a keyword of LP text"},
       {"ROWS\n N obj\n L c\nCOLUMNS\n x obj nan c 1\nENDATA\n",
        "the cost of column 'x' is NaN or infinite: LP text cannot hold it"},
       {"ROWS\n N obj\n L c\nCOLUMNS\n x obj 1 c 1\nSOS\n S1 s1 5\n    x 1\nENDATA\n",
@@ -417,6 +425,26 @@ TEST(LpWrite, RefusesNamesLpTextCannotHold) {
     Result<ModelRecord> m = read_mps(c.text);
     ASSERT_TRUE(m.ok());
     EXPECT_EQ(lp_unwritable_name(m.value()).value_or("(writable)"), c.why);
+  }
+  // Among many columns, a name given again far from the first (the table of names seen
+  // grows and is probed ahead), or a bad name before the repeated one: the first offender.
+  for (const auto& [again, bad, why] : std::vector<std::tuple<int, int, std::string>>{
+           {4000, -1, "column name 'c3' is given to two columns: LP text names a column by its name"},
+           {17, -1, "column name 'c3' is given to two columns: LP text names a column by its name"},
+           {-1, -1, "(writable)"},
+           {4000, 3500, "column name 'end' cannot be written in LP text: it is a keyword of LP text"},
+       }) {
+    std::string text = "ROWS\n N obj\n L c\nCOLUMNS\n";
+    for (int j = 0; j < 5000; ++j) {
+      std::string name = std::to_string(j);
+      name.insert(name.begin(), 'c');
+      text += ' ';
+      text += j == again ? "c3" : j == bad ? "end" : name;
+      text += " c 1\n";
+    }
+    Result<ModelRecord> m = read_mps(text + "ENDATA\n");
+    ASSERT_TRUE(m.ok());
+    EXPECT_EQ(lp_unwritable_name(m.value()).value_or("(writable)"), why) << again << " " << bad;
   }
 }
 
