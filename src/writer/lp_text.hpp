@@ -1,7 +1,7 @@
 #pragma once
 // Renders a ModelRecord as LP text into a sink (sink.hpp), section by section, in
 // one forward pass; lp_writer.hpp gives the layout. Rendering stops at the first
-// piece after which the sink is no longer ok.
+// line (or stretch of 4096 objective terms) after which the sink is no longer ok.
 #include <cstddef>
 
 #include "model/model_record.hpp"
