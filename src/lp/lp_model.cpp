@@ -12,14 +12,13 @@ namespace mopsel::lp {
 ColumnRef* add_column(LpModel& model, std::string_view name, const NameKey& key) {
   if (model.num_col >= model.limits.max_columns) [[unlikely]] return nullptr;
   const uint32_t col = model.num_col++;
-  assign_name(model.column_of, name, ColumnRef{col, kNoEntry}, &key);
+  ColumnRef& ref = assign_name(model.column_of, name, ColumnRef{col, kNoEntry}, &key);
   model.col_names.push_back(name);
   model.col_cost.push_back(0.0);
   model.col_lower.push_back(0.0);
   model.col_upper.push_back(std::numeric_limits<double>::infinity());
   model.col_integrality.push_back(code(IntegralityKind::CONTINUOUS));
-  // The insertion may have moved the slots (or the seed): the column is looked up again.
-  return find_column(model, map_key(model.column_of, name));
+  return &ref;
 }
 
 void end_objective_quadratic(LpModel& model, size_t begin) {

@@ -204,10 +204,11 @@ const V* find_name(const NameMap<V>& map, std::string_view key) noexcept {
   return find_key(map, map_key(map, key));
 }
 
-// Inserts `name` or replaces its value. `prepared`, when given, is the name's
-// key under the map's present seed (see map_key).
+// Inserts `name` or replaces its value; returns the value stored, good until the next
+// insertion. `prepared`, when given, is the name's key under the map's present seed
+// (see map_key).
 template <class V>
-void assign_name(NameMap<V>& map, std::string_view name, V value, const NameKey* prepared = nullptr) {
+V& assign_name(NameMap<V>& map, std::string_view name, V value, const NameKey* prepared = nullptr) {
   if (slots_for(map.count + 1) > map.slots.size()) [[unlikely]] {
     const bool keyed = map.seed.keyed;
     detail::rehash(map, map.slots.empty() ? 16 : map.slots.size() * 2);
@@ -240,7 +241,7 @@ void assign_name(NameMap<V>& map, std::string_view name, V value, const NameKey*
       if (shift > map.max_shift) map.max_shift = shift;
     }
     slot.value = value;
-    return;
+    return slot.value;
   }
 }
 
