@@ -1,5 +1,6 @@
 #include "lp/lp_model.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 #include <string>
@@ -11,8 +12,9 @@ namespace mopsel::lp {
 
 ColumnRef* add_column(LpModel& model, std::string_view name, const NameKey& key) {
   if (model.num_col >= model.limits.max_columns) [[unlikely]] return nullptr;
-  const uint32_t col = model.num_col++;
+  const uint32_t col = model.num_col++ | model.col_tag;
   ColumnRef& ref = assign_name(model.column_of, name, ColumnRef{col, kNoEntry}, &key);
+  if (model.col_tag != 0) model.col_text.push_back(name);  // the map's keys point into the text
   model.col_names.push_back(name);
   model.col_cost.push_back(0.0);
   model.col_lower.push_back(0.0);
@@ -25,6 +27,43 @@ void end_objective_quadratic(LpModel& model, size_t begin) {
   const size_t end = model.quadratic.entries.size();
   if (end == begin) return;
   model.quadratic.segments.push_back({OBJECTIVE_ROW, QuadraticKind::OneTriangle, {begin, end}, {}});
+}
+
+// Rows up to this many terms are searched pair by pair, longer ones sorted: a row of
+// 16 terms takes at most 120 comparisons, about what sorting them costs.
+constexpr uint32_t kPairwiseRepeatsMax = 16;
+
+void sum_repeated_terms(LpModel& model) {
+  const uint32_t begin = model.row_start[model.num_row];
+  const auto end = static_cast<uint32_t>(model.entry_col.size());
+  if (end - begin < 2) return;
+  uint32_t* col = model.entry_col.data();
+  double* value = model.entry_value.data();
+  if (end - begin <= kPairwiseRepeatsMax) {
+    for (uint32_t k = begin + 1; k < end; ++k) {
+      for (uint32_t first = begin; first < k; ++first) {
+        if (col[first] != col[k]) continue;
+        value[first] += value[k];
+        value[k] = 0.0;
+        break;
+      }
+    }
+    return;
+  }
+  std::vector<uint64_t>& order = model.repeats;  // (column, position), sorted
+  order.clear();
+  for (uint32_t k = begin; k < end; ++k) order.push_back((uint64_t{col[k]} << 32) | k);
+  std::sort(order.begin(), order.end());
+  for (size_t i = 0; i < order.size();) {
+    const auto first = static_cast<uint32_t>(order[i]);
+    size_t j = i + 1;
+    for (; j < order.size() && (order[j] >> 32) == (order[i] >> 32); ++j) {
+      const auto k = static_cast<uint32_t>(order[j]);
+      value[first] += value[k];
+      value[k] = 0.0;
+    }
+    i = j;
+  }
 }
 
 bool close_row(LpModel& model, std::string_view name, double lower, double upper) {

@@ -17,6 +17,7 @@
 // fills. finish_lp_model assembles them as the MPS reader does.
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "model/model_record.hpp"
 #include "model/name_list.hpp"
@@ -27,6 +28,19 @@
 namespace mopsel::lp {
 
 inline constexpr uint32_t kNoEntry = UINT32_MAX;
+
+// The mark of a column that a piece of a Subject To section read on its own thread
+// made (parallel_sections.hpp): its index in the piece's list of new columns, with
+// this bit set, until the piece is joined to the model.
+inline constexpr uint32_t kPieceColumn = 0x80000000u;
+
+// A term of the objective that a piece read: a column's coefficient, or a constant
+// (column kConstantTerm), kept in text order to be added up in that order.
+inline constexpr uint32_t kConstantTerm = UINT32_MAX;
+struct ObjectiveTerm {
+  uint32_t col;
+  double value;
+};
 
 // What the name map holds for a column: its index and the position of its latest entry.
 struct ColumnRef {
@@ -43,6 +57,9 @@ struct LpModel {
   OwnedArray<double> col_upper;
   OwnedArray<uint8_t> col_integrality;
   uint32_t num_col = 0;
+  uint32_t col_tag = 0;  // or'ed into the index of each column made (kPieceColumn in a piece)
+  std::vector<std::string_view> col_text;  // a piece's: the names of its columns in the text
+  std::vector<ObjectiveTerm> objective_terms;  // a piece's terms of the objective
 
   // Rows, in file order; row i holds the entries [row_start[i], row_start[i + 1]).
   NameList row_names;
@@ -67,6 +84,7 @@ struct LpModel {
   bool minimize = true;
 
   ReaderLimits limits;
+  std::vector<uint64_t> repeats;  // scratch of sum_repeated_terms
 };
 
 // The column of a prepared key, or null. Good until the next column is made.
@@ -113,6 +131,21 @@ void end_objective_quadratic(LpModel& model, size_t begin);
   model.entry_value.push_back(value);
   return true;
 }
+
+// Adds `value` times column `col` to the open row without looking for an earlier term
+// of the column (a piece's rows: sum_repeated_terms does that when the row closes).
+// False when the entry limit is reached.
+[[gnu::always_inline]] inline bool push_entry(LpModel& model, uint32_t col, double value) {
+  if (model.entry_col.size() >= model.limits.max_entries) [[unlikely]] return false;
+  model.entry_col.push_back(col);
+  model.entry_value.push_back(value);
+  return true;
+}
+
+// Sums the repeated terms of the open row into the first term of their column, in
+// text order, and leaves 0 in the later ones, which close_row then drops: the row
+// push_entry filled becomes what add_entry would have made of the same terms.
+void sum_repeated_terms(LpModel& model);
 
 // True when the open row already holds an entry for `ref` (for the repeated-term finding).
 inline bool row_has(const LpModel& model, const ColumnRef& ref) noexcept {

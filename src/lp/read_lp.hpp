@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "lp/lp_values.hpp"
 #include "model/finding_code.hpp"
 #include "model/interrupt.hpp"
 #include "model/model_record.hpp"
@@ -22,11 +23,6 @@
 
 namespace mopsel {
 
-inline constexpr const char* kLpParseFailure = "Failed to parse LP file";
-
-// A right-hand side or bound of at least this magnitude reads as infinite: HiGHS
-// and SCIP take 1e20 for infinity in both, Gurobi in bounds.
-inline constexpr double kLpInfinity = 1e20;
 
 struct LpReadOptions {
   // Fail at the first finding that the default reading passes over (repeated

@@ -69,6 +69,7 @@ ThreadPlan plan_taking_every_path(unsigned threads, size_t piece_bytes) noexcept
   plan.named_columns_min = 0;
   plan.named_columns_per_byte = 0;
   plan.shared_map_min = 0;
+  plan.lp_min_bytes = 0;
   return plan;
 }
 
@@ -82,6 +83,7 @@ ThreadPlan plan_taking_no_path() noexcept {
   plan.named_columns_min = SIZE_MAX;
   plan.shared_map_min = SIZE_MAX;
   plan.prefault_min_bytes = SIZE_MAX;
+  plan.lp_min_bytes = SIZE_MAX;
   return plan;
 }
 

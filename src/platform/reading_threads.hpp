@@ -66,6 +66,13 @@ inline constexpr size_t kPrefaultMin = size_t{4} << 20;
 // CPU, wall 25.8-28.4 ms against 24.1-28.0 ms; "Loading large plain files in parts").
 inline constexpr size_t kLoadPartsMin = size_t{64} << 20;
 
+// LP text of an objective or Subject To section (from its first term or row to the end
+// of the text) cut into pieces that threads read (lp/parallel_sections.hpp). The pieces
+// cost CPU of their own (their columns are entered twice, the rows copied once more):
+// two threads read many-rows-100MB (58 MB of LP) in 0.26-0.28 s against 0.37-0.39 s,
+// and as HiGHS writes it (44 MB) in 0.26-0.30 s against 0.33-0.56 s; on 20 MB of the
+// latter they gained 3% ("LP reading on threads").
+inline constexpr size_t kLpPiecesMin = size_t{32} << 20;
 struct ThreadPlan {
   unsigned threads = 1;                  // threads a process's readers may use together
   size_t min_bytes = kColumnsPiecesMin;  // COLUMNS text (to the end of the text) cut into pieces
@@ -78,6 +85,7 @@ struct ThreadPlan {
   size_t named_columns_per_byte = kNamedColumnsPerByte;  // ... with this many per byte left; 0: any
   size_t shared_map_min = kSharedMapMin;          // columns whose map every thread builds
   size_t prefault_min_bytes = kPrefaultMin;       // text read with a helper mapping the arrays
+  size_t lp_min_bytes = kLpPiecesMin;             // LP Subject To text (to the end) in pieces
 };
 
 // A plan for tests that sends every text down every threaded path of the reader (not

@@ -47,6 +47,8 @@ std::string all_checks(const std::string& bytes) {
   if (!fault.empty()) return "read_lp: " + fault;
   fault = check_lp_round_trip(bytes);
   if (!fault.empty()) return "LP round trip: " + fault;
+  fault = check_lp_thread_plans(std::string_view(bytes).substr(0, 16 << 10));
+  if (!fault.empty()) return "LP thread plans: " + fault;
   return {};
 }
 

@@ -12,6 +12,8 @@
 #include <tuple>
 #include <vector>
 
+#include "fuzz_lp_checks.hpp"
+#include "lp/parallel_sections.hpp"
 #include "lp/read_lp.hpp"
 #include "model_invariants.hpp"
 #include "reader_test_support.hpp"
@@ -299,6 +301,145 @@ TEST(LpRead, LimitsFailInsteadOfWrapping) {
   ASSERT_FALSE(read.ok());
   EXPECT_EQ(read.error().cause, FindingCode::TooManyColumns);
   EXPECT_EQ(read.error().column, 10u);
+}
+
+// A Subject To section read by threads gives the one thread's model or failure, bit for
+// bit (check_lp_thread_plans cuts it at every label line and at a few piece sizes);
+// `threaded` says whether the pieces are joined or the section goes back to one thread.
+struct Threaded {
+  const char* what;
+  std::string text;
+  bool threaded;
+  bool objective = false;  // the section in pieces is the objective, else Subject To
+};
+
+std::string long_row(int terms) {
+  std::string row = " long:";
+  for (int k = 0; k < terms; ++k) row += " + " + std::to_string(k % 7 + 1) + " v" + std::to_string(k % 23);
+  return row + " <= 5\n";
+}
+
+// Rows that each name the same `columns` new columns: the pieces' new columns overstate
+// the model's many times, and one thread joins them.
+std::string shared_new_columns(int rows, int columns) {
+  std::string text = "Minimize\n x\nSubject To\n";
+  for (int i = 0; i < rows; ++i) {
+    text += " r" + std::to_string(i) + ": x";
+    for (int j = 0; j < columns; ++j) text += " + c" + std::to_string((j * 7 + i) % columns);
+    text += " <= " + std::to_string(i) + "\n";
+  }
+  return text + "End\n";
+}
+
+const Threaded kThreaded[] = {
+    {"columns made by the objective and by rows of every piece",
+     "Minimize\n obj: x + 2 y\nSubject To\n a: x + z >= 1\n b: w + y <= 2\n c: z + w + u = 3\n"
+     " d: -5 <= u + x <= 4\n e: 3 <= v\nEnd\n",
+     true},
+    {"repeated terms summed into the first, cancelling terms dropped, short and long rows",
+     "Minimize\n x\nSubject To\n a: x + y - x + 2 y + x >= 1\n b: y - y + z <= 2\n" + long_row(40) +
+         " c: 0 x + q = 1\nEnd\n",
+     true},
+    {"rows over several lines, comments and blank lines between them",
+     "Maximize\n x + y\nSubject To\n a: x\n + y\n\n \\ b: not a row\n >= 1\n b:\n 2 x - y\n <= 4\nEnd\n",
+     true},
+    {"the sections after Subject To, an SOS section with labels among them",
+     "Minimize\n x\nSubject To\n a: x + y >= 1\n b: y + z <= 3\nBounds\n x <= 4\n -1 <= z <= 1\nGeneral\n y\n"
+     "SOS\n s1: S1:: x:1 y:2\n s2: S2:: y:1 z:2\nEnd\n",
+     true},
+    {"long names made in pieces, met again in later pieces and in Bounds",
+     "Minimize\n x\nSubject To\n a: a_column_with_a_long_name + x >= 1\n b: another_long_column_name - x <= 2\n"
+     " c: a_column_with_a_long_name + another_long_column_name + a_third_long_column_name = 3\n"
+     " d: a_third_long_column_name + y >= 0\nBounds\n a_third_long_column_name <= 9\n"
+     " another_long_column_name free\nEnd\n",
+     true},
+    {"rows naming the same new columns, joined on one thread", shared_new_columns(12, 3000), true},
+    {"a text that ends inside Subject To", "Minimize\n x\nSubject To\n a: x + y >= 1\n b: y <= 3\n", true},
+    {"a quadratic row", "Minimize\n x\nSubject To\n a: x + y >= 1\n q: x + [ x ^ 2 ] <= 4\nEnd\n", false},
+    {"an indicator", "Minimize\n x\nSubject To\n a: x + y >= 1\n i: b = 1 -> x + y <= 2\nEnd\n", false},
+    {"a row without a name", "Minimize\n x\nSubject To\n a: x + y >= 1\n x - y <= 3\n c: y <= 2\nEnd\n", false},
+    {"a syntax error in a later piece", "Minimize\n x\nSubject To\n a: x + y >= 1\n b: x + y\n c: y <= 2\nEnd\n",
+     false},
+    {"a relation cut from its value", "Minimize\n x\nSubject To\n a: x + y >=\n b: y <= 2\nEnd\n", false},
+};
+
+class LpThreads : public ::testing::TestWithParam<Threaded> {};
+
+// The same for a large objective, cut before the signs of its terms.
+const Threaded kThreadedObjectives[] = {
+    {"costs summed in text order, constants among the terms, columns of the objective only",
+     "Maximize\n obj: 0.1 x + 0.2 y + 3 - 0.3 x + 1e-17 x + 0.7\n + z\n - 2.5 - y + w\nSubject To\n c: x + y + z <= 1\nEnd\n",
+     true, true},
+    {"a comment holding signs, terms over several lines, no label",
+     "Minimize\n x \\ + fake - terms\n + 2 y\n \\ - more + fake\n - 3 z + 4\nBounds\n z <= 2\nEnd\n", true, true},
+    {"long names made in the objective's pieces",
+     "Minimize\n a_column_with_a_long_name + another_long_column_name - a_column_with_a_long_name\n"
+     " + a_third_long_column_name\nSubject To\n c: another_long_column_name + a_third_long_column_name >= 1\nEnd\n",
+     true, true},
+    {"an objective that ends the text", "Minimize\n x + y - z + 2 x", true, true},
+    {"a quadratic part", "Minimize\n x + y + [ x ^ 2 + 2 x * y ] / 2 + z\nSubject To\n c: x + y >= 1\nEnd\n", false, true},
+    {"a relation in the objective", "Minimize\n x + y >= 2 + z\nEnd\n", false, true},
+};
+
+TEST_P(LpThreads, ReadAsOneThreadReads) {
+  const Threaded& c = GetParam();
+  const auto joined = [&c] {
+    const lp::PiecesJoined count = lp::lp_pieces_joined();
+    return c.objective ? count.objective : count.constraints;
+  };
+  const uint64_t before = joined();
+  EXPECT_EQ(fuzz::check_lp_thread_plans(c.text), "");
+  EXPECT_EQ(joined() > before, c.threaded);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, LpThreads, ::testing::ValuesIn(kThreaded));
+INSTANTIATE_TEST_SUITE_P(Objectives, LpThreads, ::testing::ValuesIn(kThreadedObjectives));
+
+TEST(LpThreads, LimitsMetAcrossPiecesFailAsOnOneThread) {
+  const std::string text = "Minimize\n x\nSubject To\n a: x + y >= 1\n b: z + w <= 2\n c: u + v = 1\nEnd\n";
+  ReaderLimits limits;
+  limits.max_columns = 4;
+  ThreadPlan plan = plan_taking_no_path();
+  plan.threads = 2;
+  plan.lp_min_bytes = 0;
+  plan.chunk_bytes = 1;
+  const fuzz::UsualPlansAfter restore;
+  use_thread_plan_for_tests(plan);
+  const Result<ModelRecord> read = read_lp(text, {}, limits);
+  ASSERT_FALSE(read.ok());
+  EXPECT_EQ(read.error().cause, FindingCode::TooManyColumns);
+  EXPECT_EQ(read.error().lineno, 6u);  // u, the fifth column
+}
+
+// An interruption during a threaded read stops every thread and fails the read.
+TEST(LpThreads, AnInterruptionStopsEveryThread) {
+  std::string text = "Minimize\n obj: x0";
+  for (int j = 1; j < 40000; ++j) text += " + " + std::to_string(j % 9 + 1) + " x" + std::to_string(j);
+  text += "\nSubject To\n";
+  for (int i = 0; i < 40000; ++i) {
+    text += " r" + std::to_string(i) + ": x" + std::to_string(i) + " + 2 x" + std::to_string((i * 7) % 40000) + " >= 1\n";
+  }
+  text += "End\n";
+  ThreadPlan plan = plan_taking_no_path();
+  plan.threads = 2;
+  plan.lp_min_bytes = 0;
+  plan.chunk_bytes = 64 << 10;
+  const fuzz::UsualPlansAfter restore;
+  use_thread_plan_for_tests(plan);
+  // The reading thread asks before the objective's pieces and before the rows' pieces.
+  for (int allowed : {0, 1}) {
+    int polls = 0;
+    const auto stop_after = [](void* context, bool) noexcept {
+      auto* count = static_cast<std::pair<int*, int>*>(context);
+      return ++*count->first > count->second;
+    };
+    std::pair<int*, int> state{&polls, allowed};
+    const Result<ModelRecord> read = read_lp(text, {}, {}, Interruption{stop_after, &state});
+    ASSERT_FALSE(read.ok()) << allowed;
+    EXPECT_EQ(read.error().kind, ErrorKind::Interrupted);
+    EXPECT_EQ(reading_threads_in_use(), 0u);
+  }
+  EXPECT_TRUE(read_lp(text).ok());
 }
 
 // Strict reading fails at what the default reading passes over; check lists it all.

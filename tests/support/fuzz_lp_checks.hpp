@@ -2,11 +2,13 @@
 // The properties the LP fuzz target (fuzz/fuzz_read_lp.cpp) checks, shared with the replay
 // of saved reproducers in tests/cpp/fuzz_regressions_test.cpp. As in fuzz_checks.hpp, each
 // check returns "" when the input behaved and otherwise what went wrong.
+#include <algorithm>
 #include <limits>
 #include <string>
 #include <string_view>
 
 #include "fuzz_checks.hpp"
+#include "thread_plan_checks.hpp"
 #include "lp/read_lp.hpp"
 #include "writer/lp_writer.hpp"
 
@@ -98,6 +100,32 @@ inline std::string check_lp_round_trip(std::string_view text) {
   if (fault = write_lp_text(r2, text2, "second"); !fault.empty()) return fault;
   if (!two_sided && as_view(text1) != as_view(text2)) {
     return "second written text differs from the first: " + first_difference(as_view(text1), as_view(text2));
+  }
+  return {};
+}
+
+// The text read on one thread and again with its Subject To section in pieces read by
+// two and three threads, cut every few bytes (at each label line), at a few sizes: every
+// reading gives the one thread's outcome bit for bit and leaves no thread counted.
+inline std::string check_lp_thread_plans(std::string_view text) {
+  const UsualPlansAfter restore;
+  std::string fault;
+  use_thread_plan_for_tests(plan_taking_no_path());
+  const Result<ModelRecord> one = guarded_read_lp(text, fault);
+  if (!fault.empty()) return "one thread: " + fault;
+  for (const unsigned threads : {2u, 3u}) {
+    for (const size_t piece : {size_t{1}, std::max<size_t>(13, text.size() / 7)}) {
+      ThreadPlan plan = plan_taking_no_path();
+      plan.threads = threads;
+      plan.lp_min_bytes = 0;
+      plan.chunk_bytes = piece;
+      use_thread_plan_for_tests(plan);
+      const Result<ModelRecord> other = guarded_read_lp(text, fault);
+      const std::string what = std::to_string(threads) + " threads, pieces of " + std::to_string(piece) + " bytes: ";
+      if (!fault.empty()) return what + fault;
+      if (reading_threads_in_use() != 0) return what + "threads still counted as in use";
+      if (std::string difference = compare_outcomes(one, other); !difference.empty()) return what + difference;
+    }
   }
   return {};
 }

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <thread>
 
 #include "reader/names/keys_ahead.hpp"
+#include "reader/names/shared_slots.hpp"
 #include "platform/helper_threads.hpp"
 
 namespace mopsel {
@@ -13,29 +13,10 @@ namespace {
 using RowMap = NameMap<int32_t>;
 using RowSlot = RowMap::Slot;
 
-// A slot's code while its thread writes the name: no name has it (short names
-// have codes 1 to 17, long ones the top bit set).
-constexpr uint32_t kBusy = 0x7fffffffu;
-
 struct ThreadEntry {
   size_t count = 0;      // names stored
   size_t max_shift = 0;  // the longest distance from home of those
 };
-
-// The code of a slot another thread is filling, once it has published it (a few
-// stores away, unless that thread was descheduled in between).
-uint32_t settled_code(const RowSlot& slot) noexcept {
-  uint32_t code = __atomic_load_n(&slot.code, __ATOMIC_ACQUIRE);
-  while (code == kBusy) {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#else
-    std::this_thread::yield();
-#endif
-    code = __atomic_load_n(&slot.code, __ATOMIC_ACQUIRE);
-  }
-  return code;
-}
 
 // Enters names [from, to) (values from, from + 1, ...) into a map with room for
 // every name, claiming free slots atomically so that threads may enter disjoint
@@ -55,20 +36,12 @@ bool enter_run(RowMap& map, const NameList& names, uint32_t from, uint32_t to, s
     size_t i = home_slot(key.hash, size);
     for (size_t shift = 0;;) {
       RowSlot& slot = slots[i];
-      uint32_t code = __atomic_load_n(&slot.code, __ATOMIC_ACQUIRE);
-      if (code == 0) {
-        if (__atomic_compare_exchange_n(&slot.code, &code, kBusy, false, __ATOMIC_ACQUIRE, __ATOMIC_ACQUIRE)) {
-          slot.w0 = mine.w0;
-          slot.w1 = mine.w1;
-          slot.value = static_cast<int32_t>(j);
-          __atomic_store_n(&slot.code, mine.code, __ATOMIC_RELEASE);
-          ++out.count;
-          out.max_shift = std::max(out.max_shift, shift);
-          break;
-        }
-        // Another thread took the slot first: look at what it stores.
+      uint32_t code;
+      if (claim_slot(slot, mine, static_cast<int32_t>(j), code)) {
+        ++out.count;
+        out.max_shift = std::max(out.max_shift, shift);
+        break;
       }
-      if (code == kBusy) code = settled_code(slot);
       if (code == mine.code && detail::slot_words_match(slot, mine.w0, mine.w1, mine.code)) {
         give_up.store(true, std::memory_order_relaxed);
         return false;

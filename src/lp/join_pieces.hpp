@@ -1,0 +1,30 @@
+#pragma once
+// The pieces of an objective or Subject To section read by threads
+// (parallel_sections.hpp), joined to the model by several threads, into the model one
+// thread makes of the section.
+//
+// A piece's new columns are those the model's map did not hold when the section began,
+// in the piece's order of first appearance. Every thread enters the new columns of
+// whole pieces into the map at once (room for all of them made first), each name with
+// its piece and place; a name that another piece entered too is noted. The notes then
+// leave each name with its first piece, the one text order meets first. The model's
+// columns follow in order of first appearance: piece by piece, the names a piece
+// entered first, in its order; every piece's columns get their indexes, and the rows,
+// entries, names and objective terms are copied or renumbered in their places, piece by
+// piece on every thread.
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "lp/lp_model.hpp"
+
+namespace mopsel::lp {
+
+// Joins the rows and new columns of `pieces` (in text order) to `model` with up to
+// `threads` threads. False when the map could not take the names (it is then spoiled:
+// the caller reads the text again on one thread). The model's map must have room for
+// its columns and every piece's new ones; the limits must have been checked. Throws
+// std::bad_alloc (the model is then spoiled too).
+bool join_pieces(LpModel& model, const std::vector<LpModel*>& pieces, size_t threads);
+
+}  // namespace mopsel::lp
