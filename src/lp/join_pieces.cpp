@@ -12,6 +12,9 @@
 namespace mopsel::lp {
 namespace {
 
+std::atomic<uint64_t> objective_pieces_joined{0};
+std::atomic<uint64_t> row_pieces_joined{0};
+
 using Slot = NameMap<ColumnRef>::Slot;
 
 // How far ahead of its entry a name's slot is asked for.
@@ -259,6 +262,14 @@ bool join_pieces(LpModel& model, const std::vector<LpModel*>& pieces, size_t thr
   map.count += added_columns;
   map.max_shift = max_shift;
   return true;
+}
+
+PiecesJoined lp_pieces_joined() noexcept {
+  return {objective_pieces_joined.load(std::memory_order_relaxed), row_pieces_joined.load(std::memory_order_relaxed)};
+}
+
+void note_pieces_joined(bool objective, size_t count) noexcept {
+  (objective ? objective_pieces_joined : row_pieces_joined).fetch_add(count, std::memory_order_relaxed);
 }
 
 }  // namespace mopsel::lp

@@ -13,6 +13,7 @@
 // entries, names and objective terms are copied or renumbered in their places, piece by
 // piece on every thread.
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -26,5 +27,14 @@ namespace mopsel::lp {
 // its columns and every piece's new ones; the limits must have been checked. Throws
 // std::bad_alloc (the model is then spoiled too).
 bool join_pieces(LpModel& model, const std::vector<LpModel*>& pieces, size_t threads);
+
+// Pieces of each kind joined into models since the process started (tests check that a
+// text took the threaded path), and their count kept.
+struct PiecesJoined {
+  uint64_t objective = 0;
+  uint64_t constraints = 0;
+};
+PiecesJoined lp_pieces_joined() noexcept;
+void note_pieces_joined(bool objective, size_t count) noexcept;
 
 }  // namespace mopsel::lp

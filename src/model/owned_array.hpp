@@ -77,7 +77,7 @@ class OwnedArray {
     capacity_ = wanted;
   }
 
-  void push_back(T value) {
+  [[gnu::always_inline]] void push_back(T value) {
     if (size_ == capacity_) [[unlikely]]
       grow(size_ + 1);
     data_[size_++] = value;

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fuzz_lp_checks.hpp"
-#include "lp/parallel_sections.hpp"
+#include "lp/join_pieces.hpp"
 #include "lp/read_lp.hpp"
 #include "model_invariants.hpp"
 #include "reader_test_support.hpp"
