@@ -354,6 +354,10 @@ const Threaded kThreaded[] = {
      " another_long_column_name free\nEnd\n",
      true},
     {"rows naming the same new columns, joined on one thread", shared_new_columns(12, 3000), true},
+    {"a second Subject To section after Bounds, joined after the first's rows",
+     "Minimize\n x\nSubject To\n a: x + y >= 1\n b: y - x <= 4\nBounds\n x <= 3\nSubject To\n c: y + z <= 2\n"
+     " d: z + w = 1\nEnd\n",
+     true},
     {"a text that ends inside Subject To", "Minimize\n x\nSubject To\n a: x + y >= 1\n b: y <= 3\n", true},
     {"a quadratic row", "Minimize\n x\nSubject To\n a: x + y >= 1\n q: x + [ x ^ 2 ] <= 4\nEnd\n", false},
     {"an indicator", "Minimize\n x\nSubject To\n a: x + y >= 1\n i: b = 1 -> x + y <= 2\nEnd\n", false},
