@@ -8,6 +8,8 @@
 // DIGITS is WriteOptions::digits (13 by default, 0 for the exact mode); "gzip" compresses.
 // In the "buffer" mode the last text written to memory is saved to OUT afterwards, so that the
 // buffer sink's text can be compared with the file sink's.
+// PROFILE_LP_PIECES="THREADS PIECE_TERMS" renders LP text in pieces of PIECE_TERMS terms on
+// THREADS threads whatever the model's size (to compare the text with that of one thread).
 // An OUT ending in ".lp" writes LP text (write_lp_to_buffer / write_lp_to_file), and a FILE
 // ending in ".lp" is read as LP text. Rates are MB/s of uncompressed text.
 #include <chrono>
@@ -19,6 +21,7 @@
 
 #include "lp/read_lp.hpp"
 #include "reader/read_mps.hpp"
+#include "writer/lp_text.hpp"
 #include "writer/lp_writer.hpp"
 #include "writer/mps_writer.hpp"
 
@@ -40,6 +43,12 @@ int main(int argc, char** argv) {
   if (argc > 5) options.digits = std::atoi(argv[5]);
   options.gzip = argc > 6 && std::strcmp(argv[6], "gzip") == 0;
   const bool lp = ends_with_lp(out_path);
+  if (const char* pieces = std::getenv("PROFILE_LP_PIECES")) {
+    char* rest = nullptr;
+    const auto threads = static_cast<unsigned>(std::strtoul(pieces, &rest, 10));
+    const size_t piece_terms = std::strtoull(rest, nullptr, 10);
+    mopsel::use_lp_text_plan_for_tests(mopsel::LpTextPlan{threads, 0, piece_terms});
+  }
   auto write_buffer = lp ? &mopsel::write_lp_to_buffer : &mopsel::write_mps_to_buffer;
   auto write_file = lp ? &mopsel::write_lp_to_file : &mopsel::write_mps_to_file;
   auto model = ends_with_lp(argv[1]) ? mopsel::read_lp_file(argv[1], false) : mopsel::read_mps_file(argv[1]);

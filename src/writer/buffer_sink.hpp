@@ -23,9 +23,12 @@ class BufferSink {
   // with an exception: the text produced stays in the buffer.
   ~BufferSink() { settle(); }
 
+  // A piece past the next poll point asks the interruption, as running out of room does
+  // (the LP writer puts pieces of many lines rendered by other threads).
   void put(std::string_view piece) {
     settle();
     out_.append(piece.data(), piece.size());
+    if (out_.size() >= next_poll_) poll();
     sync();
   }
 
@@ -52,14 +55,15 @@ class BufferSink {
     cursor_ = out_.data() + out_.size();
     limit_ = out_.data() + (next_poll_ < out_.capacity() ? next_poll_ : out_.capacity());
   }
+  void poll() noexcept {
+    next_poll_ = out_.size() + kPollStride;
+    if (interruption_.requested()) interrupted_ = true;
+  }
   // At a poll point asks the interruption; then doubles the capacity (at least
   // 64 KiB), or more when `bound` needs it, if the room is short.
   void grow(size_t bound) {
     settle();
-    if (out_.size() >= next_poll_) {
-      next_poll_ = out_.size() + kPollStride;
-      if (interruption_.requested()) interrupted_ = true;
-    }
+    if (out_.size() >= next_poll_) poll();
     if (out_.capacity() - out_.size() < bound) {
       size_t wanted = out_.capacity() < (size_t{1} << 16) ? (size_t{1} << 16) : 2 * out_.capacity();
       if (wanted - out_.size() < bound) wanted = out_.size() + bound;

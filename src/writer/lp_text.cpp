@@ -1,20 +1,26 @@
 #include "writer/lp_text.hpp"
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <vector>
 
 #include "model/fault.hpp"
+#include "platform/reading_threads.hpp"
 #include "writer/buffer_sink.hpp"
 #include "writer/file_sink.hpp"
 #include "writer/gzip_sink.hpp"
 #include "writer/number_format.hpp"
 #include "writer/row_class.hpp"
+#include "writer/text_pieces.hpp"
 
 namespace mopsel {
 namespace {
@@ -74,6 +80,19 @@ template <bool kFixedLayout>
   return to + name.size();
 }
 
+// A name ending at or before this offset of the name list can be copied by 16 bytes.
+inline uint64_t over_copy_end_of(const NameList& names) noexcept {
+  return names.bytes.size() >= kOverCopy ? names.bytes.size() - kOverCopy : 0;
+}
+
+// The name of column j, and whether it can be copied by 16 bytes.
+inline std::string_view name_at(const uint64_t* ends, const char* bytes, uint64_t over_copy_end, size_t j,
+                                bool& over_copy) noexcept {
+  const uint64_t begin = j == 0 ? 0 : ends[j - 1];
+  over_copy = ends[j] <= over_copy_end;
+  return std::string_view(bytes + begin, static_cast<size_t>(ends[j] - begin));
+}
+
 template <TextSink Sink>
 struct LpOut {
   Sink& sink;
@@ -85,6 +104,10 @@ struct LpOut {
   char* at = nullptr;   // the next byte of text goes here
   char* end = nullptr;  // the end of the room
   bool in_scratch = false;
+  // Threads that render the objective's terms and the rows in pieces (text_pieces.hpp);
+  // 1: none.
+  size_t threads = 1;
+  size_t piece_terms = kLpPieceTerms;
 
   char* number(double value, char* to) const noexcept {
     return digits == kFixedLayoutDigits ? format_number(value, to) : format_number_other(value, digits, to);
@@ -176,7 +199,7 @@ struct LpOut {
     const uint64_t* const ends = names.ends.data();
     const char* const bytes = names.bytes.data();
     // A name ending at or before this offset can be copied by 16 bytes.
-    const uint64_t over_copy_end = names.bytes.size() >= kOverCopy ? names.bytes.size() - kOverCopy : 0;
+    const uint64_t over_copy_end = over_copy_end_of(names);
     const size_t bound = term_room;
     const int format = digits;
     char* to = at;
@@ -184,9 +207,7 @@ struct LpOut {
     uintptr_t wrap_at = address(to) - width + kLpLineWidth;
     // The name of column j, and whether it can be copied by 16 bytes.
     auto name_of = [ends, bytes, over_copy_end](size_t j, bool& over_copy) {
-      const uint64_t begin = j == 0 ? 0 : ends[j - 1];
-      over_copy = ends[j] <= over_copy_end;
-      return std::string_view(bytes + begin, static_cast<size_t>(ends[j] - begin));
+      return name_at(ends, bytes, over_copy_end, j, over_copy);
     };
     // A term that starts a new line: the line feed, then the term with its sign; the
     // new line counts kMaxNumberChars + the name + 4 bytes.
@@ -240,6 +261,21 @@ struct LpOut {
   }
 
   static uintptr_t address(const char* p) noexcept { return reinterpret_cast<uintptr_t>(p); }
+
+  // Text rendered elsewhere, then a line feed when `line_feed`; the width is the caller's.
+  void splice(const char* from, size_t size, bool line_feed) {
+    room(size + 1);
+    std::memcpy(at, from, size);
+    at += size;
+    if (line_feed) *at++ = '\n';
+  }
+
+  // A piece of whole lines rendered elsewhere, put as it is.
+  void put_lines(std::string_view lines) {
+    release();
+    sink.put(lines);
+    width = 0;
+  }
 
   // A quadratic term: " + 2 x ^2" or " - x * y" (`join` " ^2", or " * " and the other
   // name as `second`), laid out and wrapped as a linear term.
@@ -348,6 +384,79 @@ RowTerms row_terms(const ModelRecord& record) {
   return rows;
 }
 
+// The objective's terms of columns `first` to `first + count - 1`, each " + c x" or
+// " - c x", without line breaks, and where each ends.
+template <bool kFixedLayout>
+void objective_piece(const ModelRecord& record, size_t first, size_t count, size_t term_room, int digits,
+                     TextPiece& piece) {
+  const NameList& names = record.col_names;
+  const uint64_t* const ends = names.ends.data();
+  const char* const bytes = names.bytes.data();
+  const uint64_t over_copy_end = over_copy_end_of(names);
+  const double* const cost = record.col_cost.data();
+  piece.text.reserve(count * term_room);
+  piece.ends.resize(count);
+  uint32_t* const term_end = piece.ends.data();
+  char* const base = piece.text.data();
+  char* to = base;
+  for (size_t k = 0; k < count; ++k) {
+    bool over_copy = false;
+    const std::string_view name = name_at(ends, bytes, over_copy_end, first + k, over_copy);
+    to = put_linear_term<kFixedLayout>(to, cost[first + k], 3, name, over_copy, digits);
+    term_end[k] = static_cast<uint32_t>(to - base);
+  }
+  piece.text.commit(static_cast<size_t>(to - base));
+}
+
+// The objective's terms with several threads: the first term here, the others in
+// pieces of out.piece_terms rendered without line breaks. Where the lines break
+// depends only on the terms' lengths and names (a term that starts at or past
+// kLpLineWidth starts a new line, counted as kMaxNumberChars + its name + 4 bytes), so
+// the breaks are found here in order as the pieces are handed over, and the text
+// between them copied. Returns whether the sink is still ok.
+template <TextSink Sink>
+bool objective_in_pieces(const ModelRecord& record, LpOut<Sink>& out, bool& first) {
+  out.linear_terms(record.col_cost.data(), 1, [](size_t) { return size_t{0}; }, record.col_names, false, first);
+  const size_t rest = record.num_col - 1;
+  const size_t per_piece = out.piece_terms;
+  const size_t term_room = out.term_room;
+  const int digits = out.digits;
+  const auto render = [&](TextPiece& piece) {
+    const size_t from = 1 + piece.number * per_piece;
+    const size_t count = std::min(per_piece, record.num_col - from);
+    if (digits == kFixedLayoutDigits) {
+      objective_piece<true>(record, from, count, term_room, digits, piece);
+    } else {
+      objective_piece<false>(record, from, count, term_room, digits, piece);
+    }
+  };
+  const uint64_t* const name_ends = record.col_names.ends.data();
+  const auto hand = [&](const TextPiece& piece) {
+    const char* const text = piece.text.data();
+    size_t column = 1 + piece.number * per_piece;
+    size_t width = out.width;
+    size_t copied = 0;  // the text before this offset is in the sink
+    size_t begin = 0;   // where the term starts
+    for (const uint32_t end : piece.ends) {
+      if (width >= kLpLineWidth) {
+        out.splice(text + copied, begin - copied, true);
+        copied = begin;
+        width = kMaxNumberChars + static_cast<size_t>(name_ends[column] - name_ends[column - 1]) + 4;
+      } else {
+        width += end - begin;
+      }
+      begin = end;
+      ++column;
+    }
+    out.splice(text + copied, begin - copied, false);
+    out.width = width;
+    return out.sink.ok();
+  };
+  render_in_pieces((rest + per_piece - 1) / per_piece, out.threads, out.threads * kLpPiecesAheadPerThread, render,
+                   hand);
+  return out.sink.ok();
+}
+
 template <TextSink Sink>
 bool write_objective(const ModelRecord& record, LpOut<Sink>& out) {
   out.text(record.obj_sense_minimize ? "Minimize\n" : "Maximize\n");
@@ -360,9 +469,12 @@ bool write_objective(const ModelRecord& record, LpOut<Sink>& out) {
   // Every column, zero costs too: readers number columns by first appearance, so the
   // objective listing them all in order keeps their order.
   bool first = true;
+  if (out.threads > 1 && record.num_col > 1) {
+    if (!objective_in_pieces(record, out, first)) return false;
+  }
   // In stretches, so that a failed sink stops the writing soon.
   constexpr uint32_t kStretch = 4096;
-  for (uint32_t j = 0; j < record.num_col; j += kStretch) {
+  for (uint32_t j = first ? 0 : record.num_col; j < record.num_col; j += kStretch) {
     const uint32_t count = std::min(kStretch, record.num_col - j);
     out.linear_terms(record.col_cost.data() + j, count, [j](size_t k) { return j + k; }, record.col_names, false, first);
     if (!out.sink.ok()) return false;
@@ -438,13 +550,12 @@ void row_head(const ModelRecord& record, const RowTerms& rows, const RowParts& p
   }
 }
 
+// Row i with its relation (two rows for a row bounded on both sides).
 template <TextSink Sink>
-bool write_rows(const ModelRecord& record, bool exact, LpOut<Sink>& out) {
-  out.text("Subject To\n");
-  const RowTerms rows = row_terms(record);
-  const RowParts parts = row_parts(record);
+void write_row(const ModelRecord& record, const RowTerms& rows, const RowParts& parts, uint32_t i, bool exact,
+               LpOut<Sink>& out) {
   constexpr double inf = std::numeric_limits<double>::infinity();
-  for (uint32_t i = 0; i < record.num_row; ++i) {
+  {
     const double lower = record.row_lower[i];
     const double upper = record.row_upper[i];
     // A bound that binds: finite, or the infinity that makes the row infeasible (a lower
@@ -473,6 +584,55 @@ bool write_rows(const ModelRecord& record, bool exact, LpOut<Sink>& out) {
       row_head(record, rows, parts, i, "", out);
       out.relation("<=", has_upper ? upper : inf);
     }
+  }
+}
+
+// A row's head and relation weigh about as much as two terms.
+inline constexpr size_t kRowTerms = 2;
+
+// The rows where the pieces of the rows start, and num_row last: a piece holds about
+// `piece_terms` terms.
+std::vector<uint32_t> row_cuts(const RowTerms& rows, uint32_t num_row, size_t piece_terms) {
+  std::vector<uint32_t> cuts{0};
+  size_t terms = 0;
+  for (uint32_t i = 0; i < num_row; ++i) {
+    terms += rows.start[i + 1] - rows.start[i] + kRowTerms;
+    if (terms >= piece_terms) {
+      cuts.push_back(i + 1);
+      terms = 0;
+    }
+  }
+  if (cuts.back() != num_row) cuts.push_back(num_row);
+  return cuts;
+}
+
+template <TextSink Sink>
+bool write_rows(const ModelRecord& record, const RowTerms& rows, bool exact, LpOut<Sink>& out) {
+  out.text("Subject To\n");
+  const RowParts parts = row_parts(record);
+  // In pieces of whole rows when there are threads for them: a row starts a line, so a
+  // piece is rendered as if it were the first. (A row of no terms in a model of no
+  // columns fails, on one thread.)
+  if (out.threads > 1 && record.num_row > 1 && record.num_col > 0) {
+    const std::vector<uint32_t> cuts = row_cuts(rows, record.num_row, out.piece_terms);
+    const auto render = [&](TextPiece& piece) {
+      BufferSink sink(piece.text);
+      LpOut<BufferSink> piece_out{sink, out.digits, {}};
+      piece_out.term_room = out.term_room;
+      for (uint32_t i = cuts[piece.number]; i < cuts[piece.number + 1]; ++i) {
+        write_row(record, rows, parts, i, exact, piece_out);
+      }
+      piece_out.release();
+    };
+    const auto hand = [&](const TextPiece& piece) {
+      out.put_lines(as_view(piece.text));
+      return out.sink.ok();
+    };
+    render_in_pieces(cuts.size() - 1, out.threads, out.threads * kLpPiecesAheadPerThread, render, hand);
+    return out.sink.ok();
+  }
+  for (uint32_t i = 0; i < record.num_row; ++i) {
+    write_row(record, rows, parts, i, exact, out);
     if (!out.sink.ok()) return false;
   }
   return true;
@@ -593,6 +753,40 @@ size_t longest_name(const NameList& names) {
   return static_cast<size_t>(longest);
 }
 
+// The objective, and the rows' terms gathered in `rows`: with threads, a helper gathers
+// them meanwhile (on many-rows-1GB the gathering of 21 M entries weighs about as much
+// as rendering the objective's 7.2 M terms), and the objective has the other threads.
+template <TextSink Sink>
+bool write_objective_gathering_rows(const ModelRecord& record, LpOut<Sink>& out, RowTerms& rows) {
+  if (out.threads == 1 || record.num_row == 0) {
+    if (!write_objective(record, out)) return false;
+    rows = row_terms(record);
+    return true;
+  }
+  std::exception_ptr failed;
+  bool gathered = false;
+  bool written = false;
+  {
+    std::atomic<bool> unused_stop{false};
+    HelperThreads helper(unused_stop);
+    gathered = helper.start(1, [&] {
+      try {
+        rows = row_terms(record);
+      } catch (...) {
+        failed = std::current_exception();
+      }
+    });
+    const size_t threads = out.threads;
+    if (gathered) out.threads = threads - 1;
+    written = write_objective(record, out);
+    out.threads = threads;
+  }  // the helper is joined here
+  if (failed) std::rethrow_exception(failed);
+  if (!written) return false;
+  if (!gathered) rows = row_terms(record);
+  return true;
+}
+
 template <TextSink Sink>
 void write_sections(const ModelRecord& record, const WriteOptions& options, LpOut<Sink>& out) {
   const bool exact = options.exact();
@@ -604,8 +798,9 @@ void write_sections(const ModelRecord& record, const WriteOptions& options, LpOu
       return at;
     });
   }
-  if (!write_objective(record, out)) return;
-  if (!write_rows(record, exact, out)) return;
+  RowTerms rows;
+  if (!write_objective_gathering_rows(record, out, rows)) return;
+  if (!write_rows(record, rows, exact, out)) return;
   if (!write_bounds(record, exact, out)) return;
   // The lists each column is in, found in one pass: Generals, Binaries, Semi-Continuous.
   constexpr uint8_t kGeneral = 1, kBinary = 2, kSemi = 4;
@@ -626,12 +821,37 @@ void write_sections(const ModelRecord& record, const WriteOptions& options, LpOu
   out.text("End\n");
 }
 
+std::mutex g_test_plan_lock;
+std::optional<LpTextPlan> g_test_plan;
+
 }  // namespace
+
+LpTextPlan lp_text_plan() noexcept {
+  {
+    const std::lock_guard<std::mutex> hold(g_test_plan_lock);
+    if (g_test_plan) return *g_test_plan;
+  }
+  LpTextPlan plan;
+  plan.threads = reading_thread_plan().threads;
+  return plan;
+}
+
+void use_lp_text_plan_for_tests(std::optional<LpTextPlan> plan) noexcept {
+  const std::lock_guard<std::mutex> hold(g_test_plan_lock);
+  g_test_plan = plan;
+}
 
 template <TextSink Sink>
 void write_lp_text(const ModelRecord& record, Sink& sink, const WriteOptions& options) {
   LpOut<Sink> out{sink, options.digits, {}};
   out.term_room = kTermRoom + longest_name(record.col_names);
+  const LpTextPlan plan = lp_text_plan();
+  std::optional<ThreadLease> lease;
+  if (plan.threads > 1 && record.num_col + record.a_matrix.value.size() >= plan.min_terms) {
+    lease.emplace(plan.threads, plan.threads);
+    out.threads = lease->helpers() + 1;
+    out.piece_terms = std::max<size_t>(plan.piece_terms, 1);
+  }
   write_sections(record, options, out);
   out.release();
 }

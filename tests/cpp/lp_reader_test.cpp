@@ -21,6 +21,7 @@
 #include "source_test_support.hpp"
 #include "writer/lp_text.hpp"
 #include "writer/lp_writer.hpp"
+#include "platform/reading_threads.hpp"
 
 namespace mopsel::testing {
 namespace {
@@ -741,6 +742,100 @@ TEST_P(LpWriteShapes, EverySinkGivesTheSameTextBrokenAtTheWidth) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rules, LpWriteShapes, ::testing::ValuesIn(kShapes));
+
+// The objective's terms and the rows rendered in pieces by several threads: the text
+// of one thread, whatever the pieces (an objective piece may start anywhere in a line,
+// a row piece at any row), through every sink; the threads are given back.
+class ForcedLpPlan {
+ public:
+  explicit ForcedLpPlan(LpTextPlan plan) { use_lp_text_plan_for_tests(plan); }
+  ~ForcedLpPlan() { use_lp_text_plan_for_tests(std::nullopt); }
+  ForcedLpPlan(const ForcedLpPlan&) = delete;
+  ForcedLpPlan& operator=(const ForcedLpPlan&) = delete;
+};
+
+std::vector<std::string> piece_models() {
+  std::vector<std::string> texts;
+  for (const Shape& c : kShapes) texts.push_back(shape_text(c));
+  texts.push_back(
+      "Minimize\n obj: x + y + [ x ^ 2 + 3 x * y ] / 2 + 1\nSubject To\n c: x + y >= 1\n"
+      " q: x + [ 2 x ^ 2 + y * x ] <= 4\n i: b = 1 -> x - y <= 2\n r: -2 <= x - b <= 3\n e: y = 1\nBinary\n b\n"
+      "SOS\n s1: S1:: x:1 y:2\nEnd\n");
+  // An objective label past the width (its first term starts a new line), rows of no
+  // terms, of zero terms only, and long rows between short ones.
+  std::string text = "Maximize\n " + std::string(230, 'o') + ":";
+  for (int j = 0; j < 150; ++j) text += (j % 3 == 0 ? " - " : " + ") + std::to_string(j % 11) + " v" + std::to_string(j);
+  text += "\nSubject To\n";
+  for (int i = 0; i < 40; ++i) {
+    text += " r" + std::to_string(i) + ":";
+    const int terms = i % 5 == 0 ? 60 : i % 4;
+    for (int k = 0; k < terms; ++k) text += " + " + std::to_string((i * 7 + k) % 5) + " v" + std::to_string((i + k * 3) % 150);
+    if (terms == 0) text += " 0 v1";
+    text += i % 2 == 0 ? " <= " + std::to_string(i) + "\n" : " >= -" + std::to_string(i) + "\n";
+  }
+  texts.push_back(text + "Bounds\n v3 free\n -1 <= v4 <= 2\nGenerals\n v5 v6\nEnd\n");
+  return texts;
+}
+
+TEST(LpWrite, EveryPiecePlanGivesTheTextOfOneThread) {
+  const struct {
+    unsigned threads;
+    size_t piece_terms;
+  } plans[] = {{2, 1}, {2, 2}, {3, 3}, {2, 7}, {4, 64}, {2, 100000}};
+  const TempDir dir;
+  for (const std::string& model : piece_models()) {
+    const ModelRecord m = read_ok(model);
+    for (const int digits : {kFixedLayoutDigits, 0, 6}) {
+      std::string one;
+      {
+        const ForcedLpPlan single({1, 0, 1});
+        one = lp_text(m, {.digits = digits});
+      }
+      for (const auto& plan : plans) {
+        const ForcedLpPlan forced({plan.threads, 0, plan.piece_terms});
+        const std::string where = model.substr(0, 40) + ": digits " + std::to_string(digits) + ", " +
+                                  std::to_string(plan.threads) + " threads, pieces of " +
+                                  std::to_string(plan.piece_terms);
+        EXPECT_EQ(lp_text(m, {.digits = digits}), one) << where;
+        EXPECT_EQ(sink_text(m, {.digits = digits}, true, dir), one) << where;
+        EXPECT_EQ(sink_text(m, {.digits = digits, .gzip = true}, true, dir), one) << where;
+        EXPECT_EQ(reading_threads_in_use(), 0u) << where;
+      }
+    }
+  }
+}
+
+// A large text in pieces stops soon when the interruption says so, on the buffer and
+// the file sink, and gives its threads back.
+TEST(LpWrite, PiecesStopWhenTheWritingIsInterrupted) {
+  std::string text = "Minimize\n obj:";
+  for (int j = 0; j < 60000; ++j) text += " + 3.25 x" + std::to_string(j);
+  text += "\nSubject To\n";
+  for (int i = 0; i < 60000; ++i) {
+    text += " c" + std::to_string(i) + ": 2.5 x" + std::to_string(i) + " - 1.75 x" + std::to_string((i * 7) % 60000) +
+            " + x" + std::to_string((i * 13) % 60000) + " <= " + std::to_string(i) + "\n";
+  }
+  const ModelRecord m = read_ok(text + "End\n");
+  struct StopAfter {
+    int allowed;
+    static bool poll(void* context, bool) noexcept { return static_cast<StopAfter*>(context)->allowed-- <= 0; }
+  };
+  const TempDir dir;
+  for (const unsigned threads : {1u, 2u, 3u}) {
+    const ForcedLpPlan forced({threads, 0, 1000});
+    StopAfter to_buffer{1};
+    ByteBuffer out;
+    const Status written = write_lp_to_buffer(m, out, {}, {&StopAfter::poll, &to_buffer});
+    ASSERT_FALSE(written.ok()) << threads;
+    EXPECT_EQ(written.error().kind, ErrorKind::Interrupted);
+    EXPECT_LT(out.size(), 3u << 20) << threads;  // stopped near the second poll
+    StopAfter to_file{1};
+    const Status filed = write_lp_to_file(m, dir.file("m.lp"), {}, {&StopAfter::poll, &to_file});
+    ASSERT_FALSE(filed.ok()) << threads;
+    EXPECT_EQ(filed.error().kind, ErrorKind::Interrupted);
+    EXPECT_EQ(reading_threads_in_use(), 0u);
+  }
+}
 
 // Zero coefficients of a row are no terms: the first term left takes no sign when positive.
 TEST(LpWrite, ZeroCoefficientsOfARowLeaveNoTerm) {

@@ -1,8 +1,11 @@
 // The whole text written for a record: layout, entry pairing, markers, names
 // and the internal-fault checks.
 #include <algorithm>
+#include <stdexcept>
+#include <string>
 
 #include "model/fault.hpp"
+#include "writer/text_pieces.hpp"
 #include "writer_test_support.hpp"
 
 namespace mopsel {
@@ -348,6 +351,57 @@ TEST(MpsText, InternalFaultChecksInOrder) {
   };
   for (const Case& c : part_cases) expect_fault(with_parts(), c);
   for (const Case& c : cases) expect_fault(worked_example(), c);
+}
+
+// Pieces rendered by several threads reach the sink in order, each with its own text;
+// a sink that stops takes no more pieces, and a piece that fails to render fails the
+// whole after the pieces before it were handed.
+TEST(TextPieces, HandedInOrderStoppedAndFailedAsOneThreadWould) {
+  const struct {
+    const char* rule;
+    size_t count, threads, ahead;
+    size_t stop_after;  // the hand of this piece returns false (count: none)
+    size_t fail_at;     // rendering this piece throws (count: none)
+  } cases[] = {
+      {"one thread", 9, 1, 1, 9, 9},
+      {"two threads, two slots", 40, 2, 2, 40, 40},
+      {"more threads than pieces", 3, 8, 4, 3, 3},
+      {"fewer slots than threads take as many as the threads", 50, 4, 1, 50, 50},
+      {"no pieces", 0, 2, 4, 0, 0},
+      {"the sink stops", 60, 3, 6, 17, 60},
+      {"the first hand stops", 60, 2, 8, 0, 60},
+      {"a piece fails", 60, 3, 6, 60, 23},
+      {"the first piece fails", 60, 2, 4, 60, 0},
+      {"the last piece fails", 30, 2, 4, 30, 29},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rule);
+    std::vector<size_t> handed;
+    std::string failure;
+    const auto render = [&](TextPiece& piece) {
+      if (piece.number == c.fail_at) throw std::runtime_error("piece " + std::to_string(piece.number));
+      // Pieces of different lengths, each naming itself.
+      const std::string text(piece.number % 7 + 1, static_cast<char>('a' + piece.number % 26));
+      piece.text.append(text.data(), text.size());
+      piece.ends.push_back(static_cast<uint32_t>(piece.number));
+    };
+    const auto hand = [&](const TextPiece& piece) {
+      EXPECT_EQ(as_view(piece.text), std::string(piece.number % 7 + 1, static_cast<char>('a' + piece.number % 26)));
+      EXPECT_EQ(piece.ends, std::vector<uint32_t>{static_cast<uint32_t>(piece.number)});
+      handed.push_back(piece.number);
+      return piece.number != c.stop_after;
+    };
+    try {
+      render_in_pieces(c.count, c.threads, c.ahead, render, hand);
+    } catch (const std::runtime_error& e) {
+      failure = e.what();
+    }
+    const size_t last = std::min({c.count, c.stop_after + 1, c.fail_at});
+    std::vector<size_t> expected(last);
+    for (size_t p = 0; p < last; ++p) expected[p] = p;
+    EXPECT_EQ(handed, expected);
+    EXPECT_EQ(failure, c.fail_at < c.count && c.fail_at <= c.stop_after ? "piece " + std::to_string(c.fail_at) : "");
+  }
 }
 
 }  // namespace
