@@ -1,6 +1,7 @@
 #include "writer/lp_writer.hpp"
 
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -8,6 +9,8 @@
 #include <vector>
 
 #include "model/lp_words.hpp"
+#include "platform/helper_threads.hpp"
+#include "platform/reading_threads.hpp"
 #include "writer/gzip_sink.hpp"
 #include "writer/lp_text.hpp"
 #include "writer/text_output.hpp"
@@ -121,33 +124,46 @@ std::optional<std::string> parts_problem(const ModelRecord& record) {
 
 // The column names seen so far, to find one given twice: an open-addressing table of
 // column numbers (plus 1; 0 is a free slot) with 32 bits of the name's hash beside each,
-// so that a probe compares names only when those agree. Filled in column order; the
-// slots of the names a few columns ahead are fetched meanwhile, since on a large model
-// the table is far beyond the caches (unordered_set took 4x the time of writing the text).
+// so that a probe compares names only when those agree.
+struct NameTable {
+  explicit NameTable(size_t names) {
+    size_t count = 16;
+    while (count < names + names / 2) count *= 2;  // at most 2/3 full
+    slots.assign(count, 0);
+    mask = count - 1;
+  }
+  std::vector<uint64_t> slots;
+  uint64_t mask = 0;
+};
+
+// Enters the names of columns `from` to `to` - 1, in order, into the table; the slots
+// of the names a few columns ahead are fetched meanwhile, since on a large model the
+// table is far beyond the caches (unordered_set took 4x the time of writing the text).
+// kShared: other threads enter other columns at the same time (a slot is taken by a
+// compare-and-swap, so that of two equal names entered at once one sees the other).
+template <bool kShared>
 class NameSeen {
  public:
-  explicit NameSeen(const NameList& names) : names_(names) {
-    size_t slots = 16;
-    while (slots < names.size() + names.size() / 2) slots *= 2;  // at most 2/3 full
-    table_.assign(slots, 0);
-    mask_ = slots - 1;
-    for (size_t j = 0; j < kAhead && j < names.size(); ++j) hashes_[j] = hash_of(j);
+  NameSeen(const NameList& names, NameTable& table, size_t from, size_t to)
+      : names_(names), table_(table.slots.data()), mask_(table.mask), to_(to) {
+    for (size_t j = from; j < from + kAhead && j < to; ++j) hashes_[j % kAhead] = hash_of(j);
   }
 
-  // Adds column j's name (columns in order from 0); false when an earlier column has it.
+  // Adds column j's name (the next column of the range); false when the table has it.
   bool insert(size_t j) {
     const uint64_t hash = hashes_[j % kAhead];
-    if (j + kAhead < names_.size()) {
+    if (j + kAhead < to_) {
       const uint64_t ahead = hash_of(j + kAhead);
       hashes_[j % kAhead] = ahead;
       __builtin_prefetch(&table_[ahead & mask_]);
     }
     const uint64_t tag = hash >> 32;
+    const uint64_t mine = tag << 32 | (j + 1);
     for (uint64_t slot = hash & mask_;; slot = (slot + 1) & mask_) {
-      const uint64_t entry = table_[slot];
+      uint64_t entry = load(slot);
       if (entry == 0) {
-        table_[slot] = tag << 32 | (j + 1);
-        return true;
+        if (take(slot, entry, mine)) return true;
+        // Another thread took the slot first: `entry` is now its column.
       }
       if (entry >> 32 == tag && names_[(entry & 0xFFFFFFFFu) - 1] == names_[j]) return false;
     }
@@ -156,12 +172,55 @@ class NameSeen {
  private:
   static constexpr size_t kAhead = 16;
   uint64_t hash_of(size_t j) const { return std::hash<std::string_view>{}(names_[j]); }
+  uint64_t load(uint64_t slot) const {
+    if constexpr (kShared) return std::atomic_ref<uint64_t>(table_[slot]).load(std::memory_order_relaxed);
+    return table_[slot];
+  }
+  bool take(uint64_t slot, uint64_t& entry, uint64_t mine) {
+    if constexpr (kShared) {
+      return std::atomic_ref<uint64_t>(table_[slot]).compare_exchange_strong(entry, mine, std::memory_order_relaxed);
+    }
+    table_[slot] = mine;
+    return true;
+  }
 
   const NameList& names_;
-  std::vector<uint64_t> table_;
-  uint64_t mask_ = 0;
+  uint64_t* table_;
+  uint64_t mask_;
+  size_t to_;
   std::array<uint64_t, kAhead> hashes_{};
 };
+
+// Whether every row and column name can stand in LP text and no column name is given
+// twice, found by `threads` threads over ranges of the names. Only says yes or no: on
+// a no, the one-thread check names the first offender, as a text in order would.
+bool names_pass_on_threads(const ModelRecord& record, size_t threads) {
+  const NameList& rows = record.row_names;
+  const NameList& columns = record.col_names;
+  NameTable table(columns.size());
+  std::atomic<bool> fault{false};
+  // How often a thread looks whether another found a fault.
+  constexpr size_t kLookStride = 4096;
+  run_on_threads(threads, [&](size_t t) {
+    const size_t row_from = rows.size() * t / threads, row_to = rows.size() * (t + 1) / threads;
+    for (size_t i = row_from; i < row_to; ++i) {
+      if (!name_problem(rows[i]).empty() || (i % kLookStride == 0 && fault.load(std::memory_order_relaxed))) {
+        fault.store(true);
+        return;
+      }
+    }
+    const size_t from = columns.size() * t / threads, to = columns.size() * (t + 1) / threads;
+    NameSeen<true> seen(columns, table, from, to);
+    for (size_t j = from; j < to; ++j) {
+      if (!name_problem(columns[j]).empty() || !seen.insert(j) ||
+          (j % kLookStride == 0 && fault.load(std::memory_order_relaxed))) {
+        fault.store(true);
+        return;
+      }
+    }
+  });
+  return !fault.load();
+}
 
 }  // namespace
 
@@ -170,13 +229,20 @@ std::optional<std::string> lp_unwritable_name(const ModelRecord& record) {
   if (std::string why = name_problem(objective); !why.empty()) {
     return "objective name " + shown(objective) + " cannot be written in LP text: " + why;
   }
-  for (size_t i = 0; i < record.row_names.size(); ++i) {
+  const LpTextPlan plan = lp_text_plan();
+  bool names_pass = false;
+  if (plan.threads > 1 && record.col_names.size() + record.row_names.size() >= plan.min_names) {
+    ThreadLease lease(plan.threads, plan.threads);
+    if (lease.helpers() > 0) names_pass = names_pass_on_threads(record, lease.helpers() + 1);
+  }
+  for (size_t i = 0; !names_pass && i < record.row_names.size(); ++i) {
     if (std::string why = name_problem(record.row_names[i]); !why.empty()) {
       return "row name " + shown(record.row_names[i]) + " cannot be written in LP text: " + why;
     }
   }
-  NameSeen seen(record.col_names);
-  for (size_t j = 0; j < record.col_names.size(); ++j) {
+  NameTable table(names_pass ? 0 : record.col_names.size());
+  NameSeen<false> seen(record.col_names, table, 0, record.col_names.size());
+  for (size_t j = 0; !names_pass && j < record.col_names.size(); ++j) {
     const std::string_view name = record.col_names[j];
     if (std::string why = name_problem(name); !why.empty()) {
       return "column name " + shown(name) + " cannot be written in LP text: " + why;

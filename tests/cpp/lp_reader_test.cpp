@@ -533,6 +533,15 @@ TEST(LpWrite, ThePartsBeyondALinearProgram) {
   EXPECT_TRUE(lp_text(unnamed.value(), {.digits = 0}).ends_with("\nSOS\n S1:: x:1\nEnd\n"));
 }
 
+// Fixes the plan of LP texts (threads, pieces, the threaded name check) while in scope.
+class ForcedLpPlan {
+ public:
+  explicit ForcedLpPlan(LpTextPlan plan) { use_lp_text_plan_for_tests(plan); }
+  ~ForcedLpPlan() { use_lp_text_plan_for_tests(std::nullopt); }
+  ForcedLpPlan(const ForcedLpPlan&) = delete;
+  ForcedLpPlan& operator=(const ForcedLpPlan&) = delete;
+};
+
 TEST(LpWrite, RefusesNamesLpTextCannotHold) {
   const struct {
     const char* text;
@@ -567,30 +576,38 @@ TEST(LpWrite, RefusesNamesLpTextCannotHold) {
       {"ROWS\n N obj\n L c\nCOLUMNS\n x obj 1 c 1\nQCMATRIX c\n x x nan\nENDATA\n",
        "a value of the quadratic part of row 'c' is NaN or infinite: LP text cannot hold it"},
   };
-  for (const auto& c : cases) {
-    Result<ModelRecord> m = read_mps(c.text);
-    ASSERT_TRUE(m.ok());
-    EXPECT_EQ(lp_unwritable_name(m.value()).value_or("(writable)"), c.why);
-  }
-  // Among many columns, a name given again far from the first (the table of names seen
-  // grows and is probed ahead), or a bad name before the repeated one: the first offender.
-  for (const auto& [again, bad, why] : std::vector<std::tuple<int, int, std::string>>{
-           {4000, -1, "column name 'c3' is given to two columns: LP text names a column by its name"},
-           {17, -1, "column name 'c3' is given to two columns: LP text names a column by its name"},
-           {-1, -1, "(writable)"},
-           {4000, 3500, "column name 'end' cannot be written in LP text: it is a keyword of LP text"},
-       }) {
-    std::string text = "ROWS\n N obj\n L c\nCOLUMNS\n";
-    for (int j = 0; j < 5000; ++j) {
-      std::string name = std::to_string(j);
-      name.insert(name.begin(), 'c');
-      text += ' ';
-      text += j == again ? "c3" : j == bad ? "end" : name;
-      text += " c 1\n";
+  // On one thread, and on several over ranges of the names (the same first offender).
+  for (const unsigned threads : {1u, 2u, 3u}) {
+    const ForcedLpPlan forced({.threads = threads, .min_names = 0});
+    for (const auto& c : cases) {
+      Result<ModelRecord> m = read_mps(c.text);
+      ASSERT_TRUE(m.ok());
+      EXPECT_EQ(lp_unwritable_name(m.value()).value_or("(writable)"), c.why) << threads;
     }
-    Result<ModelRecord> m = read_mps(text + "ENDATA\n");
-    ASSERT_TRUE(m.ok());
-    EXPECT_EQ(lp_unwritable_name(m.value()).value_or("(writable)"), why) << again << " " << bad;
+    // Among many columns, a name given again far from the first (the table of names seen
+    // grows and is probed ahead), or a bad name before the repeated one: the first offender.
+    for (const auto& [again, bad, why] : std::vector<std::tuple<int, int, std::string>>{
+             {4000, -1, "column name 'c3' is given to two columns: LP text names a column by its name"},
+             {17, -1, "column name 'c3' is given to two columns: LP text names a column by its name"},
+             {-1, -1, "(writable)"},
+             {4000, 3500, "column name 'end' cannot be written in LP text: it is a keyword of LP text"},
+             {1000, 4500, "column name 'c3' is given to two columns: LP text names a column by its name"},
+             {2600, 4999, "column name 'c3' is given to two columns: LP text names a column by its name"},
+             {-1, 4999, "column name 'end' cannot be written in LP text: it is a keyword of LP text"},
+         }) {
+      std::string text = "ROWS\n N obj\n L c\nCOLUMNS\n";
+      for (int j = 0; j < 5000; ++j) {
+        std::string name = std::to_string(j);
+        name.insert(name.begin(), 'c');
+        text += ' ';
+        text += j == again ? "c3" : j == bad ? "end" : name;
+        text += " c 1\n";
+      }
+      Result<ModelRecord> m = read_mps(text + "ENDATA\n");
+      ASSERT_TRUE(m.ok());
+      EXPECT_EQ(lp_unwritable_name(m.value()).value_or("(writable)"), why) << again << " " << bad << " " << threads;
+    }
+    EXPECT_EQ(reading_threads_in_use(), 0u);
   }
 }
 
@@ -746,13 +763,6 @@ INSTANTIATE_TEST_SUITE_P(Rules, LpWriteShapes, ::testing::ValuesIn(kShapes));
 // The objective's terms and the rows rendered in pieces by several threads: the text
 // of one thread, whatever the pieces (an objective piece may start anywhere in a line,
 // a row piece at any row), through every sink; the threads are given back.
-class ForcedLpPlan {
- public:
-  explicit ForcedLpPlan(LpTextPlan plan) { use_lp_text_plan_for_tests(plan); }
-  ~ForcedLpPlan() { use_lp_text_plan_for_tests(std::nullopt); }
-  ForcedLpPlan(const ForcedLpPlan&) = delete;
-  ForcedLpPlan& operator=(const ForcedLpPlan&) = delete;
-};
 
 std::vector<std::string> piece_models() {
   std::vector<std::string> texts;
