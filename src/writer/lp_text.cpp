@@ -387,14 +387,14 @@ RowTerms row_terms(const ModelRecord& record) {
 // The objective's terms of columns `first` to `first + count - 1`, each " + c x" or
 // " - c x", without line breaks, and where each ends.
 template <bool kFixedLayout>
-void objective_piece(const ModelRecord& record, size_t first, size_t count, size_t term_room, int digits,
-                     TextPiece& piece) {
+void objective_piece(const ModelRecord& record, size_t first, size_t count, int digits, TextPiece& piece) {
   const NameList& names = record.col_names;
   const uint64_t* const ends = names.ends.data();
   const char* const bytes = names.bytes.data();
   const uint64_t over_copy_end = over_copy_end_of(names);
   const double* const cost = record.col_cost.data();
-  piece.text.reserve(count * term_room);
+  // A term takes at most kTermRoom bytes beside its name (first >= 1).
+  piece.text.reserve(count * kTermRoom + static_cast<size_t>(ends[first + count - 1] - ends[first - 1]));
   piece.ends.resize(count);
   uint32_t* const term_end = piece.ends.data();
   char* const base = piece.text.data();
@@ -419,15 +419,14 @@ bool objective_in_pieces(const ModelRecord& record, LpOut<Sink>& out, bool& firs
   out.linear_terms(record.col_cost.data(), 1, [](size_t) { return size_t{0}; }, record.col_names, false, first);
   const size_t rest = record.num_col - 1;
   const size_t per_piece = out.piece_terms;
-  const size_t term_room = out.term_room;
   const int digits = out.digits;
   const auto render = [&](TextPiece& piece) {
     const size_t from = 1 + piece.number * per_piece;
     const size_t count = std::min(per_piece, record.num_col - from);
     if (digits == kFixedLayoutDigits) {
-      objective_piece<true>(record, from, count, term_room, digits, piece);
+      objective_piece<true>(record, from, count, digits, piece);
     } else {
-      objective_piece<false>(record, from, count, term_room, digits, piece);
+      objective_piece<false>(record, from, count, digits, piece);
     }
   };
   const uint64_t* const name_ends = record.col_names.ends.data();
