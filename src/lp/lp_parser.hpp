@@ -217,17 +217,28 @@ struct Parser {
                     " (Gurobi reads one variable of that name)");
   }
 
+  // Reads the signs at `cur` ('+' and '-', any number of them): `sign` is -1 after an odd
+  // number of '-', else 1; `signed_term` whether there was any. False when reading failed.
+  [[gnu::always_inline]] bool signs(double& sign, bool& signed_term) {
+    sign = 1.0;
+    signed_term = false;
+    while (cur.kind == Tok::Plus || cur.kind == Tok::Minus) {
+      if (cur.kind == Tok::Minus) sign = -sign;
+      signed_term = true;
+      if (!advance()) return false;
+    }
+    return true;
+  }
+
   // A value: signs, then a number or inf/infinity. Magnitudes of kLpInfinity and more
   // are infinite. False (nothing consumed beyond the signs) when no value is there.
   // A weight (`bound` false) is a number alone, kept as it is.
   bool value(double& out, bool& found, bool bound = true) {
     found = false;
-    double sign = 1.0;
     const Token first = cur;
-    while (cur.kind == Tok::Plus || cur.kind == Tok::Minus) {
-      if (cur.kind == Tok::Minus) sign = -sign;
-      if (!advance()) return false;
-    }
+    double sign;
+    bool signed_value;
+    if (!signs(sign, signed_value)) return false;
     if (cur.kind == Tok::Number) {
       out = sign * parse_number(cur.text());
     } else if (bound && cur.kind == Tok::Name && lp::is_infinity_word(cur.text())) {
@@ -398,13 +409,9 @@ struct Parser {
   bool expression_step(Target target, double& constant, uint64_t& terms, bool first) {
     if (cur.kind == Tok::Colon && !first) return colon_after_term();
     {
-      double sign = 1.0;
-      bool signed_term = false;
-      while (cur.kind == Tok::Plus || cur.kind == Tok::Minus) {
-        if (cur.kind == Tok::Minus) sign = -sign;
-        signed_term = true;
-        if (!advance()) return false;
-      }
+      double sign;
+      bool signed_term;
+      if (!signs(sign, signed_term)) return false;
       // A section keyword at the start of a line ends the expression.
       if (cur.line_start && !signed_term && cur.kind == Tok::Name && keyword_ahead()) return finish();
       if (cur.kind == Tok::Number) {
@@ -469,13 +476,9 @@ struct Parser {
         if (!advance()) return false;
         break;
       }
-      double coefficient = 1.0;
-      bool signed_term = false;
-      while (cur.kind == Tok::Plus || cur.kind == Tok::Minus) {
-        if (cur.kind == Tok::Minus) coefficient = -coefficient;
-        signed_term = true;
-        if (!advance()) return false;
-      }
+      double coefficient;
+      bool signed_term;
+      if (!signs(coefficient, signed_term)) return false;
       if (!first && !signed_term) return syntax(cur, "'+', '-' or ']' after a quadratic term");
       if (cur.kind == Tok::Number) {
         const Token number = cur;
@@ -617,11 +620,9 @@ struct Parser {
     if (!column(variable, ref)) return false;
     const uint32_t col = ref->col;
     if (!advance() || !advance()) return false;  // the variable and '='
-    double sign = 1.0;
-    while (cur.kind == Tok::Plus || cur.kind == Tok::Minus) {
-      if (cur.kind == Tok::Minus) sign = -sign;
-      if (!advance()) return false;
-    }
+    double sign;
+    bool signed_value;
+    if (!signs(sign, signed_value)) return false;
     const double value = sign * parse_number(cur.text());
     if (value != 0.0 && value != 1.0) {
       return fail(FindingCode::BadIndicator, cur,
