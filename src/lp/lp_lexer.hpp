@@ -100,23 +100,18 @@ struct Lexer {
 
   // After a sign: the term `2 x` or `x` when it has the plain shape writers give nearly
   // every term, cut at once: blanks (not a line feed or a comment), perhaps an unsigned
-  // number of digits with a point and digits but no exponent followed by a blank, blanks,
-  // and a name that starts with a name byte and is not followed by '['. The tokens are
-  // those next() would give. False, with nothing moved, for anything else; next() then
-  // reads it.
+  // number (digits, perhaps a point and digits, perhaps an exponent with digits) followed
+  // by a blank, blanks, and a name that starts with a name byte and is not followed by
+  // '['. The tokens are those next() would give. False, with nothing moved, for anything
+  // else; next() then reads it.
   bool plain_term(Token& number, Token& name) noexcept {
     using namespace detail;
     const char* p = pos;
     while (p != end && (*p == ' ' || *p == '\t')) ++p;
     number.kind = Tok::End;
     if (p != end && is_digit(*p)) {
-      const char* q = p;
-      while (q != end && is_digit(*q)) ++q;
-      if (q != end && *q == '.') {
-        ++q;
-        while (q != end && is_digit(*q)) ++q;
-      }
-      if (q == end || (*q != ' ' && *q != '\t')) return false;  // an exponent, a glued name, a line end
+      const char* q = scan_number(p, end);
+      if (q == end || (*q != ' ' && *q != '\t')) return false;  // a glued name, a line end, `2e x`
       number = Token{Tok::Number, false, false, p, static_cast<uint32_t>(q - p)};
       for (p = q; p != end && (*p == ' ' || *p == '\t');) ++p;
     }
@@ -126,6 +121,29 @@ struct Lexer {
     if (q != end && *q == '[') return false;
     name = Token{Tok::Name, false, false, p, static_cast<uint32_t>(q - p)};
     pos = q;
+    after_number = false;
+    return true;
+  }
+
+  // After a term that plain_term cut: the sign of the next term when it follows on the
+  // same line (blanks, then '+' or a '-' that starts no arrow), as next() would give it.
+  // False, with nothing moved, for anything else.
+  bool plain_sign(Token& sign) noexcept {
+    const char* p = pos;
+    while (p != end && (*p == ' ' || *p == '\t')) ++p;
+    if (p == end || (*p != '+' && *p != '-') || (*p == '-' && p + 1 != end && p[1] == '>')) return false;
+    sign = Token{*p == '+' ? Tok::Plus : Tok::Minus, false, false, p, 1};
+    pos = p + 1;
+    return true;
+  }
+
+  // After a name: a colon that follows on the same line (after blanks) is consumed. False,
+  // with nothing moved, for anything else.
+  bool plain_colon() noexcept {
+    const char* p = pos;
+    while (p != end && (*p == ' ' || *p == '\t')) ++p;
+    if (p == end || *p != ':') return false;
+    pos = p + 1;
     after_number = false;
     return true;
   }

@@ -114,6 +114,13 @@ struct Parser {
       return poll();
     return true;
   }
+  // advance() after a term of the common shape, whose next term's sign is cut at once.
+  [[gnu::always_inline]] bool advance_after_term() noexcept {
+    if (!lexer.plain_sign(cur)) cur = lexer.next();
+    if (lexer.pos >= next_poll) [[unlikely]]
+      return poll();
+    return true;
+  }
   [[gnu::noinline]] bool poll() noexcept {
     next_poll = lexer.pos + kPollStride;
     if (!interruption.requested()) return true;
@@ -378,7 +385,7 @@ struct Parser {
         ++waiting;
         ++terms;
         first = false;
-        if (!advance()) return false;
+        if (!advance_after_term()) return false;
         if (waiting == kTermsAhead) {
           if (!apply_ahead(target, ahead[oldest])) return false;
           oldest = (oldest + 1) % kTermsAhead;
@@ -600,9 +607,15 @@ struct Parser {
     for (;;) {
       if (cur.kind == Tok::End || section_peek()) return true;
       std::string_view name;
-      if (cur.kind == Tok::Name && label_ahead()) {
-        name = cur.text();
-        if (!advance() || !advance()) return false;
+      if (cur.kind == Tok::Name) {
+        // The label and its colon: most often the colon follows on the line, and is cut at once.
+        if (lexer.plain_colon()) {
+          name = cur.text();
+          if (!advance()) return false;
+        } else if (label_ahead()) {
+          name = cur.text();
+          if (!advance() || !advance()) return false;
+        }
       }
       if (shared != nullptr && (name.empty() || (cur.kind == Tok::Name && indicator_ahead()))) return one_thread(cur);
       if (!(cur.kind == Tok::Name && indicator_ahead() ? indicator(name) : constraint(name))) return false;

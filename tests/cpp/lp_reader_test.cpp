@@ -120,6 +120,11 @@ const Accept kAccept[] = {
      "min\n obj: 2x + 2e1y + 1.5e+1 z + .5 w + 5. v\nst\n c: x >= 1E-1\nend\n",
      "min|off=0|x:c=2,[0,inf]|y:c=20,[0,inf]|z:c=15,[0,inf]|w:c=0.5,[0,inf]|v:c=5,[0,inf]|c:[0.10000000000000001,inf]|"
      " c.x=1"},
+    {"exponents before a name, signs and colons after blanks or tabs, a colon on the next line",
+     "Minimize\n obj: 2.5e3 x - 1E-2 y + 3e+1 z -2.e1 w +  4  x\nSubject To\n c1 : x + y\t-\tz >= 1\n c2\n"
+     " : x - 2e1 w >= 0\nEnd\n",
+     "min|off=0|x:c=2504,[0,inf]|y:c=-0.01,[0,inf]|z:c=30,[0,inf]|w:c=-20,[0,inf]|c1:[1,inf]|c2:[0,inf]|"
+     " c1.x=1 c2.x=1 c1.y=1 c1.z=-1 c2.w=-20"},
     {"repeated terms are summed; cancelled terms and zero coefficients leave no entry",
      "Minimize\n obj: x + x + 2 y - y\nSubject To\n c1: x + y + x >= 1\n c2: x - x + 0 y >= 1\nEnd\n",
      "min|off=0|x:c=2,[0,inf]|y:c=1,[0,inf]|c1:[1,inf]|c2:[1,inf]| c1.x=2 c1.y=1"},
