@@ -21,6 +21,11 @@
 
 namespace mopsel::lp {
 
+// Makes room in the map for `names` names in all, with up to `threads` threads: the
+// names it holds enter the larger table from every thread (on large models the table's
+// fresh pages and its cache misses are most of a join's time). Throws std::bad_alloc.
+void reserve_names_on_threads(NameMap<ColumnRef>& map, size_t names, size_t threads);
+
 // Joins the rows and new columns of `pieces` (in text order) to `model` with up to
 // `threads` threads. False when the map could not take the names (it is then spoiled:
 // the caller reads the text again on one thread). The model's map must have room for

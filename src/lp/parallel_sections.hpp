@@ -262,7 +262,7 @@ ParallelRead read_in_pieces(Parser& parser, bool objective, std::vector<std::uni
   // one by one.
   const size_t room = slots_for(columns) * sizeof(NameMap<ColumnRef>::Slot);
   if (room <= kJoinRoomPerByte * static_cast<size_t>(end - begin) || room <= kSmallJoinRoom) {
-    reserve_names(parser.model.column_of, columns);
+    reserve_names_on_threads(parser.model.column_of, columns, threads);
     std::vector<LpModel*> parts;
     for (auto& piece : used) parts.push_back(&piece->model);
     if (!join_pieces(parser.model, parts, threads)) return ParallelRead::Restart;

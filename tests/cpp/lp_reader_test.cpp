@@ -337,7 +337,23 @@ std::string shared_new_columns(int rows, int columns) {
   return text + "End\n";
 }
 
+// An objective of `columns` columns, then rows of `terms` terms that name them and a
+// few new columns: before the rows' new columns join, every thread moves the
+// objective's names to a larger map (the rows' text outweighs that map).
+std::string many_objective_columns(int columns, int rows, int terms) {
+  std::string text = "Minimize\n obj: x0";
+  for (int j = 1; j < columns; ++j) text += (j % 16 == 0 ? "\n + x" : " + x") + std::to_string(j);
+  text += "\nSubject To\n";
+  for (int i = 0; i < rows; ++i) {
+    text += " r" + std::to_string(i) + ": n" + std::to_string(i) + " + n" + std::to_string(i / 2);
+    for (int k = 0; k < terms; ++k) text += (k % 16 == 0 ? "\n - x" : " - x") + std::to_string((i * 977 + k * 7919) % columns);
+    text += " >= 1\n";
+  }
+  return text + "End\n";
+}
+
 const Threaded kThreaded[] = {
+    {"a large map moved by every thread before the rows' new columns join", many_objective_columns(20000, 40, 2000), true},
     {"columns made by the objective and by rows of every piece",
      "Minimize\n obj: x + 2 y\nSubject To\n a: x + z >= 1\n b: w + y <= 2\n c: z + w + u = 3\n"
      " d: -5 <= u + x <= 4\n e: 3 <= v\nEnd\n",
