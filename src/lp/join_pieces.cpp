@@ -186,7 +186,8 @@ bool join_pieces(LpModel& model, const std::vector<LpModel*>& pieces, size_t thr
     if (piece.short_of_memory) throw std::bad_alloc();
   }
   if (give_up.load()) return false;
-  // Each name keeps its first piece (its first place there is the one entered).
+  // Each name keeps its first piece and place: a piece enters its places in order, so its
+  // first place there is the one entered or the first noted.
   for (const PieceJoin& piece : join) {
     for (const Repeat& r : piece.repeats) {
       Slot& slot = map.slots[join[r.piece].slot[r.place]];

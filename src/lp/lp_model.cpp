@@ -14,7 +14,12 @@ ColumnRef* add_column(LpModel& model, std::string_view name, const NameKey& key)
   if (model.num_col >= model.limits.max_columns) [[unlikely]] return nullptr;
   const uint32_t col = model.num_col++ | model.col_tag;
   ColumnRef& ref = assign_name(model.column_of, name, ColumnRef{col, kNoEntry}, &key);
-  if (model.col_tag != 0) model.col_text.push_back(name);  // the map's keys point into the text
+  if (model.col_tag != 0) {
+    // A piece's column: the join takes its name from the text and gives it the model's
+    // cost, bounds and type.
+    model.col_text.push_back(name);
+    return &ref;
+  }
   model.col_names.push_back(name);
   model.col_cost.push_back(0.0);
   model.col_lower.push_back(0.0);

@@ -93,7 +93,8 @@ struct LpModel {
 }
 
 // Makes the column `name` (bounds [0, +inf], continuous, cost 0) of a prepared key
-// that the map does not hold. Null when the column limit is reached.
+// that the map does not hold (a piece's column: only its name and place). Null when the
+// column limit is reached.
 ColumnRef* add_column(LpModel& model, std::string_view name, const NameKey& key);
 
 // Opens a row: its entries are the ones added from now on.

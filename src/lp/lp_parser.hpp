@@ -100,6 +100,10 @@ struct Parser {
   // read on one thread.
   ThreadPlan plan = plan_taking_no_path();  // of the whole read
   const NameMap<ColumnRef>* shared = nullptr;  // set in a piece's parser
+  // In a piece of the objective: each term of a name `shared` lacks makes a column of its
+  // own, without a lookup. The join finds the names met again (the first place keeps the
+  // column), and the terms are added up into the columns there.
+  bool term_columns = false;
   ColumnRef shared_ref{};                      // the column of a name found in `shared`
   bool restart = false;  // the threaded reading spoiled the model: read the text again on one thread
 
@@ -187,6 +191,13 @@ struct Parser {
     if (model.column_of.seed.keyed != shared->seed.keyed) return one_thread(token);
     if (const lp::ColumnRef* known = find_key(*shared, key)) {
       shared_ref = *known;
+      ref = &shared_ref;
+      return true;
+    }
+    if (term_columns) {
+      if (model.num_col >= model.limits.max_columns) return one_thread(token);
+      model.col_text.push_back(token.text());
+      shared_ref = lp::ColumnRef{model.num_col++ | model.col_tag, lp::kNoEntry};
       ref = &shared_ref;
       return true;
     }

@@ -8,10 +8,11 @@
 // (outside a comment). Threads read the pieces with parsers of their own
 // (lp_parser.hpp). A column that the text before the section made is looked up in the
 // model's map, which no thread changes meanwhile; the other columns a piece names are
-// the piece's own, in its order of first appearance. The pieces are then joined in text
-// order (join_pieces.hpp), so that the columns come in order of first appearance as on
-// one thread; a piece of the objective keeps its terms and constants in text order,
-// and they are added up in that order at the end.
+// the piece's own, in its order of first appearance (in the objective, where a name is
+// rarely met twice, each term makes one and the join finds the repeats). The pieces are
+// then joined in text order (join_pieces.hpp), so that the columns come in order of first
+// appearance as on one thread; a piece of the objective keeps its terms and constants in
+// text order, and they are added up in that order at the end.
 //
 // A piece that ends where the section ends (a section keyword) is the last one used.
 // A piece that fails (a syntax error, a limit, or something a piece cannot read alone:
@@ -129,6 +130,7 @@ void read_piece(Work& work, Piece& piece, NameMap<ColumnRef>& spare, const Inter
     if (limits.max_columns >= kPieceColumn - 1) limits.max_columns = kPieceColumn - 2;
     Parser parser(work.main.text, ReadOptions{}, limits, interruption);
     parser.shared = &work.main.model.column_of;
+    parser.term_columns = work.objective;
     clear_names(spare);
     parser.model.column_of = std::move(spare);
     parser.model.column_of.seed = parser.shared->seed;

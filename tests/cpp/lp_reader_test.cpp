@@ -403,6 +403,13 @@ const Threaded kThreadedObjectives[] = {
      " + a_third_long_column_name\nSubject To\n c: another_long_column_name + a_third_long_column_name >= 1\nEnd\n",
      true, true},
     {"an objective that ends the text", "Minimize\n x + y - z + 2 x", true, true},
+    {"names met again within a piece and in later pieces, first met in a later piece",
+     "Minimize\n obj: " + [] {
+       std::string terms = "q";
+       for (int k = 1; k < 90; ++k) terms += " + " + std::to_string(k % 4 + 1) + " x" + std::to_string(k * k % 7);
+       return terms;
+     }() + " - 3 q\nSubject To\n c: x1 + x6 >= 1\nEnd\n",
+     true, true},
     {"a quadratic part", "Minimize\n x + y + [ x ^ 2 + 2 x * y ] / 2 + z\nSubject To\n c: x + y >= 1\nEnd\n", false, true},
     {"a relation in the objective", "Minimize\n x + y >= 2 + z\nEnd\n", false, true},
 };
