@@ -20,6 +20,7 @@
 // thread, which reads it from its start and reports what a one-thread read reports.
 //
 // Included by read_lp.cpp alone: the parser it drives has internal linkage (lp_parser.hpp).
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -262,9 +263,16 @@ ParallelRead read_in_pieces(Parser& parser, bool objective, std::vector<std::uni
   // so that room is made only while it takes at most kJoinRoomPerByte bytes per byte of
   // the section (or the map is small). Else this thread joins them, making the columns
   // one by one.
-  const size_t room = slots_for(columns) * sizeof(NameMap<ColumnRef>::Slot);
-  if (room <= kJoinRoomPerByte * static_cast<size_t>(end - begin) || room <= kSmallJoinRoom) {
-    reserve_names_on_threads(parser.model.column_of, columns, threads);
+  const auto room_for = [](uint64_t names) { return slots_for(names) * sizeof(NameMap<ColumnRef>::Slot); };
+  const size_t most_room = std::max(kJoinRoomPerByte * static_cast<size_t>(end - begin), kSmallJoinRoom);
+  if (room_for(columns) <= most_room) {
+    // Rows that follow a large objective name its columns, and often about as many new
+    // ones (writers leave the columns of cost 0 out of the objective): room for twice the
+    // objective's columns keeps the map at most 30% full while the rows' pieces look
+    // names up in it, and spares the rows' join moving every name to a larger map.
+    const bool rows_follow = objective && keyword != nullptr && end - keyword >= keyword - begin;
+    const uint64_t names = rows_follow && room_for(2 * columns) <= most_room ? 2 * columns : columns;
+    reserve_names_on_threads(parser.model.column_of, names, threads);
     std::vector<LpModel*> parts;
     for (auto& piece : used) parts.push_back(&piece->model);
     if (!join_pieces(parser.model, parts, threads)) return ParallelRead::Restart;
