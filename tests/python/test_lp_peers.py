@@ -1,133 +1,65 @@
-"""LP text against the peers: files made by the writers of HiGHS, SCIP, Gurobi, PuLP and linopy
-are read by mopsel and by each peer's own reader, and the two models compared entry by entry,
-names included; files mopsel writes are read back by each peer. Each peer is optional: its
-tests skip without it (requirements-test-optional.txt). docs/compatibility.md lists the rules
-where the peers differ and which one mopsel follows."""
+"""LP text against the peers: files made by the writers of HiGHS, SCIP, Gurobi, CPLEX, PuLP,
+linopy, docplex, OR-Tools, Pyomo and python-mip are read by mopsel and by each reading peer
+(HiGHS, SCIP, Gurobi, CPLEX), and the two models compared entry by entry, names included (the
+data as tests/support/peer_models.py lays them out); files mopsel writes are read back by each
+reading peer. Each peer is optional: its tests skip without it (requirements-test-optional.txt).
+docs/compatibility.md lists the rules where the peers differ and which one mopsel follows."""
 
 from __future__ import annotations
 
 import contextlib
 import io
 import math
-import os
+import re
+import subprocess
+import sys
 from pathlib import Path
-from typing import Callable, Dict, Optional
+from typing import Callable, Dict, List, Optional
 
 import numpy as np
+import peer_models as peers
 import pytest
-
-import mopsel
 from real_corpus import DATA_DIR
 
+import mopsel
+
 INF = math.inf
+Canonical = peers.Canonical
+
+READERS: Dict[str, Callable[[Path], Optional[Canonical]]] = {**peers.READERS, "cplex": peers.cplex_reads}
 
 
-def _finite(v: float, infinity: float = INF) -> float:
-    """A peer's bound with its own infinity (SCIP: 1e20) as IEEE infinity."""
-    return INF if v >= infinity else (-INF if v <= -infinity else float(v))
+def of_mopsel(m: mopsel.Model) -> Canonical:
+    """mopsel's model as data, the rows' order kept apart (the peers keep the order of the
+    text, and so must mopsel)."""
+    data = peers.of_mopsel(m)
+    data["row_order"] = list(data["rows"])
+    return data
 
 
-def canonical(sense_min: bool, offset: float, cols, rows, entries) -> Dict[str, object]:
-    """A model as comparable data: columns by name (cost, lower, upper, integer), rows in order
-    by name (lower, upper), entries by (row, column), zero entries dropped."""
-    return {
-        "sense": "min" if sense_min else "max",
-        "offset": float(offset),
-        "cols": {n: (float(c), float(lo), float(up), bool(i)) for n, c, lo, up, i in cols},
-        "rows": [(n, float(lo), float(up)) for n, lo, up in rows],
-        "entries": {k: float(v) for k, v in entries.items() if v != 0.0},
-    }
+def reads(reader: str, path: Path) -> Optional[Canonical]:
+    """A peer's reading of `path` as of_mopsel lays it out; None when the peer refuses it."""
+    data = READERS[reader](path)
+    if data is not None:
+        data["row_order"] = list(data["rows"])
+    return data
 
 
-def of_mopsel(m: mopsel.Model) -> Dict[str, object]:
-    cols = list(zip(m.col_names, m.col_cost, m.col_lower, m.col_upper, m.col_integrality % 2 == 1))
-    rows = list(zip(m.row_names, m.row_lower, m.row_upper))
-    names_r, names_c = m.row_names, m.col_names
-    a = m.a_matrix
-    entries = {}
-    for j in range(m.num_col):
-        for k in range(a.start[j], a.start[j + 1]):
-            entries[(names_r[a.index[k]], names_c[j])] = a.value[k]
-    return canonical(m.obj_sense_minimize, m.obj_offset, cols, rows, entries)
+def differing(ours: Canonical, theirs: Optional[Canonical]) -> List[str]:
+    """The parts where two readings differ (all of them when the peer refused the file)."""
+    if theirs is None:
+        return ["refused"]
+    return peers.same(ours, theirs)
 
 
-# Each peer's own reading of an LP file ---------------------------------------------------
-
-
-def highs_reads(path: Path) -> Dict[str, object]:
-    highspy = pytest.importorskip("highspy")
-    h = highspy.Highs()
-    h.setOptionValue("output_flag", False)
-    assert h.readModel(str(path)) != highspy.HighsStatus.kError
-    lp = h.getLp()
-    cols_n, rows_n = list(lp.col_names_), list(lp.row_names_)
-    integrality = list(lp.integrality_) or [highspy.HighsVarType.kContinuous] * lp.num_col_
-    cols = [
-        (cols_n[j], lp.col_cost_[j], lp.col_lower_[j], lp.col_upper_[j], integrality[j] == highspy.HighsVarType.kInteger)
-        for j in range(lp.num_col_)
-    ]
-    rows = [(rows_n[i], lp.row_lower_[i], lp.row_upper_[i]) for i in range(lp.num_row_)]
-    a = lp.a_matrix_
-    start, index, value = list(a.start_), list(a.index_), list(a.value_)
-    entries = {}
-    colwise = a.format_ == highspy.MatrixFormat.kColwise
-    for outer in range(lp.num_col_ if colwise else lp.num_row_):
-        for k in range(start[outer], start[outer + 1]):
-            key = (rows_n[index[k]], cols_n[outer]) if colwise else (rows_n[outer], cols_n[index[k]])
-            entries[key] = entries.get(key, 0.0) + value[k]
-    return canonical(lp.sense_ == highspy.ObjSense.kMinimize, lp.offset_, cols, rows, entries)
-
-
-def scip_reads(path: Path) -> Dict[str, object]:
-    pyscipopt = pytest.importorskip("pyscipopt")
-    m = pyscipopt.Model()
-    m.hideOutput()
-    m.readProblem(str(path))
-    cols = [
-        (v.name, v.getObj(), _finite(v.getLbOriginal(), 1e20), _finite(v.getUbOriginal(), 1e20),
-         v.vtype() in ("INTEGER", "BINARY"))
-        for v in m.getVars()
-    ]
-    rows, entries = [], {}
-    for c in m.getConss():
-        assert c.getConshdlrName() == "linear", c.getConshdlrName()
-        rows.append((c.name, _finite(m.getLhs(c), 1e20), _finite(m.getRhs(c), 1e20)))
-        for v, a in m.getValsLinear(c).items():
-            entries[(c.name, v)] = a
-    return canonical(m.getObjectiveSense() == "minimize", m.getObjoffset(), cols, rows, entries)
-
-
-def gurobi_model(path: Path):
-    """Gurobi's reading of the file at `path`, quietly."""
-    gp = pytest.importorskip("gurobipy")
-    with contextlib.redirect_stdout(io.StringIO()):
-        env = gp.Env(empty=True)
-        env.setParam("OutputFlag", 0)
-        env.start()
-        m = gp.read(str(path), env)
-    m.update()
-    return m
-
-
-def gurobi_reads(path: Path) -> Dict[str, object]:
-    m = gurobi_model(path)
-    cols = [(v.VarName, v.Obj, v.LB, v.UB, v.VType in "IBN") for v in m.getVars()]
-    rows, entries = [], {}
-    for c in m.getConstrs():
-        lo, up = {"<": (-INF, c.RHS), ">": (c.RHS, INF), "=": (c.RHS, c.RHS)}[c.Sense]
-        rows.append((c.ConstrName, lo, up))
-        row = m.getRow(c)
-        for k in range(row.size()):
-            key = (c.ConstrName, row.getVar(k).VarName)
-            entries[key] = entries.get(key, 0.0) + row.getCoeff(k)
-    return canonical(m.ModelSense == 1, m.ObjCon, cols, rows, entries)
-
-
-READERS: Dict[str, Callable[[Path], Dict[str, object]]] = {
-    "highs": highs_reads,
-    "scip": scip_reads,
-    "gurobi": gurobi_reads,
-}
+def assert_alike(ours: Canonical, theirs: Optional[Canonical], difference: Optional[str], context: object) -> None:
+    """The peer's reading equals mopsel's, or differs where `difference` (a rule in
+    docs/compatibility.md) says it does."""
+    found = differing(ours, theirs)
+    if difference is not None:
+        assert found, f"expected to differ: {difference}"
+    else:
+        assert found == [], context
 
 
 # Files made by each peer's writer -------------------------------------------------------
@@ -222,40 +154,184 @@ def write_linopy(path: Path) -> None:
     m.to_file(path, io_api="lp")
 
 
+def write_cplex(path: Path) -> None:
+    cplex = pytest.importorskip("cplex")
+    c = cplex.Cplex()
+    c.set_problem_name("demo")
+    c.objective.set_sense(c.objective.sense.maximize)
+    c.variables.add(names=["x", "y", "z", "w", "b2"], obj=[2, 3, -1, 1.5, 0], lb=[0, 0, -cplex.infinity, 0, -3],
+                    ub=[10, cplex.infinity, cplex.infinity, 1, 2], types="CICBI")
+    c.objective.set_offset(7)
+    rows = [(["x", "y"], [1, 1]), (["x", "z"], [1, -1]), (["y", "w", "b2"], [1, 1, 1]), (["x", "w"], [1, 1])]
+    c.linear_constraints.add(names=["c1", "c2", "c3", "c4"], lin_expr=[list(r) for r in rows], senses="LGRE",
+                             rhs=[4, -2, 1, 3], range_values=[0, 0, 4, 0])
+    c.write(str(path))
+
+
+def write_docplex(path: Path) -> None:
+    pytest.importorskip("docplex")
+    from docplex.mp.model import Model
+
+    m = Model("demo")
+    x, y = m.continuous_var(0, 10, "x"), m.integer_var(0, None, "y")
+    z, w, b2 = m.continuous_var(-m.infinity, m.infinity, "z"), m.binary_var("w"), m.integer_var(-3, 2, "b2")
+    m.maximize(2 * x + 3 * y - z + 1.5 * w + 7)
+    m.add_constraint(x + y <= 4, "c1")
+    m.add_constraint(x - z >= -2, "c2")
+    m.add_range(1, y + w + b2, 5, "c3")
+    m.add_constraint(x + w == 3, "c4")
+    m.export_as_lp(str(path))
+
+
+def write_ortools(path: Path) -> None:
+    pytest.importorskip("ortools")
+    from ortools.linear_solver import pywraplp
+
+    s = pywraplp.Solver.CreateSolver("GLOP")
+    x, y, z = s.NumVar(0, 10, "x"), s.IntVar(0, s.infinity(), "y"), s.NumVar(-s.infinity(), s.infinity(), "z")
+    w, b2 = s.IntVar(0, 1, "w"), s.IntVar(-3, 2, "b2")
+    s.Maximize(2 * x + 3 * y - z + 1.5 * w + 7)
+    s.Add(x + y <= 4, "c1")
+    s.Add(x - z >= -2, "c2")
+    c3 = s.Constraint(1, 5, "c3")
+    for v in (y, w, b2):
+        c3.SetCoefficient(v, 1)
+    s.Add(x + w == 3, "c4")
+    path.write_text(s.ExportModelAsLpFormat(False))
+
+
+def write_pyomo(path: Path) -> None:
+    pe = pytest.importorskip("pyomo.environ")
+    m = pe.ConcreteModel("demo")
+    m.x, m.y, m.z = pe.Var(bounds=(0, 10)), pe.Var(domain=pe.NonNegativeIntegers), pe.Var(domain=pe.Reals)
+    m.w, m.b2 = pe.Var(domain=pe.Binary), pe.Var(domain=pe.Integers, bounds=(-3, 2))
+    m.obj = pe.Objective(expr=2 * m.x + 3 * m.y - m.z + 1.5 * m.w + 7, sense=pe.maximize)
+    m.c1 = pe.Constraint(expr=m.x + m.y <= 4)
+    m.c2 = pe.Constraint(expr=m.x - m.z >= -2)
+    m.c3 = pe.Constraint(expr=pe.inequality(1, m.y + m.w + m.b2, 5))
+    m.c4 = pe.Constraint(expr=m.x + m.w == 3)
+    m.write(str(path), io_options={"symbolic_solver_labels": True})
+
+
+# python-mip writes through CBC's library, which does not load in a process that has loaded
+# OR-Tools (its own copy of the same symbols): it runs in a process of its own.
+MIP_SCRIPT = """
+import sys, mip
+m = mip.Model("demo", sense=mip.MAXIMIZE, solver_name=mip.CBC)
+m.verbose = 0
+x, y, z = m.add_var("x", 0, 10), m.add_var("y", var_type=mip.INTEGER), m.add_var("z", -mip.INF, mip.INF)
+w, b2 = m.add_var("w", var_type=mip.BINARY), m.add_var("b2", -3, 2, var_type=mip.INTEGER)
+m.objective = mip.maximize(2 * x + 3 * y - z + 1.5 * w + 7)
+m += x + y <= 4, "c1"
+m += x - z >= -2, "c2"
+m += y + w + b2 >= 1, "c3"
+m += x + w == 3, "c4"
+m.write(sys.argv[1])
+"""
+
+
+def write_mip(path: Path) -> None:
+    pytest.importorskip("mip")
+    done = subprocess.run([sys.executable, "-c", MIP_SCRIPT, str(path)], capture_output=True, text=True)
+    if done.returncode != 0 or not path.exists():
+        pytest.skip(f"python-mip cannot write here: {done.stderr.strip()[-300:]}")
+
+
 WRITERS = {"highs": write_highs, "scip": write_scip, "gurobi": write_gurobi, "pulp": write_pulp,
-           "linopy": write_linopy}
+           "linopy": write_linopy, "cplex": write_cplex, "docplex": write_docplex, "ortools": write_ortools,
+           "pyomo": write_pyomo, "mip": write_mip}
 
-
-def differences_expected(writer: str, reader: str) -> Optional[str]:
-    """Where a peer's reading differs from mopsel's by a rule docs/compatibility.md states."""
-    if writer in ("highs", "scip") and reader == "gurobi":
-        return "Gurobi reads the objective constant '+ 7' as a variable named '7'"
-    if writer == "gurobi" and reader == "gurobi":
-        return "Gurobi folds its 'Constant' variable, fixed at 1, into the objective constant"
-    return None
+# Where a peer's reading differs from mopsel's by a rule docs/compatibility.md states, by
+# (writer, reader); a writer or reader left out ("*") stands for every one.
+DIFFERENCES = {
+    ("highs", "gurobi"): "Gurobi reads the objective constant '+ 7' as a variable named '7'",
+    ("scip", "gurobi"): "Gurobi reads the objective constant '+ 7' as a variable named '7'",
+    ("cplex", "gurobi"): "Gurobi reads the objective constant '+ 7' as a variable named '7'",
+    ("docplex", "gurobi"): "Gurobi reads the objective constant '+ 7' as a variable named '7'",
+    ("gurobi", "gurobi"): "Gurobi folds its 'Constant' variable, fixed at 1, into the objective constant",
+    ("ortools", "gurobi"): "Gurobi folds a 'Constant' variable, fixed at 1, into the objective constant",
+    ("mip", "cplex"): "CPLEX reads an 'Integers' section as binaries (y gets the upper bound 1)",
+}
 
 
 def peer_file(tmp_path: Path, writer: str, write: Callable[[Path], None]) -> Path:
-    """The file the peer's writer makes, its talk silenced."""
+    """The file the peer's writer makes, its talk silenced (linopy names its own file)."""
     path = tmp_path / f"{writer}.lp"
     with contextlib.redirect_stdout(io.StringIO()):
         write(path)
-    return path
+    return path if path.exists() else next(tmp_path.glob("*.lp"))
 
 
 @pytest.mark.parametrize("reader", sorted(READERS))
 @pytest.mark.parametrize("writer", sorted(WRITERS))
 def test_peer_files_read_as_the_peers_read_them(tmp_path, writer, reader):
     path = peer_file(tmp_path, writer, WRITERS[writer])
-    if writer == "linopy":
-        path = next(tmp_path.glob("*.lp"))
-    theirs = READERS[reader](path)
+    theirs = reads(reader, path)
     ours = of_mopsel(mopsel.read(path))
-    reason = differences_expected(writer, reader)
-    if reason is not None:
-        assert ours != theirs, f"expected to differ: {reason}"
-        return
-    assert ours == theirs
+    assert_alike(ours, theirs, DIFFERENCES.get((writer, reader)), (ours, theirs))
+
+
+# The model each writer was given, found again in mopsel's reading of its file once the
+# writer's own conventions are undone: a range variable Rg<row> (CPLEX, docplex), a constant
+# column fixed at 1 (OR-Tools' Constant, Pyomo's ONE_VAR_CONSTANT), a range as two rows
+# (OR-Tools: <row>_lhs and _rhs; Pyomo: r_l_<row>_ and r_u_<row>_, and c_l_, c_u_, c_e_ before
+# the other rows' names).
+BUILT = peers.canonical(
+    False, 7, [("x", 2, 0, 10, False), ("y", 3, 0, INF, True), ("z", -1, -INF, INF, False), ("w", 1.5, 0, 1, True),
+               ("b2", 0, -3, 2, True)],
+    [("c1", -INF, 4), ("c2", -2, INF), ("c3", 1, 5), ("c4", 3, 3)],
+    {("c1", "x"): 1, ("c1", "y"): 1, ("c2", "x"): 1, ("c2", "z"): -1, ("c3", "y"): 1, ("c3", "w"): 1, ("c3", "b2"): 1,
+     ("c4", "x"): 1, ("c4", "w"): 1}, semi=[])
+CONSTANT_COLUMNS = ("Constant", "ONE_VAR_CONSTANT")
+ROW_NAMES = {  # writer -> its name of a row, as a pattern whose group is the name given
+    "ortools": r"(.*?)(?:_lhs|_rhs)?", "pyomo": r"[cr]_[lue]_(.*)_",
+}
+
+
+def undo_conventions(data: Canonical, writer: str) -> Canonical:
+    cols, rows = dict(data["cols"]), {}
+    entries: Dict[tuple, float] = {}
+    offset = data["offset"]
+    for name in CONSTANT_COLUMNS:
+        if name in cols and cols[name][1:3] == (1.0, 1.0) and not any(c == name for _, c in data["entries"]):
+            offset += cols.pop(name)[0]
+    pattern = ROW_NAMES.get(writer, "(.*)")
+    for row, (lower, upper) in data["rows"].items():
+        name = re.fullmatch(pattern, row).group(1)
+        lower0, upper0 = rows.get(name, (-INF, INF))
+        rows[name] = (max(lower, lower0), min(upper, upper0))
+    for (row, col), a in data["entries"].items():
+        name = re.fullmatch(pattern, row).group(1)
+        range_column = cols.get(col) if col == "Rg" + name else None
+        if range_column is not None:  # a'x + a R = rhs, R in [lo, up]
+            rhs = rows[name][0]
+            ends = (rhs - a * range_column[1], rhs - a * range_column[2])
+            rows[name] = (min(ends), max(ends))
+            del cols[col]
+        else:
+            entries[(name, col)] = a
+    out = dict(data, offset=offset, cols=cols, rows=rows, entries=entries)
+    out.pop("row_order", None)
+    return out
+
+
+def as_mip_writes(m: Canonical) -> Canonical:
+    """python-mip writes through CBC, which writes a maximisation as the minimisation of the
+    negated objective and drops its constant; the model has no range (c3: ... >= 1)."""
+    cols = {n: (-cost, lower, upper, integer) for n, (cost, lower, upper, integer) in m["cols"].items()}
+    return dict(m, sense="min", offset=0.0, cols=cols, rows=dict(m["rows"], c3=(1.0, INF)))
+
+
+# What a writer loses of the model it was given, as the changes to BUILT.
+LOSSES = {"mip": as_mip_writes}
+
+
+@pytest.mark.parametrize("writer", ["cplex", "docplex", "ortools", "pyomo", "mip"])
+def test_peer_files_hold_the_built_model(tmp_path, writer):
+    path = peer_file(tmp_path, writer, WRITERS[writer])
+    ours = undo_conventions(of_mopsel(mopsel.read(path, strict=True)), writer)
+    built = LOSSES.get(writer, lambda m: m)(BUILT)
+    assert peers.same(ours, built) == [], path.read_text()
 
 
 # Files mopsel writes, read back by each peer ----------------------------------------------
@@ -282,36 +358,35 @@ MODELS = {
 }
 
 
-def test_written_files_read_by_peers(tmp_path):
-    ran = 0
-    for title, model in MODELS.items():
-        for digits in (None, 17):
-            path = tmp_path / f"m{ran}.lp"
-            mopsel.write(model, path, digits=digits)
-            ours = of_mopsel(mopsel.read(path))
-            assert ours == of_mopsel(model) or title == "bounds and rows"  # its range splits into two rows
-            for reader, reads in READERS.items():
-                try:
-                    theirs = reads(path)
-                except pytest.skip.Exception:
-                    continue
-                assert theirs == ours, (title, digits, reader)
-                ran += 1
-    if not ran:
-        pytest.skip("no LP peer installed (highspy, pyscipopt, gurobipy)")
+# Where a peer reads what mopsel writes otherwise, by (model, reader).
+WRITTEN_DIFFERENCES = {
+    ("exact numbers", "cplex"): "CPLEX reads numbers below about 1e-307 (here 2.2250738585072014e-308) as 0",
+}
 
 
-def peer_readings(readers: Dict[str, Callable[[Path], Dict[str, object]]], path: Path):
-    """(peer, its reading of `path`) for each installed peer that reads the file; skips the
-    test when none does."""
+@pytest.mark.parametrize("reader", sorted(READERS))
+@pytest.mark.parametrize("digits", [None, 17])
+@pytest.mark.parametrize("title", sorted(MODELS))
+def test_written_files_read_by_peers(tmp_path, title, digits, reader):
+    model = MODELS[title]
+    path = tmp_path / "m.lp"
+    mopsel.write(model, path, digits=digits)
+    ours = of_mopsel(mopsel.read(path))
+    if title != "bounds and rows":  # whose range comes back as two rows
+        assert peers.same(ours, of_mopsel(model)) == []
+    assert_alike(ours, reads(reader, path), WRITTEN_DIFFERENCES.get((title, reader)), (title, digits, reader))
+
+
+def peer_readings(path: Path, readers=READERS) -> List[tuple]:
+    """(peer, its reading of `path`) for each installed peer; skips the test when none is."""
     found = []
-    for reader, reads in readers.items():
+    for reader in readers:
         try:
-            found.append((reader, reads(path)))
+            found.append((reader, reads(reader, path)))
         except pytest.skip.Exception:
             continue
     if not found:
-        pytest.skip("no LP peer installed (highspy, pyscipopt, gurobipy) reads the file")
+        pytest.skip("no LP peer installed (highspy, pyscipopt, gurobipy, cplex)")
     return found
 
 
@@ -329,142 +404,146 @@ def test_public_models_written_as_lp_read_alike(tmp_path, name):
     ours = of_mopsel(mopsel.read(lp))
     # Bit for bit, but for two-sided rows, written as two rows.
     assert of_mopsel(model)["cols"] == ours["cols"]
-    for reader, theirs in peer_readings(READERS, lp):
-        assert theirs == ours, reader
+    for reader, theirs in peer_readings(lp):
+        if reader == "cplex":  # its reading of '-0.002877' (grow7) is one unit in the last place off
+            assert theirs is not None
+            assert max((last_bits_apart(ours[k], theirs[k]) for k in peers.same(ours, theirs)), default=0) <= 1
+        else:
+            assert differing(ours, theirs) == [], reader
 
 
-# Quadratic parts, SOS sets and indicators ------------------------------------------------
+def last_bits_apart(ours, theirs) -> int:
+    """How many units in the last place two readings' numbers are apart at most (names, keys
+    and structure equal, else a huge number)."""
+    if isinstance(ours, float) and isinstance(theirs, float):
+        if ours == theirs or (math.isnan(ours) and math.isnan(theirs)):
+            return 0
+        return 1 if math.nextafter(ours, theirs) == theirs else 2**62
+    if isinstance(ours, dict) and isinstance(theirs, dict):
+        if set(ours) != set(theirs):
+            return 2**62
+        return max((last_bits_apart(ours[k], theirs[k]) for k in ours), default=0)
+    if isinstance(ours, (list, tuple)) and isinstance(theirs, (list, tuple)):
+        if len(ours) != len(theirs):
+            return 2**62
+        return max((last_bits_apart(a, b) for a, b in zip(ours, theirs)), default=0)
+    return 0 if ours == theirs else 2**62
+
+
+# Hand-written texts for the rules of docs/compatibility.md -----------------------------
 #
-# Each reading as comparable data: H and each row's H_r as {(name, name): value} at the lower
-# place (names sorted), the sets as (type, [(member, weight)]) in order, the indicators as
-# {row: (variable, value)}. A peer that has no reading of a part leaves it out (None).
+# Each text with the peers that read it as mopsel does (names included), or that refuse it as
+# mopsel does; the other peers read it otherwise (the tables of docs/compatibility.md).
+
+ALL = ("highs", "scip", "gurobi", "cplex")
+LP_HEAD = "Minimize\n obj: x + y\nSubject To\n c: x + y >= 1\n"
+
+DIALECT = [
+    # Terms, constants and relations.
+    ("number glued to a name", "Minimize\n obj: 2x + 3 y\nSubject To\n c: 2e1x + y >= 1\nEnd\n",
+     ("highs", "scip", "cplex")),
+    ("repeated and cancelling terms", "Minimize\n obj: x + y + x\nSubject To\n c: x + y - x + 2 z >= 1\nEnd\n",
+     ("highs", "gurobi", "cplex")),
+    ("constant last in the objective", "Maximize\n obj: x - 4\nSubject To\n c: x <= 1\nEnd\n",
+     ("highs", "scip", "cplex")),
+    ("constant first in the objective", "Minimize\n obj: 3 + x + 2\nSubject To\n c: x >= 1\nEnd\n", ("highs",)),
+    ("objective without a name", "Minimize\n x + y\nSubject To\n c: x + y >= 1\nEnd\n", ALL),
+    ("relations < > =< =>", "Minimize\n obj: x\nSubject To\n c1: x + y < 4\n c2: x > 1\n c3: x =< 3\n c4: y => 0.5\n"
+     "End\n", ("highs", "scip", "cplex")),
+    ("infinite bounds and sides", "Minimize\n obj: x + y + z\nSubject To\n c: x + y + z >= -1e30\n d: x + y <= 1e25\n"
+     "Bounds\n x <= 1e25\n -inf <= y <= Infinity\n z >= -1e30\nEnd\n", ("highs", "scip", "cplex")),
+    ("inf as a right-hand side", "Minimize\n obj: x\nSubject To\n c: x >= -inf\n d: x <= +infinity\nEnd\n",
+     ("highs", "scip", "gurobi")),
+    ("signs and numbers", "Minimize\n obj: .5 x + 5. y - 0 z\nSubject To\n c: x + y + 0 z >= - 1\n d: 0 x >= -1\n"
+     "End\n", ALL),
+    ("signs in a row", "Minimize\n obj: - x + - 2 y\nSubject To\n c: - - x + + y >= 1\nEnd\n", ("highs", "scip")),
+    # Sections and bounds.
+    ("st, s.t., max", "Max\n obj: x\nst\n c: x <= 1\ns.t.\n d: x >= 0\nEnd\n", ALL),
+    ("minimise, such that, gen, bin", "MINIMISE\n obj: x + y\nsuch that\n c: x + y >= 1\nbound\n x <= 4\ngen\n x\n"
+     "bin\n y\nend\n", ("highs",)),
+    ("Integers and Binaries", LP_HEAD + "Integers\n x\nBinaries\n y\nEnd\n", ("highs", "scip", "gurobi")),
+    ("bounds in every form", "Minimize\n obj: x + y + z + w + v\nSubject To\n c: x + y + z + w + v >= 1\nBounds\n"
+     " x free\n -infinity <= y <= +inf\n z = 3\n 5 <= w\n 3 >= v\n w <= 7\n v >= -2\nEnd\n", ALL),
+    ("a negative upper bound alone", LP_HEAD + "Bounds\n x <= -2\nEnd\n", ALL),
+    ("bounds of a variable no expression uses", LP_HEAD + "Bounds\n w <= 5\nGeneral\n v\nBinary\n u\nEnd\n",
+     ("highs", "gurobi")),
+    ("bounds, then Binary", LP_HEAD + "Bounds\n x <= 5\nBinary\n x\nEnd\n", ("scip", "gurobi")),
+    ("Binary, then bounds", LP_HEAD + "Binary\n x\nBounds\n x <= 5\nEnd\n", ("highs", "scip")),
+    ("a coefficient in a bound", LP_HEAD + "Bounds\n 2 x <= 5\nEnd\n", ALL),
+    ("semi-continuous", LP_HEAD + "Bounds\n 2 <= x <= 5\nSemi-Continuous\n x\nEnd\n", ("highs", "gurobi", "cplex")),
+    ("semi-continuous and General", LP_HEAD + "Bounds\n x <= 5\nSemis\n x\nGeneral\n x\nEnd\n",
+     ("highs", "scip", "cplex")),
+    ("keywords as names", "Minimize\n obj: x + free + st\nSubject To\n c: x + free >= 1\nEnd\n",
+     ("highs", "gurobi", "cplex")),
+    ("names of every character", "Minimize\n obj: x! + y\" + a{b} + c& + d~ + e' + f; + g? + h@ + i` + j|k + l$\n"
+     "Subject To\n c!1: x! + y\" >= 1\nEnd\n", ("highs", "scip", "gurobi")),
+    ("names with / and brackets", "Minimize\n obj: w/x + q[0,1] + z[3]\nSubject To\n c.1: w/x + z[3] >= 1\nEnd\n",
+     ("gurobi",)),
+    ("comments and continued lines", "\\ model\nMinimize\n obj: x \\ a comment\n + y\n\n + z\nSubject To\n"
+     " c: x \\* another *\\\n + y\n >=\n 1\nEnd\n", ALL),
+    ("no End", "Minimize\n obj: x\nSubject To\n c: x >= 1\n", ("scip", "gurobi", "cplex")),
+    ("text after End", "Minimize\n obj: x\nSubject To\n c: x >= 1\nEnd\nnot read\n", ("scip", "gurobi", "cplex")),
+    ("range variables", "Minimize\n obj: x\nSubject To\n c1: x + y - Rgc1 = 3\nBounds\n 0 <= Rgc1 <= 5\nEnd\n", ALL),
+    ("hexadecimal number", "Minimize\n obj: x\nSubject To\n c: x >= 0x10\nEnd\n", ("highs", "scip")),
+    # Quadratic parts.
+    ("quadratic objective", "Minimize\n obj: [ 4 x * y - 2 y ^ 2 ] / 2 + [ x ^ 2 ] / 2 + y\nSubject To\n"
+     " c: x + y >= 1\nEnd\n", ("highs", "gurobi", "cplex")),
+    ("every spelling of squares and products", "Minimize\n obj: x + [ x ^ 2 + x^2 + x ^2 + 3 x * x + x * y + x*y"
+     " + y * x ] / 2\nSubject To\n c: x + y >= 1\nEnd\n", ("highs", "cplex")),
+    ("parts that cancel", "Minimize\n obj: x + [ x ^ 2 - x ^ 2 ] / 2\nSubject To\n c: x >= 1\nEnd\n",
+     ("highs", "gurobi", "cplex")),
+    ("another divisor", "Minimize\n obj: x + [ 2 x ^ 2 ] / 4\nSubject To\n c: x >= 1\nEnd\n", ALL),
+    ("a product without *", "Minimize\n obj: x + [ 2 x y ] / 2\nSubject To\n c: x + y >= 1\nEnd\n",
+     ("highs", "gurobi", "cplex")),
+    ("quadratic rows", "Minimize\n obj: x\nSubject To\n q: x + [ x ^2 + 2 x * y ] >= 4\n r: [ x * y ] = 4\nEnd\n",
+     ("gurobi", "cplex")),
+    ("/ 2 in a row", "Minimize\n obj: x\nSubject To\n q: [ x ^ 2 ] / 2 <= 4\nEnd\n", ("highs", "scip", "cplex")),
+    pytest.param("a minus before the objective's brackets", "Minimize\n obj: x - [ x ^ 2 + 2 x * y ] / 2\n"
+                 "Subject To\n c: x + y >= 1\nEnd\n", ("highs", "gurobi", "cplex"),
+                 marks=pytest.mark.xfail(strict=True, reason="mopsel refuses '- [ ... ] / 2', which HiGHS, Gurobi "
+                                                             "and CPLEX read as the negated part")),
+    # SOS sets and indicators.
+    ("SOS sets over lines", "Minimize\n obj: x + y + z\nSubject To\n c: x + y >= 1\nSOS\n s1: S1:: x:1\n"
+     "  y:2 z:3\n s2: S2 :: x : 3 y : 5\nEnd\n", ("scip", "gurobi", "cplex")),
+    ("SOS weights out of order", LP_HEAD + "SOS\n s1: S2:: x:3 y:1\nEnd\n", ("gurobi",)),
+    ("an SOS member without a weight", LP_HEAD + "SOS\n s1: S1:: x y\nEnd\n", ("highs", "scip", "gurobi")),
+    ("an SOS priority", LP_HEAD + "SOS\n s1: S1:: x:1 y:2 :: 5\nEnd\n", ALL),
+    ("SOS type S3", LP_HEAD + "SOS\n s1: S3:: x:1 y:2\nEnd\n", ALL),
+    ("named indicators", LP_HEAD + " i: b = 1 -> x + y <= 2\n j: b = 0 -> x - y = -1\nBinary\n b\nEnd\n",
+     ("gurobi", "cplex")),
+    ("an indicator on a continuous variable", LP_HEAD + " i: b = 1 -> x + y <= 2\nEnd\n", ("scip", "gurobi")),
+    ("an indicator value of 2", LP_HEAD + " i: b = 2 -> x + y <= 2\nBinary\n b\nEnd\n", ALL),
+    ("an indicator written backwards", LP_HEAD + " i: x + y <= 2 <- b = 1\nBinary\n b\nEnd\n", ALL),
+    # CPLEX's sections of constraints a solver adds when it needs them: SCIP and Gurobi read
+    # them as rows, CPLEX keeps them apart, HiGHS refuses them.
+    pytest.param("lazy constraints", LP_HEAD + "Lazy Constraints\n l1: x <= 5\nEnd\n", ("scip", "gurobi"),
+                 marks=pytest.mark.xfail(strict=True, reason="mopsel refuses 'Lazy Constraints', which SCIP and "
+                                                             "Gurobi read as rows")),
+    pytest.param("user cuts", LP_HEAD + "User Cuts\n u1: x <= 5\nEnd\n", ("scip", "gurobi"),
+                 marks=pytest.mark.xfail(strict=True, reason="mopsel refuses 'User Cuts', which SCIP and Gurobi "
+                                                             "read as rows")),
+]
 
 
-def _place(a: str, b: str):
-    return (a, b) if a <= b else (b, a)
+@pytest.mark.parametrize("title, text, alike", DIALECT)
+def test_dialect_read_as_the_peers_read_it(tmp_path, title, text, alike):
+    path = tmp_path / "t.lp"
+    path.write_text(text)
+    try:
+        ours: Optional[Canonical] = of_mopsel(mopsel.read(path))
+    except mopsel.LpError:
+        ours = None
+    for reader, theirs in peer_readings(path, alike):
+        if ours is None or theirs is None:
+            assert ours is None and theirs is None, (reader, "refuses" if theirs is None else "reads")
+        else:
+            assert differing(ours, theirs) == [], reader
 
 
-def _add(d, a, b, v):
-    key = _place(a, b)
-    d[key] = d.get(key, 0.0) + float(v)
-
-
-def _nonzero(d):
-    return {k: v for k, v in d.items() if v != 0.0}
-
-
-def parts_of_mopsel(m: mopsel.Model) -> Dict[str, object]:
-    names = m.col_names
-
-    def triangle(h):
-        out = {}
-        for j in range(len(h.start) - 1):
-            for k in range(h.start[j], h.start[j + 1]):
-                _add(out, names[j], names[h.index[k]], h.value[k])
-        return out
-
-    sos = []
-    if m.sos is not None:
-        s = m.sos
-        for k in range(len(s.type)):
-            sos.append((int(s.type[k]), [(names[s.index[p]], float(s.weight[p])) for p in range(s.start[k], s.start[k + 1])]))
-    indicators = {}
-    if m.indicators is not None:
-        ind = m.indicators
-        for k in range(len(ind.row)):
-            indicators[m.row_names[ind.row[k]]] = (names[ind.column[k]], int(ind.value[k]))
-    return {
-        "H": triangle(m.hessian) if m.hessian is not None else {},
-        "rows": {m.row_names[r]: triangle(h) for r, h in (m.row_hessians or {}).items()},
-        "sos": sos,
-        "indicators": indicators,
-    }
-
-
-def parts_of_gurobi(path: Path) -> Dict[str, object]:
-    """Gurobi's quadratic terms are c·x·y without the 1/2: H's place gets 2c on the diagonal and
-    c below it."""
-    gp = pytest.importorskip("gurobipy")
-    m = gurobi_model(path)
-
-    def triangle(q):
-        out = {}
-        for k in range(q.size()):
-            a, b = q.getVar1(k).VarName, q.getVar2(k).VarName
-            _add(out, a, b, q.getCoeff(k) * (2.0 if a == b else 1.0))
-        return _nonzero(out)
-
-    objective = m.getObjective()
-    sos = []
-    for s in m.getSOSs():
-        kind, members, weights = m.getSOS(s)
-        sos.append((kind, [(v.VarName, float(w)) for v, w in zip(members, weights)]))
-    return {
-        "H": triangle(objective) if isinstance(objective, gp.QuadExpr) else {},
-        "rows": {c.QCName: triangle(m.getQCRow(c)) for c in m.getQConstrs()},
-        "sos": sos,
-        "indicators": {g.GenConstrName: (m.getGenConstrIndicator(g)[0].VarName, int(m.getGenConstrIndicator(g)[1]))
-                       for g in m.getGenConstrs()},
-    }
-
-
-def parts_of_scip(path: Path) -> Dict[str, object]:
-    """SCIP keeps a quadratic objective as a constraint 'quadobj' on a variable 'quadobjvar';
-    its terms are c·x·y as Gurobi's. Its SOS weights and indicator variables are not exposed:
-    the sets compare by type and members, indicators are left out."""
-    pyscipopt = pytest.importorskip("pyscipopt")
-    m = pyscipopt.Model()
-    m.hideOutput()
-    m.readProblem(str(path))
-
-    def triangle(c):
-        bilinear, squares, _ = m.getTermsQuadratic(c)
-        out = {}
-        for a, b, v in bilinear:
-            _add(out, a.name, b.name, v)
-        for a, v, _ in squares:
-            _add(out, a.name, a.name, 2.0 * v)
-        return _nonzero(out)
-
-    h, rows, sos = {}, {}, []
-    for c in m.getConss():
-        kind = c.getConshdlrName()
-        if kind == "nonlinear":
-            if c.name == "quadobj":
-                h = triangle(c)
-            else:
-                rows[c.name] = triangle(c)
-        elif kind in ("SOS1", "SOS2"):
-            sos.append((int(kind[-1]), [v.name for v in m.getConsVars(c)]))
-    return {"H": h, "rows": rows, "sos": sos, "indicators": None}
-
-
-def parts_of_highs(path: Path) -> Dict[str, object]:
-    """HiGHS reads the quadratic objective only (it refuses quadratic rows, SOS and indicators)."""
-    highspy = pytest.importorskip("highspy")
-    h = highspy.Highs()
-    h.setOptionValue("output_flag", False)
-    if h.readModel(str(path)) == highspy.HighsStatus.kError:
-        pytest.skip("HiGHS reads no quadratic rows, SOS sets or indicators")
-    names = list(h.getLp().col_names_)
-    hessian = h.getModel().hessian_
-    out = {}
-    for j in range(hessian.dim_):
-        for k in range(hessian.start_[j], hessian.start_[j + 1]):
-            _add(out, names[j], names[hessian.index_[k]], hessian.value_[k])
-    return {"H": _nonzero(out), "rows": None, "sos": None, "indicators": None}
-
-
-PARTS_READERS = {"gurobi": parts_of_gurobi, "scip": parts_of_scip, "highs": parts_of_highs}
-
-
-def assert_parts_alike(ours: Dict[str, object], theirs: Dict[str, object], context: object = None) -> None:
-    """The parts the peer reads compared; SOS weights too where it shows them."""
-    known = {k: v for k, v in theirs.items() if v is not None}
-    mine = {k: v for k, v in ours.items() if k in known}
-    if known.get("sos") and not isinstance(known["sos"][0][1][0], tuple):
-        mine["sos"] = [(kind, [name for name, _ in members]) for kind, members in ours["sos"]]
-    assert mine == known, context
+# Quadratic parts, SOS sets, indicators and semi-continuous columns -----------------------
+#
+# Compared as whole models (peer_models.py undoes the way each peer holds these parts). HiGHS
+# reads quadratic objectives and semi-continuous columns only: it refuses the other files.
 
 
 def write_parts_gurobi(path: Path) -> None:
@@ -504,26 +583,79 @@ def write_parts_highs(path: Path) -> None:
     highspy = pytest.importorskip("highspy")
     h = highspy.Highs()
     h.setOptionValue("output_flag", False)
-    for name in ("x", "y"):
+    for name in ("x", "y", "s"):
         h.addVar(0, 10)
         h.passColName(h.getNumCol() - 1, name)
-    h.changeColsCost(2, np.array([0, 1]), np.array([2.0, 1.0]))
-    h.addRow(-INF, 4, 2, np.array([0, 1]), np.array([1.0, 1.0]))
+    h.changeColsCost(3, np.array([0, 1, 2]), np.array([2.0, 1.0, 1.0]))
+    h.changeColsIntegrality(1, np.array([2]), np.array([highspy.HighsVarType.kSemiContinuous]))
+    h.changeColBounds(2, 2.5, 10)
+    h.addRow(-INF, 4, 3, np.array([0, 1, 2]), np.array([1.0, 1.0, 1.0]))
     h.passRowName(0, "c1")
-    h.passHessian(2, 3, highspy.HessianFormat.kTriangular, np.array([0, 2, 3]), np.array([0, 1, 1]),
+    h.passHessian(3, 3, highspy.HessianFormat.kTriangular, np.array([0, 2, 3, 3]), np.array([0, 1, 1]),
                   np.array([2.0, 3.0, 1.0]))
     h.writeModel(str(path))
 
 
-PARTS_WRITERS = {"gurobi": write_parts_gurobi, "scip": write_parts_scip, "highs": write_parts_highs}
+def write_parts_cplex(path: Path) -> None:
+    """Every part CPLEX writes: a quadratic objective and row, indicators on either value, SOS
+    sets, a ranged row (a range variable Rgc3), semi-continuous and semi-integer columns."""
+    cplex = pytest.importorskip("cplex")
+    c = cplex.Cplex()
+    c.variables.add(names=["x", "y", "z", "b", "s", "si"], obj=[2, 1, 0, 0, 1, 1], lb=[0, 0, 0, 0, 2, 1],
+                    ub=[10, cplex.infinity, cplex.infinity, 1, 5, 8], types="CCCBSN")
+    c.objective.set_offset(-2.5)
+    c.linear_constraints.add(names=["c1", "c3"], lin_expr=[[["x", "y", "z"], [1, 1, 1]], [["x", "s"], [1, 1]]],
+                             senses="LR", rhs=[4, 5], range_values=[0, -3])
+    c.objective.set_quadratic_coefficients([("x", "x", 2.0), ("x", "y", 3.0), ("y", "y", 1.0)])
+    c.quadratic_constraints.add(name="q1", lin_expr=cplex.SparsePair(["x"], [1.0]),
+                                quad_expr=cplex.SparseTriple(["x", "x", "y"], ["x", "y", "y"], [1.0, 2.0, 3.0]),
+                                sense="L", rhs=9)
+    c.indicator_constraints.add(name="ind1", indvar="b", complemented=0, lin_expr=cplex.SparsePair(["x", "y"], [1, 1]),
+                                sense="L", rhs=2)
+    c.indicator_constraints.add(name="ind0", indvar="b", complemented=1, lin_expr=cplex.SparsePair(["x", "z"], [1, -1]),
+                                sense="G", rhs=1)
+    c.SOS.add(type="1", SOS=cplex.SparsePair(["x", "y", "z"], [1, 2, 3]), name="s1")
+    c.SOS.add(type="2", SOS=cplex.SparsePair(["x", "y", "z"], [3, 5, 7]), name="s2")
+    c.write(str(path))
 
 
-@pytest.mark.parametrize("reader", sorted(PARTS_READERS))
+def write_parts_docplex(path: Path) -> None:
+    pytest.importorskip("docplex")
+    from docplex.mp.model import Model
+
+    m = Model("parts")
+    x, y, z = m.continuous_var(0, 10, "x"), m.continuous_var(name="y"), m.continuous_var(name="z")
+    b, s = m.binary_var("b"), m.semicontinuous_var(2, 5, "s")
+    m.minimize(2 * x + y + s + x * x + 3 * x * y + 0.5 * y * y - 2.5)
+    m.add_constraint(x + y + z <= 4, "c1")
+    m.add_constraint(x + x * x + 2 * x * y + 3 * y * y <= 9, "q1")
+    m.add_indicator(b, x + y <= 2, 1, name="ind1")
+    m.add_indicator(b, x - z >= 1, 0, name="ind0")
+    m.add_sos([x, y, z], 1, weights=[1, 2, 3], name="s1")
+    m.add_sos([x, y, z], 2, weights=[3, 5, 7], name="s2")
+    m.export_as_lp(str(path))
+
+
+PARTS_WRITERS = {"gurobi": write_parts_gurobi, "scip": write_parts_scip, "highs": write_parts_highs,
+                 "cplex": write_parts_cplex, "docplex": write_parts_docplex}
+
+# (writer, reader) -> why the readings differ, each a rule in docs/compatibility.md.
+SCIP_SEMI = "SCIP holds a semi-continuous column [l, u] as [0, u] and a disjunction"
+PARTS_DIFFERENCES = {
+    **{(w, "highs"): "HiGHS refuses quadratic rows, SOS sets and indicators" for w in ("gurobi", "scip", "cplex",
+                                                                                        "docplex")},
+    **{(w, "scip"): SCIP_SEMI for w in ("highs", "cplex", "docplex")},
+    ("cplex", "gurobi"): "Gurobi refuses '=<' and '=>', which CPLEX writes in indicator constraints",
+    ("docplex", "gurobi"): "Gurobi refuses a product without blanks ('x*y'), which docplex writes",
+}
+
+
+@pytest.mark.parametrize("reader", sorted(READERS))
 @pytest.mark.parametrize("writer", sorted(PARTS_WRITERS))
 def test_peer_parts_read_as_the_peers_read_them(tmp_path, writer, reader):
     path = peer_file(tmp_path, writer, PARTS_WRITERS[writer])
-    theirs = PARTS_READERS[reader](path)
-    assert_parts_alike(parts_of_mopsel(mopsel.read(path)), theirs)
+    ours = of_mopsel(mopsel.read(path, strict=True))
+    assert_alike(ours, reads(reader, path), PARTS_DIFFERENCES.get((writer, reader)), path.read_text())
 
 
 PARTS_MODELS = {
@@ -532,19 +664,26 @@ PARTS_MODELS = {
                   b" q1: x + [ x ^ 2 + 2 x * y + 3 y ^ 2 ] <= 9\n ind1: b = 1 -> x + y <= 2\n"
                   b" ind0: b = 0 -> x - z >= 1\nBounds\n x <= 10\nBinary\n b\nSOS\n s1: S1:: x:1 y:2 z:3\n"
                   b" s2: S2:: x:3 y:5 z:7\nEnd\n",
-    # What HiGHS reads too: a quadratic objective alone, with numbers that need 17 digits.
+    # What HiGHS reads too: a quadratic objective, with numbers that need 17 digits, and
+    # semi-continuous and semi-integer columns.
     "objective": b"Maximize\n obj: x + [ - 0.1 x ^ 2 + 0.30000000000000004 x * y - 3.141592653589793 y ^ 2 ] / 2 + 3\n"
-                 b"Subject To\n c1: x + y <= 4\nEnd\n",
+                 b"Subject To\n c1: x + y + s + t <= 4\nBounds\n 2 <= s <= 5\n t <= 8\nGeneral\n t\n"
+                 b"Semi-Continuous\n s t\nEnd\n",
+}
+PARTS_WRITTEN_DIFFERENCES = {
+    ("every part", "highs"): "HiGHS refuses quadratic rows, SOS sets and indicators",
+    ("objective", "gurobi"): "Gurobi reads the objective constant '+ 3' as a variable named '3'",
+    ("objective", "scip"): SCIP_SEMI,
 }
 
 
+@pytest.mark.parametrize("reader", sorted(READERS))
 @pytest.mark.parametrize("digits", [None, 17])
 @pytest.mark.parametrize("title", sorted(PARTS_MODELS))
-def test_written_parts_read_by_peers(tmp_path, title, digits):
+def test_written_parts_read_by_peers(tmp_path, title, digits, reader):
     model = mopsel.read(PARTS_MODELS[title], format="lp")
     path = tmp_path / "m.lp"
     mopsel.write(model, path, digits=digits)
-    ours = parts_of_mopsel(mopsel.read(path))
-    assert ours == parts_of_mopsel(model)
-    for reader, theirs in peer_readings(PARTS_READERS, path):
-        assert_parts_alike(ours, theirs, reader)
+    ours = of_mopsel(mopsel.read(path))
+    assert peers.same(ours, of_mopsel(model)) == []
+    assert_alike(ours, reads(reader, path), PARTS_WRITTEN_DIFFERENCES.get((title, reader)), (title, digits, reader))

@@ -1,5 +1,5 @@
 """Models as comparable data, whoever read or built them: mopsel, HiGHS (highspy), SCIP
-(pyscipopt) and Gurobi (gurobipy). Each peer holds the parts beyond a linear program in its own
+(pyscipopt), Gurobi (gurobipy) and CPLEX (cplex). Each peer holds the parts beyond a linear program in its own
 way (SCIP: the quadratic objective as a variable and a constraint, indicators as constraints on
 a slack; Gurobi: indicator rows as general constraints); the functions here undo that, so that
 equal data mean the same model:
@@ -10,7 +10,8 @@ equal data mean the same model:
   the diagonal); row_hessians: each row's H_r likewise;
 - sos: the sets in order, (type, ((column, weight), ...)); sos_names where the peer keeps them;
 - indicators: each as (row, column, value, coefficients, bound) with the row written
-  a'x <= bound (a lower bound as -a'x <= -lower); indicator rows are no rows of their own.
+  a'x <= bound (a lower bound as -a'x <= -lower); indicator rows are no rows of their own;
+- semi: the names of the semi-continuous and semi-integer columns where the peer shows them.
 
 Each peer is optional: its reader raises pytest's skip when it is not installed.
 """
@@ -61,7 +62,7 @@ def _upper_forms(row: str, column: str, value: int, coefficients: Dict[str, floa
 
 
 def canonical(sense_min: bool, offset: float, cols, rows, entries, hessian=None, row_hessians=None, sos=(),
-              sos_names=None, indicators=()) -> Canonical:
+              sos_names=None, indicators=(), semi=None) -> Canonical:
     return {
         "sense": "min" if sense_min else "max",
         "offset": float(offset),
@@ -73,15 +74,19 @@ def canonical(sense_min: bool, offset: float, cols, rows, entries, hessian=None,
         "sos": [(int(t), tuple((n, float(w)) for n, w in members)) for t, members in sos],
         "sos_names": sos_names,
         "indicators": sorted(indicators),
+        "semi": None if semi is None else sorted(semi),
     }
 
 
 def same(ours: Canonical, theirs: Canonical) -> List[str]:
-    """The keys whose data differ (sos_names only where both sides keep them)."""
-    keys = [k for k in ours if k != "sos_names" and ours[k] != theirs[k]]
-    if ours["sos_names"] is not None and theirs["sos_names"] is not None and ours["sos_names"] != theirs["sos_names"]:
-        keys.append("sos_names")
-    return keys
+    """The keys whose data differ (sos_names and semi only where both sides keep them)."""
+    keys = [k for k in ours if k not in _WHERE_KEPT and ours[k] != theirs[k]]
+    return keys + [k for k in _WHERE_KEPT if None not in (ours[k], theirs[k]) and ours[k] != theirs[k]]
+
+
+# Parts that not every peer shows: SOS names (Gurobi drops them), semi-continuous and
+# semi-integer columns (SCIP makes other constraints of them).
+_WHERE_KEPT = ("sos_names", "semi")
 
 
 # mopsel ---------------------------------------------------------------------------------------
@@ -123,7 +128,7 @@ def of_mopsel(m) -> Canonical:
     return canonical(m.obj_sense_minimize, m.obj_offset, cols, rows, entries,
                      None if m.hessian is None else _triangle(m.hessian, col_names),
                      {row_names[r]: _triangle(h, col_names) for r, h in m.row_hessians.items()}, sos, names,
-                     indicators)
+                     indicators, [n for n, kind in zip(col_names, m.col_integrality.tolist()) if kind >= 2])
 
 
 # HiGHS ----------------------------------------------------------------------------------------
@@ -135,8 +140,10 @@ def of_highs(model) -> Canonical:
     lp = model.lp_ if hasattr(model, "lp_") else model
     cols_n, rows_n = list(lp.col_names_), list(lp.row_names_)
     integrality = list(lp.integrality_) or [highspy.HighsVarType.kContinuous] * lp.num_col_
+    kinds = highspy.HighsVarType
     cols = [(cols_n[j], lp.col_cost_[j], lp.col_lower_[j], lp.col_upper_[j],
-             integrality[j] == highspy.HighsVarType.kInteger) for j in range(lp.num_col_)]
+             integrality[j] in (kinds.kInteger, kinds.kSemiInteger)) for j in range(lp.num_col_)]
+    semi = [cols_n[j] for j in range(lp.num_col_) if integrality[j] in (kinds.kSemiContinuous, kinds.kSemiInteger)]
     rows = [(rows_n[i], lp.row_lower_[i], lp.row_upper_[i]) for i in range(lp.num_row_)]
     a = lp.a_matrix_
     start, index, value = list(a.start_), list(a.index_), list(a.value_)
@@ -155,7 +162,7 @@ def of_highs(model) -> Canonical:
                 i = h.index_[k]
                 if not square or i >= j:  # a square matrix gives each pair twice
                     _add(hessian, pair(cols_n[i], cols_n[j]), h.value_[k])
-    return canonical(lp.sense_ == highspy.ObjSense.kMinimize, lp.offset_, cols, rows, entries, hessian)
+    return canonical(lp.sense_ == highspy.ObjSense.kMinimize, lp.offset_, cols, rows, entries, hessian, semi=semi)
 
 
 def highs_reads(path: Path) -> Optional[Canonical]:
@@ -187,8 +194,20 @@ def _scip_quadratic(m, c, names_of) -> Tuple[Dict[Tuple[str, str], float], Dict[
     return h, lin
 
 
-def of_scip(m, objective_variable: str = "qmatrixvar", objective_constraint: str = "qmatrix") -> Canonical:
-    """A pyscipopt.Model, read from a file or built by mopsel.to_scip, as data."""
+# What SCIP calls the variable and constraint it makes of a quadratic objective, by the reader.
+SCIP_OBJECTIVE = {"mps": ("qmatrixvar", "qmatrix"), "lp": ("quadobjvar", "quadobj")}
+
+
+def _scip_indicator_row(name: str, lp: bool) -> str:
+    """The row an indicator constraint stands for: the LP reader keeps the row's name, the MPS
+    reader prefixes it (ind_r, indlhs_r, indrhs_r)."""
+    return name if lp else name.split("_", 1)[1]
+
+
+def of_scip(m, objective_variable: str = "qmatrixvar", objective_constraint: str = "qmatrix",
+            lp: bool = False) -> Canonical:
+    """A pyscipopt.Model, read from a file (lp: by the LP reader) or built by mopsel.to_scip, as
+    data."""
     conss = m.getConss()
     skip_vars = {m.getSlackVarIndicator(c).name for c in conss if c.getConshdlrName() == "indicator"}
     linked = {m.getLinearConsIndicator(c).name for c in conss if c.getConshdlrName() == "indicator"}
@@ -223,7 +242,7 @@ def of_scip(m, objective_variable: str = "qmatrixvar", objective_constraint: str
             column = binary.name[: -len("_neg")] if negated else binary.name
             coefficients = {v: a for v, a in m.getValsLinear(lin_cons).items() if v != slack}
             lower, upper = _finite(m.getLhs(lin_cons), SCIP_INFINITY), _finite(m.getRhs(lin_cons), SCIP_INFINITY)
-            row = c.name.split("_", 1)[1]  # ind_r, indlhs_r, indrhs_r
+            row = _scip_indicator_row(c.name, lp)
             indicators += _upper_forms(row, column, 0 if negated else 1, coefficients, lower, upper)
     return canonical(m.getObjectiveSense() == "minimize", m.getObjoffset(), cols, rows, entries, hessian,
                      row_hessians, sos, sos_names, indicators)
@@ -231,7 +250,8 @@ def of_scip(m, objective_variable: str = "qmatrixvar", objective_constraint: str
 
 def scip_reads(path: Path, fold_objective: bool = True) -> Optional[Canonical]:
     """SCIP's reading of a file as data; None when SCIP refuses it. fold_objective: the
-    variable and constraint SCIP makes of a quadratic objective count as the objective's H."""
+    variable and constraint SCIP makes of a quadratic objective count as the objective's H.
+    The file's suffix picks SCIP's reader and so its names."""
     pyscipopt = pytest.importorskip("pyscipopt")
     m = pyscipopt.Model()
     m.hideOutput()
@@ -239,7 +259,9 @@ def scip_reads(path: Path, fold_objective: bool = True) -> Optional[Canonical]:
         m.readProblem(str(path))
     except OSError:  # SCIP's "read error!"
         return None
-    return of_scip(m) if fold_objective else of_scip(m, objective_constraint="")
+    lp = Path(path).suffix == ".lp"
+    variable, constraint = SCIP_OBJECTIVE["lp" if lp else "mps"]
+    return of_scip(m, variable, constraint if fold_objective else "", lp)
 
 
 # Gurobi ---------------------------------------------------------------------------------------
@@ -306,7 +328,87 @@ def gurobi_reads(path: Path) -> Optional[Canonical]:
         for k in range(expression.size()):
             _add(coefficients, expression.getVar(k).VarName, expression.getCoeff(k))
         indicators += _upper_forms(g.GenConstrName, binary.VarName, value, coefficients, *_gurobi_sides(sense, rhs))
-    return canonical(m.ModelSense == 1, m.ObjCon, cols, rows, entries, hessian, row_hessians, sos, None, indicators)
+    return canonical(m.ModelSense == 1, m.ObjCon, cols, rows, entries, hessian, row_hessians, sos, None, indicators,
+                     [v.VarName for v in m.getVars() if v.VType in "SN"])
 
 
 READERS = {"highs": highs_reads, "scip": scip_reads, "gurobi": gurobi_reads}
+
+
+# CPLEX ----------------------------------------------------------------------------------------
+
+CPLEX_INFINITY = 1e20
+
+
+def _cplex_sides(sense: str, rhs: float, span: float = 0.0) -> Tuple[float, float]:
+    """A CPLEX row's bounds: sense L, G, E, or R with the range value (negative: below rhs)."""
+    if sense == "R":
+        return (rhs, rhs + span) if span >= 0 else (rhs + span, rhs)
+    lower, upper = _gurobi_sides({"L": "<", "G": ">", "E": "="}[sense], rhs)
+    return _finite(lower, CPLEX_INFINITY), _finite(upper, CPLEX_INFINITY)
+
+
+_CPLEX_CONTINUOUS = (0, 5, 10)  # LP, QP, QCP
+
+
+def of_cplex(c) -> Canonical:
+    """A cplex.Cplex model as data. Its objective is c'x + 1/2 x'Qx (Q is H); a quadratic row
+    holds x'Qx term by term (c x_i x_j), as Gurobi's. Semi-continuous ('S') and semi-integer
+    ('N') columns are in `semi`."""
+    names = c.variables.get_names()
+    # A problem without integer or semi-continuous columns has no types (CPLEX error 3003).
+    types = c.variables.get_types() if c.get_problem_type() not in _CPLEX_CONTINUOUS else "C" * len(names)
+    cols = [(n, cost, _finite(lo, CPLEX_INFINITY), _finite(up, CPLEX_INFINITY), t in "IBN")
+            for n, cost, lo, up, t in zip(names, c.objective.get_linear(), c.variables.get_lower_bounds(),
+                                          c.variables.get_upper_bounds(), types)]
+    lin = c.linear_constraints
+    rows, entries = [], {}
+    for r, sense, rhs, span, row in zip(lin.get_names(), lin.get_senses(), lin.get_rhs(), lin.get_range_values(),
+                                        lin.get_rows()):
+        rows.append((r, *_cplex_sides(sense, rhs, span)))
+        for j, a in zip(row.ind, row.val):
+            _add(entries, (r, names[j]), a)
+    hessian: Dict[Tuple[str, str], float] = {}
+    if c.objective.get_num_quadratic_nonzeros():
+        for j, column in enumerate(c.objective.get_quadratic()):
+            for i, v in zip(column.ind, column.val):
+                if i >= j:  # Q is given whole: each pair twice
+                    _add(hessian, pair(names[i], names[j]), v)
+    quad, row_hessians = c.quadratic_constraints, {}
+    for q, sense, rhs, linear, terms in zip(quad.get_names(), quad.get_senses(), quad.get_rhs(),
+                                            quad.get_linear_components(), quad.get_quadratic_components()):
+        h = row_hessians.setdefault(q, {})
+        for i, j, v in zip(terms.ind1, terms.ind2, terms.val):
+            _add(h, pair(names[i], names[j]), v * (2 if i == j else 1))
+        rows.append((q, *_cplex_sides(sense, rhs)))
+        for j, a in zip(linear.ind, linear.val):
+            _add(entries, (q, names[j]), a)
+    sos, sos_names = [], []
+    if c.SOS.get_num():
+        sos = [(int(t), list(zip((names[j] for j in s.ind), s.val)))
+               for t, s in zip(c.SOS.get_types(), c.SOS.get_sets())]
+        sos_names = list(c.SOS.get_names())
+    ind, indicators = c.indicator_constraints, []
+    for g, column, complemented, linear, sense, rhs in zip(
+            ind.get_names(), ind.get_indicator_variables(), ind.get_complemented(), ind.get_linear_components(),
+            ind.get_senses(), ind.get_rhs()):
+        coefficients: Dict[str, float] = {}
+        for j, a in zip(linear.ind, linear.val):
+            _add(coefficients, names[j], a)
+        indicators += _upper_forms(g, names[column], 0 if complemented else 1, coefficients, *_cplex_sides(sense, rhs))
+    return canonical(c.objective.get_sense() == c.objective.sense.minimize, c.objective.get_offset(), cols, rows,
+                     entries, hessian, row_hessians, sos, sos_names, indicators,
+                     [n for n, t in zip(names, types) if t in "SN"])
+
+
+def cplex_reads(path: Path) -> Optional[Canonical]:
+    """CPLEX's reading of a file as data; None when CPLEX refuses it."""
+    cplex = pytest.importorskip("cplex")
+    c = cplex.Cplex()
+    for stream in (c.set_log_stream, c.set_error_stream, c.set_warning_stream, c.set_results_stream):
+        stream(None)
+    try:
+        c.read(str(path))
+    except cplex.exceptions.CplexError:
+        return None
+    return of_cplex(c)
