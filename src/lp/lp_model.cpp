@@ -34,6 +34,11 @@ void end_objective_quadratic(LpModel& model, size_t begin) {
   model.quadratic.segments.push_back({OBJECTIVE_ROW, QuadraticKind::OneTriangle, {begin, end}, {}});
 }
 
+void double_quadratic_entries(LpModel& model, size_t begin) noexcept {
+  OwnedArray<double>& value = model.quadratic.entries.value;
+  for (size_t k = begin; k < value.size(); ++k) value[k] *= 2.0;
+}
+
 // Rows up to this many terms are searched pair by pair, longer ones sorted: a row of
 // 16 terms takes at most 120 comparisons, about what sorting them costs.
 constexpr uint32_t kPairwiseRepeatsMax = 16;

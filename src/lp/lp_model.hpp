@@ -117,6 +117,9 @@ inline void open_row(LpModel& model) {
 // Ends a quadratic part of the objective begun at entry `begin`.
 void end_objective_quadratic(LpModel& model, size_t begin);
 
+// Doubles the quadratic entries from `begin` on (an objective's bracket without `/ 2`).
+void double_quadratic_entries(LpModel& model, size_t begin) noexcept;
+
 // Adds `value` times column `ref` to the open row. False when the entry limit is reached.
 [[gnu::always_inline]] inline bool add_entry(LpModel& model, ColumnRef& ref, double value) {
   const uint32_t row_begin = model.row_start[model.num_row];

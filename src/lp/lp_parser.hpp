@@ -468,10 +468,12 @@ struct Parser {
       } else if (cur.kind == Tok::Open) {
         if (shared != nullptr) return one_thread(cur);
         if (!first && !signed_term) return syntax(cur, "'+' or '-' between two terms");
-        if (sign < 0) {
-          return fail(FindingCode::LpSyntax, cur, "a '-' before '[': the signs of a quadratic part go inside the brackets");
+        // In the objective a '-' negates the part, as HiGHS, Gurobi and CPLEX read it; in a
+        // row HiGHS and SCIP refuse it.
+        if (sign < 0 && target == Target::Row) {
+          return fail(FindingCode::LpSyntax, cur, "a '-' before '[' in a constraint: the signs of a quadratic part go inside the brackets");
         }
-        if (!quadratic(target, terms)) return false;
+        if (!quadratic(target, terms, sign)) return false;
       } else {
         if (signed_term) return syntax(cur, "a number or a variable after the sign");
         return finish();
@@ -481,11 +483,15 @@ struct Parser {
     }
   }
 
-  // `[ terms ]`, in the objective `[ terms ] / 2`, from `cur` at '['. A term is
-  // `c x ^ 2` or `c x * y`; the bracket holds 1/2 x'Hx (the objective's, with the halving
-  // written out) or 1/2 x'H_r x (a row's), so x ^ 2 gives H's diagonal its coefficient
-  // (a row's doubled at the end) and x * y gives each of the two places of H half of it.
-  bool quadratic(Target target, uint64_t& terms) {
+  // `[ terms ]`, in the objective `[ terms ] / 2`, from `cur` at '['; `sign` is the sign
+  // written before it (-1 only in the objective). A term is `c x ^ 2` or `c x * y`; the
+  // bracket holds 1/2 x'Hx (the objective's, with the halving written out) or 1/2 x'H_r x
+  // (a row's), so x ^ 2 gives H's diagonal its coefficient (a row's doubled at the end) and
+  // x * y gives each of the two places of H half of it. The objective's bracket without
+  // `/ 2` is x'Hx / 2 as written, H doubled, as HiGHS and Gurobi read it (CPLEX halves it,
+  // SCIP refuses it).
+  bool quadratic(Target target, uint64_t& terms, double sign = 1.0) {
+    const Token open = cur;
     const size_t begin = model.quadratic.entries.size();
     if (!advance()) return false;
     for (bool first = true;; first = false) {
@@ -498,6 +504,7 @@ struct Parser {
       bool signed_term;
       if (!signs(coefficient, signed_term)) return false;
       if (!first && !signed_term) return syntax(cur, "'+', '-' or ']' after a quadratic term");
+      coefficient *= sign;
       if (cur.kind == Tok::Number) {
         const Token number = cur;
         coefficient *= parse_number(number.text());
@@ -539,10 +546,18 @@ struct Parser {
     }
     if (target == Target::Objective) {
       // The objective's bracket is halved, as CPLEX's format has it: `[ ... ] / 2`.
-      if (cur.kind != Tok::Slash) return syntax(cur, "'/ 2' after the quadratic part of the objective");
-      if (!advance()) return false;
-      if (cur.kind != Tok::Number || parse_number(cur.text()) != 2.0) return syntax(cur, "'2' after '/'");
-      if (!advance()) return false;
+      if (cur.kind == Tok::Slash) {
+        if (!advance()) return false;
+        if (cur.kind != Tok::Number || parse_number(cur.text()) != 2.0) return syntax(cur, "'2' after '/'");
+        if (!advance()) return false;
+      } else {
+        lp::double_quadratic_entries(model, begin);
+        if (noting && !note(FindingCode::UnhalvedQuadratic, open,
+                            "the quadratic part of the objective has no '/ 2': it is read as written, as HiGHS and "
+                            "Gurobi read it (CPLEX halves it)")) {
+          return false;
+        }
+      }
       lp::end_objective_quadratic(model, begin);
     }
     return true;
@@ -946,10 +961,11 @@ struct Parser {
     if (!advance()) return false;
     bool ended = false;
     while (cur.kind != Tok::End) {
+      const Token keyword = cur;
       const Section section = section_here();
       if (section == Section::None) {
         return syntax(cur, "a section keyword (Minimize, Maximize, Subject To, Bounds, General, Binary, "
-                           "Semi-Continuous, SOS or End)");
+                           "Semi-Continuous, SOS, Lazy Constraints, User Cuts or End)");
       }
       if (!advance()) return false;
       bool ok = true;
@@ -957,6 +973,14 @@ struct Parser {
         case Section::Minimize:
         case Section::Maximize: ok = objective(section == Section::Minimize); break;
         case Section::SubjectTo: ok = subject_to(); break;
+        case Section::Lazy:
+          if (noting && !note(FindingCode::LazyRows, keyword,
+                              "the rows of this section are read as constraints, as SCIP and Gurobi read them "
+                              "(CPLEX adds them only when a solution breaks them)")) {
+            return false;
+          }
+          ok = subject_to();
+          break;
         case Section::Bounds: ok = bounds(); break;
         case Section::General:
         case Section::Binary:

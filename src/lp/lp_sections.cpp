@@ -42,11 +42,11 @@ bool colon_follows(const Lexer& lexer) noexcept {
 }
 
 // Whether a word starting with `c` may be a keyword: every keyword starts with one of
-// b e g i m s (in any case). Most names at the start of a line (a Bounds or Binary
+// b e g i l m s u (in any case). Most names at the start of a line (a Bounds or Binary
 // section lists a variable per line) are turned away here.
 bool may_start_keyword(char c) noexcept {
   switch (c | 0x20) {
-    case 'b': case 'e': case 'g': case 'i': case 'm': case 's': return true;
+    case 'b': case 'e': case 'g': case 'i': case 'l': case 'm': case 's': case 'u': return true;
     default: return false;
   }
 }
@@ -64,6 +64,10 @@ Section section_at(const Token& first, Lexer& lexer) noexcept {
     if (take_word(ahead, "to")) found = Section::SubjectTo;
   } else if (equals_ascii_lower(word, "such")) {
     if (take_word(ahead, "that")) found = Section::SubjectTo;
+  } else if (equals_ascii_lower(word, "lazy")) {
+    if (take_word(ahead, "constraints")) found = Section::Lazy;
+  } else if (equals_ascii_lower(word, "user")) {
+    if (take_word(ahead, "cuts")) found = Section::Lazy;
   } else if (equals_ascii_lower(word, "semi")) {
     // "semi-continuous" is three tokens; "semi" alone is a keyword too.
     Lexer dash = ahead;
@@ -93,6 +97,7 @@ std::string_view section_name(Section section) noexcept {
     case Section::Binary: return "Binary";
     case Section::Semi: return "Semi-Continuous";
     case Section::Sos: return "SOS";
+    case Section::Lazy: return "Lazy Constraints";
     case Section::End: return "End";
   }
   return "";

@@ -18,6 +18,7 @@ enum class Section : uint8_t {
   Binary,       // binary binaries bin
   Semi,         // semi-continuous semicontinuous semis semi
   Sos,          // sos
+  Lazy,         // lazy constraints, user cuts: rows, as SCIP and Gurobi read them
   End,          // end
 };
 

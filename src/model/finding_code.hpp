@@ -73,6 +73,8 @@ enum class FindingCode : uint8_t {
   NoEnd,             // strict: the text ends without an End line
   InfiniteValue,     // warning: a bound or right-hand side of 1e20 or more, read as infinite
   GluedCoefficient,  // warning: a number directly followed by a name (`2x`), read as a product
+  UnhalvedQuadratic, // warning: the objective's `[ ... ]` without `/ 2`, read as written
+  LazyRows,          // warning: rows of Lazy Constraints or User Cuts, read as constraints
   Count,
 };
 
@@ -146,6 +148,8 @@ inline constexpr std::array<FindingInfo, kFindingCodeCount> kFindingInfo = {{
     {"no-end", Weight::Strict},
     {"infinite-value", Weight::Warning},
     {"glued-coefficient", Weight::Warning},
+    {"unhalved-quadratic", Weight::Warning},
+    {"lazy-rows", Weight::Warning},
 }};
 
 constexpr const FindingInfo& finding_info(FindingCode code) noexcept {

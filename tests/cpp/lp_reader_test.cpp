@@ -192,6 +192,14 @@ const Accept kAccept[] = {
      " q3: - x + [ 3 x * y + w ^2 ] >= -1\nEnd\n",
      "min|off=0|x:c=1,[0,inf]|y:c=0,[0,inf]|w:c=0,[0,inf]|q1:[-inf,4]|q2:[1,inf]|c:[0,inf]|q3:[-1,inf]"
      "| q1.x=1 c.x=1 q3.x=-1|H q1: x.x=2 x.y=2|H q2: y.y=2|H q3: x.y=3 w.w=2"},
+    {"a '-' before the objective's bracket negates it; a bracket without '/ 2' is read as written",
+     "Minimize\n obj: x - [ x ^ 2 + 2 x * y ] / 2 + [ y ^ 2 ] - [ 3 z * z ]\nSubject To\n c: x + y >= 1\nEnd\n",
+     "min|off=0|x:c=1,[0,inf]|y:c=0,[0,inf]|z:c=0,[0,inf]|c:[1,inf]| c.x=1 c.y=1|H: x.x=-1 x.y=-1 y.y=2 z.z=-6"},
+    {"Lazy Constraints and User Cuts are rows",
+     "Minimize\n obj: x + y\nSubject To\n c: x + y >= 1\nLazy Constraints\n l1: x <= 5\nuser cuts\n u1: x + y <= 7\n"
+     "Bounds\n lazy <= 1\nEnd\n",
+     "min|off=0|x:c=1,[0,inf]|y:c=1,[0,inf]|lazy:c=0,[0,1]|c:[1,inf]|l1:[-inf,5]|u1:[-inf,7]| c.x=1 l1.x=1 u1.x=1"
+     " c.y=1 u1.y=1"},
     {"SOS sets with and without a name, blanks around '::' and ':', a variable made by a set",
      "Minimize\n obj: x + y + z\nSubject To\n c: x + y + z >= 1\nSOS\n s1: S1:: x:1 y:2 z:3\n S2 :: x : 3 y : -5\n"
      " s3: S1:: w:1.5 s4: S2::\nEnd\n",
@@ -248,14 +256,12 @@ const Reject kReject[] = {
      "expected '<=', '>=', '=' or 'free' after the variable 'x', found the number '5'"},
     {"Minimize\n x\nGeneral\n 3\nEnd\n", "lp-syntax", 4, 2, "expected a variable name in General, found the number '3'"},
     {"x + y\nEnd\n", "lp-syntax", 1, 1,
-     "expected a section keyword (Minimize, Maximize, Subject To, Bounds, General, Binary, Semi-Continuous, SOS or "
-     "End), found the name 'x'"},
+     "expected a section keyword (Minimize, Maximize, Subject To, Bounds, General, Binary, Semi-Continuous, SOS, "
+     "Lazy Constraints, User Cuts or End), found the name 'x'"},
     {"Minimize\n obj: x + y <= 2\nEnd\n", "lp-syntax", 2, 13,
      "expected a term of the objective (it has no relation), found '<='"},
-    {"Minimize\n obj: x - [ x ^ 2 ] / 2\nEnd\n", "lp-syntax", 2, 11,
-     "a '-' before '[': the signs of a quadratic part go inside the brackets"},
-    {"Minimize\n obj: [ x ^ 2 ]\nSubject To\n c: x >= 1\nEnd\n", "lp-syntax", 3, 1,
-     "expected '/ 2' after the quadratic part of the objective, found the name 'Subject'"},
+    {"Minimize\n obj: x\nSubject To\n c: x - [ x ^ 2 ] <= 2\nEnd\n", "lp-syntax", 4, 9,
+     "a '-' before '[' in a constraint: the signs of a quadratic part go inside the brackets"},
     {"Minimize\n obj: [ x ^ 2 ] / 4\nEnd\n", "lp-syntax", 2, 19, "expected '2' after '/', found the number '4'"},
     {"Minimize\n x\nSubject To\n c: [ x ^ 2 ] / 2 <= 1\nEnd\n", "lp-syntax", 4, 15,
      "expected '<=', '>=' or '=' after the expression, found '/'"},
@@ -492,6 +498,8 @@ const Finds kFinds[] = {
     {"Minimize\n 2x\nSubject To\n c: x >= 1e30\nBounds\n x >= 5\n x <= 3\nEnd\n",
      {{"glued-coefficient", 2}, {"infinite-value", 4}, {"bound-conflict", 7}}},
     {"Minimize\n x\nSubject To\n c: x + y y\nEnd\n", {{"lp-syntax", 4}}},
+    {"Minimize\n obj: x + [ x ^ 2 ]\nSubject To\n c: x >= 1\nUser Cuts\n u: x <= 3\nEnd\n",
+     {{"unhalved-quadratic", 2}, {"lazy-rows", 5}}},
 };
 
 class LpFinds : public ::testing::TestWithParam<Finds> {};

@@ -498,10 +498,12 @@ DIALECT = [
     ("quadratic rows", "Minimize\n obj: x\nSubject To\n q: x + [ x ^2 + 2 x * y ] >= 4\n r: [ x * y ] = 4\nEnd\n",
      ("gurobi", "cplex")),
     ("/ 2 in a row", "Minimize\n obj: x\nSubject To\n q: [ x ^ 2 ] / 2 <= 4\nEnd\n", ("highs", "scip", "cplex")),
-    pytest.param("a minus before the objective's brackets", "Minimize\n obj: x - [ x ^ 2 + 2 x * y ] / 2\n"
-                 "Subject To\n c: x + y >= 1\nEnd\n", ("highs", "gurobi", "cplex"),
-                 marks=pytest.mark.xfail(strict=True, reason="mopsel refuses '- [ ... ] / 2', which HiGHS, Gurobi "
-                                                             "and CPLEX read as the negated part")),
+    ("a minus before the objective's brackets", "Minimize\n obj: x - [ x ^ 2 + 2 x * y ] / 2\n"
+     "Subject To\n c: x + y >= 1\nEnd\n", ("highs", "gurobi", "cplex")),
+    ("the objective's brackets without / 2", "Minimize\n obj: x + [ x ^ 2 + 2 x * y ]\nSubject To\n c: x + y >= 1\n"
+     "End\n", ("highs", "gurobi")),
+    ("a minus before a row's brackets", "Minimize\n obj: x\nSubject To\n c: x - [ x ^ 2 ] <= 1\nEnd\n",
+     ("highs", "scip")),
     # SOS sets and indicators.
     ("SOS sets over lines", "Minimize\n obj: x + y + z\nSubject To\n c: x + y >= 1\nSOS\n s1: S1:: x:1\n"
      "  y:2 z:3\n s2: S2 :: x : 3 y : 5\nEnd\n", ("scip", "gurobi", "cplex")),
@@ -516,12 +518,8 @@ DIALECT = [
     ("an indicator written backwards", LP_HEAD + " i: x + y <= 2 <- b = 1\nBinary\n b\nEnd\n", ALL),
     # CPLEX's sections of constraints a solver adds when it needs them: SCIP and Gurobi read
     # them as rows, CPLEX keeps them apart, HiGHS refuses them.
-    pytest.param("lazy constraints", LP_HEAD + "Lazy Constraints\n l1: x <= 5\nEnd\n", ("scip", "gurobi"),
-                 marks=pytest.mark.xfail(strict=True, reason="mopsel refuses 'Lazy Constraints', which SCIP and "
-                                                             "Gurobi read as rows")),
-    pytest.param("user cuts", LP_HEAD + "User Cuts\n u1: x <= 5\nEnd\n", ("scip", "gurobi"),
-                 marks=pytest.mark.xfail(strict=True, reason="mopsel refuses 'User Cuts', which SCIP and Gurobi "
-                                                             "read as rows")),
+    ("lazy constraints", LP_HEAD + "Lazy Constraints\n l1: x <= 5\nEnd\n", ("scip", "gurobi")),
+    ("user cuts", LP_HEAD + "User Cuts\n u1: x <= 5\nEnd\n", ("scip", "gurobi")),
 ]
 
 
