@@ -786,7 +786,7 @@ struct Parser {
   }
 
   bool bounds() {
-    lp::Lexer scout = lexer;
+    const char* scout = lexer.pos;
     for (size_t i = 0; i < kTermsAhead; ++i) scout_ahead(scout);
     for (;;) {
       scout_ahead(scout);
@@ -847,21 +847,33 @@ struct Parser {
   }
 
   // General, Binary, Semi-Continuous: a list of variables.
-  // Asks for the map slot of the next name `scout` reaches (within a few tokens): in the
+  // Asks for the map slot of the next name from `scout` on and moves past it: in the
   // Bounds and type sections it runs kTermsAhead names ahead of `cur` (see AheadTerm).
-  void scout_ahead(lp::Lexer& scout) noexcept {
-    for (int tokens = 0; tokens < 4; ++tokens) {
-      const Token t = scout.next();
-      if (t.kind == Tok::End) return;
-      if (t.kind == Tok::Name) {
-        prefetch_name(model.column_of, map_key(model.column_of, t.text()));
-        return;
-      }
+  // Only a hint, so the bytes are not lexed: a name is a run of name bytes that starts
+  // with a letter or the like, other than `free` and the infinity words, so that the
+  // scout keeps its lead over lines such as `-inf <= x <= inf` (the words of comments and
+  // keywords are asked for too, and a bracket ends the name).
+  void scout_ahead(const char*& scout) noexcept {
+    using lp::detail::char_class;
+    const char* const end = text.data() + text.size();
+    const char* p = scout;
+    for (;;) {
+      while (p != end && char_class(*p) != lp::detail::kNameByte) ++p;
+      const char* const name = p;
+      while (p != end && !lp::detail::ends_name(*p)) ++p;
+      const std::string_view word(name, static_cast<size_t>(p - name));
+      if (word.empty()) break;
+      const size_t n = word.size();
+      const bool maybe_keyword = (n == 3 || n == 4 || n == 8) && ((word[0] | 0x20) == 'i' || (word[0] | 0x20) == 'f');
+      if (maybe_keyword && (lp::is_free_word(word) || lp::is_infinity_word(word))) continue;
+      prefetch_name(model.column_of, map_key(model.column_of, word));
+      break;
     }
+    scout = p;
   }
 
   bool kinds(Section section) {
-    lp::Lexer scout = lexer;
+    const char* scout = lexer.pos;
     for (size_t i = 0; i < kTermsAhead; ++i) scout_ahead(scout);
     for (;;) {
       if (cur.kind == Tok::End || section_peek()) return true;
