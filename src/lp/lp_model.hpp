@@ -60,6 +60,9 @@ struct LpModel {
   uint32_t col_tag = 0;  // or'ed into the index of each column made (kPieceColumn in a piece)
   std::vector<std::string_view> col_text;  // a piece's: the names of its columns in the text
   std::vector<ObjectiveTerm> objective_terms;  // a piece's terms of the objective
+  // A term of the objective with the coefficient 0: the writer listed every column there
+  // (as mopsel's does, to keep their order), so rows bring no new ones.
+  bool zero_cost_term = false;
 
   // Rows, in file order; row i holds the entries [row_start[i], row_start[i + 1]).
   NameList row_names;
@@ -86,6 +89,33 @@ struct LpModel {
   ReaderLimits limits;
   std::vector<uint64_t> repeats;  // scratch of sum_repeated_terms
 };
+
+// The room the column map may take at once for columns not met yet, per byte of text
+// still to read, and the room it may always take (a map of 1 MiB costs little to make).
+// many-rows-1GB as HiGHS writes it: 7.2 M columns, half of them new in Subject To, 384 MB
+// of slots for 345 MB of section.
+inline constexpr size_t kMapRoomPerByte = 2;
+inline constexpr size_t kSmallMapRoom = size_t{1} << 20;
+
+// Bytes of slots of a column map that holds `names` names.
+inline size_t map_room(uint64_t names) noexcept { return slots_for(names) * sizeof(NameMap<ColumnRef>::Slot); }
+
+// The room the column map may take with `text_bytes` of text to read.
+inline size_t most_map_room(size_t text_bytes) noexcept {
+  return text_bytes > kSmallMapRoom / kMapRoomPerByte ? kMapRoomPerByte * text_bytes : kSmallMapRoom;
+}
+
+// The names the column map makes room for when an objective of `objective_bytes` that
+// made `columns` columns ends with `rest_bytes` of text after it: twice its columns when
+// at least as much text follows (writers leave the columns of cost 0 out of the
+// objective, so rows often bring about as many new ones, and lookups of names the map
+// lacks are short in a map at most 30% full) and that room is allowed, else its columns.
+// An objective with a term of cost 0 (`zero_cost_term`) lists every column: its columns.
+inline uint64_t names_after_objective(uint64_t columns, size_t objective_bytes, size_t rest_bytes,
+                                      bool zero_cost_term) noexcept {
+  const bool rows_follow = rest_bytes >= objective_bytes && !zero_cost_term;
+  return rows_follow && map_room(2 * columns) <= most_map_room(objective_bytes + rest_bytes) ? 2 * columns : columns;
+}
 
 // The column of a prepared key, or null. Good until the next column is made.
 [[gnu::always_inline]] inline ColumnRef* find_column(LpModel& model, const NameKey& key) noexcept {

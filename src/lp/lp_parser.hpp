@@ -301,6 +301,7 @@ struct Parser {
     }
     if (shared != nullptr) {
       model.objective_terms.push_back({col, coefficient});
+      model.zero_cost_term |= coefficient == 0.0;
       return true;
     }
     if (noting) {
@@ -312,6 +313,7 @@ struct Parser {
       in_objective[col] = 1;
     }
     model.col_cost[col] += coefficient;
+    model.zero_cost_term |= coefficient == 0.0;
     return true;
   }
 
@@ -606,11 +608,17 @@ struct Parser {
       case ParallelRead::Restart: return restart_here();
       case ParallelRead::OneThread: break;
     }
+    const char* const begin = cur.begin;
     double constant = 0.0;
     uint64_t terms = 0;
     if (!expression(Target::Objective, constant, terms)) return false;
     model.obj_offset += constant;
     if (relation_of(cur.kind)) return syntax(cur, "a term of the objective (it has no relation)");
+    if (shared == nullptr) {
+      const char* const end = text.data() + text.size();
+      reserve_names(model.column_of, lp::names_after_objective(model.num_col, static_cast<size_t>(cur.begin - begin),
+                                                               static_cast<size_t>(end - cur.begin), model.zero_cost_term));
+    }
     return true;
   }
 

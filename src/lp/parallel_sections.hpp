@@ -36,13 +36,6 @@
 namespace mopsel::lp {
 namespace {
 
-// The room the column map may take at once for the pieces' new columns, per byte of the
-// section's text, and the room it may always take (a map of 1 MiB costs little to make).
-// many-rows-1GB as HiGHS writes it: 7.2 M columns, half of them new in Subject To, 384 MB
-// of slots for 345 MB of section.
-constexpr size_t kJoinRoomPerByte = 2;
-constexpr size_t kSmallJoinRoom = size_t{1} << 20;
-
 struct Piece {
   const char* begin = nullptr;
   const char* end = nullptr;
@@ -260,18 +253,18 @@ ParallelRead read_in_pieces(Parser& parser, bool objective, std::vector<std::uni
 
   // Every thread joins the pieces when the map can make room at once for every column
   // they made: the sum overstates the new columns when many pieces name the same ones,
-  // so that room is made only while it takes at most kJoinRoomPerByte bytes per byte of
+  // so that room is made only while it takes at most kMapRoomPerByte bytes per byte of
   // the section (or the map is small). Else this thread joins them, making the columns
   // one by one.
-  const auto room_for = [](uint64_t names) { return slots_for(names) * sizeof(NameMap<ColumnRef>::Slot); };
-  const size_t most_room = std::max(kJoinRoomPerByte * static_cast<size_t>(end - begin), kSmallJoinRoom);
-  if (room_for(columns) <= most_room) {
-    // Rows that follow a large objective name its columns, and often about as many new
-    // ones (writers leave the columns of cost 0 out of the objective): room for twice the
-    // objective's columns keeps the map at most 30% full while the rows' pieces look
-    // names up in it, and spares the rows' join moving every name to a larger map.
-    const bool rows_follow = objective && keyword != nullptr && end - keyword >= keyword - begin;
-    const uint64_t names = rows_follow && room_for(2 * columns) <= most_room ? 2 * columns : columns;
+  if (map_room(columns) <= most_map_room(static_cast<size_t>(end - begin))) {
+    // After the objective, room for the rows' new columns too: the rows' join then moves
+    // no name to a larger map.
+    bool zero_cost_term = false;
+    for (const auto& piece : used) zero_cost_term |= piece->model.zero_cost_term;
+    const uint64_t names = objective && keyword != nullptr
+                               ? names_after_objective(columns, static_cast<size_t>(keyword - begin),
+                                                       static_cast<size_t>(end - keyword), zero_cost_term)
+                               : columns;
     reserve_names_on_threads(parser.model.column_of, names, threads);
     std::vector<LpModel*> parts;
     for (auto& piece : used) parts.push_back(&piece->model);
