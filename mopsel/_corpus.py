@@ -308,7 +308,8 @@ def stats_table(
     >>> folder = tempfile.mkdtemp()
     >>> m = mopsel.from_arrays(col_cost=[1.0, 2.0], a_matrix=[[1.0, 1.0]], row_lower=[1.0], row_upper=[4.0])
     >>> mopsel.write(m, os.path.join(folder, "a.mps"))
-    >>> _ = open(os.path.join(folder, "bad.mps"), "w").write("ROWS\\n")
+    >>> with open(os.path.join(folder, "bad.mps"), "w") as f:
+    ...     _ = f.write("ROWS\\n")
     >>> paths = [os.path.join(folder, name) for name in ("a.mps", "bad.mps")]
     >>> table = mopsel.stats_table(paths, jobs=1)
     >>> table[["rows", "columns", "nonzeros", "rows_ranged"]].iloc[0].tolist()

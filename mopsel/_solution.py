@@ -337,9 +337,9 @@ def read_solution(path: Path) -> Solution:
     then `name value`), HiGHS's `writeSolution` in its raw style (also sparse) or its pretty
     style (whose values carry about six digits). Plain `name value` lines read too.
 
-    >>> import os, tempfile, mopsel
-    >>> path = os.path.join(tempfile.mkdtemp(), "m.sol")
-    >>> _ = open(path, "w").write("=obj= 3.5\\nx 1\\ny 2.5\\n")
+    >>> import pathlib, tempfile, mopsel
+    >>> path = pathlib.Path(tempfile.mkdtemp()) / "m.sol"
+    >>> _ = path.write_text("=obj= 3.5\\nx 1\\ny 2.5\\n")
     >>> s = mopsel.read_solution(path)
     >>> s.format, s.objective, s.to_dict()
     ('miplib', 3.5, {'x': 1.0, 'y': 2.5})
@@ -402,12 +402,12 @@ def write_solution(
     which `Highs.readSolution` reads). `objective` is the value to state; by default the one
     evaluate computes.
 
-    >>> import os, tempfile, mopsel
+    >>> import pathlib, tempfile, mopsel
     >>> m = mopsel.from_arrays(col_cost=[1.0, 2.0], a_matrix=[[1.0, 1.0]], row_lower=[1.0],
     ...                        row_upper=[4.0], col_names=["x", "y"])
-    >>> path = os.path.join(tempfile.mkdtemp(), "m.sol")
+    >>> path = pathlib.Path(tempfile.mkdtemp()) / "m.sol"
     >>> mopsel.write_solution(path, m, [1.0, 0.5], format="scip")
-    >>> print(open(path).read(), end="")
+    >>> print(path.read_text(), end="")
     solution status: unknown
     objective value: 2
     x 1
