@@ -98,6 +98,12 @@ struct Lexer {
   bool at_line_start = true;
   bool after_number = false;  // the previous token was a number that ended right here
 
+  // The first byte from `p` on that is not a blank or a tab (line feeds end the search).
+  [[nodiscard]] const char* after_blanks(const char* p) const noexcept {
+    while (p != end && (*p == ' ' || *p == '\t')) ++p;
+    return p;
+  }
+
   // After a sign: the term `2 x` or `x` when it has the plain shape writers give nearly
   // every term, cut at once: blanks (not a line feed or a comment), perhaps an unsigned
   // number (digits, perhaps a point and digits, perhaps an exponent with digits) followed
@@ -106,14 +112,13 @@ struct Lexer {
   // else; next() then reads it.
   bool plain_term(Token& number, Token& name) noexcept {
     using namespace detail;
-    const char* p = pos;
-    while (p != end && (*p == ' ' || *p == '\t')) ++p;
+    const char* p = after_blanks(pos);
     number.kind = Tok::End;
     if (p != end && is_digit(*p)) {
       const char* q = scan_number(p, end);
       if (q == end || (*q != ' ' && *q != '\t')) return false;  // a glued name, a line end, `2e x`
       number = Token{Tok::Number, false, false, p, static_cast<uint32_t>(q - p)};
-      for (p = q; p != end && (*p == ' ' || *p == '\t');) ++p;
+      p = after_blanks(q);
     }
     if (p == end || char_class(*p) != kNameByte) return false;
     const char* q = p + 1;
@@ -129,8 +134,7 @@ struct Lexer {
   // same line (blanks, then '+' or a '-' that starts no arrow), as next() would give it.
   // False, with nothing moved, for anything else.
   bool plain_sign(Token& sign) noexcept {
-    const char* p = pos;
-    while (p != end && (*p == ' ' || *p == '\t')) ++p;
+    const char* p = after_blanks(pos);
     if (p == end || (*p != '+' && *p != '-') || (*p == '-' && p + 1 != end && p[1] == '>')) return false;
     sign = Token{*p == '+' ? Tok::Plus : Tok::Minus, false, false, p, 1};
     pos = p + 1;
@@ -140,8 +144,7 @@ struct Lexer {
   // After a name: a colon that follows on the same line (after blanks) is consumed. False,
   // with nothing moved, for anything else.
   bool plain_colon() noexcept {
-    const char* p = pos;
-    while (p != end && (*p == ' ' || *p == '\t')) ++p;
+    const char* p = after_blanks(pos);
     if (p == end || *p != ':') return false;
     pos = p + 1;
     after_number = false;

@@ -15,6 +15,7 @@
 // bracket of the objective one segment of the objective's H and the brackets of a row
 // one segment of its H_r; the SOS sets and indicators to the parts the MPS reader
 // fills. finish_lp_model assembles them as the MPS reader does.
+#include <algorithm>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -102,7 +103,7 @@ inline size_t map_room(uint64_t names) noexcept { return slots_for(names) * size
 
 // The room the column map may take with `text_bytes` of text to read.
 inline size_t most_map_room(size_t text_bytes) noexcept {
-  return text_bytes > kSmallMapRoom / kMapRoomPerByte ? kMapRoomPerByte * text_bytes : kSmallMapRoom;
+  return std::max(kMapRoomPerByte * text_bytes, kSmallMapRoom);
 }
 
 // The names the column map makes room for when an objective of `objective_bytes` that

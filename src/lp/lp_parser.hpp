@@ -871,9 +871,7 @@ struct Parser {
       while (p != end && !lp::detail::ends_name(*p)) ++p;
       const std::string_view word(name, static_cast<size_t>(p - name));
       if (word.empty()) break;
-      const size_t n = word.size();
-      const bool maybe_keyword = (n == 3 || n == 4 || n == 8) && ((word[0] | 0x20) == 'i' || (word[0] | 0x20) == 'f');
-      if (maybe_keyword && (lp::is_free_word(word) || lp::is_infinity_word(word))) continue;
+      if (lp::is_free_word(word) || lp::is_infinity_word(word)) continue;
       prefetch_name(model.column_of, map_key(model.column_of, word));
       break;
     }

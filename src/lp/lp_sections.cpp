@@ -103,10 +103,4 @@ std::string_view section_name(Section section) noexcept {
   return "";
 }
 
-bool is_infinity_word(std::string_view word) noexcept {
-  return equals_ascii_lower(word, "inf") || equals_ascii_lower(word, "infinity");
-}
-
-bool is_free_word(std::string_view word) noexcept { return equals_ascii_lower(word, "free"); }
-
 }  // namespace mopsel::lp

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "lp/lp_lexer.hpp"
+#include "model/lp_words.hpp"
 
 namespace mopsel::lp {
 
@@ -31,9 +32,11 @@ Section section_at(const Token& first, Lexer& lexer) noexcept;
 std::string_view section_name(Section section) noexcept;
 
 // True for the words that stand for infinity in a value: inf and infinity, in any case.
-bool is_infinity_word(std::string_view word) noexcept;
+inline bool is_infinity_word(std::string_view word) noexcept {
+  return equals_ascii_lower(word, "inf") || equals_ascii_lower(word, "infinity");
+}
 
 // True for the word `free`, in any case.
-bool is_free_word(std::string_view word) noexcept;
+inline bool is_free_word(std::string_view word) noexcept { return equals_ascii_lower(word, "free"); }
 
 }  // namespace mopsel::lp
